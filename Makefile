@@ -1,0 +1,34 @@
+# Thin front door over CMake presets. Every target installs what is missing first.
+.PHONY: deps test check asan tsan fuzz clean
+
+JOBS ?= $(shell nproc)
+WERROR := $(if $(CI),-DKESTREL_WERROR=ON,)
+
+deps:
+	@scripts/install-deps.sh
+
+test: deps
+	cmake --preset default $(WERROR) >/dev/null
+	cmake --build --preset default -j $(JOBS)
+	ctest --preset default
+
+asan: deps
+	cmake --preset asan >/dev/null
+	cmake --build --preset asan -j $(JOBS)
+	ASAN_OPTIONS=detect_leaks=1:abort_on_error=1 UBSAN_OPTIONS=print_stacktrace=1:halt_on_error=1 \
+	  ctest --preset asan
+
+tsan: deps
+	cmake --preset tsan >/dev/null
+	cmake --build --preset tsan -j $(JOBS)
+	TSAN_OPTIONS=halt_on_error=1:second_deadlock_stack=1 setarch $$(uname -m) -R ctest --preset tsan
+
+fuzz: deps
+	cmake --preset fuzz >/dev/null
+	cmake --build --preset fuzz -j $(JOBS)
+	scripts/run-fuzzers.sh build-fuzz
+
+check: test asan tsan fuzz
+
+clean:
+	rm -rf build build-asan build-tsan build-fuzz

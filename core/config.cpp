@@ -1,0 +1,109 @@
+#include "core/config.h"
+
+#include <cstdio>
+#include <cstdlib>
+#include <limits>
+
+#include "platform/paths.h"
+
+namespace ipcam {
+
+namespace {
+
+Settings g_settings;
+
+// The ordinary decimal conversion: leading blanks, an optional sign, digits up to the first
+// non-digit; no digits give 0. Values beyond 32 bits saturate instead of wrapping.
+int64_t decimalValue(std::string_view s) {
+    std::size_t i = 0;
+    while (i < s.size() && (s[i] == ' ' || (s[i] >= '\t' && s[i] <= '\r'))) ++i;
+    bool negative = false;
+    if (i < s.size() && (s[i] == '+' || s[i] == '-')) negative = s[i++] == '-';
+    int64_t value = 0;
+    for (; i < s.size() && s[i] >= '0' && s[i] <= '9'; ++i) {
+        value = value * 10 + (s[i] - '0');
+        if (value > std::numeric_limits<int32_t>::max()) {
+            value = int64_t{std::numeric_limits<int32_t>::max()} + (negative ? 1 : 0);
+            break;
+        }
+    }
+    return negative ? -value : value;
+}
+
+// The character right after key, or '\0' when the key is missing or ends the text.
+char flagAfter(std::string_view text, std::string_view key) {
+    std::size_t at = text.find(key);
+    if (at == std::string_view::npos || at + key.size() >= text.size()) return '\0';
+    return text[at + key.size()];
+}
+
+enum class Number { Missing, Negative, Found };
+
+// Finds key and the "<E>" after it and converts what lies between.
+Number numberAfter(std::string_view text, std::string_view key, int64_t &value) {
+    std::size_t at = text.find(key);
+    if (at == std::string_view::npos) return Number::Missing;
+    std::size_t start = at + key.size();
+    std::size_t end = text.find("<E>", start);
+    if (end == std::string_view::npos) return Number::Missing;
+    std::string_view digits = text.substr(start, end - start);
+    if (digits.size() > kConfigMaxNumberLength) digits = digits.substr(0, kConfigMaxNumberLength);
+    value = decimalValue(digits);
+    return value < 0 ? Number::Negative : Number::Found;
+}
+
+}  // namespace
+
+Settings parseConfig(std::string_view text) {
+    // The file is searched as a C string: an embedded NUL ends it.
+    if (std::size_t nul = text.find('\0'); nul != std::string_view::npos) text = text.substr(0, nul);
+
+    Settings s;
+    char ping = flagAfter(text, "Ping_Enable=");
+    s.pingEnable = ping == 'y' || ping == 'Y';
+
+    struct NumericKey {
+        std::string_view key;
+        uint32_t Settings::*field;
+    };
+    static constexpr NumericKey kNumericKeys[] = {
+        {"Ping_Timeout=", &Settings::pingTimeout},
+        {"Get_Timeout=", &Settings::getTimeout},
+        {"Set_Timeout=", &Settings::setTimeout},
+        {"ConnectLimit=", &Settings::connectLimit},
+    };
+    for (const NumericKey &k : kNumericKeys) {
+        int64_t value = 0;
+        Number n = numberAfter(text, k.key, value);
+        if (n == Number::Negative) break;  // a negative value ends the numeric keys
+        if (n == Number::Missing) continue;
+        s.*k.field = static_cast<uint32_t>(value);
+        if (k.field == &Settings::pingTimeout && !s.pingEnable) s.pingTimeout = 0;
+    }
+
+    char pcTime = flagAfter(text, "UsePCTime=");
+    if (pcTime != '\0') s.usePCTime = !(pcTime == 'n' || pcTime == 'N');
+    return s;
+}
+
+std::string configFilePath() {
+    const char *dir = std::getenv("IPCAM_CONFIG_DIR");
+    std::string base = dir && *dir ? std::string(dir) : programDirectory();
+    if (!base.empty() && base.back() != '/') base += '/';
+    return base + kConfigFileName;
+}
+
+Settings readConfigFile(const std::string &path) {
+    std::FILE *f = std::fopen(path.c_str(), "rb");
+    if (!f) return Settings{};
+    char text[kConfigMaxBytes];
+    std::size_t n = std::fread(text, 1, sizeof text, f);
+    std::fclose(f);
+    return parseConfig(std::string_view(text, n));
+}
+
+const Settings &settings() { return g_settings; }
+
+void setSettings(const Settings &s) { g_settings = s; }
+
+}  // namespace ipcam

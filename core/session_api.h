@@ -1,0 +1,25 @@
+// Entry points of the session API that only the library itself calls.
+#pragma once
+
+#include <cstdint>
+
+#include "ipcam.h"
+
+// Like IPCamCommand, without the connected test: for the session's own threads.
+int IPCamCommandDirect(IPCamSession *session, void *request, void *flag);
+// Ends the stream, stops the threads and frees one session (already out of the map).
+int IPCamDelete(IPCamSession *session);
+// 1, with the state set to IPCAM_IS_OVER, once the video thread has been told to stop.
+int IPCamVideoStopped(IPCamSession *session);
+// 1 once the audio thread has been told to stop.
+int IPCamAudioStopped(IPCamSession *session);
+
+namespace ipcam {
+
+inline constexpr int kStopPollMs = 10;
+inline constexpr int kStopPolls = 301;
+
+// Threads that ignored their stop request and were left running, with their sessions kept.
+uint32_t abandonedThreadCount();
+
+}  // namespace ipcam

@@ -1,0 +1,10 @@
+#include "core/session_map.h"
+
+namespace ipcam {
+
+SessionRegistry &registry() {
+    static SessionRegistry *instance = new SessionRegistry;
+    return *instance;
+}
+
+}  // namespace ipcam

@@ -1,0 +1,42 @@
+#include "core/stream_bits.h"
+
+#include <cstring>
+#include <string_view>
+
+#include "ipcam.h"
+
+namespace ipcam {
+
+int readBit(const uint8_t *data, uint32_t index) { return (data[index / 8] >> (7 - index % 8)) & 1; }
+
+uint32_t readBits(const uint8_t *data, uint32_t first, uint32_t count) {
+    if (count > 32) return 0;
+    uint32_t value = 0;
+    for (uint32_t i = 0; i < count; ++i) value = (value << 1) | static_cast<uint32_t>(readBit(data, first + i));
+    return value;
+}
+
+bool extractVideoConfig(const void *frame, uint8_t *destination, std::size_t capacity,
+                        std::size_t *length) {
+    if (!frame || !length) return false;
+    EncodedFrame head;
+    std::memcpy(&head, frame, sizeof head);
+    if (head.totalSize <= IPCAM_FRAME_HEAD_SIZE + 3) return false;
+
+    std::string_view payload(reinterpret_cast<const char *>(frame) + IPCAM_FRAME_HEAD_SIZE,
+                             head.totalSize - IPCAM_FRAME_HEAD_SIZE);
+    *length = 0;
+    static constexpr char kSequenceStart[] = {0, 0, 1, char(0xB0)};
+    static constexpr char kGroupStart[] = {0, 0, 1, char(0xB3)};
+    std::size_t start = payload.find(std::string_view(kSequenceStart, 4));
+    if (start == std::string_view::npos) return false;
+    std::size_t end = payload.find(std::string_view(kGroupStart, 4), start + 4);
+    if (end == std::string_view::npos) return false;
+    std::size_t n = end - start;
+    if (!destination || n > capacity) return false;
+    std::memcpy(destination, payload.data() + start, n);
+    *length = n;
+    return true;
+}
+
+}  // namespace ipcam

@@ -1,0 +1,24 @@
+// Bit reading and the MPEG-4 configuration header of a key frame.
+#pragma once
+
+#include <cstddef>
+#include <cstdint>
+
+namespace ipcam {
+
+// Bit i of data: bit (7 - i mod 8) of byte i / 8, so bit 0 is the top bit of the first byte.
+int readBit(const uint8_t *data, uint32_t index);
+
+// count bits from index on, most significant first; 0 for a count above 32.
+uint32_t readBits(const uint8_t *data, uint32_t first, uint32_t count);
+
+// Copies the configuration header at the start of a key frame's payload: from the visual
+// object sequence start code 00 00 01 B0 up to, not including, the first group-of-VOP start
+// code 00 00 01 B3. frame is an EncodedFrame block (16-byte head, then the payload). Returns
+// true with *length set when a header was copied; false, with *length 0, when the payload has
+// no such header or the header does not fit in capacity. A payload of 3 bytes or less is
+// left alone (false, *length unchanged).
+bool extractVideoConfig(const void *frame, uint8_t *destination, std::size_t capacity,
+                        std::size_t *length);
+
+}  // namespace ipcam

@@ -1,0 +1,166 @@
+/*
+ * ipcam.h - the Kestrel camera client library.
+ *
+ * Plain C (C99 and C++). A caller creates one session per camera or recorder, starts its
+ * threads with IPCamAction, polls IPCamGetStatus, sends control requests with IPCamCommand
+ * and finally tears every session down with IPCamAllDelete. Frames and status messages reach
+ * the caller's callback as EncodedFrame blocks which the callback then owns and releases
+ * with IPCamFreeFrame.
+ */
+#ifndef IPCAM_H
+#define IPCAM_H
+
+#include <stddef.h>
+#include <stdint.h>
+
+#if defined(_WIN32)
+#define IPCAM_API
+#elif defined(__GNUC__)
+#define IPCAM_API __attribute__((visibility("default")))
+#else
+#define IPCAM_API
+#endif
+
+#ifdef __cplusplus
+extern "C" {
+#endif
+
+/* Compile-time checks that work in C99 as well as C++. */
+#define IPCAM_STATIC_CHECK(name, cond) typedef char ipcam_check_##name[(cond) ? 1 : -1]
+
+/* Status codes. Every function returns one of these or a value it documents. The positive
+ * status 5 (connected, and the selected video channel is flagged by the device) has no name. */
+enum IPCamStatus {
+    IPCAM_OK = 0,
+    IPCAM_IS_NULL = -1,
+    IPCAM_PORT_IS_ER = -2,
+    IPCAM_TYPE_IS_ER = -3,
+    IPCAM_USER_OR_PASSWD_IS_ER = -4,
+    IPCAM_PING_IS_ER = -5,
+    IPCAM_DDNS_IS_ER = -6,
+    IPCAM_SETSOCKET_IS_ER = -7,
+    IPCAM_AUDIO_SOCKET_IS_ER = -9,
+    IPCAM_VIDEO_GETFRAME_IS_ER = -10,
+    IPCAM_IS_UNCONNECTED = -12,
+    IPCAM_IS_FULL = -13,
+    IPCAM_NUM_LIMITED_ER = -14,
+    IPCAM_CANT_DETECT_TYPE_ER = -15,
+    IPCAM_GET_INFO_IS_ER = -16,
+    IPCAM_CHECK_SUM_IS_ER = -50,
+    IPCAM_VIDEO_AUDIO_PORT_ER = -98,
+    IPCAM_IS_OVER = -100
+};
+
+/* Protocol types given to IPCamCreate. Types 3, 6, 7, 8 and others have no transport;
+ * 10 is set by the library for multicast addresses. */
+enum IPCamProtocolType {
+    IPCAM_PROTOCOL_AUTO = 0,
+    IPCAM_PROTOCOL_TYPE1 = 1,
+    IPCAM_PROTOCOL_TYPE2 = 2,
+    IPCAM_PROTOCOL_TYPE4 = 4,
+    IPCAM_PROTOCOL_TYPE5 = 5,
+    IPCAM_PROTOCOL_STREAMING_SERVER = 9,
+    IPCAM_PROTOCOL_MULTICAST = 10
+};
+
+/* Thread kinds of IPCamAction. */
+enum IPCamActionKind { IPCAM_ACTION_VIDEO = 0, IPCAM_ACTION_AUDIO = 1 };
+
+/* Kinds of EncodedFrame blocks handed to the callback. */
+enum IPCamFrameKind {
+    IPCAM_FRAME_KEY = 2,        /* key video frame: decoding may start here */
+    IPCAM_FRAME_DEPENDENT = 3,  /* video frame that depends on earlier ones */
+    IPCAM_FRAME_DROPPABLE = 4,  /* video frame no other frame depends on */
+    IPCAM_FRAME_AUDIO = 5,      /* one audio frame as the device sent it */
+    IPCAM_MSG_EVENT = 6,        /* 1 byte: event code changed */
+    IPCAM_MSG_FORMAT = 7,       /* StreamFormatBlock of the stream */
+    IPCAM_MSG_INPUT = 9,        /* 1 or 2 bytes: input bits changed */
+    IPCAM_MSG_TIME_STEP = 12,   /* no payload: the stream restarted or its time went back */
+    IPCAM_MSG_OVERLAY = 13      /* 16 bytes: overlay state */
+};
+
+/* Head of every block handed to the callback; the payload follows the 16-byte head.
+ * All numbers little-endian. */
+typedef struct EncodedFrame {
+    uint32_t totalSize; /* payload size + 16 */
+    int32_t kind;       /* IPCamFrameKind */
+    uint64_t time;      /* 100 ns units since 1 January 1601 */
+} EncodedFrame;
+
+#define IPCAM_FRAME_HEAD_SIZE 16
+#define IPCAM_FRAME_PAYLOAD(frame) ((unsigned char *)(frame) + IPCAM_FRAME_HEAD_SIZE)
+#define IPCAM_FRAME_PAYLOAD_SIZE(frame) (((const EncodedFrame *)(frame))->totalSize - IPCAM_FRAME_HEAD_SIZE)
+
+IPCAM_STATIC_CHECK(frame_size, sizeof(EncodedFrame) == 16);
+IPCAM_STATIC_CHECK(frame_total, offsetof(EncodedFrame, totalSize) == 0);
+IPCAM_STATIC_CHECK(frame_kind, offsetof(EncodedFrame, kind) == 4);
+IPCAM_STATIC_CHECK(frame_time, offsetof(EncodedFrame, time) == 8);
+
+/* Description of a stream, sent as an IPCAM_MSG_FORMAT payload. Exactly 44 bytes. */
+#pragma pack(push, 4)
+typedef struct StreamFormatBlock {
+    int32_t modelCode;   /* low byte of the device's model code */
+    int32_t videoCodec;  /* 0 JPEG, 4 MPEG-4; other values as the device names them */
+    int32_t width;       /* pixels, signed as the device signalled it */
+    int32_t height;
+    double frameRate;
+    int32_t audioCodec;  /* -1 none */
+    int32_t channels;    /* 0 mono, 1 otherwise */
+    int32_t sampleRate;  /* Hz */
+    int32_t bitsPerSample;
+    int32_t audioFrameSize; /* bytes */
+} StreamFormatBlock;
+#pragma pack(pop)
+
+IPCAM_STATIC_CHECK(format_size, sizeof(StreamFormatBlock) == 44);
+IPCAM_STATIC_CHECK(format_model, offsetof(StreamFormatBlock, modelCode) == 0);
+IPCAM_STATIC_CHECK(format_video, offsetof(StreamFormatBlock, videoCodec) == 4);
+IPCAM_STATIC_CHECK(format_width, offsetof(StreamFormatBlock, width) == 8);
+IPCAM_STATIC_CHECK(format_height, offsetof(StreamFormatBlock, height) == 12);
+IPCAM_STATIC_CHECK(format_rate, offsetof(StreamFormatBlock, frameRate) == 16);
+IPCAM_STATIC_CHECK(format_audio, offsetof(StreamFormatBlock, audioCodec) == 24);
+IPCAM_STATIC_CHECK(format_channels, offsetof(StreamFormatBlock, channels) == 28);
+IPCAM_STATIC_CHECK(format_sample_rate, offsetof(StreamFormatBlock, sampleRate) == 32);
+IPCAM_STATIC_CHECK(format_bits, offsetof(StreamFormatBlock, bitsPerSample) == 36);
+IPCAM_STATIC_CHECK(format_frame_size, offsetof(StreamFormatBlock, audioFrameSize) == 40);
+
+typedef struct IPCamSession IPCamSession; /* opaque to callers */
+
+/* Receives (context, id & 0xFF, EncodedFrame block, id). The callback owns the block and
+ * frees it with IPCamFreeFrame. Its result is ignored. */
+typedef int (*IPCamFrameCallback)(void *context, int channel, void *frame, int id);
+
+/* Starts the library: reads IPCamconfig.txt. Returns 1. */
+IPCAM_API int IPCamInit(void);
+/* Releases the library. Returns 0. */
+IPCAM_API int IPCamExit(void);
+
+/* Creates a session keyed by id. Returns 0 (also when id already exists: then *out is left
+ * alone), -1 for a null out pointer or a text that does not fit, -2 for a port above 65535. */
+IPCAM_API int IPCamCreate(IPCamSession **out, const char *host, unsigned int port,
+                          const char *user, const char *password, int id, int protocolType);
+/* Chooses the stream numbers used from the next connection attempt on. */
+IPCAM_API int IPCamSetStreamNum(IPCamSession *session, int videoStream, int audioStream);
+/* Starts the video (kind 0) or audio (kind 1) thread. A second call is a no-op. */
+IPCAM_API int IPCamAction(IPCamSession *session, IPCamFrameCallback callback, void *context,
+                          int kind);
+/* 0 or 5 while connected; a negative status while not. */
+IPCAM_API int IPCamGetStatus(IPCamSession *session);
+/* The session's last status code as its threads stored it. */
+IPCAM_API int IPCamGetLastError(IPCamSession *session);
+/* 1 pan/tilt value, 2 recorder channels, 3 two-way audio, 4 inputs, 5 outputs,
+ * 6 and 11 model groups; 0 for anything else. */
+IPCAM_API int IPCamGetItem(IPCamSession *session, int item);
+/* Sends a control request; the record starts with a 32-bit command code.
+ * flag NULL: synchronous. */
+IPCAM_API int IPCamCommand(IPCamSession *session, void *request, void *flag);
+/* Deletes every session, in parallel, and returns 0 when all are gone. */
+IPCAM_API int IPCamAllDelete(void);
+/* Releases an EncodedFrame the callback was handed. */
+IPCAM_API void IPCamFreeFrame(void *frame);
+
+#ifdef __cplusplus
+}
+#endif
+
+#endif /* IPCAM_H */

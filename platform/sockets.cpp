@@ -1,0 +1,217 @@
+#include "platform/sockets.h"
+
+#include <arpa/inet.h>
+#include <fcntl.h>
+#include <netinet/in.h>
+#include <poll.h>
+#include <sys/socket.h>
+#include <unistd.h>
+
+#include <cerrno>
+
+#include "core/config.h"
+#include "platform/stop_scope.h"
+
+namespace ipcam {
+
+namespace {
+
+enum class Wait { Ready, Idle, Exception, Error };
+
+// One 100 ms wait for the events wanted. Urgent data alone counts as the exceptional
+// condition; hang-ups and errors count as ready so the following read or send reports them.
+Wait waitOnce(int socket, short wanted) {
+    pollfd p{socket, static_cast<short>(wanted | POLLPRI), 0};
+    int r = poll(&p, 1, kWaitSliceMs);
+    if (r == 0) return Wait::Idle;
+    if (r < 0) return errno == EINTR ? Wait::Idle : Wait::Error;
+    if (p.revents & POLLNVAL) return Wait::Error;
+    if (p.revents & (wanted | POLLHUP | POLLERR)) return Wait::Ready;
+    return Wait::Exception;
+}
+
+bool transient(int err) { return err == EINTR || err == EAGAIN || err == EWOULDBLOCK; }
+
+void setTimeoutOption(int socket, int option, uint32_t ms) {
+    timeval tv{static_cast<time_t>(ms / 1000), static_cast<suseconds_t>((ms % 1000) * 1000)};
+    setsockopt(socket, SOL_SOCKET, option, &tv, sizeof tv);
+}
+
+// Connects in 100 ms waits so that a stop request ends the attempt within a slice; the
+// send time-out bounds the whole attempt, as it bounds a blocking connect.
+bool connectWithin(int socket, const sockaddr_in &address, uint32_t timeoutMs) {
+    int flags = fcntl(socket, F_GETFL, 0);
+    if (flags < 0 || fcntl(socket, F_SETFL, flags | O_NONBLOCK) < 0) return false;
+    int r = connect(socket, reinterpret_cast<const sockaddr *>(&address), sizeof address);
+    if (r < 0 && errno != EINPROGRESS) return false;
+    if (r < 0) {
+        uint32_t limit = waitsFor(timeoutMs), waits = 0;
+        for (;;) {
+            if (stopRequested()) return false;
+            pollfd p{socket, POLLOUT, 0};
+            int n = poll(&p, 1, kWaitSliceMs);
+            if (n > 0) break;
+            if (n < 0 && errno != EINTR) return false;
+            if (++waits >= limit) return false;
+        }
+        int error = 0;
+        socklen_t len = sizeof error;
+        if (getsockopt(socket, SOL_SOCKET, SO_ERROR, &error, &len) < 0 || error != 0) return false;
+    }
+    return fcntl(socket, F_SETFL, flags) == 0;
+}
+
+}  // namespace
+
+int openConnection(SocketSlot *slot, const char *address, uint32_t port) {
+    if (!slot) return 0;
+    closeConnection(slot);
+    if (!address) return 0;
+
+    sockaddr_in to{};
+    to.sin_family = AF_INET;
+    to.sin_port = htons(static_cast<uint16_t>(port & 0xFFFF));
+    if (inet_aton(address, &to.sin_addr) == 0) return 0;
+
+    int s = socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, IPPROTO_TCP);
+    if (s < 0) return 0;
+    const Settings &cfg = settings();
+    setTimeoutOption(s, SO_RCVTIMEO, cfg.getTimeout);
+    setTimeoutOption(s, SO_SNDTIMEO, cfg.setTimeout);
+    *slot = s;
+    if (!connectWithin(s, to, cfg.setTimeout)) {
+        closeConnection(slot);
+        return 0;
+    }
+    return 1;
+}
+
+int closeConnection(SocketSlot *slot) {
+    if (!slot) return -1;
+    int s = slot->exchange(-1);
+    if (s == -1) return 0;
+    shutdown(s, SHUT_RDWR);
+    close(s);
+    return 0;
+}
+
+int receiveExactly(int socket, void *buffer, std::size_t length, uint32_t timeoutMs) {
+    if (socket == -1 || !buffer) return -1;
+    if (length == 0) return 0;
+    auto *out = static_cast<unsigned char *>(buffer);
+    const uint32_t limit = waitsFor(timeoutMs);
+    std::size_t got = 0;
+    uint32_t waits = 0;
+    while (got < length) {
+        if (stopRequested()) return 0;
+        switch (waitOnce(socket, POLLIN)) {
+        case Wait::Idle:
+            if (timeoutMs != 0 && ++waits >= limit) return 0;
+            continue;
+        case Wait::Error:
+        case Wait::Exception:
+            return -1;
+        case Wait::Ready:
+            break;
+        }
+        ssize_t n = recv(socket, out + got, length - got, MSG_DONTWAIT);
+        if (n == 0) return got > 0 ? static_cast<int>(got) : -1;
+        if (n < 0) {
+            if (transient(errno)) continue;
+            return -1;
+        }
+        got += static_cast<std::size_t>(n);
+        waits = 0;
+    }
+    return static_cast<int>(got);
+}
+
+int receiveSome(int socket, void *buffer, std::size_t capacity, uint32_t timeoutMs) {
+    if (socket == -1 || !buffer) return -1;
+    const uint32_t limit = waitsFor(timeoutMs);
+    for (uint32_t waits = 0;;) {
+        if (stopRequested()) return 0;
+        switch (waitOnce(socket, POLLIN)) {
+        case Wait::Idle:
+            if (++waits >= limit) return 0;
+            continue;
+        case Wait::Error:
+        case Wait::Exception:
+            return -1;
+        case Wait::Ready:
+            break;
+        }
+        ssize_t n = recv(socket, buffer, capacity, MSG_DONTWAIT);
+        if (n < 0) {
+            if (transient(errno)) continue;
+            return -1;
+        }
+        return static_cast<int>(n);
+    }
+}
+
+int receiveHeader(int socket, char *buffer, std::size_t capacity, uint32_t timeoutMs) {
+    if (socket == -1 || !buffer) return -1;
+    const uint32_t limit = waitsFor(timeoutMs);
+    std::size_t got = 0;
+    while (got < capacity) {
+        uint32_t waits = 0;
+        for (;;) {
+            if (stopRequested()) return -1;
+            pollfd p{socket, POLLIN, 0};
+            int r = poll(&p, 1, kWaitSliceMs);
+            if (r < 0 && errno != EINTR) return -1;
+            if (r > 0) {
+                if (p.revents & POLLNVAL) return -1;
+                break;
+            }
+            if (++waits >= limit) return -1;
+        }
+        ssize_t n = recv(socket, buffer + got, 1, MSG_DONTWAIT);
+        if (n < 0 && transient(errno)) continue;
+        if (n <= 0) return static_cast<int>(n);
+        ++got;
+        if (got >= 2 && buffer[got - 1] == '\n' && buffer[got - 2] == '\n') break;
+        if (got >= 4 && buffer[got - 1] == '\n' && buffer[got - 2] == '\r' &&
+            buffer[got - 3] == '\n' && buffer[got - 4] == '\r')
+            break;
+    }
+    return static_cast<int>(got);
+}
+
+int sendAll(int socket, const void *data, std::size_t length, uint32_t timeoutMs) {
+    if (socket == -1 || !data) return -1;
+    const auto *in = static_cast<const unsigned char *>(data);
+    const uint32_t limit = waitsFor(timeoutMs);
+    std::size_t sent = 0;
+    uint32_t waits = 0;
+    while (sent < length) {
+        if (stopRequested()) return -9;
+        switch (waitOnce(socket, POLLOUT)) {
+        case Wait::Idle:
+            if (++waits >= limit) return -9;
+            continue;
+        case Wait::Error:
+        case Wait::Exception:
+            return -1;
+        case Wait::Ready:
+            break;
+        }
+        ssize_t n = send(socket, in + sent, length - sent, MSG_NOSIGNAL | MSG_DONTWAIT);
+        if (n < 0) {
+            if (transient(errno)) {
+                // Writable by poll yet full: count it as a used wait, or a peer that takes
+                // nothing would keep us here for ever.
+                if (++waits >= limit) return -9;
+                continue;
+            }
+            return -11;
+        }
+        if (n == 0) return static_cast<int>(sent);
+        sent += static_cast<std::size_t>(n);
+        waits = 0;
+    }
+    return static_cast<int>(sent);
+}
+
+}  // namespace ipcam

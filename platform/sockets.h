@@ -1,0 +1,48 @@
+// Blocking TCP operations with time-outs, made of 100 ms waits.
+//
+// Every connection of the library goes through these. A socket slot holds a descriptor or -1
+// when closed; every close goes through closeConnection. Time-outs are milliseconds: a
+// time-out T allows T / 100 + 1 waits of 100 ms, so a silent peer is given up after T plus at
+// most one wait. Results are chosen so that callers can pass them on as status codes.
+#pragma once
+
+#include <cstddef>
+#include <cstdint>
+
+#include "platform/relaxed.h"
+
+namespace ipcam {
+
+using SocketSlot = Relaxed<int>;
+
+inline constexpr int kWaitSliceMs = 100;
+
+// Number of 100 ms waits a time-out allows.
+constexpr uint32_t waitsFor(uint32_t timeoutMs) { return timeoutMs / kWaitSliceMs + 1; }
+
+// Closes whatever slot holds, then connects to a dotted IPv4 address with the configured
+// time-outs. 1: connected, the slot holds the socket; 0: failed, the slot holds -1.
+int openConnection(SocketSlot *slot, const char *address, uint32_t port);
+
+// Shuts the socket down both ways, closes it and stores -1. 0; -1 for a null slot.
+int closeConnection(SocketSlot *slot);
+
+// Receives exactly length bytes: length, 0 on time-out (even with part of the data in),
+// -1 on error or when the peer closed before anything arrived. A time-out of 0 waits for
+// ever. A peer that closes after part of the data gives the part.
+int receiveExactly(int socket, void *buffer, std::size_t length, uint32_t timeoutMs);
+
+// One read of at most capacity bytes: its count (0 when the peer closed), 0 on time-out,
+// -1 on error.
+int receiveSome(int socket, void *buffer, std::size_t capacity, uint32_t timeoutMs);
+
+// Reads a response head byte by byte up to and including "\r\n\r\n" or "\n\n", or until
+// capacity bytes are in: the count; the failed read's value (0 or -1) when the peer closed
+// or failed; -1 on time-out. Never reads past the head; the buffer is not terminated.
+int receiveHeader(int socket, char *buffer, std::size_t capacity, uint32_t timeoutMs);
+
+// Sends all of data: the count sent, -9 when the peer stops taking data for the time-out,
+// -11 when a send fails, -1 on bad arguments or a socket exception.
+int sendAll(int socket, const void *data, std::size_t length, uint32_t timeoutMs);
+
+}  // namespace ipcam

@@ -1,0 +1,22 @@
+#!/usr/bin/env bash
+# Runs every fuzzer of the fuzz build briefly over a scratch copy of its seed corpus.
+set -euo pipefail
+build_dir=${1:-build-fuzz}
+seconds=${FUZZ_SECONDS:-20}
+root=$(cd "$(dirname "$0")/.." && pwd)
+status=0
+for fuzzer in "$build_dir"/fuzz/*_fuzzer; do
+  [ -x "$fuzzer" ] || continue
+  name=$(basename "$fuzzer" _fuzzer)
+  work=$(mktemp -d)
+  cp -r "$root/fuzz/corpus/$name/." "$work/" 2>/dev/null || true
+  echo "fuzz: $name for ${seconds}s"
+  if ! "$fuzzer" -max_total_time="$seconds" -timeout=10 -rss_limit_mb=2048 \
+       -artifact_prefix="$work/" "$work" >"$work.log" 2>&1; then
+    echo "fuzz: $name FAILED"; tail -n 40 "$work.log"; status=1
+  else
+    grep -E '^(Done|#[0-9]+.*DONE)' "$work.log" | tail -n 1 || true
+  fi
+  rm -rf "$work" "$work.log"
+done
+exit $status

@@ -1,0 +1,29 @@
+/* A C99 program written against ipcam.h alone: the calling order of a real client. */
+#include <ipcam.h>
+#include <stdio.h>
+
+static int onFrame(void *context, int channel, void *frame, int id) {
+    (void)context;
+    (void)channel;
+    (void)id;
+    IPCamFreeFrame(frame);
+    return 0;
+}
+
+int main(void) {
+    IPCamSession *session = NULL;
+    int failures = 0;
+    if (IPCamInit() != 1) failures++;
+    if (IPCamCreate(&session, "127.0.0.1", 80, "admin", "", 1, IPCAM_PROTOCOL_TYPE1) != IPCAM_OK) failures++;
+    if (session == NULL) return 1;
+    if (IPCamSetStreamNum(session, 0, 0) != IPCAM_OK) failures++;
+    if (IPCamGetStatus(session) != IPCAM_IS_UNCONNECTED) failures++;
+    if (IPCamAction(session, onFrame, NULL, 7) != IPCAM_TYPE_IS_ER) failures++;
+    if (IPCamCommand(session, NULL, NULL) != IPCAM_IS_UNCONNECTED) failures++;
+    if (IPCamGetItem(session, 1) != 0) failures++;
+    if (IPCamAllDelete() != IPCAM_OK) failures++;
+    if (IPCamExit() != IPCAM_OK) failures++;
+    if (sizeof(StreamFormatBlock) != 44 || sizeof(EncodedFrame) != 16) failures++;
+    printf("c api: %d failures\n", failures);
+    return failures == 0 ? 0 : 1;
+}
