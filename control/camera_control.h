@@ -11,7 +11,7 @@
 namespace ipcam {
 
 class CameraControl {
-public:
+  public:
     virtual ~CameraControl() = default;
 
     // Carries out one request; flag NULL means synchronously. Returns a status.

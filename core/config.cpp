@@ -56,7 +56,8 @@ Number numberAfter(std::string_view text, std::string_view key, int64_t &value) 
 
 Settings parseConfig(std::string_view text) {
     // The file is searched as a C string: an embedded NUL ends it.
-    if (std::size_t nul = text.find('\0'); nul != std::string_view::npos) text = text.substr(0, nul);
+    if (std::size_t nul = text.find('\0'); nul != std::string_view::npos)
+        text = text.substr(0, nul);
 
     Settings s;
     char ping = flagAfter(text, "Ping_Enable=");
@@ -102,8 +103,12 @@ Settings readConfigFile(const std::string &path) {
     return parseConfig(std::string_view(text, n));
 }
 
-const Settings &settings() { return g_settings; }
+const Settings &settings() {
+    return g_settings;
+}
 
-void setSettings(const Settings &s) { g_settings = s; }
+void setSettings(const Settings &s) {
+    g_settings = s;
+}
 
 }  // namespace ipcam

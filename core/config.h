@@ -13,12 +13,12 @@
 namespace ipcam {
 
 struct Settings {
-    bool pingEnable = false;       // "Ping_Enable=": probe each host before connecting
-    uint32_t pingTimeout = 6000;   // "Ping_Timeout=": ms an echo may take (0 when the probe is off)
-    uint32_t getTimeout = 7000;    // "Get_Timeout=": ms, receive time-out of every socket
-    uint32_t setTimeout = 7000;    // "Set_Timeout=": ms, send time-out of every socket
-    uint32_t connectLimit = 6;     // "ConnectLimit=": kept, consulted by nothing
-    bool usePCTime = true;         // "UsePCTime=": stamp frames with our own clock
+    bool pingEnable = false;      // "Ping_Enable=": probe each host before connecting
+    uint32_t pingTimeout = 6000;  // "Ping_Timeout=": ms an echo may take (0 when the probe is off)
+    uint32_t getTimeout = 7000;   // "Get_Timeout=": ms, receive time-out of every socket
+    uint32_t setTimeout = 7000;   // "Set_Timeout=": ms, send time-out of every socket
+    uint32_t connectLimit = 6;    // "ConnectLimit=": kept, consulted by nothing
+    bool usePCTime = true;        // "UsePCTime=": stamp frames with our own clock
 };
 
 inline constexpr const char *kConfigFileName = "IPCamconfig.txt";

@@ -13,4 +13,6 @@ extern "C" IPCAM_API int IPCamInit(void) {
     return 1;
 }
 
-extern "C" IPCAM_API int IPCamExit(void) { return IPCAM_OK; }
+extern "C" IPCAM_API int IPCamExit(void) {
+    return IPCAM_OK;
+}

@@ -39,8 +39,8 @@ struct StreamDriver {
     Relaxed<RunOp> runAudio{nullptr};
 };
 
-inline constexpr int kTextFieldSize = 128;   // host, user and password: 127 characters
-inline constexpr int kAuthTextSize = 56;     // base64 of account:password with its NUL
+inline constexpr int kTextFieldSize = 128;     // host, user and password: 127 characters
+inline constexpr int kAuthTextSize = 56;       // base64 of account:password with its NUL
 inline constexpr int kMaxCredentialText = 39;  // longest account:password that fits authText
 inline constexpr uint32_t kVideoThreadStack = 512 * 1024;
 inline constexpr uint32_t kAudioThreadStack = 128 * 1024;
@@ -53,8 +53,8 @@ StreamFormatBlock initialStreamFormat();
 struct IPCamSession {
     // Connections. Written by the session's threads; closed by deletion once they have ended.
     ipcam::SocketSlot sockets[ipcam::kSocketCount] = {-1, -1, -1, -1, -1, -1, -1};
-    ipcam::StreamDriver driver;                  // chosen by the video thread at preparation
-    int32_t transportWords[4] = {};              // transport working words
+    ipcam::StreamDriver driver;      // chosen by the video thread at preparation
+    int32_t transportWords[4] = {};  // transport working words
     ipcam::Relaxed<ipcam::CameraControl *> control{nullptr};  // owned; made by the video thread
 
     char hostGiven[ipcam::kTextFieldSize] = {};  // as the caller gave it
@@ -63,16 +63,16 @@ struct IPCamSession {
     char user[ipcam::kTextFieldSize] = {};
     uint32_t port = 0;
     uint32_t rtspPort = 554;
-    double deviceNumber = 0.0;                   // read once from the device (video thread)
+    double deviceNumber = 0.0;  // read once from the device (video thread)
 
     // Set by IPCamAction before the threads start; read by them.
     ipcam::Relaxed<IPCamFrameCallback> callback{nullptr};
     ipcam::Relaxed<void *> callbackContext{nullptr};
     int32_t id = 0;
-    ipcam::Relaxed<int32_t> protocolType{0};     // the video thread may settle Auto
+    ipcam::Relaxed<int32_t> protocolType{0};  // the video thread may settle Auto
 
     char authText[ipcam::kAuthTextSize] = {};
-    int32_t rtspSequence = 0;                    // "CSeq: %d" of the RTSP control connection
+    int32_t rtspSequence = 0;  // "CSeq: %d" of the RTSP control connection
     char rtspSession[32] = {};
     char videoControl[64] = {};
     char audioControl[64] = {};
@@ -83,10 +83,10 @@ struct IPCamSession {
     StreamFormatBlock format = ipcam::initialStreamFormat();
     std::mutex formatLock;
 
-    ipcam::Relaxed<uint8_t> eventState{0};       // latest event code reported (video thread)
-    ipcam::Relaxed<uint8_t> inputState{0};       // latest input bits reported (video thread)
-    ipcam::Relaxed<int32_t> itemValue1{0};       // pan/tilt value (item 1)
-    ipcam::Relaxed<int32_t> recorderChannels{0}; // recorder channel count (item 2)
+    ipcam::Relaxed<uint8_t> eventState{0};        // latest event code reported (video thread)
+    ipcam::Relaxed<uint8_t> inputState{0};        // latest input bits reported (video thread)
+    ipcam::Relaxed<int32_t> itemValue1{0};        // pan/tilt value (item 1)
+    ipcam::Relaxed<int32_t> recorderChannels{0};  // recorder channel count (item 2)
 
     // Threads. The flags are written by IPCamAction and deletion, read by the threads.
     ipcam::Thread videoThread;
@@ -100,19 +100,19 @@ struct IPCamSession {
     ipcam::Relaxed<uint8_t> formatPending{1};       // send the next format even if unchanged
     ipcam::Relaxed<uint8_t> videoDisconnected{1};
     ipcam::Relaxed<uint8_t> audioDisconnected{1};
-    ipcam::Relaxed<uint8_t> authRequired{0};        // data channel requests carry credentials
+    ipcam::Relaxed<uint8_t> authRequired{0};  // data channel requests carry credentials
 
-    uint8_t timeStepFlag = 0;                     // video thread only
-    uint64_t lastFrameTime = 0;                   // video thread only
+    uint8_t timeStepFlag = 0;    // video thread only
+    uint64_t lastFrameTime = 0;  // video thread only
 
     ipcam::Relaxed<int32_t> state{IPCAM_IS_UNCONNECTED};  // written by the video thread only
-    ipcam::Relaxed<int32_t> videoStream{0};      // set by the caller, used at the next connect
-    ipcam::Relaxed<int32_t> audioStream{0};      // -1: the session has no audio
+    ipcam::Relaxed<int32_t> videoStream{0};  // set by the caller, used at the next connect
+    ipcam::Relaxed<int32_t> audioStream{0};  // -1: the session has no audio
     ipcam::Relaxed<int32_t> rtpOverUdp{0};
     ipcam::Relaxed<int32_t> clientPortBase{0};
     ipcam::Relaxed<uint32_t> modelCode{0};
     ipcam::Relaxed<int32_t> inputCount{0};
     ipcam::Relaxed<int32_t> outputCount{0};
-    char extraQuery[256] = {};                   // appended by camera control requests
-    ipcam::Relaxed<uint8_t> channelFlagged{0};   // makes IPCamGetStatus answer 5
+    char extraQuery[256] = {};                  // appended by camera control requests
+    ipcam::Relaxed<uint8_t> channelFlagged{0};  // makes IPCamGetStatus answer 5
 };

@@ -122,16 +122,16 @@ extern "C" IPCAM_API int IPCamGetStatus(IPCamSession *session) {
     if (!session) return IPCAM_IS_NULL;
     if (session->videoDisconnected) {
         switch (int32_t state = session->state) {
-        case IPCAM_IS_OVER:
-        case -18:
-        case IPCAM_CANT_DETECT_TYPE_ER:
-        case IPCAM_NUM_LIMITED_ER:
-        case IPCAM_IS_FULL:
-        case IPCAM_USER_OR_PASSWD_IS_ER:
-        case 5:
-            return state;
-        default:
-            return IPCAM_IS_UNCONNECTED;
+            case IPCAM_IS_OVER:
+            case -18:
+            case IPCAM_CANT_DETECT_TYPE_ER:
+            case IPCAM_NUM_LIMITED_ER:
+            case IPCAM_IS_FULL:
+            case IPCAM_USER_OR_PASSWD_IS_ER:
+            case 5:
+                return state;
+            default:
+                return IPCAM_IS_UNCONNECTED;
         }
     }
     return session->channelFlagged ? 5 : IPCAM_OK;
@@ -145,24 +145,24 @@ extern "C" IPCAM_API int IPCamGetItem(IPCamSession *session, int item) {
     if (!session) return 0;
     const uint32_t model = session->modelCode & 0xFF;
     switch (item) {
-    case 1:
-        return session->itemValue1;
-    case 2:
-        return session->recorderChannels;
-    case 3: {
-        CameraControl *control = session->control;
-        return control ? control->GetValue() : 0;
-    }
-    case 4:
-        return session->inputCount;
-    case 5:
-        return session->outputCount;
-    case 6:
-        return model == 90 || model == 91 || model == 99;
-    case 11:
-        return model == 58 || model == 59 || model == 63 || model == 69;
-    default:
-        return 0;
+        case 1:
+            return session->itemValue1;
+        case 2:
+            return session->recorderChannels;
+        case 3: {
+            CameraControl *control = session->control;
+            return control ? control->GetValue() : 0;
+        }
+        case 4:
+            return session->inputCount;
+        case 5:
+            return session->outputCount;
+        case 6:
+            return model == 90 || model == 91 || model == 99;
+        case 11:
+            return model == 58 || model == 59 || model == 63 || model == 69;
+        default:
+            return 0;
     }
 }
 
@@ -185,4 +185,6 @@ int IPCamVideoStopped(IPCamSession *session) {
     return 1;
 }
 
-int IPCamAudioStopped(IPCamSession *session) { return session->audioRunning ? 0 : 1; }
+int IPCamAudioStopped(IPCamSession *session) {
+    return session->audioRunning ? 0 : 1;
+}

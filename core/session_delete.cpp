@@ -18,7 +18,9 @@ namespace {
 
 std::atomic<uint32_t> g_abandoned{0};
 
-void sleepMs(int ms) { std::this_thread::sleep_for(std::chrono::milliseconds(ms)); }
+void sleepMs(int ms) {
+    std::this_thread::sleep_for(std::chrono::milliseconds(ms));
+}
 
 // Asks a thread to stop and waits for it, polling every 10 ms. A thread still running after
 // the last poll cannot be killed safely: it is left to run on and false is returned, so that
@@ -45,14 +47,15 @@ void endRtspStream(IPCamSession *s) {
     std::string_view host = fieldText(s->host), channel = fieldText(s->channelName),
                      rtspSession = fieldText(s->rtspSession);
     char request[512];
-    int n = std::snprintf(request, sizeof request,
-                          "TEARDOWN rtsp://%.*s/%.*s RTSP/1.0\r\nCSeq: %d\r\nSession: %.*s\r\n\r\n\r\n",
-                          static_cast<int>(host.size()), host.data(),
-                          static_cast<int>(channel.size()), channel.data(), s->rtspSequence,
-                          static_cast<int>(rtspSession.size()), rtspSession.data());
+    int n = std::snprintf(
+        request, sizeof request,
+        "TEARDOWN rtsp://%.*s/%.*s RTSP/1.0\r\nCSeq: %d\r\nSession: %.*s\r\n\r\n\r\n",
+        static_cast<int>(host.size()), host.data(), static_cast<int>(channel.size()),
+        channel.data(), s->rtspSequence, static_cast<int>(rtspSession.size()), rtspSession.data());
     if (n <= 0 || n >= static_cast<int>(sizeof request)) return;
     const Settings &cfg = settings();
-    if (sendAll(s->sockets[kRtspSocket], request, static_cast<size_t>(n), cfg.setTimeout) <= 0) return;
+    if (sendAll(s->sockets[kRtspSocket], request, static_cast<size_t>(n), cfg.setTimeout) <= 0)
+        return;
     char reply[512];
     receiveHeader(s->sockets[kRtspSocket], reply, sizeof reply, cfg.getTimeout);
 }
@@ -66,7 +69,9 @@ void closeSockets(IPCamSession *s) {
 }  // namespace
 
 namespace ipcam {
-uint32_t abandonedThreadCount() { return g_abandoned.load(std::memory_order_relaxed); }
+uint32_t abandonedThreadCount() {
+    return g_abandoned.load(std::memory_order_relaxed);
+}
 }  // namespace ipcam
 
 // The threads are stopped before the sockets are touched: closing a descriptor that a live
@@ -74,8 +79,10 @@ uint32_t abandonedThreadCount() { return g_abandoned.load(std::memory_order_rela
 // stop request within one 100 ms slice.
 int IPCamDelete(IPCamSession *session) {
     if (!session) return IPCAM_TYPE_IS_ER;
-    bool videoEnded = stopThread(session->videoThread, session->videoStarted, session->videoRunning);
-    bool audioEnded = stopThread(session->audioThread, session->audioStarted, session->audioRunning);
+    bool videoEnded =
+        stopThread(session->videoThread, session->videoStarted, session->videoRunning);
+    bool audioEnded =
+        stopThread(session->audioThread, session->audioStarted, session->audioRunning);
     if (!videoEnded || !audioEnded) {
         std::fprintf(stderr,
                      "ipcam: session %d: a thread did not stop within %d ms; it is left running "

@@ -7,12 +7,15 @@
 
 namespace ipcam {
 
-int readBit(const uint8_t *data, uint32_t index) { return (data[index / 8] >> (7 - index % 8)) & 1; }
+int readBit(const uint8_t *data, uint32_t index) {
+    return (data[index / 8] >> (7 - index % 8)) & 1;
+}
 
 uint32_t readBits(const uint8_t *data, uint32_t first, uint32_t count) {
     if (count > 32) return 0;
     uint32_t value = 0;
-    for (uint32_t i = 0; i < count; ++i) value = (value << 1) | static_cast<uint32_t>(readBit(data, first + i));
+    for (uint32_t i = 0; i < count; ++i)
+        value = (value << 1) | static_cast<uint32_t>(readBit(data, first + i));
     return value;
 }
 

@@ -68,15 +68,15 @@ enum IPCamActionKind { IPCAM_ACTION_VIDEO = 0, IPCAM_ACTION_AUDIO = 1 };
 
 /* Kinds of EncodedFrame blocks handed to the callback. */
 enum IPCamFrameKind {
-    IPCAM_FRAME_KEY = 2,        /* key video frame: decoding may start here */
-    IPCAM_FRAME_DEPENDENT = 3,  /* video frame that depends on earlier ones */
-    IPCAM_FRAME_DROPPABLE = 4,  /* video frame no other frame depends on */
-    IPCAM_FRAME_AUDIO = 5,      /* one audio frame as the device sent it */
-    IPCAM_MSG_EVENT = 6,        /* 1 byte: event code changed */
-    IPCAM_MSG_FORMAT = 7,       /* StreamFormatBlock of the stream */
-    IPCAM_MSG_INPUT = 9,        /* 1 or 2 bytes: input bits changed */
-    IPCAM_MSG_TIME_STEP = 12,   /* no payload: the stream restarted or its time went back */
-    IPCAM_MSG_OVERLAY = 13      /* 16 bytes: overlay state */
+    IPCAM_FRAME_KEY = 2,       /* key video frame: decoding may start here */
+    IPCAM_FRAME_DEPENDENT = 3, /* video frame that depends on earlier ones */
+    IPCAM_FRAME_DROPPABLE = 4, /* video frame no other frame depends on */
+    IPCAM_FRAME_AUDIO = 5,     /* one audio frame as the device sent it */
+    IPCAM_MSG_EVENT = 6,       /* 1 byte: event code changed */
+    IPCAM_MSG_FORMAT = 7,      /* StreamFormatBlock of the stream */
+    IPCAM_MSG_INPUT = 9,       /* 1 or 2 bytes: input bits changed */
+    IPCAM_MSG_TIME_STEP = 12,  /* no payload: the stream restarted or its time went back */
+    IPCAM_MSG_OVERLAY = 13     /* 16 bytes: overlay state */
 };
 
 /* Head of every block handed to the callback; the payload follows the 16-byte head.
@@ -89,7 +89,8 @@ typedef struct EncodedFrame {
 
 #define IPCAM_FRAME_HEAD_SIZE 16
 #define IPCAM_FRAME_PAYLOAD(frame) ((unsigned char *)(frame) + IPCAM_FRAME_HEAD_SIZE)
-#define IPCAM_FRAME_PAYLOAD_SIZE(frame) (((const EncodedFrame *)(frame))->totalSize - IPCAM_FRAME_HEAD_SIZE)
+#define IPCAM_FRAME_PAYLOAD_SIZE(frame) \
+    (((const EncodedFrame *)(frame))->totalSize - IPCAM_FRAME_HEAD_SIZE)
 
 IPCAM_STATIC_CHECK(frame_size, sizeof(EncodedFrame) == 16);
 IPCAM_STATIC_CHECK(frame_total, offsetof(EncodedFrame, totalSize) == 0);
@@ -99,14 +100,14 @@ IPCAM_STATIC_CHECK(frame_time, offsetof(EncodedFrame, time) == 8);
 /* Description of a stream, sent as an IPCAM_MSG_FORMAT payload. Exactly 44 bytes. */
 #pragma pack(push, 4)
 typedef struct StreamFormatBlock {
-    int32_t modelCode;   /* low byte of the device's model code */
-    int32_t videoCodec;  /* 0 JPEG, 4 MPEG-4; other values as the device names them */
-    int32_t width;       /* pixels, signed as the device signalled it */
+    int32_t modelCode;  /* low byte of the device's model code */
+    int32_t videoCodec; /* 0 JPEG, 4 MPEG-4; other values as the device names them */
+    int32_t width;      /* pixels, signed as the device signalled it */
     int32_t height;
     double frameRate;
-    int32_t audioCodec;  /* -1 none */
-    int32_t channels;    /* 0 mono, 1 otherwise */
-    int32_t sampleRate;  /* Hz */
+    int32_t audioCodec; /* -1 none */
+    int32_t channels;   /* 0 mono, 1 otherwise */
+    int32_t sampleRate; /* Hz */
     int32_t bitsPerSample;
     int32_t audioFrameSize; /* bytes */
 } StreamFormatBlock;
@@ -137,8 +138,8 @@ IPCAM_API int IPCamExit(void);
 
 /* Creates a session keyed by id. Returns 0 (also when id already exists: then *out is left
  * alone), -1 for a null out pointer or a text that does not fit, -2 for a port above 65535. */
-IPCAM_API int IPCamCreate(IPCamSession **out, const char *host, unsigned int port,
-                          const char *user, const char *password, int id, int protocolType);
+IPCAM_API int IPCamCreate(IPCamSession **out, const char *host, unsigned int port, const char *user,
+                          const char *password, int id, int protocolType);
 /* Chooses the stream numbers used from the next connection attempt on. */
 IPCAM_API int IPCamSetStreamNum(IPCamSession *session, int videoStream, int audioStream);
 /* Starts the video (kind 0) or audio (kind 1) thread. A second call is a no-op. */

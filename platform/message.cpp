@@ -15,8 +15,12 @@ std::atomic<MessageHandler> g_handler{writeToStderr};
 
 }  // namespace
 
-void setMessageHandler(MessageHandler handler) { g_handler = handler ? handler : writeToStderr; }
+void setMessageHandler(MessageHandler handler) {
+    g_handler = handler ? handler : writeToStderr;
+}
 
-void showMessage(const char *text, const char *caption) { g_handler.load()(text, caption); }
+void showMessage(const char *text, const char *caption) {
+    g_handler.load()(text, caption);
+}
 
 }  // namespace ipcam

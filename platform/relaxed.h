@@ -11,7 +11,7 @@ namespace ipcam {
 
 template <typename T>
 class Relaxed {
-public:
+  public:
     constexpr Relaxed() noexcept : value_(T{}) {}
     constexpr Relaxed(T v) noexcept : value_(v) {}  // NOLINT: implicit by design
     Relaxed(const Relaxed &) = delete;
@@ -25,7 +25,7 @@ public:
     }
     T exchange(T v) noexcept { return value_.exchange(v, std::memory_order_relaxed); }
 
-private:
+  private:
     std::atomic<T> value_;
 };
 

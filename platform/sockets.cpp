@@ -30,7 +30,9 @@ Wait waitOnce(int socket, short wanted) {
     return Wait::Exception;
 }
 
-bool transient(int err) { return err == EINTR || err == EAGAIN || err == EWOULDBLOCK; }
+bool transient(int err) {
+    return err == EINTR || err == EAGAIN || err == EWOULDBLOCK;
+}
 
 void setTimeoutOption(int socket, int option, uint32_t ms) {
     timeval tv{static_cast<time_t>(ms / 1000), static_cast<suseconds_t>((ms % 1000) * 1000)};
@@ -105,14 +107,14 @@ int receiveExactly(int socket, void *buffer, std::size_t length, uint32_t timeou
     while (got < length) {
         if (stopRequested()) return 0;
         switch (waitOnce(socket, POLLIN)) {
-        case Wait::Idle:
-            if (timeoutMs != 0 && ++waits >= limit) return 0;
-            continue;
-        case Wait::Error:
-        case Wait::Exception:
-            return -1;
-        case Wait::Ready:
-            break;
+            case Wait::Idle:
+                if (timeoutMs != 0 && ++waits >= limit) return 0;
+                continue;
+            case Wait::Error:
+            case Wait::Exception:
+                return -1;
+            case Wait::Ready:
+                break;
         }
         ssize_t n = recv(socket, out + got, length - got, MSG_DONTWAIT);
         if (n == 0) return got > 0 ? static_cast<int>(got) : -1;
@@ -132,14 +134,14 @@ int receiveSome(int socket, void *buffer, std::size_t capacity, uint32_t timeout
     for (uint32_t waits = 0;;) {
         if (stopRequested()) return 0;
         switch (waitOnce(socket, POLLIN)) {
-        case Wait::Idle:
-            if (++waits >= limit) return 0;
-            continue;
-        case Wait::Error:
-        case Wait::Exception:
-            return -1;
-        case Wait::Ready:
-            break;
+            case Wait::Idle:
+                if (++waits >= limit) return 0;
+                continue;
+            case Wait::Error:
+            case Wait::Exception:
+                return -1;
+            case Wait::Ready:
+                break;
         }
         ssize_t n = recv(socket, buffer, capacity, MSG_DONTWAIT);
         if (n < 0) {
@@ -188,14 +190,14 @@ int sendAll(int socket, const void *data, std::size_t length, uint32_t timeoutMs
     while (sent < length) {
         if (stopRequested()) return -9;
         switch (waitOnce(socket, POLLOUT)) {
-        case Wait::Idle:
-            if (++waits >= limit) return -9;
-            continue;
-        case Wait::Error:
-        case Wait::Exception:
-            return -1;
-        case Wait::Ready:
-            break;
+            case Wait::Idle:
+                if (++waits >= limit) return -9;
+                continue;
+            case Wait::Error:
+            case Wait::Exception:
+                return -1;
+            case Wait::Ready:
+                break;
         }
         ssize_t n = send(socket, in + sent, length - sent, MSG_NOSIGNAL | MSG_DONTWAIT);
         if (n < 0) {

@@ -18,7 +18,9 @@ using SocketSlot = Relaxed<int>;
 inline constexpr int kWaitSliceMs = 100;
 
 // Number of 100 ms waits a time-out allows.
-constexpr uint32_t waitsFor(uint32_t timeoutMs) { return timeoutMs / kWaitSliceMs + 1; }
+constexpr uint32_t waitsFor(uint32_t timeoutMs) {
+    return timeoutMs / kWaitSliceMs + 1;
+}
 
 // Closes whatever slot holds, then connects to a dotted IPv4 address with the configured
 // time-outs. 1: connected, the slot holds the socket; 0: failed, the slot holds -1.

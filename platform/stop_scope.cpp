@@ -10,8 +10,12 @@ StopScope::StopScope(const Relaxed<uint8_t> *runningFlag) : previous_(t_runningF
     t_runningFlag = runningFlag;
 }
 
-StopScope::~StopScope() { t_runningFlag = previous_; }
+StopScope::~StopScope() {
+    t_runningFlag = previous_;
+}
 
-bool stopRequested() { return t_runningFlag != nullptr && t_runningFlag->load() == 0; }
+bool stopRequested() {
+    return t_runningFlag != nullptr && t_runningFlag->load() == 0;
+}
 
 }  // namespace ipcam

@@ -13,13 +13,13 @@
 namespace ipcam {
 
 class StopScope {
-public:
+  public:
     explicit StopScope(const Relaxed<uint8_t> *runningFlag);
     ~StopScope();
     StopScope(const StopScope &) = delete;
     StopScope &operator=(const StopScope &) = delete;
 
-private:
+  private:
     const Relaxed<uint8_t> *previous_;
 };
 

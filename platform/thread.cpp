@@ -3,9 +3,9 @@
 #include <pthread.h>
 #include <unistd.h>
 
+#include <limits.h>
 #include <atomic>
 #include <condition_variable>
-#include <limits.h>
 #include <mutex>
 
 namespace ipcam {

@@ -16,7 +16,7 @@
 namespace ipcam {
 
 class Thread {
-public:
+  public:
     static constexpr uint32_t kStillActive = 259;
     using Body = std::function<uint32_t()>;
 
@@ -40,7 +40,7 @@ public:
 
     struct State;  // shared by the object and its thread
 
-private:
+  private:
     std::shared_ptr<State> state_;
     pthread_t handle_{};
 };

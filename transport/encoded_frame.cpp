@@ -24,4 +24,6 @@ EncodedFrame *makeFrame(int32_t kind, const void *payload, std::size_t payloadSi
 
 }  // namespace ipcam
 
-extern "C" IPCAM_API void IPCamFreeFrame(void *frame) { std::free(frame); }
+extern "C" IPCAM_API void IPCamFreeFrame(void *frame) {
+    std::free(frame);
+}

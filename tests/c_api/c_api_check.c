@@ -14,7 +14,8 @@ int main(void) {
     IPCamSession *session = NULL;
     int failures = 0;
     if (IPCamInit() != 1) failures++;
-    if (IPCamCreate(&session, "127.0.0.1", 80, "admin", "", 1, IPCAM_PROTOCOL_TYPE1) != IPCAM_OK) failures++;
+    if (IPCamCreate(&session, "127.0.0.1", 80, "admin", "", 1, IPCAM_PROTOCOL_TYPE1) != IPCAM_OK)
+        failures++;
     if (session == NULL) return 1;
     if (IPCamSetStreamNum(session, 0, 0) != IPCAM_OK) failures++;
     if (IPCamGetStatus(session) != IPCAM_IS_UNCONNECTED) failures++;

@@ -36,7 +36,8 @@ TEST(ConfigTest, ParsesTheKeysByTheirRules) {
         Expected expected;
     } cases[] = {
         {"", {false, 6000, 7000, 7000, 6, true}},
-        {"Ping_Enable=yPing_Timeout=3000<E>Get_Timeout=500<E>Set_Timeout=800<E>ConnectLimit=2<E>UsePCTime=n",
+        {"Ping_Enable=yPing_Timeout=3000<E>Get_Timeout=500<E>Set_Timeout=800<E>ConnectLimit=2<E>"
+         "UsePCTime=n",
          {true, 3000, 500, 800, 2, false}},
         // Keys in any order with any text around them; the first occurrence counts.
         {"junk UsePCTime=N Set_Timeout=10<E> x Get_Timeout=20<E>Get_Timeout=30<E>",
@@ -47,11 +48,13 @@ TEST(ConfigTest, ParsesTheKeysByTheirRules) {
         {"Ping_Enable=yes", {true, 6000, 7000, 7000, 6, true}},
         {"Ping_Enable=1 Ping_Timeout=3000<E>", {false, 0, 7000, 7000, 6, true}},
         // A negative value stops the numeric keys: it and the ones after it keep their defaults.
-        {"Get_Timeout=-1<E>Set_Timeout=2000<E>ConnectLimit=3<E>", {false, 6000, 7000, 7000, 6, true}},
+        {"Get_Timeout=-1<E>Set_Timeout=2000<E>ConnectLimit=3<E>",
+         {false, 6000, 7000, 7000, 6, true}},
         {"Ping_Enable=y Ping_Timeout=-5<E>Get_Timeout=100<E>", {true, 6000, 7000, 7000, 6, true}},
         {"Set_Timeout=-2<E>Get_Timeout=100<E>ConnectLimit=3<E>", {false, 6000, 100, 7000, 6, true}},
         // Without "<E>" the key keeps its default and the next keys are still read.
-        {"Set_Timeout=2000<E> ConnectLimit=4<E> Get_Timeout=5000", {false, 6000, 7000, 2000, 4, true}},
+        {"Set_Timeout=2000<E> ConnectLimit=4<E> Get_Timeout=5000",
+         {false, 6000, 7000, 2000, 4, true}},
         {"Get_Timeout=5000", {false, 6000, 7000, 7000, 6, true}},
         // The ordinary decimal conversion: blanks, sign, stop at the first non-digit.
         {"Get_Timeout=  +1200ms<E>", {false, 6000, 1200, 7000, 6, true}},
@@ -70,7 +73,7 @@ TEST(ConfigTest, ParsesTheKeysByTheirRules) {
 }
 
 class ConfigFileTest : public ::testing::Test {
-protected:
+  protected:
     void SetUp() override {
         dir_ = std::filesystem::temp_directory_path() /
                ("kestrel-config-" + std::to_string(::getpid()) + "-" +

@@ -20,7 +20,7 @@ using namespace kestrel_test;
 namespace {
 
 class SessionApiTest : public ::testing::Test {
-protected:
+  protected:
     void SetUp() override {
         Settings s;
         s.getTimeout = 300;
@@ -73,8 +73,10 @@ TEST_F(SessionApiTest, CreateChecksItsArguments) {
         {"port too high", false, "127.0.0.1", "", "", 65536, -2, false},
         {"127-character host", false, t127, "", "", 80, 0, true},
         {"128-character host", false, t128, "", "", 80, -1, false},
-        {"account:password of 39", false, "h", std::string(19, 'u'), std::string(19, 'p'), 80, 0, true},
-        {"account:password of 40", false, "h", std::string(20, 'u'), std::string(19, 'p'), 80, -1, false},
+        {"account:password of 39", false, "h", std::string(19, 'u'), std::string(19, 'p'), 80, 0,
+         true},
+        {"account:password of 40", false, "h", std::string(20, 'u'), std::string(19, 'p'), 80, -1,
+         false},
         {"128-character password", false, "h", "", t128, 80, -1, false},
     };
     int id = 100;
@@ -118,8 +120,9 @@ TEST_F(SessionApiTest, ANewSessionStartsDisconnectedWithItsInitialFields) {
     EXPECT_EQ(s->formatPending.load(), 1);
     EXPECT_STREQ(s->extraQuery, "&EnableBackupDevice=1&ALiveInterval=60");
 
-    const uint8_t expectedFormat[44] = {0, 0, 0, 0, 4, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0,  0,    0, 0, 0, 0,
-                                        0, 0, 0xFF, 0xFF, 0xFF, 0xFF, 1, 0, 0, 0, 0x80, 0xBB, 0, 0, 16, 0, 0, 0, 20, 0x50, 0, 0};
+    const uint8_t expectedFormat[44] = {
+        0, 0, 0,    0,    4,    0,    0, 0, 0, 0, 0,    0,    0, 0, 0,  0, 0, 0, 0,  0,    0, 0,
+        0, 0, 0xFF, 0xFF, 0xFF, 0xFF, 1, 0, 0, 0, 0x80, 0xBB, 0, 0, 16, 0, 0, 0, 20, 0x50, 0, 0};
     EXPECT_EQ(std::memcmp(&s->format, expectedFormat, 44), 0);
 }
 
@@ -130,10 +133,9 @@ TEST_F(SessionApiTest, StatusFollowsTheStateWhileDisconnected) {
         uint8_t flagged;
         int expected;
     } cases[] = {
-        {1, -100, 0, -100}, {1, -18, 0, -18}, {1, -15, 0, -15}, {1, -14, 0, -14},
-        {1, -13, 0, -13},   {1, -4, 0, -4},   {1, 5, 0, 5},     {1, -5, 0, -12},
-        {1, -6, 0, -12},    {1, -50, 0, -12}, {1, 0, 1, -12},   {1, -12, 0, -12},
-        {0, -13, 0, 0},     {0, 0, 1, 5},     {0, 5, 0, 0},
+        {1, -100, 0, -100}, {1, -18, 0, -18}, {1, -15, 0, -15}, {1, -14, 0, -14}, {1, -13, 0, -13},
+        {1, -4, 0, -4},     {1, 5, 0, 5},     {1, -5, 0, -12},  {1, -6, 0, -12},  {1, -50, 0, -12},
+        {1, 0, 1, -12},     {1, -12, 0, -12}, {0, -13, 0, 0},   {0, 0, 1, 5},     {0, 5, 0, 0},
     };
     IPCamSession *s = create(2);
     for (const Case &c : cases) {
@@ -164,8 +166,9 @@ TEST_F(SessionApiTest, ItemsReadTheSessionAndTheModel) {
     struct ModelCase {
         uint32_t model;
         int item6, item11;
-    } models[] = {{90, 1, 0}, {91, 1, 0}, {99, 1, 0}, {98, 0, 0}, {0x0163, 1, 0}, {0xFF00005A, 1, 0},
-                  {58, 0, 1}, {59, 0, 1}, {63, 0, 1}, {69, 0, 1},  {57, 0, 0},     {0, 0, 0}};
+    } models[] = {{90, 1, 0},     {91, 1, 0},         {99, 1, 0}, {98, 0, 0},
+                  {0x0163, 1, 0}, {0xFF00005A, 1, 0}, {58, 0, 1}, {59, 0, 1},
+                  {63, 0, 1},     {69, 0, 1},         {57, 0, 0}, {0, 0, 0}};
     for (const ModelCase &m : models) {
         s->modelCode = m.model;
         EXPECT_EQ(IPCamGetItem(s, 6), m.item6) << m.model;
@@ -180,7 +183,7 @@ TEST_F(SessionApiTest, CommandsNeedAConnectedSessionWithAControlObject) {
     int request[4] = {3, 0, 0, 0};
     EXPECT_EQ(IPCamCommand(nullptr, request, nullptr), -1);
     EXPECT_EQ(IPCamCommandDirect(nullptr, request, nullptr), -1);
-    EXPECT_EQ(IPCamCommand(s, request, nullptr), -12);  // disconnected
+    EXPECT_EQ(IPCamCommand(s, request, nullptr), -12);       // disconnected
     EXPECT_EQ(IPCamCommandDirect(s, request, nullptr), -1);  // no control object
     auto *control = new CountingControl;
     s->control = control;
@@ -301,8 +304,9 @@ TEST_F(SessionApiTest, DeletionEndsTheRtspStreamAndClosesEverySocket) {
     });
     EXPECT_EQ(IPCamAllDelete(), 0);
     peer.join();
-    EXPECT_EQ(request,
-              "TEARDOWN rtsp://127.0.0.1/live.sdp RTSP/1.0\r\nCSeq: 4\r\nSession: 12345678\r\n\r\n\r\n");
+    EXPECT_EQ(
+        request,
+        "TEARDOWN rtsp://127.0.0.1/live.sdp RTSP/1.0\r\nCSeq: 4\r\nSession: 12345678\r\n\r\n\r\n");
     EXPECT_EQ(readAll(rtspPeer, 2000), "");  // closed after the answer
     EXPECT_EQ(readAll(videoPeer, 2000), "");
     close(rtspPeer);

@@ -16,9 +16,9 @@ TEST(StreamBitsTest, ReadsBitsMostSignificantFirst) {
     struct Case {
         uint32_t first, count, expected;
     } cases[] = {
-        {0, 8, 0xA5},         {8, 8, 0x3C},      {4, 8, 0x53},       {0, 1, 1},
-        {1, 1, 0},            {7, 2, 0x02},      {0, 32, 0xA53CFF00}, {8, 32, 0x3CFF0081},
-        {3, 0, 0},            {0, 33, 0},        {39, 1, 1},          {33, 6, 0x00},
+        {0, 8, 0xA5}, {8, 8, 0x3C}, {4, 8, 0x53},        {0, 1, 1},
+        {1, 1, 0},    {7, 2, 0x02}, {0, 32, 0xA53CFF00}, {8, 32, 0x3CFF0081},
+        {3, 0, 0},    {0, 33, 0},   {39, 1, 1},          {33, 6, 0x00},
     };
     for (const Case &c : cases)
         EXPECT_EQ(readBits(data, c.first, c.count), c.expected) << c.first << "+" << c.count;
@@ -28,13 +28,15 @@ TEST(StreamBitsTest, ReadsBitsMostSignificantFirst) {
 
 std::vector<uint8_t> frameOf(const std::vector<uint8_t> &payload) {
     EncodedFrame *f = makeFrame(IPCAM_FRAME_KEY, payload.data(), payload.size(), 0);
-    std::vector<uint8_t> block(reinterpret_cast<uint8_t *>(f), reinterpret_cast<uint8_t *>(f) + f->totalSize);
+    std::vector<uint8_t> block(reinterpret_cast<uint8_t *>(f),
+                               reinterpret_cast<uint8_t *>(f) + f->totalSize);
     IPCamFreeFrame(f);
     return block;
 }
 
 TEST(StreamBitsTest, ExtractsTheConfigurationHeaderOfAKeyFrame) {
-    const std::vector<uint8_t> vos = {0, 0, 1, 0xB0, 0x01, 0, 0, 1, 0xB5, 0x09, 0, 0, 1, 0x20, 0x08, 0xC8};
+    const std::vector<uint8_t> vos = {0,    0,    1, 0xB0, 0x01, 0,    0,    1,
+                                      0xB5, 0x09, 0, 0,    1,    0x20, 0x08, 0xC8};
     const std::vector<uint8_t> gov = {0, 0, 1, 0xB3, 0x11, 0, 0, 1, 0xB6, 0x10};
     auto join = [](std::vector<uint8_t> a, const std::vector<uint8_t> &b) {
         a.insert(a.end(), b.begin(), b.end());
@@ -59,9 +61,12 @@ TEST(StreamBitsTest, ExtractsTheConfigurationHeaderOfAKeyFrame) {
         std::vector<uint8_t> block = frameOf(c.payload);
         std::vector<uint8_t> dest(c.capacity + 8, 0xEE);
         size_t length = 999;
-        EXPECT_EQ(extractVideoConfig(block.data(), dest.data(), c.capacity, &length), c.copied) << c.name;
+        EXPECT_EQ(extractVideoConfig(block.data(), dest.data(), c.capacity, &length), c.copied)
+            << c.name;
         EXPECT_EQ(length, c.expected.size()) << c.name;
-        EXPECT_EQ(std::vector<uint8_t>(dest.begin(), dest.begin() + static_cast<long>(length)), c.expected) << c.name;
+        EXPECT_EQ(std::vector<uint8_t>(dest.begin(), dest.begin() + static_cast<long>(length)),
+                  c.expected)
+            << c.name;
         for (size_t i = c.capacity; i < dest.size(); ++i) EXPECT_EQ(dest[i], 0xEE) << c.name;
     }
 }

@@ -38,7 +38,7 @@ struct Connected {
 };
 
 class SocketsTest : public ::testing::Test {
-protected:
+  protected:
     void SetUp() override {
         Settings s;
         s.getTimeout = 300;
@@ -80,9 +80,8 @@ TEST_F(SocketsTest, FailedOpenLeavesTheSlotClosed) {
     struct Case {
         const char *address;
         uint32_t port;
-    } cases[] = {{"127.0.0.1", static_cast<uint32_t>(freePort)},
-                 {"not-an-address", 80},
-                 {nullptr, 80}};
+    } cases[] = {
+        {"127.0.0.1", static_cast<uint32_t>(freePort)}, {"not-an-address", 80}, {nullptr, 80}};
     for (const Case &c : cases) {
         SocketSlot slot{-1};
         EXPECT_EQ(openConnection(&slot, c.address, c.port), 0) << (c.address ? c.address : "null");
@@ -130,7 +129,8 @@ TEST_F(SocketsTest, ReceiveExactlyOutcomes) {
         peer.join();
         EXPECT_EQ(r, c.expected) << c.name;
         if (r > 0) {
-            EXPECT_EQ(std::string(buf, static_cast<size_t>(r)), std::string("0123456789", r)) << c.name;
+            EXPECT_EQ(std::string(buf, static_cast<size_t>(r)), std::string("0123456789", r))
+                << c.name;
         }
     }
 }

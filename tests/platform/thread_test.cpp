@@ -18,11 +18,13 @@ void waitFor(const std::atomic<bool> &flag) {
 TEST(ThreadTest, RunsOnlyAfterResumeAndReportsItsExitCode) {
     std::atomic<bool> ran{false}, release{false};
     Thread t;
-    ASSERT_TRUE(t.create([&] {
-        ran = true;
-        waitFor(release);
-        return 7u;
-    }, 128 * 1024));
+    ASSERT_TRUE(t.create(
+        [&] {
+            ran = true;
+            waitFor(release);
+            return 7u;
+        },
+        128 * 1024));
     std::this_thread::sleep_for(std::chrono::milliseconds(50));
     EXPECT_FALSE(ran);
     EXPECT_EQ(t.exitCode(), Thread::kStillActive);

@@ -14,7 +14,7 @@
 namespace kestrel_test {
 
 class Listener {
-public:
+  public:
     Listener() {
         fd_ = socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
         int one = 1;
@@ -41,7 +41,7 @@ public:
         return ::accept4(fd_, nullptr, nullptr, SOCK_CLOEXEC);
     }
 
-private:
+  private:
     int fd_ = -1;
     uint16_t port_ = 0;
 };
@@ -60,7 +60,9 @@ inline std::string readAll(int fd, int timeoutMs = 5000) {
     return out;
 }
 
-inline void sendText(int fd, const std::string &s) { send(fd, s.data(), s.size(), MSG_NOSIGNAL); }
+inline void sendText(int fd, const std::string &s) {
+    send(fd, s.data(), s.size(), MSG_NOSIGNAL);
+}
 
 // Milliseconds taken by f().
 template <typename F>
