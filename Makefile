@@ -1,5 +1,5 @@
 # Thin front door over CMake presets. Every target installs what is missing first.
-.PHONY: deps test check asan tsan fuzz clean
+.PHONY: deps test check asan tsan fuzz bench clean
 
 JOBS ?= $(shell nproc)
 WERROR := $(if $(CI),-DKESTREL_WERROR=ON,)
@@ -29,6 +29,11 @@ fuzz: deps
 	scripts/run-fuzzers.sh build-fuzz
 
 check: test asan tsan fuzz
+
+bench: deps
+	cmake --preset default >/dev/null
+	cmake --build --preset default -j $(JOBS)
+	@for b in build/bench/*_bench; do echo "== $$b"; $$b --benchmark_counters_tabular=true; done
 
 clean:
 	rm -rf build build-asan build-tsan build-fuzz

@@ -2,8 +2,8 @@
 
 #include <cstdio>
 #include <cstdlib>
-#include <limits>
 
+#include "core/decimal.h"
 #include "platform/paths.h"
 
 namespace ipcam {
@@ -11,24 +11,6 @@ namespace ipcam {
 namespace {
 
 Settings g_settings;
-
-// The ordinary decimal conversion: leading blanks, an optional sign, digits up to the first
-// non-digit; no digits give 0. Values beyond 32 bits saturate instead of wrapping.
-int64_t decimalValue(std::string_view s) {
-    std::size_t i = 0;
-    while (i < s.size() && (s[i] == ' ' || (s[i] >= '\t' && s[i] <= '\r'))) ++i;
-    bool negative = false;
-    if (i < s.size() && (s[i] == '+' || s[i] == '-')) negative = s[i++] == '-';
-    int64_t value = 0;
-    for (; i < s.size() && s[i] >= '0' && s[i] <= '9'; ++i) {
-        value = value * 10 + (s[i] - '0');
-        if (value > std::numeric_limits<int32_t>::max()) {
-            value = int64_t{std::numeric_limits<int32_t>::max()} + (negative ? 1 : 0);
-            break;
-        }
-    }
-    return negative ? -value : value;
-}
 
 // The character right after key, or '\0' when the key is missing or ends the text.
 char flagAfter(std::string_view text, std::string_view key) {

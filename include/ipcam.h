@@ -159,6 +159,9 @@ IPCAM_API int IPCamCommand(IPCamSession *session, void *request, void *flag);
 IPCAM_API int IPCamAllDelete(void);
 /* Releases an EncodedFrame the callback was handed. */
 IPCAM_API void IPCamFreeFrame(void *frame);
+/* Routes the library's messages for a person (such as "Can't initiate the ping functions.")
+ * to handler; NULL restores the default, which writes them to standard error. */
+IPCAM_API void IPCamSetMessageHandler(void (*handler)(const char *text, const char *caption));
 
 #ifdef __cplusplus
 }

@@ -10,6 +10,7 @@
 #include <cerrno>
 
 #include "core/config.h"
+#include "platform/byte_source.h"
 #include "platform/stop_scope.h"
 
 namespace ipcam {
@@ -98,87 +99,21 @@ int closeConnection(SocketSlot *slot) {
 }
 
 int receiveExactly(int socket, void *buffer, std::size_t length, uint32_t timeoutMs) {
-    if (socket == -1 || !buffer) return -1;
-    if (length == 0) return 0;
-    auto *out = static_cast<unsigned char *>(buffer);
-    const uint32_t limit = waitsFor(timeoutMs);
-    std::size_t got = 0;
-    uint32_t waits = 0;
-    while (got < length) {
-        if (stopRequested()) return 0;
-        switch (waitOnce(socket, POLLIN)) {
-            case Wait::Idle:
-                if (timeoutMs != 0 && ++waits >= limit) return 0;
-                continue;
-            case Wait::Error:
-            case Wait::Exception:
-                return -1;
-            case Wait::Ready:
-                break;
-        }
-        ssize_t n = recv(socket, out + got, length - got, MSG_DONTWAIT);
-        if (n == 0) return got > 0 ? static_cast<int>(got) : -1;
-        if (n < 0) {
-            if (transient(errno)) continue;
-            return -1;
-        }
-        got += static_cast<std::size_t>(n);
-        waits = 0;
-    }
-    return static_cast<int>(got);
+    if (socket == -1) return -1;
+    SocketSource source(socket);
+    return receiveExactly(source, buffer, length, timeoutMs);
 }
 
 int receiveSome(int socket, void *buffer, std::size_t capacity, uint32_t timeoutMs) {
-    if (socket == -1 || !buffer) return -1;
-    const uint32_t limit = waitsFor(timeoutMs);
-    for (uint32_t waits = 0;;) {
-        if (stopRequested()) return 0;
-        switch (waitOnce(socket, POLLIN)) {
-            case Wait::Idle:
-                if (++waits >= limit) return 0;
-                continue;
-            case Wait::Error:
-            case Wait::Exception:
-                return -1;
-            case Wait::Ready:
-                break;
-        }
-        ssize_t n = recv(socket, buffer, capacity, MSG_DONTWAIT);
-        if (n < 0) {
-            if (transient(errno)) continue;
-            return -1;
-        }
-        return static_cast<int>(n);
-    }
+    if (socket == -1) return -1;
+    SocketSource source(socket);
+    return receiveSome(source, buffer, capacity, timeoutMs);
 }
 
 int receiveHeader(int socket, char *buffer, std::size_t capacity, uint32_t timeoutMs) {
-    if (socket == -1 || !buffer) return -1;
-    const uint32_t limit = waitsFor(timeoutMs);
-    std::size_t got = 0;
-    while (got < capacity) {
-        uint32_t waits = 0;
-        for (;;) {
-            if (stopRequested()) return -1;
-            pollfd p{socket, POLLIN, 0};
-            int r = poll(&p, 1, kWaitSliceMs);
-            if (r < 0 && errno != EINTR) return -1;
-            if (r > 0) {
-                if (p.revents & POLLNVAL) return -1;
-                break;
-            }
-            if (++waits >= limit) return -1;
-        }
-        ssize_t n = recv(socket, buffer + got, 1, MSG_DONTWAIT);
-        if (n < 0 && transient(errno)) continue;
-        if (n <= 0) return static_cast<int>(n);
-        ++got;
-        if (got >= 2 && buffer[got - 1] == '\n' && buffer[got - 2] == '\n') break;
-        if (got >= 4 && buffer[got - 1] == '\n' && buffer[got - 2] == '\r' &&
-            buffer[got - 3] == '\n' && buffer[got - 4] == '\r')
-            break;
-    }
-    return static_cast<int>(got);
+    if (socket == -1) return -1;
+    SocketSource source(socket);
+    return receiveHeader(source, buffer, capacity, timeoutMs);
 }
 
 int sendAll(int socket, const void *data, std::size_t length, uint32_t timeoutMs) {

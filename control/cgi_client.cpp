@@ -1,0 +1,133 @@
+#include "control/cgi_client.h"
+
+#include <cstdio>
+#include <cstring>
+#include <string_view>
+
+#include "control/base64.h"
+#include "core/config.h"
+#include "core/fixed_text.h"
+#include "core/reachability.h"
+
+namespace ipcam {
+
+namespace {
+
+// These make the camera restart or re-configure and may never answer.
+bool isFireAndForget(std::string_view cgi) {
+    static constexpr std::string_view kNames[] = {"Reboot.cgi", "SetFactoryDefault.cgi",
+                                                  "SetNetwork.cgi", "SetMultimedia.cgi"};
+    for (std::string_view n : kNames)
+        if (cgi == n) return true;
+    return false;
+}
+
+// The length of a formatted request, or -1 when it did not fit.
+int fitted(int n, std::size_t capacity) {
+    return n < 0 || static_cast<std::size_t>(n) >= capacity ? -1 : n;
+}
+
+}  // namespace
+
+int CgiClient::SetAddress(const char *host, int32_t port) {
+    if (port < 0) return kCgiBadPort;
+    if (!host || std::strlen(host) >= kHostSize) return kCgiNoName;
+    copyText(host_, host);
+    port_ = port;
+    return 0;
+}
+
+int CgiClient::SetCredentials(const char *account, const char *password) {
+    if (!account || !password) return kCgiNoCredentials;
+    if (!*account && !*password) {
+        authText_[0] = '\0';
+        return 0;
+    }
+    char text[kAuthSize * 2];
+    int n = fitted(std::snprintf(text, sizeof text, "%s:%s", account, password), sizeof text);
+    if (n < 0 || base64Length(static_cast<std::size_t>(n)) + 1 > kAuthSize)
+        return kCgiNoCredentials;
+    EncodeBase64(text, static_cast<std::size_t>(n), authText_, sizeof authText_);
+    return 0;
+}
+
+int CgiClient::connect(SocketSlot &slot) {
+    const Settings &cfg = settings();
+    int probe = probeHost(host_, cfg.pingEnable, cfg.pingTimeout);
+    if (probe < 0) return probe;
+    return openConnection(&slot, host_, static_cast<uint32_t>(port_)) == 1 ? 0 : kCgiConnectFailed;
+}
+
+// The socket layer reports a failed or exceptional wait as -1; the engine calls it -8.
+int CgiClient::send(int socket, const char *request, int length) {
+    int n = sendAll(socket, request, static_cast<std::size_t>(length), settings().setTimeout);
+    return n == -1 ? kCgiWaitFailed : n;
+}
+
+int CgiClient::exchange(const char *request, int length, bool awaitReply) {
+    SocketSlot slot{-1};
+    int result = connect(slot);
+    if (result == 0) {
+        result = send(slot, request, length);
+        if (result > 0 && !awaitReply) {
+            result = kCgiSent;
+        } else if (result > 0) {
+            SocketSource source(slot);
+            int received = readReply(source, reply_, sizeof reply_, settings().getTimeout);
+            result = received < 0 ? received : classifyReply(reply_);
+        }
+    }
+    closeConnection(&slot);
+    return result;
+}
+
+int CgiClient::Get(const char *cgi) {
+    if (!cgi) return kCgiNoName;
+    char request[kRequestSize];
+    int n = authText_[0] ? std::snprintf(request, sizeof request,
+                                         "GET /%s HTTP/1.1\r\nAuthorization:Basic %s\r\n\r\n", cgi,
+                                         authText_)
+                         : std::snprintf(request, sizeof request,
+                                         "GET /%s HTTP/1.1\r\nConnection: Keep-Alive\r\n\r\n", cgi);
+    n = fitted(n, sizeof request);
+    if (n < 0) return kCgiNoName;
+    return exchange(request, n, true);
+}
+
+int CgiClient::Set(const char *cgi, const char *query) {
+    if (!cgi) return kCgiNoName;
+    if (!query) query = "";
+    char request[kRequestSize];
+    int n = authText_[0]
+                ? std::snprintf(request, sizeof request,
+                                "GET /%s?%s HTTP/1.1\r\nAuthorization:Basic %s\r\n\r\n", cgi, query,
+                                authText_)
+                : std::snprintf(request, sizeof request, "GET /%s?%s HTTP/1.1\r\n\r\n", cgi, query);
+    n = fitted(n, sizeof request);
+    if (n < 0) return kCgiNoName;
+    return exchange(request, n, !isFireAndForget(cgi));
+}
+
+int CgiClient::ProbeRedirect(char *host, std::size_t hostCapacity, int32_t *port) {
+    if (!host) return kCgiNoName;
+    char request[kRequestSize];
+    int n = fitted(std::snprintf(request, sizeof request, "GET / HTTP/1.1\r\nHost:%.*s\r\n\r\n",
+                                 static_cast<int>(strnlen(host, hostCapacity)), host),
+                   sizeof request);
+    if (n < 0) return kCgiNoName;
+
+    SocketSlot slot{-1};
+    int result = connect(slot);
+    if (result == 0) {
+        result = send(slot, request, n);
+        if (result > 0) {
+            SocketSource source(slot);
+            result = readRedirect(source, reply_, kRedirectLimit, settings().getTimeout, host,
+                                  hostCapacity, port);
+        }
+    }
+    closeConnection(&slot);
+    return result;
+}
+
+}  // namespace ipcam

@@ -1,0 +1,151 @@
+#include "platform/byte_source.h"
+
+#include <poll.h>
+#include <sys/socket.h>
+
+#include <algorithm>
+#include <cerrno>
+#include <cstring>
+
+#include "platform/sockets.h"
+#include "platform/stop_scope.h"
+
+namespace ipcam {
+
+WaitResult SocketSource::waitReadable() {
+    pollfd p{socket_, POLLIN | POLLPRI, 0};
+    int r = poll(&p, 1, kWaitSliceMs);
+    if (r == 0) return WaitResult::Idle;
+    if (r < 0) return errno == EINTR ? WaitResult::Idle : WaitResult::Error;
+    if (p.revents & POLLNVAL) return WaitResult::Error;
+    if (p.revents & (POLLIN | POLLHUP | POLLERR)) return WaitResult::Ready;
+    return WaitResult::Exception;
+}
+
+int SocketSource::read(void *buffer, std::size_t capacity) {
+    ssize_t n = recv(socket_, buffer, capacity, MSG_DONTWAIT);
+    if (n >= 0) return static_cast<int>(n);
+    return errno == EINTR || errno == EAGAIN || errno == EWOULDBLOCK ? kNothingYet : -1;
+}
+
+MemorySource::MemorySource(std::vector<std::string> chunks, Ending ending)
+    : chunks_(std::move(chunks)), ending_(ending) {
+    std::erase_if(chunks_, [](const std::string &c) { return c.empty(); });
+}
+
+MemorySource::MemorySource(std::string_view bytes, std::size_t chunkSize, Ending ending)
+    : ending_(ending) {
+    chunkSize = std::max<std::size_t>(chunkSize, 1);
+    for (std::size_t at = 0; at < bytes.size(); at += chunkSize)
+        chunks_.emplace_back(bytes.substr(at, chunkSize));
+}
+
+WaitResult MemorySource::waitReadable() {
+    if (chunk_ < chunks_.size()) return WaitResult::Ready;
+    switch (ending_) {
+        case Ending::Close:
+            return WaitResult::Ready;  // the read reports the close
+        case Ending::Error:
+            return WaitResult::Error;
+        case Ending::Silence:
+            break;
+    }
+    return ++idleWaits_ > kIdleLimit ? WaitResult::Error : WaitResult::Idle;
+}
+
+int MemorySource::read(void *buffer, std::size_t capacity) {
+    if (chunk_ >= chunks_.size()) {
+        if (ending_ == Ending::Close) return 0;
+        return ending_ == Ending::Error ? -1 : kNothingYet;
+    }
+    const std::string &c = chunks_[chunk_];
+    std::size_t n = std::min(capacity, c.size() - offset_);
+    std::memcpy(buffer, c.data() + offset_, n);
+    offset_ += n;
+    if (offset_ == c.size()) {
+        ++chunk_;
+        offset_ = 0;
+    }
+    return static_cast<int>(n);
+}
+
+std::size_t MemorySource::remaining() const {
+    std::size_t n = 0;
+    for (std::size_t i = chunk_; i < chunks_.size(); ++i) n += chunks_[i].size();
+    return n - offset_;
+}
+
+int receiveExactly(ByteSource &source, void *buffer, std::size_t length, uint32_t timeoutMs) {
+    if (!buffer) return -1;
+    if (length == 0) return 0;
+    auto *out = static_cast<unsigned char *>(buffer);
+    const uint32_t limit = waitsFor(timeoutMs);
+    std::size_t got = 0;
+    uint32_t waits = 0;
+    while (got < length) {
+        if (stopRequested()) return 0;
+        switch (source.waitReadable()) {
+            case WaitResult::Idle:
+                if (timeoutMs != 0 && ++waits >= limit) return 0;
+                continue;
+            case WaitResult::Error:
+            case WaitResult::Exception:
+                return -1;
+            case WaitResult::Ready:
+                break;
+        }
+        int n = source.read(out + got, length - got);
+        if (n == ByteSource::kNothingYet) continue;
+        if (n == 0) return got > 0 ? static_cast<int>(got) : -1;
+        if (n < 0) return -1;
+        got += static_cast<std::size_t>(n);
+        waits = 0;
+    }
+    return static_cast<int>(got);
+}
+
+int receiveSome(ByteSource &source, void *buffer, std::size_t capacity, uint32_t timeoutMs) {
+    if (!buffer) return -1;
+    const uint32_t limit = waitsFor(timeoutMs);
+    for (uint32_t waits = 0;;) {
+        if (stopRequested()) return 0;
+        switch (source.waitReadable()) {
+            case WaitResult::Idle:
+                if (++waits >= limit) return 0;
+                continue;
+            case WaitResult::Error:
+            case WaitResult::Exception:
+                return -1;
+            case WaitResult::Ready:
+                break;
+        }
+        int n = source.read(buffer, capacity);
+        if (n == ByteSource::kNothingYet) continue;
+        return n < 0 ? -1 : n;
+    }
+}
+
+int receiveHeader(ByteSource &source, char *buffer, std::size_t capacity, uint32_t timeoutMs) {
+    if (!buffer) return -1;
+    const uint32_t limit = waitsFor(timeoutMs);
+    std::size_t got = 0;
+    while (got < capacity) {
+        // The count of waits starts afresh for every byte; only readability counts.
+        for (uint32_t waits = 0;;) {
+            if (stopRequested()) return -1;
+            WaitResult w = source.waitReadable();
+            if (w == WaitResult::Ready) break;
+            if (w == WaitResult::Error) return -1;
+            if (++waits >= limit) return -1;
+        }
+        int n = source.read(buffer + got, 1);
+        if (n == ByteSource::kNothingYet) continue;
+        if (n <= 0) return n;
+        ++got;
+        if (got >= 2 && buffer[got - 1] == '\n' && buffer[got - 2] == '\n') break;
+        if (got >= 4 && std::memcmp(buffer + got - 4, "\r\n\r\n", 4) == 0) break;
+    }
+    return static_cast<int>(got);
+}
+
+}  // namespace ipcam

@@ -1,0 +1,78 @@
+// Where stream readers get their bytes.
+//
+// Every reader (stream framings, RTP, RTSP and CGI replies) reads through a ByteSource, so the
+// same code runs on a socket and, in tests and fuzzers, on recorded bytes. A source offers the
+// two primitives of the socket layer: one wait of at most 100 ms, and one read of what is
+// there. The receive operations below are built on them once, for every kind of source.
+#pragma once
+
+#include <cstddef>
+#include <cstdint>
+#include <string>
+#include <string_view>
+#include <vector>
+
+namespace ipcam {
+
+enum class WaitResult {
+    Ready,      // something to read, or the peer closed or failed (the read tells which)
+    Idle,       // the wait passed with nothing
+    Exception,  // only an exceptional condition (urgent data) was signalled
+    Error,      // the wait itself failed
+};
+
+class ByteSource {
+  public:
+    static constexpr int kNothingYet = -2;
+
+    virtual ~ByteSource() = default;
+    // One wait of at most 100 ms for something to read.
+    virtual WaitResult waitReadable() = 0;
+    // One read of at most capacity bytes: the count, 0 when the peer has closed, -1 on error,
+    // kNothingYet when there was nothing after all.
+    virtual int read(void *buffer, std::size_t capacity) = 0;
+};
+
+// A connected socket.
+class SocketSource final : public ByteSource {
+  public:
+    explicit SocketSource(int socket) : socket_(socket) {}
+    WaitResult waitReadable() override;
+    int read(void *buffer, std::size_t capacity) override;
+
+  private:
+    int socket_;
+};
+
+// Recorded bytes, replayed without waiting. Each read returns at most one chunk, so a test
+// decides where the pieces break. After the last chunk the source ends as told.
+class MemorySource final : public ByteSource {
+  public:
+    enum class Ending { Close, Silence, Error };
+
+    explicit MemorySource(std::vector<std::string> chunks, Ending ending = Ending::Close);
+    // The bytes cut into chunks of chunkSize (at least 1).
+    MemorySource(std::string_view bytes, std::size_t chunkSize, Ending ending = Ending::Close);
+
+    WaitResult waitReadable() override;
+    int read(void *buffer, std::size_t capacity) override;
+
+    // Bytes not read yet.
+    std::size_t remaining() const;
+    // Waits that found nothing; a silent source reports an error after very many of them so a
+    // reader told to wait for ever still ends.
+    std::size_t idleWaits() const { return idleWaits_; }
+
+  private:
+    static constexpr std::size_t kIdleLimit = 100000;
+    std::vector<std::string> chunks_;
+    std::size_t chunk_ = 0, offset_ = 0, idleWaits_ = 0;
+    Ending ending_;
+};
+
+// The receive operations of the socket layer, on any source (results as in sockets.h).
+int receiveExactly(ByteSource &source, void *buffer, std::size_t length, uint32_t timeoutMs);
+int receiveSome(ByteSource &source, void *buffer, std::size_t capacity, uint32_t timeoutMs);
+int receiveHeader(ByteSource &source, char *buffer, std::size_t capacity, uint32_t timeoutMs);
+
+}  // namespace ipcam

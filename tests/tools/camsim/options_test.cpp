@@ -1,0 +1,71 @@
+#include "tools/camsim/options.h"
+
+#include <gtest/gtest.h>
+
+#include <string>
+#include <vector>
+
+#include "tools/camsim/camsim_client.h"
+
+using namespace camsim;
+using namespace kestrel_test;
+
+namespace {
+
+TEST(OptionsTest, BadArgumentsGiveOneLineErrors) {
+    struct Case {
+        std::vector<std::string> args;
+        const char *error;
+    } cases[] = {
+        {{"--port", "x"}, "--port: not a port number: 'x'"},
+        {{"--port", "65536"}, "--port: not a port number: '65536'"},
+        {{"--port", "80 "}, "--port: not a port number: '80 '"},
+        {{"--port"}, "--port: needs a value"},
+        {{"--bogus"}, "--bogus: unknown option (see --help)"},
+        {{"--cgi", "Get.cgi"}, "--cgi: expected NAME=..., got 'Get.cgi'"},
+        {{"--cgi", "=body"}, "--cgi: expected NAME=..., got '=body'"},
+        {{"--values-a", "A.cgi=k1:v1,k2"}, "--values-a: expected k1:v1,k2:v2, got 'k1:v1,k2'"},
+        {{"--values-b", "B.cgi=:v"}, "--values-b: expected k1:v1,k2:v2, got ':v'"},
+        {{"--redirect", "cam=127.0.0.1:0"}, "--redirect: expected ADDR[:PORT], got '127.0.0.1:0'"},
+        {{"--redirect", "cam=127.0.0.1:x"}, "--redirect: expected ADDR[:PORT], got '127.0.0.1:x'"},
+        {{"--redirect", "cam=:80"}, "--redirect: expected ADDR[:PORT], got ':80'"},
+    };
+    for (const Case &c : cases) {
+        std::string error;
+        EXPECT_FALSE(parseOptions(c.args, error)) << c.error;
+        EXPECT_EQ(error, c.error);
+    }
+}
+
+TEST(OptionsTest, ParsedOptionsSetTheServerUp) {
+    std::string error;
+    auto options =
+        parseOptions({"--port", "0", "--user", "admin", "--password", "secret", "--cgi",
+                      "Body.cgi=a=b", "--values-a", "A.cgi=k1:v1,url:http://x", "--values-b",
+                      "B.cgi=k:", "--redirect", "cam=127.0.0.1:8080", "--log"},
+                     error);
+    ASSERT_TRUE(options) << error;
+    EXPECT_TRUE(options->log);
+    EXPECT_TRUE(parseOptions({"--help"}, error)->help);
+
+    CgiServer server;
+    applyOptions(*options, server);
+    ASSERT_TRUE(server.start(options->port));
+    const std::string auth = "Authorization:Basic " + std::string(kAdminSecret) + "\r\n";
+    struct Case {
+        std::string request;
+        std::string body;  // the reply after its head
+    } cases[] = {
+        {get("/Body.cgi", auth), "a=b"},
+        {get("/A.cgi", auth), "k1=v1<br>\r\nurl=http://x<br>\r\n"},
+        {get("/B.cgi", auth), "k = \n"},
+        {get("/B.cgi"), "401 Unauthorized"},
+        {"GET / HTTP/1.1\r\nHost:cam\r\n\r\n", ""},  // the 302
+    };
+    for (const Case &c : cases) {
+        std::string reply = exchange(server.port(), c.request);
+        EXPECT_EQ(reply.substr(reply.find("\r\n\r\n") + 4), c.body) << c.request;
+    }
+}
+
+}  // namespace

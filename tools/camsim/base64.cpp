@@ -1,0 +1,76 @@
+#include "tools/camsim/base64.h"
+
+#include <array>
+#include <cstdint>
+
+namespace camsim {
+
+namespace {
+
+constexpr std::string_view kAlphabet =
+    "ABCDEFGHIJKLMNOPQRSTUVWXYZabcdefghijklmnopqrstuvwxyz0123456789+/";
+
+constexpr std::array<int8_t, 256> makeDecodeTable() {
+    std::array<int8_t, 256> table{};
+    for (auto &v : table) v = -1;
+    for (size_t i = 0; i < kAlphabet.size(); ++i)
+        table[static_cast<unsigned char>(kAlphabet[i])] = static_cast<int8_t>(i);
+    return table;
+}
+
+constexpr auto kDecode = makeDecodeTable();
+
+}  // namespace
+
+std::string encodeBase64(std::string_view bytes) {
+    std::string out;
+    out.reserve((bytes.size() + 2) / 3 * 4);
+    size_t i = 0;
+    for (; i + 3 <= bytes.size(); i += 3) {
+        uint32_t v = static_cast<unsigned char>(bytes[i]) << 16 |
+                     static_cast<unsigned char>(bytes[i + 1]) << 8 |
+                     static_cast<unsigned char>(bytes[i + 2]);
+        out += kAlphabet[v >> 18 & 63];
+        out += kAlphabet[v >> 12 & 63];
+        out += kAlphabet[v >> 6 & 63];
+        out += kAlphabet[v & 63];
+    }
+    size_t rest = bytes.size() - i;
+    if (rest > 0) {
+        uint32_t v = static_cast<unsigned char>(bytes[i]) << 16;
+        if (rest == 2) v |= static_cast<unsigned char>(bytes[i + 1]) << 8;
+        out += kAlphabet[v >> 18 & 63];
+        out += kAlphabet[v >> 12 & 63];
+        out += rest == 2 ? kAlphabet[v >> 6 & 63] : '=';
+        out += '=';
+    }
+    return out;
+}
+
+std::optional<std::string> decodeBase64(std::string_view text) {
+    if (text.size() % 4 == 0 && !text.empty()) {
+        // Padding may only close the text, at most two characters of it.
+        size_t pad = text.size() - text.find_last_not_of('=') - 1;
+        if (pad > 2) return std::nullopt;
+        text.remove_suffix(pad);
+    }
+    if (text.size() % 4 == 1) return std::nullopt;
+
+    std::string out;
+    out.reserve(text.size() * 3 / 4);
+    uint32_t acc = 0;
+    int bits = 0;
+    for (char c : text) {
+        int8_t v = kDecode[static_cast<unsigned char>(c)];
+        if (v < 0) return std::nullopt;
+        acc = (acc << 6 | static_cast<uint32_t>(v)) & 0xFFFFFF;
+        bits += 6;
+        if (bits >= 8) {
+            bits -= 8;
+            out += static_cast<char>(acc >> bits & 0xFF);
+        }
+    }
+    return out;
+}
+
+}  // namespace camsim
