@@ -133,11 +133,13 @@ int readRedirect(ByteSource &source, char *buffer, std::size_t limit, uint32_t t
         got += static_cast<std::size_t>(n);
         buffer[got] = '\0';
 
+        // The target runs from after "http://" to the "/" that ends its line.
         const char *location = std::strstr(buffer, kLocation);
-        const char *end = location ? std::strstr(location, "/\r\n") : nullptr;
+        const char *start = location ? location + sizeof kLocation - 1 : nullptr;
+        const char *end = start ? std::strstr(start, "/\r\n") : nullptr;
         if (!end) continue;
-        std::string_view target(location + sizeof kLocation - 1,
-                                static_cast<std::size_t>(end - location) - (sizeof kLocation - 1));
+        std::string_view target(start, static_cast<std::size_t>(end - start));
+        if (target.empty() || target.find_first_of("\r\n") != std::string_view::npos) continue;
         std::size_t colon = target.find(':');
         std::string_view address = target.substr(0, colon);
         if (!copyText(host, hostCapacity, address)) return kCgiRefused;
