@@ -14,6 +14,7 @@
 #include "platform/relaxed.h"
 #include "platform/sockets.h"
 #include "platform/thread.h"
+#include "transport/rtp_state.h"
 
 namespace ipcam {
 
@@ -72,7 +73,9 @@ struct IPCamSession {
     ipcam::Relaxed<int32_t> protocolType{0};  // the video thread may settle Auto
 
     char authText[ipcam::kAuthTextSize] = {};
-    int32_t rtspSequence = 0;  // "CSeq: %d" of the RTSP control connection
+    uint16_t cseq = 0;            // RTSP "CSeq: %d", counted for the session's life
+    int32_t videoServerPort = 0;  // the device's RTP ports (RTSP over UDP)
+    int32_t audioServerPort = 0;
     char rtspSession[32] = {};
     char videoControl[64] = {};
     char audioControl[64] = {};
@@ -115,4 +118,6 @@ struct IPCamSession {
     ipcam::Relaxed<int32_t> outputCount{0};
     char extraQuery[256] = {};                  // appended by camera control requests
     ipcam::Relaxed<uint8_t> channelFlagged{0};  // makes IPCamGetStatus answer 5
+
+    ipcam::RtpState rtp;  // RTP readers and frame assembly
 };

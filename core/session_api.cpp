@@ -2,6 +2,7 @@
 #include "core/session_api.h"
 
 #include <cstdio>
+#include <cstdlib>
 #include <cstring>
 #include <new>
 #include <string_view>
@@ -49,6 +50,9 @@ IPCamSession *newSession(std::string_view host, unsigned port, std::string_view 
     s->port = port;
     s->id = id;
     s->protocolType = type;
+    // Programs without a setting of their own can still ask for RTP over UDP.
+    const char *udp = std::getenv("IPCAM_RTP_UDP");
+    s->rtpOverUdp = udp && std::string_view(udp) == "1" ? 1 : 0;
     std::snprintf(s->extraQuery, sizeof s->extraQuery, "&EnableBackupDevice=1&ALiveInterval=%d",
                   static_cast<int>(settings().getTimeout / 5));
     return s;
@@ -80,6 +84,14 @@ extern "C" IPCAM_API int IPCamSetStreamNum(IPCamSession *session, int videoStrea
     if (!session) return IPCAM_IS_NULL;
     session->videoStream = videoStream;
     session->audioStream = audioStream;
+    return IPCAM_OK;
+}
+
+extern "C" IPCAM_API int IPCamSetTransport(IPCamSession *session, int rtpOverUdp,
+                                           int clientPortBase) {
+    if (!session) return IPCAM_IS_NULL;
+    session->rtpOverUdp = rtpOverUdp ? 1 : 0;
+    session->clientPortBase = clientPortBase;
     return IPCAM_OK;
 }
 

@@ -11,6 +11,7 @@
 #include "core/session.h"
 #include "core/session_api.h"
 #include "core/session_map.h"
+#include "transport/rtsp_client.h"
 
 using namespace ipcam;
 
@@ -41,31 +42,6 @@ bool stopThread(Thread &thread, Relaxed<uint8_t> &started, Relaxed<uint8_t> &run
     return true;
 }
 
-// Protocol type 5 keeps an RTSP control connection: say goodbye on it before closing.
-void endRtspStream(IPCamSession *s) {
-    if (s->protocolType != IPCAM_PROTOCOL_TYPE5 || s->sockets[kRtspSocket] == -1) return;
-    std::string_view host = fieldText(s->host), channel = fieldText(s->channelName),
-                     rtspSession = fieldText(s->rtspSession);
-    char request[512];
-    int n = std::snprintf(
-        request, sizeof request,
-        "TEARDOWN rtsp://%.*s/%.*s RTSP/1.0\r\nCSeq: %d\r\nSession: %.*s\r\n\r\n\r\n",
-        static_cast<int>(host.size()), host.data(), static_cast<int>(channel.size()),
-        channel.data(), s->rtspSequence, static_cast<int>(rtspSession.size()), rtspSession.data());
-    if (n <= 0 || n >= static_cast<int>(sizeof request)) return;
-    const Settings &cfg = settings();
-    if (sendAll(s->sockets[kRtspSocket], request, static_cast<size_t>(n), cfg.setTimeout) <= 0)
-        return;
-    char reply[512];
-    receiveHeader(s->sockets[kRtspSocket], reply, sizeof reply, cfg.getTimeout);
-}
-
-void closeSockets(IPCamSession *s) {
-    static constexpr int kCloseOrder[] = {kSixthSocket, kSeventhSocket, kVideoSocket, kAudioSocket,
-                                          kRtspSocket,  kFifthSocket,   kThirdSocket};
-    for (int i : kCloseOrder) closeConnection(&s->sockets[i]);
-}
-
 }  // namespace
 
 namespace ipcam {
@@ -92,8 +68,7 @@ int IPCamDelete(IPCamSession *session) {
         registry().kept.push_back(session);
         return IPCAM_OK;
     }
-    endRtspStream(session);
-    closeSockets(session);
+    rtspTeardown(session);
     delete session->control.exchange(nullptr);
     session->protocolType = 0;
     delete session;

@@ -19,6 +19,16 @@ uint32_t readBits(const uint8_t *data, uint32_t first, uint32_t count) {
     return value;
 }
 
+uint32_t BitReader::read(uint32_t count) {
+    if (!ok_ || count > 32 || position_ + count > bits_) {
+        ok_ = false;
+        return 0;
+    }
+    uint32_t value = readBits(data_, static_cast<uint32_t>(position_), count);
+    position_ += count;
+    return value;
+}
+
 bool extractVideoConfig(const void *frame, uint8_t *destination, std::size_t capacity,
                         std::size_t *length) {
     if (!frame || !length) return false;

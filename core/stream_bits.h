@@ -12,6 +12,23 @@ int readBit(const uint8_t *data, uint32_t index);
 // count bits from index on, most significant first; 0 for a count above 32.
 uint32_t readBits(const uint8_t *data, uint32_t first, uint32_t count);
 
+// Reads bits most significant first and never past the end: a read beyond it yields 0 and
+// leaves the reader failed, which the caller checks once at the end.
+class BitReader {
+  public:
+    BitReader(const uint8_t *data, std::size_t size) : data_(data), bits_(uint64_t{size} * 8) {}
+    uint32_t read(uint32_t count);
+    void skip(uint32_t count) { read(count); }
+    bool ok() const { return ok_; }
+    uint64_t position() const { return position_; }
+
+  private:
+    const uint8_t *data_;
+    uint64_t bits_;
+    uint64_t position_ = 0;
+    bool ok_ = true;
+};
+
 // Copies the configuration header at the start of a key frame's payload: from the visual
 // object sequence start code 00 00 01 B0 up to, not including, the first group-of-VOP start
 // code 00 00 01 B3. frame is an EncodedFrame block (16-byte head, then the payload). Returns

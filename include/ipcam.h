@@ -142,6 +142,11 @@ IPCAM_API int IPCamCreate(IPCamSession **out, const char *host, unsigned int por
                           const char *password, int id, int protocolType);
 /* Chooses the stream numbers used from the next connection attempt on. */
 IPCAM_API int IPCamSetStreamNum(IPCamSession *session, int videoStream, int audioStream);
+/* Chooses how RTSP sessions carry RTP: rtpOverUdp 0 interleaved on the RTSP connection (the
+ * default, unless the environment variable IPCAM_RTP_UDP is 1), non-zero over UDP from local
+ * port clientPortBase on (0: any). Takes effect at the next connection attempt. 0, or -1 for a
+ * null session. */
+IPCAM_API int IPCamSetTransport(IPCamSession *session, int rtpOverUdp, int clientPortBase);
 /* Starts the video (kind 0) or audio (kind 1) thread. A second call is a no-op. */
 IPCAM_API int IPCamAction(IPCamSession *session, IPCamFrameCallback callback, void *context,
                           int kind);

@@ -28,6 +28,16 @@ int SocketSource::read(void *buffer, std::size_t capacity) {
     return errno == EINTR || errno == EAGAIN || errno == EWOULDBLOCK ? kNothingYet : -1;
 }
 
+int SocketSource::send(const void *data, std::size_t length, uint32_t timeoutMs) {
+    return sendAll(socket_, data, length, timeoutMs);
+}
+
+int MemorySource::send(const void *data, std::size_t length, uint32_t) {
+    if (!data) return -1;
+    sent_.append(static_cast<const char *>(data), length);
+    return static_cast<int>(length);
+}
+
 MemorySource::MemorySource(std::vector<std::string> chunks, Ending ending)
     : chunks_(std::move(chunks)), ending_(ending) {
     std::erase_if(chunks_, [](const std::string &c) { return c.empty(); });

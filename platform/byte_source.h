@@ -31,6 +31,8 @@ class ByteSource {
     // One read of at most capacity bytes: the count, 0 when the peer has closed, -1 on error,
     // kNothingYet when there was nothing after all.
     virtual int read(void *buffer, std::size_t capacity) = 0;
+    // Sends on the same connection, with the results of sendAll.
+    virtual int send(const void *data, std::size_t length, uint32_t timeoutMs) = 0;
 };
 
 // A connected socket.
@@ -39,6 +41,7 @@ class SocketSource final : public ByteSource {
     explicit SocketSource(int socket) : socket_(socket) {}
     WaitResult waitReadable() override;
     int read(void *buffer, std::size_t capacity) override;
+    int send(const void *data, std::size_t length, uint32_t timeoutMs) override;
 
   private:
     int socket_;
@@ -56,6 +59,9 @@ class MemorySource final : public ByteSource {
 
     WaitResult waitReadable() override;
     int read(void *buffer, std::size_t capacity) override;
+    // Keeps what is sent, for the test to look at.
+    int send(const void *data, std::size_t length, uint32_t timeoutMs) override;
+    const std::string &sent() const { return sent_; }
 
     // Bytes not read yet.
     std::size_t remaining() const;
@@ -66,6 +72,7 @@ class MemorySource final : public ByteSource {
   private:
     static constexpr std::size_t kIdleLimit = 100000;
     std::vector<std::string> chunks_;
+    std::string sent_;
     std::size_t chunk_ = 0, offset_ = 0, idleWaits_ = 0;
     Ending ending_;
 };

@@ -89,6 +89,37 @@ int openConnection(SocketSlot *slot, const char *address, uint32_t port) {
     return 1;
 }
 
+int openUdp(SocketSlot *slot, uint32_t localPort) {
+    if (!slot) return -1;
+    closeConnection(slot);
+    int s = socket(AF_INET, SOCK_DGRAM | SOCK_CLOEXEC, IPPROTO_UDP);
+    if (s < 0) return -1;
+    int size = 1 << 20;
+    // Beyond the system limit only a privileged process gets its way; ask both ways.
+    if (setsockopt(s, SOL_SOCKET, SO_RCVBUFFORCE, &size, sizeof size) < 0)
+        setsockopt(s, SOL_SOCKET, SO_RCVBUF, &size, sizeof size);
+    sockaddr_in local{};
+    local.sin_family = AF_INET;
+    local.sin_addr.s_addr = htonl(INADDR_ANY);
+    local.sin_port = htons(static_cast<uint16_t>(localPort > 65535 ? 0 : localPort));
+    socklen_t length = sizeof local;
+    if (bind(s, reinterpret_cast<sockaddr *>(&local), sizeof local) < 0 ||
+        getsockname(s, reinterpret_cast<sockaddr *>(&local), &length) < 0) {
+        close(s);
+        return -1;
+    }
+    *slot = s;
+    return ntohs(local.sin_port);
+}
+
+bool connectUdp(int socket, const char *address, uint32_t port) {
+    sockaddr_in to{};
+    to.sin_family = AF_INET;
+    to.sin_port = htons(static_cast<uint16_t>(port & 0xFFFF));
+    if (socket < 0 || !address || inet_aton(address, &to.sin_addr) == 0) return false;
+    return connect(socket, reinterpret_cast<sockaddr *>(&to), sizeof to) == 0;
+}
+
 int closeConnection(SocketSlot *slot) {
     if (!slot) return -1;
     int s = slot->exchange(-1);

@@ -26,6 +26,14 @@ constexpr uint32_t waitsFor(uint32_t timeoutMs) {
 // time-outs. 1: connected, the slot holds the socket; 0: failed, the slot holds -1.
 int openConnection(SocketSlot *slot, const char *address, uint32_t port);
 
+// Opens a UDP socket bound to localPort on any address (0, or a value above 65535: any
+// port), with a receive buffer of at least 1 MiB so that the burst of a large key frame is
+// not dropped. Returns the port bound, or -1 with the slot closed.
+int openUdp(SocketSlot *slot, uint32_t localPort);
+
+// Makes a UDP socket talk to one peer only. true when done.
+bool connectUdp(int socket, const char *address, uint32_t port);
+
 // Shuts the socket down both ways, closes it and stores -1. 0; -1 for a null slot.
 int closeConnection(SocketSlot *slot);
 

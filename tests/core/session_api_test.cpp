@@ -213,6 +213,16 @@ TEST_F(SessionApiTest, ActionStartsEachThreadOnce) {
     EXPECT_EQ(s->videoDisconnected.load(), 1);
     EXPECT_LT(IPCamGetStatus(s), 0);
 
+    EXPECT_EQ(s->rtpOverUdp.load(), 0);
+    EXPECT_EQ(IPCamSetTransport(nullptr, 1, 0), -1);
+    EXPECT_EQ(IPCamSetTransport(s, 7, 41000), 0);
+    EXPECT_EQ(s->rtpOverUdp.load(), 1);
+    EXPECT_EQ(s->clientPortBase.load(), 41000);
+    setenv("IPCAM_RTP_UDP", "1", 1);
+    IPCamSession *udp = create(55);
+    unsetenv("IPCAM_RTP_UDP");
+    EXPECT_EQ(udp->rtpOverUdp.load(), 1);
+
     EXPECT_EQ(IPCamSetStreamNum(nullptr, 1, 1), -1);
     EXPECT_EQ(IPCamSetStreamNum(s, 3, -1), 0);
     EXPECT_EQ(s->videoStream.load(), 3);
@@ -288,7 +298,7 @@ TEST_F(SessionApiTest, DeletionEndsTheRtspStreamAndClosesEverySocket) {
     IPCamSession *s = create(9, 5);
     std::strcpy(s->channelName, "live.sdp");
     std::strcpy(s->rtspSession, "12345678");
-    s->rtspSequence = 4;
+    s->cseq = 4;
     ASSERT_EQ(openConnection(&s->sockets[kRtspSocket], "127.0.0.1", rtsp.port()), 1);
     ASSERT_EQ(openConnection(&s->sockets[kVideoSocket], "127.0.0.1", video.port()), 1);
     int rtspPeer = rtsp.accept(), videoPeer = video.accept();

@@ -1,0 +1,272 @@
+#include "transport/rtp_reader.h"
+
+#include <gtest/gtest.h>
+#include <unistd.h>
+
+#include <cstring>
+#include <string>
+#include <vector>
+
+#include "core/config.h"
+#include "support/frame_collector.h"
+#include "support/media.h"
+#include "transport/jpeg_assembler.h"
+#include "transport/mpeg4_assembler.h"
+
+using namespace ipcam;
+using namespace kestrel_test;
+using Ending = MemorySource::Ending;
+
+namespace {
+
+struct Packet {
+    uint8_t channel = 0;
+    uint16_t sequence = 0;
+    bool marker = false;
+    std::string payload;
+    uint32_t ssrc = 0x11223344;
+    int csrcCount = 0;
+};
+
+std::string rtp(const Packet &p) {
+    std::string h(12, '\0');
+    h[0] = static_cast<char>(0x80 | p.csrcCount);
+    h[1] = static_cast<char>((p.marker ? 0x80 : 0) | 96);
+    h[2] = static_cast<char>(p.sequence >> 8);
+    h[3] = static_cast<char>(p.sequence);
+    std::memcpy(h.data() + 8, &p.ssrc, 4);
+    return h + std::string(4 * static_cast<size_t>(p.csrcCount), 'c') + p.payload;
+}
+
+std::string interleaved(const Packet &p) {
+    std::string body = rtp(p);
+    std::string h = "$";
+    h += static_cast<char>(p.channel);
+    h += static_cast<char>(body.size() >> 8);
+    h += static_cast<char>(body.size());
+    return h + body;
+}
+
+// Frames cut into RTP packets of at most size bytes, numbered from first.
+std::vector<Packet> packetize(const std::vector<std::string> &frames, size_t size,
+                              uint16_t first = 1) {
+    std::vector<Packet> out;
+    for (const std::string &f : frames)
+        for (size_t at = 0; at < f.size(); at += size)
+            out.push_back({0, first++, at + size >= f.size(), f.substr(at, size)});
+    return out;
+}
+
+struct Fixture : ::testing::Test {
+    void SetUp() override {
+        Settings s;
+        s.getTimeout = 200;
+        setSettings(s);
+        collector.attach(session.get());
+    }
+    void TearDown() override { setSettings(Settings{}); }
+
+    // Reads interleaved packets until the source is exhausted; returns the last result.
+    int readAll(const std::vector<Packet> &packets, size_t piece = 1500) {
+        std::string bytes;
+        for (const Packet &p : packets) bytes += interleaved(p);
+        MemorySource source(bytes, piece);
+        int r = 0;
+        while (source.remaining() > 0 && (r = readInterleaved(session.get(), source)) == 0) {
+        }
+        return r;
+    }
+    std::vector<std::string> videoFrames() {
+        std::vector<std::string> v;
+        for (const Delivered &d : collector.frames())
+            if (d.kind >= 2 && d.kind <= 4) v.push_back(d.payload);
+        return v;
+    }
+
+    LocalSession session;
+    FrameCollector collector;
+};
+
+using RtpReaderTest = Fixture;
+
+TEST_F(RtpReaderTest, Mpeg4FramesComeOutWholeAndDecode) {
+    std::vector<std::string> frames = encodeMpeg4(320, 240, 12, 5);
+    ASSERT_EQ(frames.size(), 12u);
+    ASSERT_EQ(frames[0].substr(0, 4), std::string("\0\0\1\xB0", 4));
+    EXPECT_EQ(readAll(packetize(frames, 700), 333), 0);
+
+    // Each frame ends where the next begins, so the last one waits in the buffer.
+    std::vector<std::string> got = videoFrames();
+    ASSERT_EQ(got.size(), 11u);
+    for (size_t i = 0; i < got.size(); ++i) EXPECT_TRUE(got[i] == frames[i]) << i;
+    std::vector<int32_t> kinds = collector.kinds();
+    ASSERT_GE(kinds.size(), 4u);
+    EXPECT_EQ(std::vector<int32_t>(kinds.begin(), kinds.begin() + 4),
+              (std::vector<int32_t>{12, 7, 2, 3}));
+
+    StreamFormatBlock format;
+    std::memcpy(&format, collector.frames()[1].payload.data(), sizeof format);
+    EXPECT_EQ(format.width, 320);
+    EXPECT_EQ(format.height, 240);
+    Decoded d = decodeMpeg4(got);
+    EXPECT_TRUE(d.ok);
+    EXPECT_EQ(d.width, 320);
+    // The decoder configuration is the key frame's headers up to its group of pictures.
+    const std::string &config = reinterpret_cast<const std::string &>(frames[0]);
+    size_t group = config.find(std::string("\0\0\1\xB3", 4));
+    if (group != std::string::npos) {
+        EXPECT_EQ(std::string(session->rtp.decoderConfig.begin(), session->rtp.decoderConfig.end()),
+                  config.substr(0, group));
+    }
+}
+
+TEST_F(RtpReaderTest, DeliveryStartsAndResumesAtAKeyFrame) {
+    std::vector<std::string> frames = encodeMpeg4(176, 144, 15, 5);
+    std::vector<Packet> packets = packetize(frames, 60);
+    // Join in the middle of the first group, and lose the second packet of the eighth frame
+    // (its first packet still ends the seventh).
+    size_t joinAt = 0, lost = 0;
+    for (size_t i = 0, frame = 0; i < packets.size(); ++i) {
+        if (frame == 2 && joinAt == 0) joinAt = i;
+        if (frame == 7 && lost == 0) lost = i + 1;
+        if (packets[i].marker) ++frame;
+    }
+    ASSERT_FALSE(packets[lost - 1].marker);
+    std::vector<Packet> sent(packets.begin() + static_cast<long>(joinAt), packets.end());
+    sent.erase(sent.begin() + static_cast<long>(lost - joinAt));
+    readAll(sent);
+
+    std::vector<std::string> got = videoFrames();
+    // Frames 5 (key) to 6 arrive, 7 to 9 are lost with the gap, then 10 (key) to 13.
+    std::vector<std::string> expected = {frames[5],  frames[6],  frames[10],
+                                         frames[11], frames[12], frames[13]};
+    ASSERT_EQ(got.size(), expected.size());
+    for (size_t i = 0; i < got.size(); ++i) EXPECT_TRUE(got[i] == expected[i]) << i;
+    for (const Delivered &d : collector.frames())
+        if (d.payload == frames[10]) {
+            EXPECT_EQ(d.kind, 2);
+        }
+}
+
+TEST_F(RtpReaderTest, DamagedBlocksFailAndClearTheFrame) {
+    struct Case {
+        const char *name;
+        std::string bytes;
+    } cases[] = {
+        {"no dollar", "#" + interleaved({0, 1, true, "abc"}).substr(1)},
+        {"short head", interleaved({0, 1, true, "abcdef"}).substr(0, 10)},
+        {"short payload", interleaved({0, 1, true, "abcdef"}).substr(0, 19)},
+        {"length below the RTP header", std::string("$\0\0\x08", 4) + std::string(12, '\x80')},
+        {"CSRC list beyond the length",
+         std::string("$\0\0\x0E", 4) + "\x8F" + std::string(11, '\0') + "xx"},
+    };
+    for (const Case &c : cases) {
+        session->rtp.frameBuffer.append("\0\0\1\xB6junk", 8);
+        MemorySource source({c.bytes}, Ending::Silence);
+        EXPECT_EQ(readInterleaved(session.get(), source), -8) << c.name;
+        EXPECT_EQ(session->rtp.frameBuffer.count(), 0u) << c.name;
+    }
+}
+
+TEST_F(RtpReaderTest, APayloadLargerThanTheFreeSpaceEmptiesTheFrameFirst) {
+    FrameBuffer &buffer = session->rtp.frameBuffer;
+    std::string picture = std::string("\0\0\1\xB6", 4) + std::string(buffer.capacity() - 100, 'p');
+    ASSERT_TRUE(buffer.append(picture.data(), picture.size()));
+    session->rtp.mpeg4 = {3, picture.size() - 3, false};
+    std::string payload(500, 'q');
+    MemorySource source({interleaved({0, 1, false, payload})});
+    EXPECT_EQ(readInterleaved(session.get(), source), 0);
+    EXPECT_LE(buffer.count(), payload.size());
+}
+
+TEST_F(RtpReaderTest, DeviceReportsAreAnsweredAndAudioIsHandedOn) {
+    session->awaitingFirstFrame = 0;
+    std::string bytes =
+        interleaved({0, 5, false, "", 0xA1A2A3A4}) + interleaved({1, 9, false, "", 0xB1B2B3B4}) +
+        interleaved({2, 1, false, "sound", 0xC1C2C3C4}) + interleaved({3, 1, false, "", 0});
+    MemorySource source(bytes, 7);
+    for (int i = 0; i < 4; ++i) EXPECT_EQ(readInterleaved(session.get(), source), 0) << i;
+
+    char name[256] = {};
+    gethostname(name, sizeof name - 1);
+    std::string host(name, strnlen(name, 209));
+    std::string answer = "$";
+    answer += '\x01';
+    answer += '\0';
+    answer += static_cast<char>(host.size() + 46);
+    answer += std::string("\x81\xC9\x00\x07", 4);
+    answer += "\xB4\xB3\xB2\xB1\xA4\xA3\xA2\xA1";
+    answer += std::string(24, '\xFF');
+    answer += "\xB4\xB3\xB2\xB1";
+    answer += '\x01';
+    answer += static_cast<char>(host.size());
+    answer += host + std::string(4, '\0');
+    EXPECT_EQ(source.sent(), answer);
+
+    std::vector<Delivered> frames = collector.frames();
+    ASSERT_EQ(frames.size(), 1u);
+    EXPECT_EQ(frames[0].kind, IPCAM_FRAME_AUDIO);
+    EXPECT_EQ(frames[0].payload, "sound");
+}
+
+TEST_F(RtpReaderTest, JpegPicturesInOneBufferComeOutInOneCall) {
+    std::string a = encodeJpeg({32, 16, 50, false, 0}), b = encodeJpeg({64, 32, 50, false, 0});
+    {
+        StreamFormatBlock f = session->format;
+        f.videoCodec = 0;
+        session->format = f;
+    }
+    std::string bytes = "noise\xFF" + a + "\xFF\xD9" + b + "\xFF";
+    session->rtp.frameBuffer.append(bytes.data(), bytes.size());
+    EXPECT_EQ(assembleJpeg(session.get()), 0);
+    EXPECT_EQ(collector.kinds(), (std::vector<int32_t>{7, 2, 2}));
+    EXPECT_TRUE(videoFrames() == (std::vector<std::string>{a, b}));
+    EXPECT_EQ(session->rtp.largestFrame, b.size() + 512);
+    EXPECT_EQ(session->rtp.frameBuffer.count(), 1u);  // the trailing FF may start a marker
+
+    // A second start discards what came before it.
+    collector.clear();
+    session->rtp.frameBuffer.clear();
+    session->rtp.jpeg = {};
+    std::string broken = a.substr(0, a.size() / 2) + b;
+    session->rtp.frameBuffer.append(broken.data(), broken.size());
+    EXPECT_EQ(assembleJpeg(session.get()), 0);
+    EXPECT_TRUE(videoFrames() == (std::vector<std::string>{b}));
+}
+
+TEST_F(RtpReaderTest, UdpVideoAndItsKeepAliveReports) {
+    std::vector<std::string> frames = encodeMpeg4(176, 144, 4, 10);
+    std::vector<std::string> datagrams;
+    for (const Packet &p : packetize(frames, 500)) datagrams.push_back(rtp(p));
+    MemorySource source(datagrams, Ending::Silence);
+    MemorySource rtcp({});
+    int calls = 0;
+    while (source.remaining() > 0) {
+        EXPECT_EQ(readUdpVideo(session.get(), source, &rtcp), 0);
+        ++calls;
+    }
+    EXPECT_EQ(calls, 4);  // one call per frame, ended by its marker
+    EXPECT_EQ(videoFrames(), (std::vector<std::string>{frames[0], frames[1], frames[2]}));
+    ASSERT_EQ(rtcp.sent().size(), 32u);  // once, the receive time-out has not passed since
+    EXPECT_EQ(rtcp.sent().substr(0, 4), std::string("\x81\xC9\x00\x07", 4));
+    EXPECT_EQ(rtcp.sent().substr(4), std::string(28, '\xFF'));
+
+    MemorySource tiny({std::string(12, '\x80')});
+    EXPECT_EQ(readUdpVideo(session.get(), tiny, nullptr), -8);
+}
+
+TEST_F(RtpReaderTest, UdpAudioDropsPacketsOutOfSequence) {
+    session->awaitingFirstFrame = 0;
+    MemorySource source({rtp({2, 10, false, "a"}), rtp({2, 11, false, "b"}),
+                         rtp({2, 13, false, "lost"}), rtp({2, 14, false, "c"}),
+                         std::string(12, '\x80')});
+    MemorySource rtcp({});
+    for (int i = 0; i < 4; ++i) EXPECT_EQ(readUdpAudio(session.get(), source, &rtcp), 0);
+    EXPECT_EQ(readUdpAudio(session.get(), source, &rtcp), -9);
+    std::vector<std::string> payloads;
+    for (const Delivered &d : collector.frames()) payloads.push_back(d.payload);
+    EXPECT_EQ(payloads, (std::vector<std::string>{"a", "b", "c"}));
+    EXPECT_EQ(rtcp.sent().size(), 32u);
+}
+
+}  // namespace

@@ -1,0 +1,68 @@
+#include "transport/delivery.h"
+
+#include <cstring>
+#include <mutex>
+
+#include "core/session.h"
+
+namespace ipcam {
+
+void deliverFrame(IPCamSession *session, EncodedFrame *frame) {
+    if (!frame) return;
+    IPCamFrameCallback callback = session->callback;
+    if (!callback) {
+        IPCamFreeFrame(frame);
+        return;
+    }
+    callback(session->callbackContext, session->id & 0xFF, frame, session->id);
+}
+
+bool sendMessage(IPCamSession *session, int32_t kind, const void *payload, std::size_t length,
+                 uint64_t time) {
+    EncodedFrame *frame = makeFrame(kind, payload, length, time);
+    if (!frame) return false;
+    deliverFrame(session, frame);
+    return true;
+}
+
+StreamFormatBlock currentFormat(IPCamSession *session) {
+    std::lock_guard guard(session->formatLock);
+    return session->format;
+}
+
+int formatRule(IPCamSession *session, const StreamFormatBlock &candidate, bool forced,
+               uint64_t time) {
+    StreamFormatBlock stored;
+    bool changed;
+    {
+        std::lock_guard guard(session->formatLock);
+        changed = std::memcmp(&session->format, &candidate, sizeof candidate) != 0;
+        if (changed) session->format = candidate;
+        stored = session->format;
+    }
+    if (!changed && !forced && !session->formatPending) return 0;
+    sendMessage(session, IPCAM_MSG_FORMAT, &stored, sizeof stored, time);
+    session->formatPending = 0;
+    return 1;
+}
+
+int timeStepRule(IPCamSession *session, uint64_t time) {
+    if (session->awaitingFirstFrame) {
+        session->awaitingFirstFrame = 0;
+        session->timeStepFlag = 1;
+        sendMessage(session, IPCAM_MSG_TIME_STEP, nullptr, 0, time);
+        return 1;
+    }
+    if (session->lastFrameTime > time) {
+        if (session->timeStepFlag) {
+            sendMessage(session, IPCAM_MSG_TIME_STEP, nullptr, 0, time);
+            return 1;
+        }
+        session->timeStepFlag = 1;
+        return 0;
+    }
+    session->timeStepFlag = 0;
+    return 0;
+}
+
+}  // namespace ipcam

@@ -1,0 +1,22 @@
+// Cutting MPEG-4 part 2 frames out of the bytes collected in the session's frame buffer.
+#pragma once
+
+#include <cstddef>
+#include <cstdint>
+
+#include "ipcam.h"
+
+namespace ipcam {
+
+// Width and height from the first video object layer header (00 00 01 20) in data. False,
+// leaving both alone, when there is none, it is cut short, or its shape is not rectangular.
+bool readVideoObjectLayerSize(const uint8_t *data, std::size_t size, int32_t &width,
+                              int32_t &height);
+
+// Delivers every complete frame in the frame buffer: kind 2 for a frame that begins with
+// configuration headers, 3 for a picture. Picture frames are dropped until the first
+// configuration frame after a connection or a lost packet. Returns 0 (wait for more bytes)
+// or -100 when the session has been stopped.
+int assembleMpeg4(IPCamSession *session);
+
+}  // namespace ipcam
