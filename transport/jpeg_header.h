@@ -4,6 +4,8 @@
 #include <cstddef>
 #include <cstdint>
 
+#include "transport/jpeg_tables.h"
+
 namespace ipcam {
 
 inline constexpr std::size_t kJpegHeaderArea = 1024;
@@ -20,8 +22,5 @@ struct JpegHeaderResult {
 // does not fit.
 JpegHeaderResult makeJpegHeader(const uint8_t *payload, std::size_t length, uint8_t *out,
                                 std::size_t capacity = kJpegHeaderArea);
-
-// The 64-byte luminance and chrominance tables for quality q, in zig-zag order.
-void makeQuantTables(int q, uint8_t luma[64], uint8_t chroma[64]);
 
 }  // namespace ipcam

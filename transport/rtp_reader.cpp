@@ -103,8 +103,15 @@ void keepAlive(ByteSource *rtcp, uint64_t &lastReportMs) {
     lastReportMs = now;
 }
 
+// A packet went missing: delivery waits for the next key frame, and the frame it belonged
+// to, which can no longer be whole, is dropped before the new packet goes in.
+void lost(IPCamSession *session, uint8_t channel) {
+    session->awaitingFirstFrame = 1;
+    if (channel == kVideoChannel) session->rtp.clearFrame();
+}
+
 int videoFailure(IPCamSession *session) {
-    session->rtp.frameBuffer.clear();
+    session->rtp.clearFrame();
     return kVideoFailed;
 }
 
@@ -125,8 +132,8 @@ int readInterleaved(IPCamSession *session, ByteSource &connection) {
         receiveExactly(connection, csrc, static_cast<std::size_t>(csrcBytes), timeout) != csrcBytes)
         return videoFailure(session);
 
-    FrameBuffer &buffer = session->rtp.frameBuffer;
-    if (buffer.freeSpace() < static_cast<std::size_t>(payloadLength)) buffer.clear();
+    if (session->rtp.frameBuffer.freeSpace() < static_cast<std::size_t>(payloadLength))
+        session->rtp.clearFrame();
     uint8_t *payload = session->rtp.packet.data();
     if (payloadLength > 0 &&
         receiveExactly(connection, payload, static_cast<std::size_t>(payloadLength), timeout) !=
@@ -136,8 +143,7 @@ int readInterleaved(IPCamSession *session, ByteSource &connection) {
     // RTP streams sit on even channels; the RTCP of odd ones carries no packet numbers.
     const uint32_t ssrc = raw32(head + 12);
     if (channel % 2 == 0) {
-        if (!session->rtp.channels.advance(channel, ssrc, be16(head + 6)))
-            session->awaitingFirstFrame = 1;
+        if (!session->rtp.channels.advance(channel, ssrc, be16(head + 6))) lost(session, channel);
     } else {
         session->rtp.channels.record(channel, ssrc);
     }
@@ -172,12 +178,11 @@ int readUdpVideo(IPCamSession *session, ByteSource &rtp, ByteSource *rtcp) {
         const std::size_t start = 12 + 4 * static_cast<std::size_t>(datagram[0] & 0x0F);
         if (start > static_cast<std::size_t>(n)) return videoFailure(session);
         if (!session->rtp.channels.advance(kVideoChannel, raw32(datagram + 8), be16(datagram + 2)))
-            session->awaitingFirstFrame = 1;
+            lost(session, kVideoChannel);
         keepAlive(rtcp, session->rtp.videoReportMs);
 
-        FrameBuffer &buffer = session->rtp.frameBuffer;
         const std::size_t length = static_cast<std::size_t>(n) - start;
-        if (buffer.freeSpace() < length) buffer.clear();
+        if (session->rtp.frameBuffer.freeSpace() < length) session->rtp.clearFrame();
         if (!appendVideo(session, datagram + start, length, mpeg4)) return videoFailure(session);
         const bool marker = datagram[1] & 0x80;
         if (marker || !mpeg4) {

@@ -55,6 +55,13 @@ struct RtpState {
     uint64_t videoReportMs = 0, audioReportMs = 0;  // last keep-alive report (monotonic ms)
     std::vector<uint8_t> decoderConfig;             // video thread
     uint32_t largestFrame = 512;                    // video thread
+    // Drops the frame being assembled, with the assemblers' place in it.
+    void clearFrame() {
+        frameBuffer.clear();
+        mpeg4 = {};
+        jpeg = {};
+    }
+
     std::vector<uint8_t> packet = std::vector<uint8_t>(kPacketBytes);       // video thread's
     std::vector<uint8_t> audioPacket = std::vector<uint8_t>(kPacketBytes);  // audio thread's
 };

@@ -75,8 +75,11 @@ bool readDescription(IPCamSession *s, const char *body) {
     if (const char *audio = std::strstr(body, "m=audio")) {
         parseMediaLine(audio, &f.audioCodec, &f.sampleRate, &f.channels);
         const char *audioControl = std::strstr(audio, "a=control:");
-        if (audioControl && !headerValue(audioControl, "a=control:", "\r", s->audioControl))
+        if (audioControl && !headerValue(audioControl, "a=control:", "\r", s->audioControl)) {
+            // An unreadable name means no audio; one too long for its field is refused.
+            if (std::strcspn(audioControl + 10, "\r") >= sizeof s->audioControl) return false;
             s->audioControl[0] = '\0';
+        }
     }
     f.width = 722;  // until the first configuration frame tells
     f.height = 482;

@@ -12,6 +12,7 @@
 #include "core/config.h"
 #include "core/reachability.h"
 #include "support/loopback.h"
+#include "support/scoped_timeouts.h"
 
 using namespace ipcam;
 using kestrel_test::elapsedMs;
@@ -28,12 +29,10 @@ int openDescriptors() {
 }
 
 class CgiClientTest : public ::testing::Test {
+    kestrel_test::ScopedTimeouts timeouts{300};
+
   protected:
     void SetUp() override {
-        Settings s;
-        s.getTimeout = 300;
-        s.setTimeout = 300;
-        setSettings(s);
         ASSERT_TRUE(server.start());
         server.setCredentials("admin", "secret");
         descriptors = openDescriptors();
@@ -42,7 +41,6 @@ class CgiClientTest : public ::testing::Test {
         EXPECT_TRUE(server.waitUntilIdle(2000));
         EXPECT_EQ(openDescriptors(), descriptors) << "a socket was left open";
         server.stop();
-        setSettings(Settings{});
     }
     void prepare(CgiClient &c, const char *user = "admin", const char *password = "secret") {
         ASSERT_EQ(c.SetAddress("127.0.0.1", server.port()), 0);

@@ -13,6 +13,7 @@
 #include "core/session_map.h"
 #include "ipcam.h"
 #include "support/loopback.h"
+#include "support/scoped_timeouts.h"
 
 using namespace ipcam;
 using namespace kestrel_test;
@@ -20,17 +21,10 @@ using namespace kestrel_test;
 namespace {
 
 class SessionApiTest : public ::testing::Test {
+    kestrel_test::ScopedTimeouts timeouts{300};
+
   protected:
-    void SetUp() override {
-        Settings s;
-        s.getTimeout = 300;
-        s.setTimeout = 300;
-        setSettings(s);
-    }
-    void TearDown() override {
-        EXPECT_EQ(IPCamAllDelete(), 0);
-        setSettings(Settings{});
-    }
+    void TearDown() override { EXPECT_EQ(IPCamAllDelete(), 0); }
     static IPCamSession *create(int id, int type = 1) {
         IPCamSession *s = nullptr;
         EXPECT_EQ(IPCamCreate(&s, "127.0.0.1", 80, "admin", "secret", id, type), 0);

@@ -10,6 +10,7 @@
 #include "core/config.h"
 #include "platform/stop_scope.h"
 #include "support/loopback.h"
+#include "support/scoped_timeouts.h"
 
 using namespace ipcam;
 using namespace kestrel_test;
@@ -38,14 +39,7 @@ struct Connected {
 };
 
 class SocketsTest : public ::testing::Test {
-  protected:
-    void SetUp() override {
-        Settings s;
-        s.getTimeout = 300;
-        s.setTimeout = 300;
-        setSettings(s);
-    }
-    void TearDown() override { setSettings(Settings{}); }
+    kestrel_test::ScopedTimeouts timeouts{300};
 };
 
 TEST_F(SocketsTest, OpenAndCloseKeepTheSlotHonest) {

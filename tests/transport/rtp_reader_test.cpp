@@ -10,6 +10,7 @@
 #include "core/config.h"
 #include "support/frame_collector.h"
 #include "support/media.h"
+#include "support/scoped_timeouts.h"
 #include "transport/jpeg_assembler.h"
 #include "transport/mpeg4_assembler.h"
 
@@ -58,13 +59,9 @@ std::vector<Packet> packetize(const std::vector<std::string> &frames, size_t siz
 }
 
 struct Fixture : ::testing::Test {
-    void SetUp() override {
-        Settings s;
-        s.getTimeout = 200;
-        setSettings(s);
-        collector.attach(session.get());
-    }
-    void TearDown() override { setSettings(Settings{}); }
+    kestrel_test::ScopedTimeouts timeouts{200};
+
+    void SetUp() override { collector.attach(session.get()); }
 
     // Reads interleaved packets until the source is exhausted; returns the last result.
     int readAll(const std::vector<Packet> &packets, size_t piece = 1500) {

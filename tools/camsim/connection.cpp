@@ -116,6 +116,25 @@ Connection::Read Connection::readExactly(std::string &out, std::size_t n) {
     return Read::Done;
 }
 
+Connection::Read Connection::readAvailable(std::string &out, int waitMs) {
+    if (pending_.empty()) {
+        if (fd_ < 0) return Read::Closed;
+        if (stopping()) return Read::Stopped;
+        pollfd p{fd_, POLLIN, 0};
+        int r = poll(&p, 1, std::clamp(waitMs, 0, kWaitSliceMs));
+        if (r < 0 && errno != EINTR) return Read::Closed;
+        if (r > 0) {
+            char buffer[4096];
+            ssize_t n = recv(fd_, buffer, sizeof buffer, MSG_DONTWAIT);
+            if (n == 0 || (n < 0 && !transient(errno))) return Read::Closed;
+            if (n > 0) pending_.append(buffer, static_cast<std::size_t>(n));
+        }
+    }
+    out += pending_;
+    pending_.clear();
+    return Read::Done;
+}
+
 void Connection::holdUntilClosed() {
     while (fill() == Read::Done) pending_.clear();
 }

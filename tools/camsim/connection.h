@@ -44,6 +44,10 @@ class Connection {
     // Reads exactly n bytes into out.
     Read readExactly(std::string &out, std::size_t n);
 
+    // Appends to out whatever is pending or arrives within waitMs (at most one slice). Done
+    // also when nothing came in time, so a handler can pace its own sending between reads.
+    Read readAvailable(std::string &out, int waitMs);
+
     // Waits until the peer closes or the server stops, dropping whatever the peer sends.
     void holdUntilClosed();
 

@@ -9,6 +9,7 @@
 
 #include "tools/camsim/cgi_server.h"
 #include "tools/camsim/options.h"
+#include "tools/camsim/rtsp_server.h"
 
 namespace {
 
@@ -42,15 +43,18 @@ int main(int argc, char **argv) {
     pthread_sigmask(SIG_BLOCK, &signals, nullptr);
 
     camsim::CgiServer server;
-    camsim::applyOptions(*options, server);
+    camsim::StreamingServer streaming;
+    camsim::applyOptions(*options, streaming, server);
     if (options->log) {
-        server.setRequestObserver([](const camsim::RecordedRequest &request) {
+        auto log = [](const camsim::RecordedRequest &request) {
             // One write per head, so heads of concurrent requests do not interleave.
             static std::mutex lock;
             std::lock_guard guard(lock);
             std::fwrite(request.raw.data(), 1, request.raw.size(), stderr);
             std::fflush(stderr);
-        });
+        };
+        server.setRequestObserver(log);
+        streaming.setRequestObserver(log);
     }
     if (!server.start(options->port)) {
         std::fprintf(stderr, "kestrel-camsim: cannot listen on 127.0.0.1:%u\n",
@@ -58,9 +62,16 @@ int main(int argc, char **argv) {
         return 1;
     }
     std::printf("listening on 127.0.0.1:%u\n", static_cast<unsigned>(server.port()));
+    if (!streaming.start(options->rtspPort)) {
+        std::fprintf(stderr, "kestrel-camsim: cannot listen on 127.0.0.1:%u for RTSP\n",
+                     static_cast<unsigned>(options->rtspPort));
+        return 1;
+    }
+    std::printf("rtsp on 127.0.0.1:%u\n", static_cast<unsigned>(streaming.port()));
     std::fflush(stdout);
 
     waitForTerminationSignal(signals);
+    streaming.stop();
     server.stop();
     return 0;
 }

@@ -59,21 +59,30 @@ std::optional<Options> parseOptions(const std::vector<std::string> &args, std::s
             options.log = true;
             continue;
         }
+        if (option == "--hide-rtsp-port") {
+            options.announceRtspPort = false;
+            continue;
+        }
         auto fail = [&](const std::string &why) {
             error = option + ": " + why;
             return std::nullopt;
         };
         bool known = option == "--port" || option == "--user" || option == "--password" ||
                      option == "--cgi" || option == "--values-a" || option == "--values-b" ||
-                     option == "--redirect";
+                     option == "--redirect" || option == "--rtsp-port" || option == "--channel";
         if (!known) return fail("unknown option (see --help)");
         if (i + 1 >= args.size()) return fail("needs a value");
         const std::string &value = args[++i];
 
-        if (option == "--port") {
+        if (option == "--port" || option == "--rtsp-port") {
             auto port = parseNumber(value, 65535);
             if (!port) return fail("not a port number: '" + value + "'");
-            options.port = static_cast<uint16_t>(*port);
+            (option == "--port" ? options.port : options.rtspPort) = static_cast<uint16_t>(*port);
+        } else if (option == "--channel") {
+            std::string why;
+            auto channel = parseChannelSpec(value, why);
+            if (!channel) return fail(why);
+            options.channels.push_back(*channel);
         } else if (option == "--user") {
             options.user = value;
         } else if (option == "--password") {
@@ -107,10 +116,25 @@ void applyOptions(const Options &options, CgiServer &server) {
     for (const auto &[name, location] : options.redirects) server.setRedirect(name, location);
 }
 
+std::vector<ChannelConfig> defaultChannels() {
+    ChannelConfig mpeg4{.audio = true};
+    ChannelConfig jpeg{.codec = ChannelConfig::Codec::Jpeg, .width = 320, .height = 240, .fps = 15};
+    return {mpeg4, jpeg};
+}
+
+void applyOptions(const Options &options, StreamingServer &streaming, CgiServer &web) {
+    for (const ChannelConfig &channel :
+         options.channels.empty() ? defaultChannels() : options.channels)
+        streaming.addChannel(channel);
+    streaming.attachTo(web, options.announceRtspPort);
+    applyOptions(options, web);
+}
+
 std::string usage() {
     return R"(Usage: kestrel-camsim [OPTION]...
-A simulated camera on 127.0.0.1: a CGI site with Basic authorisation and a dynamic-DNS
-redirector. Runs until interrupted (SIGINT or SIGTERM).
+A simulated camera on 127.0.0.1: a CGI site with Basic authorisation, a dynamic-DNS
+redirector and an RTSP server streaming test pictures. Runs until interrupted (SIGINT or
+SIGTERM).
 
   --port N                 listen on port N; 0 (the default) lets the system choose. The
                            port in use is printed as "listening on 127.0.0.1:PORT".
@@ -126,7 +150,28 @@ redirector. Runs until interrupted (SIGINT or SIGTERM).
   --redirect NAME=ADDR[:PORT]
                            as a dynamic-DNS redirector, answer "GET /" with "Host: NAME" by
                            a 302 to http://ADDR[:PORT]/; repeatable
-  --log                    print each request head to standard error
+  --rtsp-port N            RTSP server port; 0 (the default) lets the system choose. The
+                           port in use is printed as "rtsp on 127.0.0.1:PORT".
+  --channel SPEC           add the next RTSP channel (CH01, CH02, ...); repeatable. Without
+                           any: mpeg4:640x480@30,audio and jpeg:320x240@15. SPEC is
+                           CODEC:WxH@FPS[,SETTING]... with CODEC mpeg4 or jpeg, sides
+                           multiples of 16, FPS 1 to 60, and the settings
+                             audio       a second track: MPEG audio, a 1 kHz tone
+                             live        encode per session instead of replaying a loop
+                             type=T      JPEG 0 (4:2:2) or 1 (4:2:0, the default)
+                             q=Q         JPEG Q 1..99 (default 75), or 128..255 to send
+                                         the quantisation tables in band
+                             restart=N   JPEG restart marker every N MCUs (types 64/65)
+                             noeoi       JPEG frames without the end marker FF D9
+                           and the faults
+                             drop=N      leave out every Nth video RTP packet
+                             stall=N     send nothing after N video frames
+                             garbage=N   after N video frames send bytes that are no
+                                         interleaved frame, once
+                             nocontrol   no a=control line for the video in the SDP
+                           e.g. jpeg:320x240@15,type=0,q=255,restart=4,drop=10
+  --hide-rtsp-port         GetServerInfo.cgi answers "Channel=N" without "Rtsp_Port=P"
+  --log                    print each request head (CGI and RTSP) to standard error
   -h, --help               print this help and exit
 
 Bad arguments exit with status 2.

@@ -29,6 +29,10 @@ TEST(OptionsTest, BadArgumentsGiveOneLineErrors) {
         {{"--redirect", "cam=127.0.0.1:0"}, "--redirect: expected ADDR[:PORT], got '127.0.0.1:0'"},
         {{"--redirect", "cam=127.0.0.1:x"}, "--redirect: expected ADDR[:PORT], got '127.0.0.1:x'"},
         {{"--redirect", "cam=:80"}, "--redirect: expected ADDR[:PORT], got ':80'"},
+        {{"--rtsp-port", "-1"}, "--rtsp-port: not a port number: '-1'"},
+        {{"--channel"}, "--channel: needs a value"},
+        {{"--channel", "jpeg:320x240@15,q=100"},
+         "--channel: JPEG q must be from 1 to 99 or from 128 to 255"},
     };
     for (const Case &c : cases) {
         std::string error;
@@ -47,6 +51,21 @@ TEST(OptionsTest, ParsedOptionsSetTheServerUp) {
     ASSERT_TRUE(options) << error;
     EXPECT_TRUE(options->log);
     EXPECT_TRUE(parseOptions({"--help"}, error)->help);
+
+    auto streaming = parseOptions({"--rtsp-port", "8554", "--channel", "jpeg:320x240@15",
+                                   "--channel", "mpeg4:160x128@10,audio", "--hide-rtsp-port"},
+                                  error);
+    ASSERT_TRUE(streaming) << error;
+    EXPECT_EQ(streaming->rtspPort, 8554);
+    ASSERT_EQ(streaming->channels.size(), 2u);
+    EXPECT_EQ(streaming->channels[1].width, 160);
+    EXPECT_FALSE(streaming->announceRtspPort);
+    CgiServer web;
+    StreamingServer rtsp;
+    applyOptions(*streaming, rtsp, web);
+    EXPECT_EQ(rtsp.channelCount(), 2u);
+    applyOptions(*options, rtsp, web);  // no --channel: the default pair
+    EXPECT_EQ(rtsp.channelCount(), 2u + defaultChannels().size());
 
     CgiServer server;
     applyOptions(*options, server);

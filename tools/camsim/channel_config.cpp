@@ -1,0 +1,136 @@
+#include "tools/camsim/channel_config.h"
+
+#include <charconv>
+#include <cstdio>
+
+namespace camsim {
+
+namespace {
+
+std::optional<int> number(std::string_view text) {
+    int n = 0;
+    auto [end, error] = std::from_chars(text.data(), text.data() + text.size(), n);
+    if (text.empty() || error != std::errc() || end != text.data() + text.size() || n < 0)
+        return std::nullopt;
+    return n;
+}
+
+// "WxH@FPS"
+bool parseGeometry(std::string_view text, ChannelConfig &config) {
+    std::size_t x = text.find('x'), at = text.find('@');
+    if (x == std::string_view::npos || at == std::string_view::npos || at < x) return false;
+    auto w = number(text.substr(0, x)), h = number(text.substr(x + 1, at - x - 1)),
+         fps = number(text.substr(at + 1));
+    if (!w || !h || !fps) return false;
+    config.width = *w;
+    config.height = *h;
+    config.fps = *fps;
+    return true;
+}
+
+// One ",key" or ",key=value" of a spec.
+bool applyKey(std::string_view item, ChannelConfig &config) {
+    std::size_t eq = item.find('=');
+    std::string_view key = item.substr(0, eq);
+    if (eq == std::string_view::npos) {
+        if (key == "audio")
+            config.audio = true;
+        else if (key == "live")
+            config.live = true;
+        else if (key == "noeoi")
+            config.jpegEndMarker = false;
+        else if (key == "nocontrol")
+            config.faults.omitVideoControl = true;
+        else
+            return false;
+        return true;
+    }
+    auto value = number(item.substr(eq + 1));
+    if (!value) return false;
+    struct Field {
+        std::string_view key;
+        int ChannelConfig::*field;
+    };
+    static constexpr Field kFields[] = {
+        {"type", &ChannelConfig::jpegType},
+        {"q", &ChannelConfig::jpegQ},
+        {"restart", &ChannelConfig::restartInterval},
+    };
+    for (const Field &f : kFields)
+        if (key == f.key) return (config.*f.field = *value, true);
+    struct Fault {
+        std::string_view key;
+        int StreamFaults::*field;
+    };
+    static constexpr Fault kFaults[] = {
+        {"drop", &StreamFaults::dropEveryNth},
+        {"stall", &StreamFaults::stallAfterFrames},
+        {"garbage", &StreamFaults::garbageAfterFrames},
+    };
+    for (const Fault &f : kFaults)
+        if (key == f.key) return (config.faults.*f.field = *value, true);
+    return false;
+}
+
+}  // namespace
+
+std::string channelName(int number) {
+    char name[16];
+    std::snprintf(name, sizeof name, "CH%02d", number);
+    return name;
+}
+
+std::optional<std::string> configProblem(const ChannelConfig &c) {
+    const bool jpeg = c.codec == ChannelConfig::Codec::Jpeg;
+    const int maxSide = jpeg ? 2048 : 4096;
+    if (c.width < 16 || c.height < 16 || c.width % 16 || c.height % 16 || c.width > maxSide ||
+        c.height > maxSide)
+        return "width and height must be multiples of 16 from 16 to " + std::to_string(maxSide);
+    if (c.fps < 1 || c.fps > 60) return "fps must be from 1 to 60";
+    if (jpeg && c.jpegType != 0 && c.jpegType != 1) return "JPEG type must be 0 or 1";
+    if (jpeg && (c.jpegQ < 1 || c.jpegQ > 255 || (c.jpegQ > 99 && c.jpegQ < 128)))
+        return "JPEG q must be from 1 to 99 or from 128 to 255";
+    if (c.restartInterval < 0 || c.restartInterval > 0xFFFF)
+        return "restart interval must be from 0 to 65535";
+    if (c.faults.dropEveryNth < 0 || c.faults.stallAfterFrames < 0 ||
+        c.faults.garbageAfterFrames < 0)
+        return "fault counts must not be negative";
+    return std::nullopt;
+}
+
+std::optional<ChannelConfig> parseChannelSpec(std::string_view spec, std::string &error) {
+    ChannelConfig config;
+    std::size_t colon = spec.find(':');
+    std::string_view codec = spec.substr(0, colon);
+    if (codec == "mpeg4") {
+        config.codec = ChannelConfig::Codec::Mpeg4;
+    } else if (codec == "jpeg") {
+        config.codec = ChannelConfig::Codec::Jpeg;
+    } else {
+        error = "expected mpeg4:WxH@FPS or jpeg:WxH@FPS, got '" + std::string(spec) + "'";
+        return std::nullopt;
+    }
+    std::string_view rest = colon == std::string_view::npos ? "" : spec.substr(colon + 1);
+    std::string_view geometry = rest.substr(0, rest.find(','));
+    if (!parseGeometry(geometry, config)) {
+        error = "expected WxH@FPS, got '" + std::string(geometry) + "'";
+        return std::nullopt;
+    }
+    rest.remove_prefix(geometry.size());
+    while (!rest.empty()) {
+        rest.remove_prefix(1);  // the ','
+        std::string_view item = rest.substr(0, rest.find(','));
+        rest.remove_prefix(item.size());
+        if (!applyKey(item, config)) {
+            error = "unknown channel setting '" + std::string(item) + "'";
+            return std::nullopt;
+        }
+    }
+    if (auto problem = configProblem(config)) {
+        error = *problem;
+        return std::nullopt;
+    }
+    return config;
+}
+
+}  // namespace camsim

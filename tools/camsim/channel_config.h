@@ -1,0 +1,40 @@
+// What one RTSP channel of the simulator streams. Channels are named CH01, CH02, ... in the
+// order they are added.
+#pragma once
+
+#include <optional>
+#include <string>
+#include <string_view>
+
+#include "tools/camsim/stream_faults.h"
+
+namespace camsim {
+
+struct ChannelConfig {
+    enum class Codec { Mpeg4, Jpeg };
+
+    Codec codec = Codec::Mpeg4;
+    int width = 640, height = 480;  // multiples of 16; JPEG at most 2048
+    int fps = 30;                   // 1..60
+    bool audio = false;             // a second track: MPEG-1 layer II tone
+    int jpegType = 1;               // 0: 4:2:2, 1: 4:2:0
+    int jpegQ = 75;                 // 1..99: tables from Q; 128..255: tables in band
+    int restartInterval = 0;        // JPEG: MCUs between restart markers, 0: none
+    bool jpegEndMarker = true;      // JPEG: the last fragment ends with FF D9, as most cameras
+                                    // send it; receivers must add it themselves when false
+    bool live = false;  // encode each session's video as it goes instead of replaying the loop
+    StreamFaults faults = {};
+};
+
+// "CH01" for channel 1.
+std::string channelName(int number);
+
+// Why config cannot be streamed; nothing when it can.
+std::optional<std::string> configProblem(const ChannelConfig &config);
+
+// "mpeg4:640x480@30,audio" or "jpeg:320x240@15,type=0,q=255,restart=4", with the keys audio,
+// live, noeoi, type=, q=, restart=, drop=, stall=, garbage=, nocontrol. Nothing, and a one-line
+// error, when the text is malformed or the channel cannot be streamed.
+std::optional<ChannelConfig> parseChannelSpec(std::string_view spec, std::string &error);
+
+}  // namespace camsim

@@ -1,0 +1,164 @@
+#include "tools/camsim/media_source.h"
+
+#include <map>
+#include <tuple>
+
+#include "tools/camsim/audio_encoder.h"
+#include "tools/camsim/jpeg_encoder.h"
+#include "tools/camsim/mpeg4_encoder.h"
+#include "tools/camsim/rtp_packetizer.h"
+
+namespace camsim {
+
+namespace {
+
+using Codec = ChannelConfig::Codec;
+
+bool isJpeg(const ChannelConfig &c) {
+    return c.codec == Codec::Jpeg;
+}
+
+class JpegFrameEncoder : public FrameEncoder {
+  public:
+    explicit JpegFrameEncoder(const ChannelConfig &c) : config_(c) {
+        params_.tables = tablesForQ(c.jpegQ < 128 ? c.jpegQ : kInBandTablesQuality);
+        params_.restartInterval = c.restartInterval;
+    }
+
+    std::optional<MediaUnit> encode(uint64_t n) override {
+        const Chroma chroma = config_.jpegType == 0 ? Chroma::Yuv422 : Chroma::Yuv420;
+        std::string scan = encodeJpegScan(
+            drawTestPattern(config_.width, config_.height, chroma, n, true), params_);
+        if (config_.jpegEndMarker) scan += "\xFF\xD9";
+        JpegFrame frame{config_.jpegType,        config_.jpegQ,  config_.width, config_.height,
+                        config_.restartInterval, params_.tables, scan};
+        return MediaUnit{packetizeJpeg(frame), true};
+    }
+
+  private:
+    ChannelConfig config_;
+    JpegParams params_;
+};
+
+class Mpeg4FrameEncoder : public FrameEncoder {
+  public:
+    explicit Mpeg4FrameEncoder(const ChannelConfig &c)
+        : width_(c.width), height_(c.height), encoder_(c.width, c.height, c.fps) {}
+
+    std::optional<MediaUnit> encode(uint64_t n) override {
+        auto frame = encoder_.encode(drawTestPattern(width_, height_, Chroma::Yuv420, n));
+        if (!frame) return std::nullopt;
+        if (frame->key && config_.empty()) config_ = camsim::decoderConfig(frame->data);
+        return MediaUnit{packetizeMpeg4(frame->data), frame->key};
+    }
+
+    std::string decoderConfig() const override { return config_; }
+
+  private:
+    int width_, height_;
+    Mpeg4Encoder encoder_;
+    std::string config_;
+};
+
+std::vector<MediaUnit> audioLoop() {
+    const int n = (kLoopSeconds * kAudioSampleRate + kAudioFrameSamples - 1) / kAudioFrameSamples;
+    std::vector<MediaUnit> units;
+    for (const std::string &frame : encodeToneFrames(n))
+        units.push_back({packetizeMpegAudio(frame), true});
+    return units;
+}
+
+}  // namespace
+
+std::unique_ptr<FrameEncoder> makeFrameEncoder(const ChannelConfig &config) {
+    if (isJpeg(config)) return std::make_unique<JpegFrameEncoder>(config);
+    return std::make_unique<Mpeg4FrameEncoder>(config);
+}
+
+MediaLoop::MediaLoop(const ChannelConfig &config)
+    : frameCount_(static_cast<std::size_t>(kLoopSeconds * config.fps)),
+      encoder_(makeFrameEncoder(config)) {
+    if (config.audio && (audio_ = audioLoop()).empty()) return;
+    if (isJpeg(config)) {
+        ok_ = true;
+        return;
+    }
+    // The description carries the decoder configuration, so the first frame is made now.
+    if (!video(0)) return;
+    decoderConfig_ = encoder_->decoderConfig();
+    if (decoderConfig_.size() < 5) return;
+    profileLevel_ = static_cast<uint8_t>(decoderConfig_[4]);
+    ok_ = true;
+}
+
+const MediaUnit *MediaLoop::video(uint64_t n) {
+    const std::size_t index = static_cast<std::size_t>(n % frameCount_);
+    std::lock_guard lock(lock_);
+    while (video_.size() <= index && encoder_) {
+        auto unit = encoder_->encode(video_.size());
+        if (!unit) return nullptr;
+        video_.push_back(std::move(*unit));
+    }
+    if (video_.size() == frameCount_) encoder_.reset();
+    return index < video_.size() ? &video_[index] : nullptr;
+}
+
+std::shared_ptr<MediaLoop> mediaLoop(const ChannelConfig &c) {
+    using Key = std::tuple<Codec, int, int, int, bool, int, int, int, bool>;
+    const bool jpeg = isJpeg(c);
+    const Key key{c.codec,
+                  c.width,
+                  c.height,
+                  c.fps,
+                  c.audio,
+                  jpeg ? c.jpegType : 0,
+                  jpeg ? c.jpegQ : 0,
+                  jpeg ? c.restartInterval : 0,
+                  jpeg && c.jpegEndMarker};
+    static std::mutex lock;
+    static std::map<Key, std::shared_ptr<MediaLoop>> loops;  // lock
+    std::lock_guard guard(lock);
+    auto &loop = loops[key];
+    if (!loop) {
+        auto made = std::make_shared<MediaLoop>(c);
+        if (!made->ok()) return nullptr;
+        loop = std::move(made);
+    }
+    return loop;
+}
+
+namespace {
+
+class LoopSource : public VideoSource {
+  public:
+    explicit LoopSource(std::shared_ptr<MediaLoop> loop) : loop_(std::move(loop)) {}
+    const MediaUnit *frame(uint64_t n) override { return loop_->video(n); }
+
+  private:
+    std::shared_ptr<MediaLoop> loop_;
+};
+
+class LiveSource : public VideoSource {
+  public:
+    explicit LiveSource(const ChannelConfig &c) : encoder_(makeFrameEncoder(c)) {}
+    const MediaUnit *frame(uint64_t n) override {
+        auto unit = encoder_->encode(n);
+        if (!unit) return nullptr;
+        current_ = std::move(*unit);
+        return &current_;
+    }
+
+  private:
+    std::unique_ptr<FrameEncoder> encoder_;
+    MediaUnit current_;
+};
+
+}  // namespace
+
+std::unique_ptr<VideoSource> makeVideoSource(const ChannelConfig &config,
+                                             std::shared_ptr<MediaLoop> loop) {
+    if (config.live) return std::make_unique<LiveSource>(config);
+    return std::make_unique<LoopSource>(std::move(loop));
+}
+
+}  // namespace camsim

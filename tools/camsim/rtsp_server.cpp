@@ -1,0 +1,138 @@
+#include "tools/camsim/rtsp_server.h"
+
+#include <algorithm>
+#include <chrono>
+
+namespace camsim {
+
+namespace {
+
+using Clock = std::chrono::steady_clock;
+
+// Waits on cv in slices until done() holds or the deadline passes.
+template <typename Done>
+bool waitUntil(std::unique_lock<std::mutex> &lock, std::condition_variable &cv,
+               Clock::time_point until, Done done) {
+    while (!done()) {
+        auto now = Clock::now();
+        if (now >= until) return false;
+        cv.wait_for(
+            lock, std::min<Clock::duration>(until - now, std::chrono::milliseconds(kWaitSliceMs)));
+    }
+    return true;
+}
+
+}  // namespace
+
+StreamingServer::StreamingServer()
+    : server_([this](Connection &connection) {
+          RtspConnection(connection, static_cast<RtspHooks &>(*this)).serve();
+      }) {}
+
+StreamingServer::~StreamingServer() {
+    stop();
+}
+
+std::string StreamingServer::addChannel(const ChannelConfig &config) {
+    if (configProblem(config)) return {};
+    std::lock_guard lock(channelLock_);
+    channels_.push_back(config);
+    announced_->channels = channels_.size();
+    return channelName(static_cast<int>(channels_.size()));
+}
+
+std::size_t StreamingServer::channelCount() const {
+    std::lock_guard lock(channelLock_);
+    return channels_.size();
+}
+
+bool StreamingServer::setFaults(int number, const StreamFaults &faults) {
+    std::lock_guard lock(channelLock_);
+    if (number < 1 || static_cast<std::size_t>(number) > channels_.size()) return false;
+    channels_[static_cast<std::size_t>(number) - 1].faults = faults;
+    return true;
+}
+
+bool StreamingServer::start(uint16_t port) {
+    if (!server_.start(port)) return false;
+    announced_->port = server_.port();
+    return true;
+}
+
+void StreamingServer::stop() {
+    server_.stop();
+}
+
+void StreamingServer::attachTo(CgiServer &web, bool announcePort) {
+    web.setHandler("GetServerInfo.cgi",
+                   [announced = announced_, announcePort](const RecordedRequest &) {
+                       Values values = {{"Channel", std::to_string(announced->channels.load())}};
+                       if (announcePort)
+                           values.emplace_back("Rtsp_Port", std::to_string(announced->port.load()));
+                       return Reply{200, formatValues(ReplyStyle::FamilyA, values)};
+                   });
+}
+
+void StreamingServer::setRequestObserver(RequestObserver observer) {
+    std::lock_guard lock(logLock_);
+    observer_ = std::move(observer);
+}
+
+std::vector<RecordedRequest> StreamingServer::rtspRequests() const {
+    std::lock_guard lock(logLock_);
+    return requests_;
+}
+
+void StreamingServer::clearRtspRequests() {
+    std::lock_guard lock(logLock_);
+    requests_.clear();
+}
+
+bool StreamingServer::waitForRtspRequests(std::size_t n, int timeoutMs) const {
+    std::unique_lock lock(logLock_);
+    return waitUntil(lock, changed_, Clock::now() + std::chrono::milliseconds(timeoutMs),
+                     [&] { return requests_.size() >= n; });
+}
+
+bool StreamingServer::waitUntilIdle(int timeoutMs) const {
+    const auto until = Clock::now() + std::chrono::milliseconds(timeoutMs);
+    {
+        std::unique_lock lock(logLock_);
+        if (!waitUntil(lock, changed_, until, [&] { return sessions_.load() == 0; })) return false;
+    }
+    auto left = std::chrono::duration_cast<std::chrono::milliseconds>(until - Clock::now());
+    return server_.waitUntilIdle(static_cast<int>(std::max<long long>(0, left.count())));
+}
+
+std::optional<std::pair<int, ChannelConfig>> StreamingServer::channel(std::string_view name) const {
+    std::lock_guard lock(channelLock_);
+    for (std::size_t i = 0; i < channels_.size(); ++i)
+        if (channelName(static_cast<int>(i + 1)) == name)
+            return std::make_pair(static_cast<int>(i + 1), channels_[i]);
+    return std::nullopt;
+}
+
+void StreamingServer::requestReceived(const RecordedRequest &request) {
+    RequestObserver observer;
+    {
+        std::lock_guard lock(logLock_);
+        requests_.push_back(request);
+        observer = observer_;
+    }
+    changed_.notify_all();
+    if (observer) observer(request);
+}
+
+void StreamingServer::sessionsChanged(int delta) {
+    {
+        std::lock_guard lock(logLock_);
+        sessions_ += static_cast<std::size_t>(delta);
+    }
+    changed_.notify_all();
+}
+
+void StreamingServer::rtcpReceived(std::size_t packets) {
+    rtcpPackets_ += packets;
+}
+
+}  // namespace camsim

@@ -1,0 +1,198 @@
+#include "tools/camsim/rtsp_session.h"
+
+#include <algorithm>
+#include <random>
+
+#include "tools/camsim/audio_encoder.h"
+#include "tools/camsim/rtcp_report.h"
+#include "tools/camsim/rtp_packetizer.h"
+
+namespace camsim {
+
+namespace {
+
+using std::chrono::nanoseconds;
+constexpr auto kReportPeriod = std::chrono::seconds(1);
+constexpr auto kMaxLag = std::chrono::seconds(1);
+constexpr const char *kCname = "camsim@127.0.0.1";
+
+uint32_t randomWord() {
+    thread_local std::mt19937 generator{std::random_device{}()};
+    return static_cast<uint32_t>(generator());
+}
+
+}  // namespace
+
+struct RtspSession::Track {
+    TrackKind kind;
+    TrackTransport transport;
+    uint8_t payloadType;
+    uint64_t ticksPerUnitNum, ticksPerUnitDen;  // 90 kHz ticks per frame, as a fraction
+    uint32_t ssrc = randomWord();
+    uint16_t sequence = static_cast<uint16_t>(randomWord());
+    uint32_t rtpBase = randomWord();
+    uint64_t next = 0;  // frames sent or passed over
+    SteadyClock::time_point start, nextReport;
+    SenderStats stats;
+
+    uint64_t ticks(uint64_t n) const { return n * ticksPerUnitNum / ticksPerUnitDen; }
+    SteadyClock::time_point due(uint64_t n) const {
+        return start + nanoseconds(ticks(n) * 100000 / 9);  // a tick is 100000/9 ns
+    }
+    uint32_t rtpTimeAt(SteadyClock::time_point now) const {
+        auto elapsed = std::chrono::duration_cast<nanoseconds>(now - start).count();
+        return rtpBase + static_cast<uint32_t>(std::max<int64_t>(0, elapsed) * 9 / 100000);
+    }
+};
+
+RtspSession::RtspSession(std::string id, int channel, const ChannelConfig &config,
+                         std::shared_ptr<MediaLoop> loop)
+    : id_(std::move(id)),
+      channel_(channel),
+      config_(config),
+      loop_(std::move(loop)),
+      faults_(config.faults) {}
+
+RtspSession::~RtspSession() = default;
+
+RtspSession::Track *RtspSession::find(TrackKind kind) const {
+    for (const auto &t : tracks_)
+        if (t->kind == kind) return t.get();
+    return nullptr;
+}
+
+bool RtspSession::hasTrack(TrackKind kind) const {
+    return find(kind) != nullptr;
+}
+
+const TrackTransport *RtspSession::transport(TrackKind kind) const {
+    Track *t = find(kind);
+    return t ? &t->transport : nullptr;
+}
+
+uint32_t RtspSession::addTrack(TrackKind kind, TrackTransport transport) {
+    auto track = std::make_unique<Track>();
+    track->kind = kind;
+    track->transport = std::move(transport);
+    if (kind == TrackKind::Video) {
+        track->payloadType =
+            config_.codec == ChannelConfig::Codec::Jpeg ? kPayloadJpeg : kPayloadMpeg4;
+        track->ticksPerUnitNum = kRtpClock;
+        track->ticksPerUnitDen = static_cast<uint64_t>(config_.fps);
+        video_ = makeVideoSource(config_, loop_);
+    } else {
+        track->payloadType = kPayloadMpegAudio;
+        track->ticksPerUnitNum = uint64_t{kRtpClock} * kAudioFrameSamples;
+        track->ticksPerUnitDen = kAudioSampleRate;
+    }
+    track->stats.ssrc = track->ssrc;
+    const uint32_t ssrc = track->ssrc;
+    // Video first, so that when both are due the picture goes out before its sound.
+    tracks_.insert(kind == TrackKind::Video ? tracks_.begin() : tracks_.end(), std::move(track));
+    return ssrc;
+}
+
+std::vector<RtspSession::TrackStart> RtspSession::trackStarts() const {
+    std::vector<TrackStart> starts;
+    for (const auto &t : tracks_)
+        starts.push_back(
+            {t->kind, t->sequence, t->rtpBase + static_cast<uint32_t>(t->ticks(t->next))});
+    return starts;
+}
+
+void RtspSession::play(SteadyClock::time_point now) {
+    if (playing_) return;
+    playing_ = true;
+    for (auto &t : tracks_) {
+        t->start = now;
+        t->nextReport = now;
+    }
+}
+
+SteadyClock::time_point RtspSession::nextDue() const {
+    auto due = SteadyClock::time_point::max();
+    if (faults_.stalled(videoFramesSent_)) return due;
+    for (const auto &t : tracks_) {
+        due = std::min(due, t->due(t->next));
+        if (t->stats.packets > 0) due = std::min(due, t->nextReport);
+    }
+    return due;
+}
+
+void RtspSession::sendDue(SteadyClock::time_point now, std::string &interleaved) {
+    if (!playing_) return;
+    for (auto &owned : tracks_) {
+        Track &t = *owned;
+        // A client that stopped reading for a while gets the present, not a burst of the past.
+        if (auto late = now - t.due(t.next); late > kMaxLag) t.start += late;
+        while (!faults_.stalled(videoFramesSent_) && t.due(t.next) <= now) {
+            if (t.kind == TrackKind::Video) {
+                if (const MediaUnit *unit = video_->frame(t.next)) {
+                    sendUnit(t, *unit, interleaved);
+                    ++videoFramesSent_;
+                    if (faults_.garbageDue(videoFramesSent_)) sendGarbage(t, interleaved);
+                }
+            } else if (!loop_->audio().empty()) {
+                sendUnit(t, loop_->audio()[t.next % loop_->audio().size()], interleaved);
+            }
+            ++t.next;
+        }
+        if (!faults_.stalled(videoFramesSent_) && t.stats.packets > 0 && now >= t.nextReport)
+            sendReport(t, now, interleaved);
+    }
+}
+
+void RtspSession::sendUnit(Track &t, const MediaUnit &unit, std::string &interleaved) {
+    const uint32_t timestamp = t.rtpBase + static_cast<uint32_t>(t.ticks(t.next));
+    const bool video = t.kind == TrackKind::Video;
+    for (std::size_t i = 0; i < unit.payloads.size(); ++i) {
+        const std::string &payload = unit.payloads[i];
+        const bool marker = video && i + 1 == unit.payloads.size();
+        const uint16_t sequence = t.sequence++;
+        if (video && faults_.dropNextVideoPacket()) continue;
+        deliver(t, false, rtpHeader(t.payloadType, marker, sequence, timestamp, t.ssrc) + payload,
+                interleaved);
+        ++t.stats.packets;
+        t.stats.octets += static_cast<uint32_t>(payload.size());
+    }
+}
+
+void RtspSession::sendReport(Track &t, SteadyClock::time_point now, std::string &interleaved) {
+    t.stats.rtpTime = t.rtpTimeAt(now);
+    deliver(t, true, senderReport(t.stats, ntpTime(std::chrono::system_clock::now()), kCname),
+            interleaved);
+    t.nextReport += kReportPeriod;
+    if (t.nextReport <= now) t.nextReport = now + kReportPeriod;
+}
+
+void RtspSession::sendGarbage(Track &t, std::string &interleaved) {
+    // Unframed on purpose: the receiver must find the next '$' by itself.
+    if (t.transport.tcp)
+        interleaved += FaultPlan::garbage();
+    else
+        t.transport.udp->sendRtp(t.transport.clientRtpPort, FaultPlan::garbage());
+}
+
+void RtspSession::deliver(Track &t, bool rtcp, const std::string &packet,
+                          std::string &interleaved) {
+    const TrackTransport &to = t.transport;
+    if (to.tcp) {
+        interleaved += '$';
+        interleaved += static_cast<char>(rtcp ? to.rtcpChannel : to.rtpChannel);
+        putBigEndian(interleaved, packet.size(), 2);
+        interleaved += packet;
+    } else if (rtcp) {
+        to.udp->sendRtcp(to.clientRtcpPort, packet);
+    } else {
+        to.udp->sendRtp(to.clientRtpPort, packet);
+    }
+}
+
+int RtspSession::drainUdp() {
+    int n = 0;
+    for (const auto &t : tracks_)
+        if (t->transport.udp) n += t->transport.udp->drain();
+    return n;
+}
+
+}  // namespace camsim
