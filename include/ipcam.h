@@ -125,6 +125,32 @@ IPCAM_STATIC_CHECK(format_sample_rate, offsetof(StreamFormatBlock, sampleRate) =
 IPCAM_STATIC_CHECK(format_bits, offsetof(StreamFormatBlock, bitsPerSample) == 36);
 IPCAM_STATIC_CHECK(format_frame_size, offsetof(StreamFormatBlock, audioFrameSize) == 40);
 
+/* The record of the settings commands (family A 4097-4136, family B 8193-8243): the command
+ * code, then one text field per key of the command, in the order the command lists its keys.
+ * Reads fill the fields with the texts the camera sent (numbers in decimal text; a value longer
+ * than a field is cut to fit and the read still succeeds); writes send the fields that are not
+ * empty. Unused fields stay empty. Notable layouts:
+ *   4116/4117 motion detection: md_enable, then md1_ena, md1_ulr, md1_ulc, md1_lrr, md1_lrc and
+ *             the same for areas 2 and 3, level_sen1..3; from firmware 1.06 (and model codes 57,
+ *             59) 4116 also reads Motion1_Status..Motion3_Status and Interval into fields 19-22.
+ *   4124 user list: Check, http_admin, http_user1..http_user20 (22 fields).
+ *   4130 pan/tilt settings: PTZModel, PTZSpeed, PTZID, PTZBaudrate, then preset names
+ *             PName01..PName16 (fields 4-19).
+ *   8194 status block: field 0 holds the 82 characters of the camera's status block.
+ *   8209 motion rectangle: the four coordinates in fields 0-3.
+ *   8214 user list: field 0 "1" asks for privileges; the reply's lines follow in fields 1-31.
+ *   8217 flag: field 0 becomes "1" or "0".
+ *   8239 pan/tilt settings: PTZModel, Speed, CameraID, Baudrate, PointName0..PointName9. */
+#define IPCAM_SETTINGS_FIELDS 32
+#define IPCAM_SETTINGS_FIELD_SIZE 128
+typedef struct IPCamSettingsRecord {
+    int32_t code;
+    char field[IPCAM_SETTINGS_FIELDS][IPCAM_SETTINGS_FIELD_SIZE];
+} IPCamSettingsRecord;
+
+IPCAM_STATIC_CHECK(settings_code, offsetof(IPCamSettingsRecord, code) == 0);
+IPCAM_STATIC_CHECK(settings_fields, offsetof(IPCamSettingsRecord, field) == 4);
+
 typedef struct IPCamSession IPCamSession; /* opaque to callers */
 
 /* Receives (context, id & 0xFF, EncodedFrame block, id). The callback owns the block and
