@@ -89,7 +89,9 @@ CgiSite::Answer CgiSite::answer(const RecordedRequest &request) const {
         return {htmlReply(canned->status, canned->body), nullptr};
     if (auto *stream = std::get_if<StreamHandler>(&route)) return {Outgoing{}, std::move(*stream)};
     Reply reply = std::get<Handler>(route)(request);
-    return {htmlReply(reply.status, std::move(reply.body)), nullptr};
+    Outgoing out = htmlReply(reply.status, std::move(reply.body));
+    out.lastHeaders = std::move(reply.lastHeaders);
+    return {std::move(out), nullptr};
 }
 
 }  // namespace camsim

@@ -25,6 +25,7 @@ using Values = std::vector<std::pair<std::string, std::string>>;
 struct Reply {
     int status = 200;
     std::string body;
+    HeaderList lastHeaders = {};  // end the head, after Content-Length (see Outgoing)
 };
 
 using Handler = std::function<Reply(const RecordedRequest &)>;

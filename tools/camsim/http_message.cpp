@@ -104,6 +104,7 @@ std::string formatHead(const Outgoing &reply, std::string_view statusLine, bool 
     for (const auto &[name, value] : reply.headers) head += name + ": " + value + "\r\n";
     if (contentLength) head += "Content-Length: " + std::to_string(reply.body.size()) + "\r\n";
     if (closing && reply.announceClose) head += "Connection: close\r\n";
+    for (const auto &[name, value] : reply.lastHeaders) head += name + ": " + value + "\r\n";
     head += "\r\n";
     return head;
 }

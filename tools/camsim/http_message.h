@@ -40,6 +40,9 @@ bool wellFormed(const RecordedRequest &request);
 struct Outgoing {
     int status = 200;
     HeaderList headers;  // sent in order, before Content-Length
+    // Sent after Content-Length and "Connection: close", as the last lines of the head: some
+    // clients find the body by its distance from such a header.
+    HeaderList lastHeaders;
     std::string body;
     bool announceClose = true;  // "Connection: close" when the connection ends after the reply
 };
@@ -51,7 +54,7 @@ std::string defaultStatusLine(int status);
 Outgoing htmlReply(int status, std::string body, HeaderList extraHeaders = {});
 
 // Status line and headers through the blank line. Content-Length and "Connection: close" are
-// added after the reply's own headers when asked for.
+// added after the reply's own headers when asked for, followed by its last headers.
 std::string formatHead(const Outgoing &reply, std::string_view statusLine, bool contentLength,
                        bool closing);
 

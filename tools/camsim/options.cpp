@@ -47,6 +47,98 @@ bool validLocation(std::string_view text) {
 
 }  // namespace
 
+std::optional<DeviceChoice> parseDeviceSpec(const std::string &text, std::string &error) {
+    DeviceChoice device;
+    std::string_view kind(text), settings;
+    if (std::size_t colon = text.find(':'); colon != std::string::npos) {
+        kind = std::string_view(text).substr(0, colon);
+        settings = std::string_view(text).substr(colon + 1);
+    }
+    if (kind == "server" && settings.empty()) return device;
+    if (kind != "family-a" && kind != "family-b") {
+        error = "expected server, family-a[:...] or family-b[:...], got '" + text + "'";
+        return std::nullopt;
+    }
+    device.kind = kind == "family-a" ? DeviceChoice::Kind::FamilyA : DeviceChoice::Kind::FamilyB;
+    FamilyAConfig &a = device.familyA;
+    FamilyBConfig &b = device.familyB;
+    // Lists inside a setting use '/' because ',' separates the settings.
+    auto list = [](std::string_view v) {
+        std::string out(v);
+        std::replace(out.begin(), out.end(), '/', ',');
+        return out;
+    };
+    while (!settings.empty()) {
+        std::string_view item = settings.substr(0, settings.find(','));
+        settings.remove_prefix(std::min(settings.size(), item.size() + 1));
+        std::size_t eq = item.find('=');
+        std::string_view name = item.substr(0, eq);
+        std::string_view value = eq == std::string_view::npos ? "" : item.substr(eq + 1);
+        auto bad = [&](const char *why) {
+            error = "device setting '" + std::string(item) + "': " + why;
+            return std::nullopt;
+        };
+        auto number = [&](unsigned max, int &to) {
+            auto n = parseNumber(value, max);
+            if (n) to = static_cast<int>(*n);
+            return n.has_value();
+        };
+        auto flag = [&](bool &to) {
+            if (value != "0" && value != "1") return false;
+            to = value == "1";
+            return true;
+        };
+        bool ok = true;
+        if (device.kind == DeviceChoice::Kind::FamilyA) {
+            if (name == "model")
+                ok = number(255, a.model);
+            else if (name == "firmware")
+                ok = !(a.firmware = value).empty();
+            else if (name == "video")
+                ok = number(4, a.videoCode);
+            else if (name == "audio")
+                ok = number(4, a.audioCode);
+            else if (name == "device")
+                ok = number(254, a.device);
+            else if (name == "ptz")
+                ok = flag(a.ptz);
+            else if (name == "2way")
+                ok = flag(a.twoWay);
+            else if (name == "videonum")
+                ok = number(16, a.videoNum);
+            else if (name == "audionum")
+                ok = number(16, a.audioNum);
+            else if (name == "inputs")
+                ok = number(4, a.inputs);
+            else if (name == "outputs")
+                ok = number(4, a.outputs);
+            else if (name == "resolutions")
+                ok = !(a.resolutions = list(value)).empty();
+            else if (name == "codecs")
+                ok = !(a.codecs = list(value)).empty();
+            else if (name == "dvr")
+                ok = number(16, a.dvrChannels);
+            else if (item == "older")
+                a.older = true;
+            else
+                return bad("unknown for family-a");
+        } else {
+            if (name == "firmware")
+                ok = !(b.firmware = value).empty();
+            else if (name == "recorder")
+                ok = number(16, b.recorderChannels) &&
+                     (b.recorderChannels == 4 || b.recorderChannels == 8 ||
+                      b.recorderChannels == 16);
+            else if (item == "notv")
+                b.statusHasTvStandard = false;
+            else
+                return bad("unknown for family-b");
+        }
+        if (!ok) return bad("malformed value");
+    }
+    return device;
+}
+
 std::optional<Options> parseOptions(const std::vector<std::string> &args, std::string &error) {
     Options options;
     for (std::size_t i = 0; i < args.size(); ++i) {
@@ -69,7 +161,8 @@ std::optional<Options> parseOptions(const std::vector<std::string> &args, std::s
         };
         bool known = option == "--port" || option == "--user" || option == "--password" ||
                      option == "--cgi" || option == "--values-a" || option == "--values-b" ||
-                     option == "--redirect" || option == "--rtsp-port" || option == "--channel";
+                     option == "--redirect" || option == "--rtsp-port" || option == "--channel" ||
+                     option == "--device";
         if (!known) return fail("unknown option (see --help)");
         if (i + 1 >= args.size()) return fail("needs a value");
         const std::string &value = args[++i];
@@ -83,6 +176,11 @@ std::optional<Options> parseOptions(const std::vector<std::string> &args, std::s
             auto channel = parseChannelSpec(value, why);
             if (!channel) return fail(why);
             options.channels.push_back(*channel);
+        } else if (option == "--device") {
+            std::string why;
+            auto device = parseDeviceSpec(value, why);
+            if (!device) return fail(why);
+            options.device = *device;
         } else if (option == "--user") {
             options.user = value;
         } else if (option == "--password") {
@@ -110,6 +208,11 @@ std::optional<Options> parseOptions(const std::vector<std::string> &args, std::s
 
 void applyOptions(const Options &options, CgiServer &server) {
     server.setCredentials(options.user, options.password);
+    // The cameras' routes hold their settings, so the camera objects need not outlive this.
+    if (options.device.kind == DeviceChoice::Kind::FamilyA)
+        FamilyACamera(server, options.device.familyA);
+    else if (options.device.kind == DeviceChoice::Kind::FamilyB)
+        FamilyBCamera(server, options.device.familyB);
     for (const auto &[cgi, body] : options.bodies) server.setBody(cgi, body);
     for (const auto &canned : options.values)
         server.setValues(canned.cgi, canned.style, canned.values);
@@ -126,7 +229,7 @@ void applyOptions(const Options &options, StreamingServer &streaming, CgiServer 
     for (const ChannelConfig &channel :
          options.channels.empty() ? defaultChannels() : options.channels)
         streaming.addChannel(channel);
-    streaming.attachTo(web, options.announceRtspPort);
+    addServerDevice(streaming, web, options.announceRtspPort);
     applyOptions(options, web);
 }
 
@@ -170,6 +273,37 @@ SIGTERM).
                                          interleaved frame, once
                              nocontrol   no a=control line for the video in the SDP
                            e.g. jpeg:320x240@15,type=0,q=255,restart=4,drop=10
+  --device MODEL           what the CGI site plays besides the streaming server:
+                             server      the streaming server alone (the default):
+                                         only GetServerInfo.cgi
+                             family-a[:SETTING,...]
+                                         a family A camera answering every settings CGI
+                                         ("key=value<br>" replies) from a store that its
+                                         Set CGIs change; SETTINGs:
+                               model=N       model code 0-255 (default 20)
+                               firmware=V    firmware version (default 1.06)
+                               video=C, audio=C
+                                             channel count codes 0-4 for 1, 2, 4, 8, 16
+                                             channels (bits 16-19, 20-23 of CameraType)
+                               older         no GetCameraType.cgi (404)
+                               device=K      a device camera of kind K: GetCameraType.cgi
+                                             adds Device, Ptz, 2-Way, VideoNum, AudioNum,
+                                             IO_InputNum, IO_OutputNum, Resolution<K+1>,
+                                             CodecType<K+1>, set by ptz=0|1 (1), 2way=0|1
+                                             (0), videonum=N (1), audionum=N (1),
+                                             inputs=N (2), outputs=N (2),
+                                             resolutions=A/B/... (640x480/320x240/160x120),
+                                             codecs=A/B/... (mpeg4/mjpeg)
+                               dvr=N         dvr_channel of GetDVRCHANNEL.cgi (default 4)
+                             family-b[:SETTING,...]
+                                         a family B camera ("key = value" replies,
+                                         GetMyself.cgi, GetStatus.cgi with its status
+                                         block); SETTINGs:
+                               recorder=N    a recorder of 4, 8 or 16 channels, answering
+                                             GetDVRtype.cgi with "DVRtype = 0, 1 or 2"
+                               firmware=V    firmware version (default 2.10)
+                               notv          GetStatus.cgi without tv_standard
+                           e.g. family-a:model=20,firmware=1.06,device=1,codecs=mpeg4
   --hide-rtsp-port         GetServerInfo.cgi answers "Channel=N" without "Rtsp_Port=P"
   --log                    print each request head (CGI and RTSP) to standard error
   -h, --help               print this help and exit

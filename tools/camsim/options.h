@@ -9,9 +9,22 @@
 
 #include "tools/camsim/cgi_server.h"
 #include "tools/camsim/channel_config.h"
+#include "tools/camsim/device_model.h"
 #include "tools/camsim/rtsp_server.h"
 
 namespace camsim {
+
+// --device: which device model the CGI site plays besides the streaming server.
+struct DeviceChoice {
+    enum class Kind { Server, FamilyA, FamilyB };
+    Kind kind = Kind::Server;
+    FamilyAConfig familyA;
+    FamilyBConfig familyB;
+};
+
+// "server", "family-a[:SETTING,...]" or "family-b[:SETTING,...]" (see usage()); nothing and
+// a reason when malformed.
+std::optional<DeviceChoice> parseDeviceSpec(const std::string &text, std::string &error);
 
 struct Options {
     struct CannedValues {
@@ -28,6 +41,7 @@ struct Options {
     uint16_t rtspPort = 0;
     std::vector<ChannelConfig> channels;  // --channel; none: defaultChannels()
     bool announceRtspPort = true;         // false: GetServerInfo.cgi without Rtsp_Port
+    DeviceChoice device;                  // --device; the streaming server alone by default
     bool log = false;
     bool help = false;
 };
@@ -40,8 +54,8 @@ std::vector<ChannelConfig> defaultChannels();
 // argument is unknown, lacks its value or has a malformed one.
 std::optional<Options> parseOptions(const std::vector<std::string> &args, std::string &error);
 
-// Sets the servers up as the options say. GetServerInfo.cgi is routed to the streaming server
-// before the canned replies, so a --cgi or --values-a of that name wins.
+// Sets the servers up as the options say. GetServerInfo.cgi and the device's CGIs are routed
+// before the canned replies, so a --cgi or --values-a of the same name wins.
 void applyOptions(const Options &options, CgiServer &server);
 void applyOptions(const Options &options, StreamingServer &streaming, CgiServer &web);
 

@@ -1,0 +1,471 @@
+#include "tools/camsim/device_model.h"
+
+#include <algorithm>
+#include <cctype>
+#include <cstdio>
+#include <cstdlib>
+#include <functional>
+#include <string_view>
+#include <utility>
+#include <vector>
+
+namespace camsim {
+
+namespace {
+
+using StorePtr = std::shared_ptr<SettingsStore>;
+
+// A key a Get CGI reports. A key written ">Key" is reported after a tag ("<b>Key=...") for
+// clients that search for ">Key"; it is stored as "Key". from names the section the value
+// lives in when another CGI owns it.
+struct KeySpec {
+    std::string key;
+    std::string value;
+    std::string from = {};
+};
+using KeyList = std::vector<KeySpec>;
+
+struct Query {
+    int channel = 0;
+    Values pairs;  // without CH
+};
+
+// "A=1&B=2": pairs in order, values as sent; an item without '=' is a key with an empty value.
+Query parseQuery(std::string_view text) {
+    Query query;
+    while (!text.empty()) {
+        std::string_view item = text.substr(0, text.find('&'));
+        text.remove_prefix(std::min(text.size(), item.size() + 1));
+        if (item.empty()) continue;
+        std::size_t eq = item.find('=');
+        std::string key(item.substr(0, eq));
+        std::string value(eq == std::string_view::npos ? "" : item.substr(eq + 1));
+        if (key == "CH")
+            query.channel = std::atoi(value.c_str());
+        else
+            query.pairs.emplace_back(std::move(key), std::move(value));
+    }
+    return query;
+}
+
+std::vector<std::string> numbered(const std::string &prefix, int first, int last,
+                                  bool twoDigits = false) {
+    std::vector<std::string> keys;
+    for (int i = first; i <= last; ++i) {
+        char n[8];
+        std::snprintf(n, sizeof n, twoDigits ? "%02d" : "%d", i);
+        keys.push_back(prefix + n);
+    }
+    return keys;
+}
+
+void append(KeyList &keys, const std::vector<std::string> &names, const std::string &value) {
+    for (const std::string &name : names) keys.push_back({name, value});
+}
+
+std::string storedKey(const KeySpec &spec) {
+    return spec.key.starts_with('>') ? spec.key.substr(1) : spec.key;
+}
+
+Values collect(const SettingsStore &store, const std::string &section, const KeyList &keys,
+               int channel) {
+    Values values;
+    for (const KeySpec &spec : keys) {
+        std::string shown = spec.key.starts_with('>') ? "<b>" + spec.key.substr(1) : spec.key;
+        values.emplace_back(
+            shown, store.get(spec.from.empty() ? section : spec.from, storedKey(spec), channel));
+    }
+    return values;
+}
+
+// Routes a Get CGI that reports keys from its own section, and records their defaults.
+void routeGet(CgiServer &server, const StorePtr &store, ReplyStyle style, const std::string &cgi,
+              KeyList keys) {
+    for (const KeySpec &spec : keys)
+        if (spec.from.empty()) store->setDefault(cgi, storedKey(spec), spec.value);
+    server.setHandler(cgi, [store, style, cgi, keys = std::move(keys)](const RecordedRequest &r) {
+        int channel = parseQuery(r.query).channel;
+        return Reply{200, formatValues(style, collect(*store, cgi, keys, channel))};
+    });
+}
+
+using Rename = std::function<std::string(const std::string &)>;
+
+// Routes a Set CGI that stores every pair of its query in section, keys renamed where the Get
+// reports them under another name.
+void routeSet(CgiServer &server, const StorePtr &store, const std::string &cgi,
+              const std::string &section, Rename rename = {}) {
+    server.setHandler(cgi, [store, section, rename = std::move(rename)](const RecordedRequest &r) {
+        Query query = parseQuery(r.query);
+        for (auto &[key, value] : query.pairs)
+            store->set(section, rename ? rename(key) : key, std::move(value), query.channel);
+        return Reply{200, "OK"};
+    });
+}
+
+// Keys with a number inside, "Out3STA" -> "Output3": prefix, a digit, suffix.
+Rename renameNumbered(std::vector<std::pair<std::string, std::string>> fromTo) {
+    return [fromTo = std::move(fromTo)](const std::string &key) {
+        for (const auto &[from, to] : fromTo) {
+            std::size_t hole = from.find('#');
+            std::string pre = from.substr(0, hole), post = from.substr(hole + 1);
+            if (hole == std::string::npos) {
+                if (key == from) return to;
+                continue;
+            }
+            if (key.size() == pre.size() + 1 + post.size() && key.starts_with(pre) &&
+                key.ends_with(post) && std::isdigit(static_cast<unsigned char>(key[pre.size()]))) {
+                std::string out = to;
+                out[out.find('#')] = key[pre.size()];
+                return out;
+            }
+        }
+        return key;
+    };
+}
+
+// SetFactoryDefault.cgi forgets every set value; Reboot.cgi changes nothing here.
+void routeResets(CgiServer &server, const StorePtr &store) {
+    server.setHandler("SetFactoryDefault.cgi", [store](const RecordedRequest &) {
+        store->reset();
+        return Reply{200, "OK"};
+    });
+    server.setBody("Reboot.cgi", "OK");
+}
+
+}  // namespace
+
+uint32_t FamilyAConfig::modelNumber() const {
+    return static_cast<uint32_t>(model & 0xFF) | static_cast<uint32_t>(videoCode & 0xF) << 16 |
+           static_cast<uint32_t>(audioCode & 0xF) << 20;
+}
+
+FamilyACamera::FamilyACamera(CgiServer &server, FamilyAConfig config)
+    : config_(std::move(config)), store_(std::make_shared<SettingsStore>()) {
+    const auto A = ReplyStyle::FamilyA;
+    const StorePtr &s = store_;
+
+    KeyList type = {{"CameraType", std::to_string(config_.modelNumber())}};
+    if (config_.device >= 0) {
+        const std::string n = std::to_string(config_.device + 1);
+        type.insert(type.end(), {{"Device", std::to_string(config_.device)},
+                                 {"Ptz", config_.ptz ? "1" : "0"},
+                                 {"2-Way", config_.twoWay ? "1" : "0"},
+                                 {"VideoNum", std::to_string(config_.videoNum)},
+                                 {"AudioNum", std::to_string(config_.audioNum)},
+                                 {"IO_InputNum", std::to_string(config_.inputs)},
+                                 {"IO_OutputNum", std::to_string(config_.outputs)},
+                                 {"Resolution" + n, config_.resolutions},
+                                 {"CodecType" + n, config_.codecs}});
+    }
+    if (!config_.older) routeGet(server, s, A, "GetCameraType.cgi", type);
+
+    routeGet(server, s, A, "GetTime.cgi",
+             {{"Localtime", "2026/01/01 00:00:00"},
+              {"NtpIP", "pool.ntp.org"},
+              {"TimeZone", "0"},
+              {"UseNtp", "0"}});
+    routeGet(server, s, A, "GetName.cgi", {{"Name", "Kestrel Cam"}});
+    routeGet(server, s, A, "GetVer.cgi", {{"Version", config_.firmware}});
+    routeGet(server, s, A, "GetLanguage.cgi", {{"Language", "English"}});
+    routeGet(server, s, A, "GetAdjust.cgi",
+             {{"Brightness", "128"}, {"Contrast", "128"}, {"Saturation", "128"}, {"Hue", "128"}});
+    routeGet(server, s, A, "GetMultimedia.cgi",
+             {{"VBR", "0"},
+              {"Bitrate", "1000"},
+              {"Resolution", "640x480"},
+              {"Fps", "30"},
+              {"GOPSelect", "30"},
+              {"Audio", "1"},
+              {">Mode", "NTSC"},
+              {">Format", "MPEG4"},
+              {"Compression_Type", "mpeg4"},
+              {"Jpeg_Quality", "10"}});
+    routeGet(server, s, A, "GetNetwork.cgi",
+             {{"Proto", "0"},
+              {"Ipaddr", "127.0.0.1"},
+              {"Netmask", "255.0.0.0"},
+              {"Gateway", "127.0.0.1"},
+              {"Dns", "127.0.0.1"},
+              {"Http_Port", "80"},
+              {"Video_Port", "8000"},
+              {"Audio_Port", "8001"}});
+    routeGet(server, s, A, "GetPPPOE.cgi",
+             {{"User", ""}, {"Pwd", ""}, {"Adsl_En", "0"}, {"SendMail", "0"}, {"Subj", "PPPoE"}});
+    routeGet(server, s, A, "GetDDNS.cgi",
+             {{"Ddns_En", "0"}, {"State", "0"}, {"User", ""}, {"updata_time", "10"}});
+    KeyList motion = {{"md_enable", "0"}};
+    for (int area = 1; area <= 3; ++area) {
+        const std::string md = "md" + std::to_string(area) + "_";
+        motion.insert(motion.end(), {{md + "ena", "0"},
+                                     {md + "ulr", "0"},
+                                     {md + "ulc", "0"},
+                                     {md + "lrr", "11"},
+                                     {md + "lrc", "15"}});
+    }
+    append(motion, numbered("level_sen", 1, 3), "5");
+    for (int area = 1; area <= 3; ++area)
+        motion.push_back({"Motion" + std::to_string(area) + "_Status", "0"});
+    motion.push_back({"Interval", "5"});
+    routeGet(server, s, A, "GetMotionDetect.cgi", motion);
+    routeGet(server, s, A, "GetMail.cgi",
+             {{"Smtp", ""}, {"Sender", ""}, {"Dest", ""}, {"Bcc", ""}, {"Subj", "Alarm"}});
+    routeGet(server, s, A, "GetFTP.cgi",
+             {{"FTP_Server", ""},
+              {"FTP_User", ""},
+              {"FTP_Pwd", ""},
+              {"FTP_Port", "21"},
+              {"FTP_Path", "/"}});
+    routeGet(server, s, A, "GetCCD.cgi", {{"AES", "0"}, {"BLC", "0"}, {"AGC", "1"}, {"FLC", "0"}});
+    KeyList users = {{"Check", "1"}, {"http_admin", "admin"}};
+    append(users, numbered("http_user", 1, 20), "");
+    routeGet(server, s, A, "GetUser.cgi", users);
+    // Models from 57 on name their alarm keys differently.
+    KeyList gpio;
+    if (config_.model < 57) {
+        append(gpio, {"Alarm1_Status", "Alarm2_Status"}, "0");
+        gpio.push_back({"Alarm_Interval", "5"});
+        append(gpio, numbered("COM", 1, 4), "0");
+        for (KeySpec &k : gpio)
+            if (k.key.starts_with("COM")) k.key += "OUT";
+        gpio.insert(gpio.end(), {{"COM_Interval", "5"}, {"COM_Module", "0"}});
+    } else {
+        append(gpio, {"Input1_Status", "Input2_Status"}, "0");
+        gpio.push_back({"Input_Interval", "5"});
+        append(gpio, numbered("Output", 1, 4), "0");
+        gpio.insert(gpio.end(), {{"Output_Interval", "5"}, {"Output_Mode", "0"}});
+    }
+    routeGet(server, s, A, "GetGPIO.cgi", gpio);
+    routeGet(server, s, A, "GetStatus.cgi", {{"tv_standard", "NTSC"}, {"mode", "mpeg4"}});
+    KeyList ptz = {{"PTZModel", "0"}, {"PTZSpeed", "5"}, {"PTZID", "1"}, {"PTZBaudrate", "9600"}};
+    append(ptz, numbered("PName", 1, 16, true), "");
+    routeGet(server, s, A, "GetPTZ.cgi", ptz);
+    routeGet(server, s, A, "GetPDA.cgi", {{"pda_en", "1"}});
+    routeGet(server, s, A, "GetDVRCHANNEL.cgi",
+             {{"dvr_channel", std::to_string(config_.dvrChannels)}});
+    routeGet(server, s, A, "GetStreamType.cgi", {{"StreamType", "0"}});
+
+    for (const char *name : {"Time", "Name", "Language", "Adjust", "Multimedia", "Network", "PPPOE",
+                             "DDNS", "MotionDetect", "Mail", "FTP", "CCD", "PTZ"})
+        routeSet(server, s, std::string("Set") + name + ".cgi", std::string("Get") + name + ".cgi");
+    routeSet(server, s, "SetGPIO.cgi", "GetGPIO.cgi",
+             renameNumbered({{"Out#STA", "Output#"},
+                             {"COM#STA", "COM#OUT"},
+                             {"COMModule", "COM_Module"},
+                             {"CInterval", "COM_Interval"}}));
+    routeSet(server, s, "SetDVRKey.cgi", "SetDVRKey.cgi");
+    const std::vector<std::string> slots = numbered("http_user", 1, 20);
+    server.setHandler("SetUser.cgi", [s, slots](const RecordedRequest &r) {
+        for (auto &[key, value] : parseQuery(r.query).pairs) {
+            if (key == "Check") s->set("GetUser.cgi", "Check", value);
+            if (key == "User" && !value.empty())
+                if (!s->replaceInList("GetUser.cgi", slots, value, value, true))
+                    return Reply{200, "Too many users"};
+        }
+        return Reply{200, "OK"};
+    });
+    server.setHandler("DelUser.cgi", [s, slots](const RecordedRequest &r) {
+        for (auto &[key, value] : parseQuery(r.query).pairs)
+            if (key == "User" && !value.empty())
+                s->replaceInList("GetUser.cgi", slots, value, "", false);
+        return Reply{200, "OK"};
+    });
+    routeResets(server, s);
+}
+
+namespace {
+
+constexpr const char *kExpires = "01 Jan 1970 00:00:00 GMT";
+
+// The GetStatus.cgi reply laid out as the header comment of FamilyBCamera says.
+Reply statusReply(const SettingsStore &store, const Values &values) {
+    std::string block = store.get("GetStatus.cgi", "status_block");
+    block.resize(kStatusBlockSize, '0');
+    std::string flag = store.get("GetStatus.cgi", "status_flag");
+    const std::string rest = formatValues(ReplyStyle::FamilyB, values);
+    const std::string flagKey = "flags = ";
+    // The head: status line, Content-Type, Content-Length (whose width depends on the body),
+    // Connection: close, Expires and the blank line.
+    const std::size_t fixedHead = std::string_view("HTTP/1.1 200 OK\r\n").size() +
+                                  std::string_view("Content-Type: text/html\r\n").size() +
+                                  std::string_view("Content-Length: \r\n").size() +
+                                  std::string_view("Connection: close\r\n").size() +
+                                  std::string_view("Expires: \r\n\r\n").size() +
+                                  std::string_view(kExpires).size();
+    std::string body;
+    for (std::size_t digits = 1; digits < 8; ++digits) {
+        std::size_t line = fixedHead + digits + kStatusBlockSize + 1;  // where "flags" starts
+        std::size_t pad = kStatusFlagIndex - line - flagKey.size();
+        body = block + "\n" + flagKey + std::string(pad, '0') + (flag.empty() ? '0' : flag[0]) +
+               "\n" + rest;
+        if (std::to_string(body.size()).size() == digits) break;
+    }
+    return Reply{200, std::move(body), {{"Expires", kExpires}}};
+}
+
+}  // namespace
+
+FamilyBCamera::FamilyBCamera(CgiServer &server, FamilyBConfig config)
+    : config_(std::move(config)), store_(std::make_shared<SettingsStore>()) {
+    const auto B = ReplyStyle::FamilyB;
+    const StorePtr &s = store_;
+
+    KeyList status = {{"Resolution", "640x480"}, {"Quality", "3"},      {"Brightness", "128"},
+                      {"Contrast", "128"},       {"Saturation", "128"}, {"Hue", "128"},
+                      {"Sharpness", "128"},      {"Frequency", "60"}};
+    if (config_.statusHasTvStandard) status.insert(status.begin(), {"tv_standard", "NTSC"});
+    for (const KeySpec &k : status) s->setDefault("GetStatus.cgi", k.key, k.value);
+    s->setDefault("GetStatus.cgi", "status_block", kDefaultStatusBlock);
+    s->setDefault("GetStatus.cgi", "status_flag", "0");
+    server.setHandler("GetStatus.cgi", [s, status](const RecordedRequest &) {
+        return statusReply(*s, collect(*s, "GetStatus.cgi", status, 0));
+    });
+
+    s->setDefault("GetName.cgi", "CameraName", "Kestrel Cam");
+    s->setDefault("GetVer1.cgi", "Version", config_.firmware);
+    const bool recorder = config_.recorderChannels > 0;
+    server.setHandler("GetMyself.cgi", [s, recorder](const RecordedRequest &) {
+        Values identity = {{"CameraName", s->get("GetName.cgi", "CameraName")},
+                           {"Model", recorder ? "Kestrel DVR" : "Kestrel Cam B"},
+                           {"Version", s->get("GetVer1.cgi", "Version")}};
+        return Reply{200, formatValues(ReplyStyle::FamilyB, identity), {{"Expires", kExpires}}};
+    });
+    routeGet(server, s, B, "GetVer1.cgi", {{"Version", config_.firmware}});
+    routeGet(server, s, B, "GetCapability.cgi",
+             {{"Brightness", "0-255"},
+              {"Contrast", "0-255"},
+              {"Saturation", "0-255"},
+              {"Hue", "0-255"},
+              {"Sharpness", "0-255"},
+              {"Resolution", "160x120,320x240,640x480"},
+              {"Quality", "1-5"}});
+    routeGet(server, s, B, "GetMotionDetect.cgi",
+             {{"Enable", "0"}, {"Sensitivity", "5"}, {"Rect", ",0,0,640,480"}});
+    routeGet(server, s, B, "GetName.cgi", {{"CameraName", "Kestrel Cam"}});
+    routeGet(server, s, B, "GetMail.cgi",
+             {{"Sender", ""},
+              {"MailServer", ""},
+              {"Receiver", ""},
+              {"Receiver_Cc", ""},
+              {"Receiver_Bcc", ""},
+              {"Subject", "Alarm"},
+              {"User", ""},
+              {"PassWord", ""},
+              {"CheckFlag", "0"},
+              {"Enable", "0"},
+              {"Interval", "10"}});
+    routeGet(server, s, B, "GetIP.cgi",
+             {{"CameraName", "", "GetName.cgi"},
+              {"IP", "127.0.0.1"},
+              {"Netmask", "255.0.0.0"},
+              {"Gateway", "127.0.0.1"},
+              {"DNS0", "127.0.0.1"},
+              {"DNS1", ""},
+              {"DNS2", ""},
+              {"Enable", "0"},
+              {"IPWay", "0"},
+              {"MailOnDhcp", "0"},
+              {"MailSubject", ""},
+              {"Interface", "eth0"}});
+    routeGet(server, s, B, "GetHttp.cgi", {{"Port0", "80"}, {"Port1", "0"}});
+    routeGet(server, s, B, "GetTime.cgi",
+             {{"TimeZone", "0"},
+              {"Sec1970", "1767225600"},
+              {"NtpServer", "pool.ntp.org"},
+              {"UseNtp", "0"}});
+    routeGet(server, s, B, "GetFtp.cgi",
+             {{"FtpServer", ""},
+              {"Account", ""},
+              {"User", ""},
+              {"Pass", ""},
+              {"UploadPath", "/"},
+              {"Enable", "0"},
+              {"Interval", "10"}});
+    routeGet(server, s, B, "GetDDNS.cgi",
+             {{"DomainName", ""},
+              {"User", ""},
+              {"Pass", ""},
+              {"Interval", "10"},
+              {"Proxy", ""},
+              {"ProxyUser", ""},
+              {"ProxyPass", ""},
+              {"Enable", "0"},
+              {"Info", ""}});
+    routeGet(server, s, B, "GetLanguage.cgi",
+             {{"Language", "English"},
+              {"UseNtp", "", "GetTime.cgi"},
+              {"SYS", "Kestrel"},
+              {"admin", "admin"}});
+    KeyList io;
+    append(io, {"GPIOIN0", "GPIOIN1"}, "0");
+    append(io, numbered("GPIOOUT", 1, 4), "0");
+    io.push_back({"Interval", "5"});
+    routeGet(server, s, B, "GetIO.cgi", io);
+    routeGet(server, s, B, "GetCCD.cgi",
+             {{"AGC", "1"}, {"AES", "0"}, {"BLC", "0"}, {"MIRROR", "0"}});
+    KeyList ptz = {{"PTZModel", "0"}, {"Speed", "5"}, {"CameraID", "1"}, {"Baudrate", "9600"}};
+    append(ptz, numbered("PointName", 0, 9), "");
+    routeGet(server, s, B, "GetPTZ.cgi", ptz);
+    if (recorder) {
+        // 4, 8, 16 channels are types 0, 1, 2.
+        int type = config_.recorderChannels >= 16 ? 2 : config_.recorderChannels >= 8 ? 1 : 0;
+        routeGet(server, s, B, "GetDVRtype.cgi", {{"DVRtype", std::to_string(type)}});
+    }
+
+    const std::vector<std::pair<std::string, std::string>> changes = {{"ResType", "Resolution"},
+                                                                      {"Ratio", "Quality"}};
+    for (const char *name : {"Resolution", "CompressRatio", "Brightness", "Contrast", "Saturation",
+                             "Hue", "Sharpness", "AECFrequency"})
+        routeSet(server, s, std::string("Change") + name + ".cgi", "GetStatus.cgi",
+                 renameNumbered(changes));
+    routeSet(server, s, "SetMonitorRect.cgi", "GetMotionDetect.cgi");
+    routeSet(server, s, "SetMotionDetect.cgi", "GetMotionDetect.cgi");
+    routeSet(server, s, "SetName.cgi", "GetName.cgi");
+    routeSet(server, s, "SetUserCheck.cgi", "GetUser.cgi");
+    routeSet(server, s, "SetMail.cgi", "GetMail.cgi");
+    routeSet(server, s, "SetIP.cgi", "GetIP.cgi");
+    routeSet(server, s, "SetHttp.cgi", "GetHttp.cgi");
+    routeSet(server, s, "SetTime.cgi", "GetTime.cgi");
+    routeSet(server, s, "SetFtp.cgi", "GetFtp.cgi");
+    routeSet(server, s, "SetDDNS.cgi", "GetDDNS.cgi");
+    routeSet(server, s, "SetLanguage.cgi", "GetLanguage.cgi");
+    routeSet(server, s, "SetCCD.cgi", "GetCCD.cgi");
+    routeSet(server, s, "SetPTZ.cgi", "GetPTZ.cgi");
+    routeSet(server, s, "SetAdmin.cgi", "GetLanguage.cgi", renameNumbered({{"Admin", "admin"}}));
+    routeSet(server, s, "SetIO.cgi", "GetIO.cgi", renameNumbered({{"GPIO#Out", "GPIOOUT#"}}));
+    for (const char *cgi : {"PPPoE.cgi", "RS232.cgi", "MoveCamera.cgi"})
+        routeSet(server, s, cgi, cgi);
+
+    // Users as numbered slots; slot 1 is the administrator.
+    const std::vector<std::string> slots = numbered("User", 1, 10);
+    s->setDefault("GetUser.cgi", "User1", "admin");
+    s->setDefault("GetUser.cgi", "Check", "1");
+    server.setHandler("GetUser.cgi", [s, slots](const RecordedRequest &r) {
+        const bool privileges = r.query.find("ShowPrivilege=true") != std::string::npos;
+        Values values = {{"Check", s->get("GetUser.cgi", "Check")}};
+        for (std::size_t i = 0; i < slots.size(); ++i) {
+            std::string name = s->get("GetUser.cgi", slots[i]);
+            if (name.empty()) continue;
+            values.emplace_back(slots[i], name);
+            if (privileges)
+                values.emplace_back("Privilege" + std::to_string(i + 1), i == 0 ? "admin" : "user");
+        }
+        return Reply{200, formatValues(ReplyStyle::FamilyB, values)};
+    });
+    server.setHandler("SetUser.cgi", [s, slots](const RecordedRequest &r) {
+        for (auto &[key, value] : parseQuery(r.query).pairs)
+            if (key == "User" && !value.empty() &&
+                !s->replaceInList("GetUser.cgi", slots, value, value, true))
+                return Reply{200, "Too many users"};
+        return Reply{200, "OK"};
+    });
+    server.setHandler("DelUser.cgi", [s, slots](const RecordedRequest &r) {
+        for (auto &[key, value] : parseQuery(r.query).pairs)
+            if (key == "User" && !value.empty())
+                s->replaceInList("GetUser.cgi", slots, value, "", false);
+        return Reply{200, "OK"};
+    });
+    routeResets(server, s);
+}
+
+}  // namespace camsim

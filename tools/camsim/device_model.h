@@ -1,0 +1,103 @@
+// Simulated device models on a CgiServer: a family A camera (plain, device or older), a family
+// B camera or recorder, and the streaming server.
+//
+// A camera routes every CGI of its family on the server and answers from a SettingsStore.
+// Get CGIs report their keys; Set (and Change) CGIs store the pairs of their query, values as
+// sent, so the next Get reports them. The store's sections are the names of the Get CGIs
+// ("GetAdjust.cgi", ...); a "CH=n" pair in any query selects channel n, otherwise channel 0.
+// Routes hold the store, so they keep answering after the camera object is gone. Tests read
+// value("GetAdjust.cgi", "Brightness", channel): what that Get reports.
+#pragma once
+
+#include <cstddef>
+#include <cstdint>
+#include <memory>
+#include <string>
+
+#include "tools/camsim/cgi_server.h"
+#include "tools/camsim/rtsp_server.h"
+#include "tools/camsim/settings_store.h"
+
+namespace camsim {
+
+struct FamilyAConfig {
+    int model = 20;                 // model code 0-255, bits 0-7 of the model number
+    int videoCode = 0;              // channel count codes, bits 16-19 and 20-23:
+    int audioCode = 0;              // 0..4 for 1, 2, 4, 8, 16 channels
+    std::string firmware = "1.06";  // "Version" of GetVer.cgi
+    bool older = false;             // no GetCameraType.cgi (404); GetNetwork.cgi still answers
+    int device = -1;                // device kind; 0 or more makes a device camera
+    // Device cameras only: what GetCameraType.cgi announces besides "CameraType=".
+    bool ptz = true;
+    bool twoWay = false;
+    int videoNum = 1, audioNum = 1, inputs = 2, outputs = 2;
+    std::string resolutions = "640x480,320x240,160x120";  // "Resolution<device+1>="
+    std::string codecs = "mpeg4,mjpeg";                   // "CodecType<device+1>="
+    int dvrChannels = 4;                                  // "dvr_channel" of GetDVRCHANNEL.cgi
+
+    // "CameraType=": model | videoCode << 16 | audioCode << 20.
+    uint32_t modelNumber() const;
+};
+
+struct FamilyBConfig {
+    std::string firmware = "2.10";    // "Version" of GetVer1.cgi and GetMyself.cgi
+    int recorderChannels = 0;         // 4, 8 or 16: a recorder with GetDVRtype.cgi; 0: a camera
+    bool statusHasTvStandard = true;  // GetStatus.cgi carries "tv_standard = ..."
+};
+
+class FamilyACamera {
+  public:
+    FamilyACamera(CgiServer &server, FamilyAConfig config);
+    const FamilyAConfig &config() const { return config_; }
+    SettingsStore &store() { return *store_; }
+    std::string value(const std::string &section, const std::string &key, int channel = 0) const {
+        return store_->get(section, key, channel);
+    }
+    void set(const std::string &section, const std::string &key, std::string value,
+             int channel = 0) {
+        store_->set(section, key, std::move(value), channel);
+    }
+
+  private:
+    FamilyAConfig config_;
+    std::shared_ptr<SettingsStore> store_;
+};
+
+// GetStatus.cgi ends its head with "Expires: 01 Jan 1970 00:00:00 GMT\r\n\r\n", so the body
+// starts 37 characters after the "E": an 82-character status block (store key
+// "status_block", padded with '0' or cut to 82), a line feed, then the line
+// "flags = 000...0F\n" whose '0' padding puts F, the first character of "status_flag"
+// (default "0"), at index kStatusFlagIndex of the whole reply; then "key = value" lines. The
+// padding assumes the plain head (status line, Content-Type, Content-Length, Connection:
+// close); a behaviour that rewrites the head moves the flag.
+inline constexpr std::size_t kStatusBlockSize = 82;
+inline constexpr std::size_t kStatusFlagIndex = 294;
+// Digits and letters, so no key of the lines that follow can be found inside it.
+inline constexpr const char *kDefaultStatusBlock =
+    "0123456789ABCDEFGHIJKLMNOPQRSTUVWXYZabcdefghijklmnopqrstuvwxyz0123456789ABCDEFGHIJ";
+static_assert(std::char_traits<char>::length(kDefaultStatusBlock) == kStatusBlockSize);
+
+class FamilyBCamera {
+  public:
+    FamilyBCamera(CgiServer &server, FamilyBConfig config);
+    const FamilyBConfig &config() const { return config_; }
+    SettingsStore &store() { return *store_; }
+    std::string value(const std::string &section, const std::string &key, int channel = 0) const {
+        return store_->get(section, key, channel);
+    }
+    void set(const std::string &section, const std::string &key, std::string value,
+             int channel = 0) {
+        store_->set(section, key, std::move(value), channel);
+    }
+
+  private:
+    FamilyBConfig config_;
+    std::shared_ptr<SettingsStore> store_;
+};
+
+// The streaming server as a device: GetServerInfo.cgi on web announces its channels and port.
+inline void addServerDevice(StreamingServer &streaming, CgiServer &web, bool announcePort = true) {
+    streaming.attachTo(web, announcePort);
+}
+
+}  // namespace camsim
