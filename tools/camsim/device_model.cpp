@@ -140,8 +140,7 @@ uint32_t FamilyAConfig::modelNumber() const {
            static_cast<uint32_t>(audioCode & 0xF) << 20;
 }
 
-FamilyACamera::FamilyACamera(CgiServer &server, FamilyAConfig config)
-    : config_(std::move(config)), store_(std::make_shared<SettingsStore>()) {
+FamilyACamera::FamilyACamera(CgiServer &server, FamilyAConfig config) : config_(std::move(config)) {
     const auto A = ReplyStyle::FamilyA;
     const StorePtr &s = store_;
 
@@ -305,8 +304,7 @@ Reply statusReply(const SettingsStore &store, const Values &values) {
 
 }  // namespace
 
-FamilyBCamera::FamilyBCamera(CgiServer &server, FamilyBConfig config)
-    : config_(std::move(config)), store_(std::make_shared<SettingsStore>()) {
+FamilyBCamera::FamilyBCamera(CgiServer &server, FamilyBConfig config) : config_(std::move(config)) {
     const auto B = ReplyStyle::FamilyB;
     const StorePtr &s = store_;
 

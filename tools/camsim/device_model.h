@@ -45,10 +45,10 @@ struct FamilyBConfig {
     bool statusHasTvStandard = true;  // GetStatus.cgi carries "tv_standard = ..."
 };
 
-class FamilyACamera {
+// What every simulated device shows tests: its settings store. The routes share the store,
+// so they keep answering after the device object is gone.
+class StoredDevice {
   public:
-    FamilyACamera(CgiServer &server, FamilyAConfig config);
-    const FamilyAConfig &config() const { return config_; }
     SettingsStore &store() { return *store_; }
     std::string value(const std::string &section, const std::string &key, int channel = 0) const {
         return store_->get(section, key, channel);
@@ -58,9 +58,17 @@ class FamilyACamera {
         store_->set(section, key, std::move(value), channel);
     }
 
+  protected:
+    std::shared_ptr<SettingsStore> store_ = std::make_shared<SettingsStore>();
+};
+
+class FamilyACamera : public StoredDevice {
+  public:
+    FamilyACamera(CgiServer &server, FamilyAConfig config);
+    const FamilyAConfig &config() const { return config_; }
+
   private:
     FamilyAConfig config_;
-    std::shared_ptr<SettingsStore> store_;
 };
 
 // GetStatus.cgi ends its head with "Expires: 01 Jan 1970 00:00:00 GMT\r\n\r\n", so the body
@@ -77,22 +85,13 @@ inline constexpr const char *kDefaultStatusBlock =
     "0123456789ABCDEFGHIJKLMNOPQRSTUVWXYZabcdefghijklmnopqrstuvwxyz0123456789ABCDEFGHIJ";
 static_assert(std::char_traits<char>::length(kDefaultStatusBlock) == kStatusBlockSize);
 
-class FamilyBCamera {
+class FamilyBCamera : public StoredDevice {
   public:
     FamilyBCamera(CgiServer &server, FamilyBConfig config);
     const FamilyBConfig &config() const { return config_; }
-    SettingsStore &store() { return *store_; }
-    std::string value(const std::string &section, const std::string &key, int channel = 0) const {
-        return store_->get(section, key, channel);
-    }
-    void set(const std::string &section, const std::string &key, std::string value,
-             int channel = 0) {
-        store_->set(section, key, std::move(value), channel);
-    }
 
   private:
     FamilyBConfig config_;
-    std::shared_ptr<SettingsStore> store_;
 };
 
 // The streaming server as a device: GetServerInfo.cgi on web announces its channels and port.
