@@ -85,6 +85,30 @@ std::size_t MemorySource::remaining() const {
     return n - offset_;
 }
 
+namespace {
+
+enum class Waited { Ready, TimedOut, Failed };
+
+// Waits in 100 ms slices until the source has something, counting the idle slices in waits;
+// limit 0 waits for ever. A stop request counts as a time-out.
+Waited waitForData(ByteSource &source, uint32_t &waits, uint32_t limit) {
+    for (;;) {
+        if (stopRequested()) return Waited::TimedOut;
+        switch (source.waitReadable()) {
+            case WaitResult::Idle:
+                if (limit != 0 && ++waits >= limit) return Waited::TimedOut;
+                continue;
+            case WaitResult::Error:
+            case WaitResult::Exception:
+                return Waited::Failed;
+            case WaitResult::Ready:
+                return Waited::Ready;
+        }
+    }
+}
+
+}  // namespace
+
 int receiveExactly(ByteSource &source, void *buffer, std::size_t length, uint32_t timeoutMs) {
     if (!buffer) return -1;
     if (length == 0) return 0;
@@ -93,17 +117,9 @@ int receiveExactly(ByteSource &source, void *buffer, std::size_t length, uint32_
     std::size_t got = 0;
     uint32_t waits = 0;
     while (got < length) {
-        if (stopRequested()) return 0;
-        switch (source.waitReadable()) {
-            case WaitResult::Idle:
-                if (timeoutMs != 0 && ++waits >= limit) return 0;
-                continue;
-            case WaitResult::Error:
-            case WaitResult::Exception:
-                return -1;
-            case WaitResult::Ready:
-                break;
-        }
+        Waited w = waitForData(source, waits, timeoutMs == 0 ? 0 : limit);
+        if (w == Waited::TimedOut) return 0;
+        if (w == Waited::Failed) return -1;
         int n = source.read(out + got, length - got);
         if (n == ByteSource::kNothingYet) continue;
         if (n == 0) return got > 0 ? static_cast<int>(got) : -1;
@@ -118,17 +134,9 @@ int receiveSome(ByteSource &source, void *buffer, std::size_t capacity, uint32_t
     if (!buffer) return -1;
     const uint32_t limit = waitsFor(timeoutMs);
     for (uint32_t waits = 0;;) {
-        if (stopRequested()) return 0;
-        switch (source.waitReadable()) {
-            case WaitResult::Idle:
-                if (++waits >= limit) return 0;
-                continue;
-            case WaitResult::Error:
-            case WaitResult::Exception:
-                return -1;
-            case WaitResult::Ready:
-                break;
-        }
+        Waited w = waitForData(source, waits, limit);
+        if (w == Waited::TimedOut) return 0;
+        if (w == Waited::Failed) return -1;
         int n = source.read(buffer, capacity);
         if (n == ByteSource::kNothingYet) continue;
         return n < 0 ? -1 : n;

@@ -22,31 +22,6 @@ constexpr auto kDecode = makeDecodeTable();
 
 }  // namespace
 
-std::string encodeBase64(std::string_view bytes) {
-    std::string out;
-    out.reserve((bytes.size() + 2) / 3 * 4);
-    size_t i = 0;
-    for (; i + 3 <= bytes.size(); i += 3) {
-        uint32_t v = static_cast<unsigned char>(bytes[i]) << 16 |
-                     static_cast<unsigned char>(bytes[i + 1]) << 8 |
-                     static_cast<unsigned char>(bytes[i + 2]);
-        out += kAlphabet[v >> 18 & 63];
-        out += kAlphabet[v >> 12 & 63];
-        out += kAlphabet[v >> 6 & 63];
-        out += kAlphabet[v & 63];
-    }
-    size_t rest = bytes.size() - i;
-    if (rest > 0) {
-        uint32_t v = static_cast<unsigned char>(bytes[i]) << 16;
-        if (rest == 2) v |= static_cast<unsigned char>(bytes[i + 1]) << 8;
-        out += kAlphabet[v >> 18 & 63];
-        out += kAlphabet[v >> 12 & 63];
-        out += rest == 2 ? kAlphabet[v >> 6 & 63] : '=';
-        out += '=';
-    }
-    return out;
-}
-
 std::optional<std::string> decodeBase64(std::string_view text) {
     if (text.size() % 4 == 0 && !text.empty()) {
         // Padding may only close the text, at most two characters of it.

@@ -10,9 +10,6 @@
 
 namespace camsim {
 
-// Standard alphabet, padded with '='.
-std::string encodeBase64(std::string_view bytes);
-
 // Accepts the standard alphabet with or without the closing padding; nothing when a character
 // is outside the alphabet, padding is misplaced or the length cannot be a coding.
 std::optional<std::string> decodeBase64(std::string_view text);

@@ -63,7 +63,6 @@ TEST(HttpMessageTest, Base64KnownTextsAndDamage) {
         {std::string("\0\xff\xfe", 3), "AP/+"},
     };
     for (const Case &c : known) {
-        EXPECT_EQ(encodeBase64(c.plain), c.coded);
         EXPECT_EQ(decodeBase64(c.coded), c.plain) << c.coded;
     }
     EXPECT_EQ(decodeBase64("Zm8"), "fo");  // padding may be left off
