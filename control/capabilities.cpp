@@ -83,9 +83,16 @@ std::span<const std::string_view> resolutionTexts() {
 }
 
 uint32_t resolutionBit(std::string_view text) {
-    for (std::size_t i = 0; i < std::size(kResolutions); ++i)
-        if (text.starts_with(kResolutions[i])) return 1u << i;
-    return 0;
+    // The longest entry wins, so "704x240x2" is not taken for "704x240".
+    uint32_t bit = 0;
+    std::size_t longest = 0;
+    for (std::size_t i = 0; i < std::size(kResolutions); ++i) {
+        if (text.starts_with(kResolutions[i]) && kResolutions[i].size() > longest) {
+            bit = 1u << i;
+            longest = kResolutions[i].size();
+        }
+    }
+    return bit;
 }
 
 std::string_view resolutionOfMask(uint32_t mask) {

@@ -33,7 +33,7 @@ const QualityLevel *qualityLevel(int32_t level);
 
 // The resolution table: bit i of a resolution mask stands for entry i.
 std::span<const std::string_view> resolutionTexts();
-// The first entry the text begins with, as its bit, or 0.
+// The longest entry the text begins with, as its bit, or 0.
 uint32_t resolutionBit(std::string_view text);
 // The text of the highest set bit of mask, or "" for an empty mask.
 std::string_view resolutionOfMask(uint32_t mask);

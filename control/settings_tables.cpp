@@ -153,6 +153,8 @@ constexpr const char *kPtzB[] = {"PTZModel",   "Speed",      "CameraID",   "Baud
                                  "PointName0", "PointName1", "PointName2", "PointName3",
                                  "PointName4", "PointName5", "PointName6", "PointName7",
                                  "PointName8", "PointName9"};
+// The recorder type is written "DVRtype = 1"; the lookup's own step over "= " finds the value.
+constexpr const char *kDvrType[] = {"DVRtype"};
 
 std::string_view fieldOf(const IPCamSettingsRecord &record, std::size_t i) {
     return fieldText(record.field[i]);
@@ -278,6 +280,7 @@ const SettingRow kFamilyB[] = {
     {8237, "GetCCD.cgi", R, kCcdB},
     {8238, "SetCCD.cgi", W, kCcdSetB},
     {8239, "GetPTZ.cgi", R, kPtzB},
+    {8242, "GetDVRtype.cgi", R, kDvrType},
     {8243, "MoveCamera.cgi", W | kFormatQuery, {}, "Dir=%s"},
 };
 

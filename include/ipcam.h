@@ -151,6 +151,96 @@ typedef struct IPCamSettingsRecord {
 IPCAM_STATIC_CHECK(settings_code, offsetof(IPCamSettingsRecord, code) == 0);
 IPCAM_STATIC_CHECK(settings_fields, offsetof(IPCamSettingsRecord, field) == 4);
 
+/* Command codes of IPCamCommand below the settings commands. Codes 12, 14, 17 and 18 (pan/tilt,
+ * recorder keys, alarm inputs and outputs) take their own records. */
+enum IPCamCommandCode {
+    IPCAM_CMD_READ_VIDEO_FORMAT = 3,   /* IPCamVideoFormatRecord */
+    IPCAM_CMD_WRITE_VIDEO_FORMAT = 4,  /* IPCamVideoFormatRecord */
+    IPCAM_CMD_READ_STREAM = 5,         /* settings record laid out as 4108 (family A only) */
+    IPCAM_CMD_WRITE_STREAM = 6,        /* settings record laid out as 4109 (family A only) */
+    IPCAM_CMD_READ_ADJUST = 7,         /* settings record: Brightness, Contrast, Saturation, Hue */
+    IPCAM_CMD_WRITE_ADJUST = 8,        /* the same record */
+    IPCAM_CMD_READ_MOTION = 9,         /* family A: as 4116; family B: Enable, Sensitivity and
+                                          the rectangle's four coordinates in fields 2-5 */
+    IPCAM_CMD_WRITE_MOTION = 10,       /* family A: as 4117; family B: as code 9 */
+    IPCAM_CMD_READ_PAN_TILT = 11,      /* IPCamPanTiltRecord */
+    IPCAM_CMD_PAN_TILT = 12,
+    IPCAM_CMD_RECORDER_CHANNELS = 13,  /* IPCamRecorderChannelsRecord */
+    IPCAM_CMD_RECORDER_KEY = 14,
+    IPCAM_CMD_READ_EXPOSURE = 15,      /* settings record: AES, BLC, AGC, then FLC (family A) or
+                                          MIRROR (family B) */
+    IPCAM_CMD_WRITE_EXPOSURE = 16,     /* the same record */
+    IPCAM_CMD_READ_ALARM_IO = 17,
+    IPCAM_CMD_WRITE_ALARM_IO = 18
+};
+
+/* Codes 3 and 4: the video format of the channel in use. Code 3 fills every word; code 4 writes
+ * words 1-7, where -1 leaves a value as the camera has it (a record whose words 1-7 are all -1
+ * except the resolution changes only the resolution).
+ *   qualityMask     current quality level as a mask, bit 0 "Low" .. bit 4 "Best"; code 4 uses
+ *                   its highest set bit.
+ *   bitRate         kbit/s (MPEG-4 and H.264 streams); code 4 derives it from the quality.
+ *   resolutionMask  current resolution, one bit of the table of 30 resolutions ("160x112" is
+ *                   bit 0, "2560x2048" bit 29); code 4 uses the highest set bit.
+ *   frameRate       frames per second; code 4: below 1 leaves it out, 1 and 2 become 3, above
+ *                   the standard's ceiling (30 NTSC, 25 PAL, 10 at 1280x1024 on some models)
+ *                   the ceiling, and the corrected value is written back into the record.
+ *   maxFrameRate    the ceiling of the current standard and resolution (code 3 only).
+ *   codec           1 MPEG-4, 2 Motion-JPEG, 4 H.264.
+ *   standard        1 NTSC, 2 PAL.
+ *   ntscResolutions, palResolutions  masks of the resolutions offered under each standard.
+ *   qualities       mask of the quality levels offered (all five).
+ *   codecs          mask of the codecs offered.
+ *   flags           IPCAM_FORMAT_* bits of the camera's current settings.
+ * Family B cameras report their "GetStatus.cgi" values: Motion-JPEG only, "160x120",
+ * "320x240" and "640x480" under both standards, the quality as the camera's level number. */
+#define IPCAM_FORMAT_VARIABLE_BIT_RATE 0x1
+#define IPCAM_FORMAT_AUDIO 0x2
+typedef struct IPCamVideoFormatRecord {
+    int32_t code;
+    int32_t qualityMask;
+    int32_t bitRate;
+    int32_t resolutionMask;
+    int32_t frameRate;
+    int32_t maxFrameRate;
+    int32_t codec;
+    int32_t standard;
+    int32_t ntscResolutions;
+    int32_t palResolutions;
+    int32_t qualities;
+    int32_t codecs;
+    int32_t flags;
+} IPCamVideoFormatRecord;
+
+IPCAM_STATIC_CHECK(format_record_quality, offsetof(IPCamVideoFormatRecord, qualityMask) == 4);
+IPCAM_STATIC_CHECK(format_record_resolution, offsetof(IPCamVideoFormatRecord, resolutionMask) == 12);
+IPCAM_STATIC_CHECK(format_record_standard, offsetof(IPCamVideoFormatRecord, standard) == 28);
+IPCAM_STATIC_CHECK(format_record_ntsc, offsetof(IPCamVideoFormatRecord, ntscResolutions) == 32);
+IPCAM_STATIC_CHECK(format_record_pal, offsetof(IPCamVideoFormatRecord, palResolutions) == 36);
+
+/* Code 11: the pan/tilt settings and preset names of the channel in use. The result, also
+ * stored in value, is the pan/tilt protocol flag the camera is set to (the flag a pan/tilt
+ * request names in its model word; 0 when none), or a negative status. The fields are those of
+ * 4130 on family A (protocol, speed, address, baud rate, preset names 1-16 in fields 4-19) and
+ * of 8239 on family B (presets 0-9 in fields 4-13). A device camera without pan/tilt answers
+ * -16 with the fields emptied; models that keep no pan/tilt settings answer 0, fields empty. */
+#define IPCAM_PRESET_NAMES 16
+typedef struct IPCamPanTiltRecord {
+    int32_t code;
+    int32_t value;
+    char field[IPCAM_SETTINGS_FIELDS][IPCAM_SETTINGS_FIELD_SIZE];
+} IPCamPanTiltRecord;
+
+IPCAM_STATIC_CHECK(pan_tilt_value, offsetof(IPCamPanTiltRecord, value) == 4);
+
+/* Code 13: the recorder's channel count (0 when unknown) in channels. Family A answers the
+ * request's result (1 when the camera answered); family B answers the count (4, 8 or 16), 0
+ * for a type it does not know, or a negative status. */
+typedef struct IPCamRecorderChannelsRecord {
+    int32_t code;
+    int32_t channels;
+} IPCamRecorderChannelsRecord;
+
 typedef struct IPCamSession IPCamSession; /* opaque to callers */
 
 /* Receives (context, id & 0xFF, EncodedFrame block, id). The callback owns the block and
@@ -183,8 +273,13 @@ IPCAM_API int IPCamGetLastError(IPCamSession *session);
 /* 1 pan/tilt value, 2 recorder channels, 3 two-way audio, 4 inputs, 5 outputs,
  * 6 and 11 model groups; 0 for anything else. */
 IPCAM_API int IPCamGetItem(IPCamSession *session, int item);
-/* Sends a control request; the record starts with a 32-bit command code.
- * flag NULL: synchronous. */
+/* Sends a control request; the record starts with a 32-bit command code (IPCamCommandCode,
+ * or a settings command with an IPCamSettingsRecord). Codes 1 and 2 answer 0, 257 and 258
+ * answer -1, a code the device's dialect does not know -99, a recorder key while the
+ * recorder's channel count is unknown -98; streaming servers answer -99 to everything.
+ * flag NULL: the command runs on the calling thread and its result is returned. Otherwise it
+ * runs on a thread of its own, repeated every 10 ms while it fails, and 0 is returned at once;
+ * the record must then stay valid until the session is deleted. -12 while disconnected. */
 IPCAM_API int IPCamCommand(IPCamSession *session, void *request, void *flag);
 /* Deletes every session, in parallel, and returns 0 when all are gone. */
 IPCAM_API int IPCamAllDelete(void);

@@ -21,6 +21,21 @@ int main(void) {
     if (IPCamGetStatus(session) != IPCAM_IS_UNCONNECTED) failures++;
     if (IPCamAction(session, onFrame, NULL, 7) != IPCAM_TYPE_IS_ER) failures++;
     if (IPCamCommand(session, NULL, NULL) != IPCAM_IS_UNCONNECTED) failures++;
+    {
+        /* The records a C caller fills for the commands it sends once connected. */
+        static IPCamVideoFormatRecord format;
+        static IPCamSettingsRecord name;
+        static IPCamPanTiltRecord panTilt;
+        static IPCamRecorderChannelsRecord recorder;
+        format.code = IPCAM_CMD_READ_VIDEO_FORMAT;
+        name.code = 4099;
+        panTilt.code = IPCAM_CMD_READ_PAN_TILT;
+        recorder.code = IPCAM_CMD_RECORDER_CHANNELS;
+        if (IPCamCommand(session, &format, NULL) != IPCAM_IS_UNCONNECTED) failures++;
+        if (IPCamCommand(session, &name, NULL) != IPCAM_IS_UNCONNECTED) failures++;
+        if (IPCamCommand(session, &panTilt, NULL) != IPCAM_IS_UNCONNECTED) failures++;
+        if (IPCamCommand(session, &recorder, NULL) != IPCAM_IS_UNCONNECTED) failures++;
+    }
     if (IPCamGetItem(session, 1) != 0) failures++;
     if (IPCamAllDelete() != IPCAM_OK) failures++;
     if (IPCamExit() != IPCAM_OK) failures++;

@@ -58,7 +58,9 @@ TEST(CapabilitiesTest, ResolutionsAndTheirMasks) {
     EXPECT_EQ(resolutionBit("640x480"), 1u << 11);
     EXPECT_EQ(resolutionBit("1280x1024"), 1u << 24);
     EXPECT_EQ(resolutionBit("2560x2048"), 1u << 29);
-    EXPECT_EQ(resolutionBit("704x240x2"), 1u << 12);  // the first entry it begins with
+    EXPECT_EQ(resolutionBit("704x240x2"), 1u << 14);  // not "704x240"
+    EXPECT_EQ(resolutionBit("704x240"), 1u << 12);
+    EXPECT_EQ(resolutionBit("1280x720p"), 1u << 22);
     EXPECT_EQ(resolutionBit("999x999"), 0u);
     EXPECT_EQ(resolutionOfMask((1u << 6) | (1u << 11)), "640x480");
     EXPECT_EQ(resolutionOfMask(1u << 29), "2560x2048");

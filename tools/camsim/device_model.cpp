@@ -310,7 +310,7 @@ FamilyBCamera::FamilyBCamera(CgiServer &server, FamilyBConfig config) : config_(
 
     KeyList status = {{"Resolution", "640x480"}, {"Quality", "3"},      {"Brightness", "128"},
                       {"Contrast", "128"},       {"Saturation", "128"}, {"Hue", "128"},
-                      {"Sharpness", "128"},      {"Frequency", "60"}};
+                      {"Sharpness", "128"},      {"Frequency", "60"},  {"Rect", ",0,0,640,480"}};
     if (config_.statusHasTvStandard) status.insert(status.begin(), {"tv_standard", "NTSC"});
     for (const KeySpec &k : status) s->setDefault("GetStatus.cgi", k.key, k.value);
     s->setDefault("GetStatus.cgi", "status_block", kDefaultStatusBlock);
@@ -338,7 +338,7 @@ FamilyBCamera::FamilyBCamera(CgiServer &server, FamilyBConfig config) : config_(
               {"Resolution", "160x120,320x240,640x480"},
               {"Quality", "1-5"}});
     routeGet(server, s, B, "GetMotionDetect.cgi",
-             {{"Enable", "0"}, {"Sensitivity", "5"}, {"Rect", ",0,0,640,480"}});
+             {{"Enable", "0"}, {"Sensitivity", "5"}});
     routeGet(server, s, B, "GetName.cgi", {{"CameraName", "Kestrel Cam"}});
     routeGet(server, s, B, "GetMail.cgi",
              {{"Sender", ""},
@@ -416,7 +416,7 @@ FamilyBCamera::FamilyBCamera(CgiServer &server, FamilyBConfig config) : config_(
                              "Hue", "Sharpness", "AECFrequency"})
         routeSet(server, s, std::string("Change") + name + ".cgi", "GetStatus.cgi",
                  renameNumbered(changes));
-    routeSet(server, s, "SetMonitorRect.cgi", "GetMotionDetect.cgi");
+    routeSet(server, s, "SetMonitorRect.cgi", "GetStatus.cgi");  // reported as "Rect"
     routeSet(server, s, "SetMotionDetect.cgi", "GetMotionDetect.cgi");
     routeSet(server, s, "SetName.cgi", "GetName.cgi");
     routeSet(server, s, "SetUserCheck.cgi", "GetUser.cgi");
