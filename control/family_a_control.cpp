@@ -2,6 +2,7 @@
 
 #include <cstring>
 
+#include "control/alarm_io.h"
 #include "control/capabilities.h"
 #include "control/pan_tilt_protocols.h"
 #include "control/settings_tables.h"
@@ -77,6 +78,14 @@ int recorderChannels(CommandObject &self, CommandCall &call, void *request) {
     return r;
 }
 
+int readAlarms(CommandObject &, CommandCall &call, void *request) {
+    return readFamilyAAlarms(call, *static_cast<AlarmIoRequest *>(request));
+}
+
+int writeAlarms(CommandObject &, CommandCall &call, void *request) {
+    return writeFamilyAAlarms(call, *static_cast<const AlarmIoRequest *>(request));
+}
+
 // Device cameras: the offer comes from the capabilities, not from the model code.
 int readDeviceFormat(CommandObject &self, CommandCall &call, void *request) {
     auto &record = *static_cast<IPCamVideoFormatRecord *>(request);
@@ -109,6 +118,8 @@ CommandMap familyAMap() {
                       {4, writeFormat},   {11, readPanTilt}, {13, recorderChannels},
                       {257, refused},     {258, refused}};
     for (int32_t code : {5, 6, 7, 8, 9, 10, 15, 16}) map[code] = setting;
+    map[17] = map[4127] = readAlarms;
+    map[18] = map[4128] = writeAlarms;
     for (int32_t code = 4097; code <= 4136; ++code)
         if (familyASetting(code)) map[code] = setting;
     return map;

@@ -4,6 +4,7 @@
 #include <cstring>
 #include <string_view>
 
+#include "control/alarm_io.h"
 #include "control/pan_tilt_protocols.h"
 #include "control/settings_tables.h"
 #include "control/video_format.h"
@@ -132,6 +133,14 @@ int readPanTilt(CommandObject &, CommandCall &call, void *request) {
                                PanTiltFamily::B);
 }
 
+int readAlarms(CommandObject &, CommandCall &call, void *request) {
+    return readFamilyBAlarms(call, *static_cast<AlarmIoRequest *>(request));
+}
+
+int writeAlarms(CommandObject &, CommandCall &call, void *request) {
+    return writeFamilyBAlarms(call, *static_cast<const AlarmIoRequest *>(request));
+}
+
 // Code 13: recorder types 0, 1 and 2 have 4, 8 and 16 channels; the result is the count.
 int recorderChannels(CommandObject &self, CommandCall &call, void *request) {
     auto &record = *static_cast<IPCamRecorderChannelsRecord *>(request);
@@ -162,6 +171,8 @@ const CommandMap &familyB() {
                         {258, refused}};
         for (int32_t code = 8193; code <= 8243; ++code)
             if (familyBSetting(code)) m[code] = setting;
+        m[17] = m[8235] = readAlarms;
+        m[18] = m[8236] = writeAlarms;
         return m;
     }();
     return map;

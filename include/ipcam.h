@@ -151,8 +151,7 @@ typedef struct IPCamSettingsRecord {
 IPCAM_STATIC_CHECK(settings_code, offsetof(IPCamSettingsRecord, code) == 0);
 IPCAM_STATIC_CHECK(settings_fields, offsetof(IPCamSettingsRecord, field) == 4);
 
-/* Command codes of IPCamCommand below the settings commands. Codes 12, 14, 17 and 18 (pan/tilt,
- * recorder keys, alarm inputs and outputs) take their own records. */
+/* Command codes of IPCamCommand below the settings commands. */
 enum IPCamCommandCode {
     IPCAM_CMD_READ_VIDEO_FORMAT = 3,   /* IPCamVideoFormatRecord */
     IPCAM_CMD_WRITE_VIDEO_FORMAT = 4,  /* IPCamVideoFormatRecord */
@@ -170,8 +169,8 @@ enum IPCamCommandCode {
     IPCAM_CMD_READ_EXPOSURE = 15,      /* settings record: AES, BLC, AGC, then FLC (family A) or
                                           MIRROR (family B) */
     IPCAM_CMD_WRITE_EXPOSURE = 16,     /* the same record */
-    IPCAM_CMD_READ_ALARM_IO = 17,
-    IPCAM_CMD_WRITE_ALARM_IO = 18
+    IPCAM_CMD_READ_ALARM_IO = 17,      /* AlarmIoRequest */
+    IPCAM_CMD_WRITE_ALARM_IO = 18      /* AlarmIoRequest */
 };
 
 /* Codes 3 and 4: the video format of the channel in use. Code 3 fills every word; code 4 writes
@@ -232,6 +231,26 @@ typedef struct IPCamPanTiltRecord {
 } IPCamPanTiltRecord;
 
 IPCAM_STATIC_CHECK(pan_tilt_value, offsetof(IPCamPanTiltRecord, value) == 4);
+
+/* Codes 17 and 18 (also 4127/4128 on family A, 8235/8236 on family B): the alarm outputs.
+ * Code 17 reads them, code 18 writes them; a viewer toggles an output by reading, inverting
+ * one state and writing the record back.
+ *   mode      0 steady states, 1 timed pulses, 2 serial-port outputs; -1 reported by the
+ *             recorders 90, 91 and 99. Family B knows no modes: it reports 0, writes none.
+ *   interval  output interval as the camera counts it; 0 or less is not written.
+ *   outputs   outputs 1 to 4, non-zero = on.
+ * A read that fails leaves mode 0, interval 5 (family B: 0) and every output off. */
+typedef struct AlarmIoRequest {
+    int32_t code;
+    int32_t mode;
+    int32_t interval;
+    uint8_t outputs[4];
+} AlarmIoRequest;
+
+IPCAM_STATIC_CHECK(alarm_mode, offsetof(AlarmIoRequest, mode) == 4);
+IPCAM_STATIC_CHECK(alarm_interval, offsetof(AlarmIoRequest, interval) == 8);
+IPCAM_STATIC_CHECK(alarm_outputs, offsetof(AlarmIoRequest, outputs) == 12);
+IPCAM_STATIC_CHECK(alarm_size, sizeof(AlarmIoRequest) == 16);
 
 /* Code 13: the recorder's channel count (0 when unknown) in channels. Family A answers the
  * request's result (1 when the camera answered); family B answers the count (4, 8 or 16), 0
