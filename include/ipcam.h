@@ -140,7 +140,10 @@ IPCAM_STATIC_CHECK(format_frame_size, offsetof(StreamFormatBlock, audioFrameSize
  *   8209 motion rectangle: the four coordinates in fields 0-3.
  *   8214 user list: field 0 "1" asks for privileges; the reply's lines follow in fields 1-31.
  *   8217 flag: field 0 becomes "1" or "0".
- *   8239 pan/tilt settings: PTZModel, Speed, CameraID, Baudrate, PointName0..PointName9. */
+ *   8237/8238 exposure: the read lists AGC, AES, BLC, MIRROR, the write AES, BLC, AGC, MIRROR;
+ *             codes 15 and 16 use the write's order for both.
+ *   8239 pan/tilt settings: PTZModel, Speed, CameraID, Baudrate, PointName0..PointName9.
+ *   8242 recorder type: field 0 "0", "1" or "2" for 4, 8 or 16 channels (code 13 counts). */
 #define IPCAM_SETTINGS_FIELDS 32
 #define IPCAM_SETTINGS_FIELD_SIZE 128
 typedef struct IPCamSettingsRecord {
