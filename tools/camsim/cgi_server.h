@@ -16,6 +16,7 @@
 #include <functional>
 #include <mutex>
 #include <string>
+#include <string_view>
 #include <vector>
 
 #include "tools/camsim/base64.h"
@@ -43,6 +44,8 @@ class CgiServer {
     uint16_t port() const { return server_.port(); }
 
     void setCredentials(std::string user, std::string password);  // both empty: no auth
+    // True when the base64 text of "user:password" passes the site's authorisation.
+    bool acceptsBasic(std::string_view encoded) const { return site_.acceptsBasic(encoded); }
     void setValues(const std::string &cgi, ReplyStyle style, Values values);
     void setBody(const std::string &cgi, std::string body, int status = 200);
     void setHandler(const std::string &cgi, Handler handler);

@@ -48,18 +48,23 @@ void CgiSite::setValues(const std::string &cgi, ReplyStyle style, Values values)
 }
 
 void CgiSite::setBody(const std::string &cgi, std::string body, int status) {
-    std::lock_guard lock(lock_);
-    routes_.insert_or_assign(cgi, Canned{status, std::move(body)});
+    put(cgi, Canned{status, std::move(body)});
 }
 
 void CgiSite::setHandler(const std::string &cgi, Handler handler) {
-    std::lock_guard lock(lock_);
-    routes_.insert_or_assign(cgi, Route(std::in_place_type<Handler>, std::move(handler)));
+    put(cgi, Route(std::in_place_type<Handler>, std::move(handler)));
 }
 
 void CgiSite::setStream(const std::string &cgi, StreamHandler handler) {
-    std::lock_guard lock(lock_);
-    routes_.insert_or_assign(cgi, Route(std::in_place_type<StreamHandler>, std::move(handler)));
+    put(cgi, Route(std::in_place_type<StreamHandler>, std::move(handler)));
+}
+
+void CgiSite::put(const std::string &cgi, Route route) {
+    {
+        std::lock_guard lock(lock_);
+        std::swap(routes_[cgi], route);
+    }
+    // The route replaced ends here, outside the lock: what its handler holds may call back.
 }
 
 bool CgiSite::hasRoute(const std::string &cgi) const {
@@ -70,6 +75,13 @@ bool CgiSite::hasRoute(const std::string &cgi) const {
 bool CgiSite::authorised(const RecordedRequest &request) const {
     if (user_.empty() && password_.empty()) return true;
     std::optional<std::string> given = basicCredentials(request.header("Authorization"));
+    return given && *given == user_ + ":" + password_;
+}
+
+bool CgiSite::acceptsBasic(std::string_view encoded) const {
+    std::lock_guard lock(lock_);
+    if (user_.empty() && password_.empty()) return true;
+    std::optional<std::string> given = decodeBase64(encoded);
     return given && *given == user_ + ":" + password_;
 }
 

@@ -10,6 +10,7 @@
 #include <map>
 #include <mutex>
 #include <string>
+#include <string_view>
 #include <utility>
 #include <variant>
 #include <vector>
@@ -52,6 +53,10 @@ class CgiSite {
 
     bool hasRoute(const std::string &cgi) const;
 
+    // Whether the base64 text of "user:password" matches the credentials (anything does when
+    // none are asked), as a stream that logs in outside HTTP presents it.
+    bool acceptsBasic(std::string_view encoded) const;
+
     // 401 when the credentials do not match, 404 when nothing is routed at the path.
     Answer answer(const RecordedRequest &request) const;
 
@@ -63,6 +68,7 @@ class CgiSite {
     using Route = std::variant<Canned, Handler, StreamHandler>;
 
     bool authorised(const RecordedRequest &request) const;  // under lock_
+    void put(const std::string &cgi, Route route);
 
     mutable std::mutex lock_;
     std::string user_, password_;          // lock_

@@ -136,13 +136,35 @@ void routeResets(CgiServer &server, const StorePtr &store) {
 }  // namespace
 
 uint32_t FamilyAConfig::modelNumber() const {
-    return static_cast<uint32_t>(model & 0xFF) | static_cast<uint32_t>(videoCode & 0xF) << 16 |
+    return static_cast<uint32_t>(model & 0xFF) | static_cast<uint32_t>(capabilities & 0xFF) << 8 |
+           static_cast<uint32_t>(videoCode & 0xF) << 16 |
            static_cast<uint32_t>(audioCode & 0xF) << 20;
+}
+
+namespace {
+
+int channelCount(int code) {
+    return code >= 0 && code <= 4 ? 1 << code : 1;
+}
+
+}  // namespace
+
+int FamilyAConfig::videoChannels() const {
+    return device >= 0 ? videoNum : channelCount(videoCode);
+}
+
+int FamilyAConfig::audioChannels() const {
+    return device >= 0 ? audioNum : channelCount(audioCode);
 }
 
 FamilyACamera::FamilyACamera(CgiServer &server, FamilyAConfig config) : config_(std::move(config)) {
     const auto A = ReplyStyle::FamilyA;
     const StorePtr &s = store_;
+
+    streams_ = std::make_shared<FamilyAStreamer>(
+        config_.stream, FamilyAStreamer::Device{std::strtod(config_.firmware.c_str(), nullptr),
+                                                config_.videoChannels(), config_.audioChannels()});
+    streamsReady_ = streams_->attach(server);
 
     KeyList type = {{"CameraType", std::to_string(config_.modelNumber())}};
     if (config_.device >= 0) {
@@ -180,15 +202,26 @@ FamilyACamera::FamilyACamera(CgiServer &server, FamilyAConfig config) : config_(
               {">Format", "MPEG4"},
               {"Compression_Type", "mpeg4"},
               {"Jpeg_Quality", "10"}});
-    routeGet(server, s, A, "GetNetwork.cgi",
-             {{"Proto", "0"},
-              {"Ipaddr", "127.0.0.1"},
-              {"Netmask", "255.0.0.0"},
-              {"Gateway", "127.0.0.1"},
-              {"Dns", "127.0.0.1"},
-              {"Http_Port", "80"},
-              {"Video_Port", "8000"},
-              {"Audio_Port", "8001"}});
+    KeyList network = {{"Proto", "0"},
+                       {"Ipaddr", "127.0.0.1"},
+                       {"Netmask", "255.0.0.0"},
+                       {"Gateway", "127.0.0.1"},
+                       {"Dns", "127.0.0.1"},
+                       {"Http_Port", "80"}};
+    if (config_.announcePorts) {
+        const int video = streams_->videoPort() ? streams_->videoPort() : config_.videoPort;
+        const int audio = streams_->audioPort() ? streams_->audioPort() : config_.audioPort;
+        for (const auto &[key, port] : {std::pair{"Video_Port", video},
+                                        {"Audio_Port", audio},
+                                        {"Audio_I2P_Port", config_.audioI2PPort},
+                                        {"Rtsp_Port", config_.rtspPort}})
+            if (port >= 0) network.push_back({key, std::to_string(port)});
+    }
+    for (const auto &[key, path] : {std::pair{"Path_Live1", &config_.pathLive1},
+                                    {"Path_Live2", &config_.pathLive2},
+                                    {"Path_3GPP", &config_.path3gpp}})
+        if (!path->empty()) network.push_back({key, *path});
+    routeGet(server, s, A, "GetNetwork.cgi", std::move(network));
     routeGet(server, s, A, "GetPPPOE.cgi",
              {{"User", ""}, {"Pwd", ""}, {"Adsl_En", "0"}, {"SendMail", "0"}, {"Subj", "PPPoE"}});
     routeGet(server, s, A, "GetDDNS.cgi",

@@ -15,6 +15,7 @@
 #include <string>
 
 #include "tools/camsim/cgi_server.h"
+#include "tools/camsim/family_a_stream.h"
 #include "tools/camsim/rtsp_server.h"
 #include "tools/camsim/settings_store.h"
 
@@ -34,9 +35,27 @@ struct FamilyAConfig {
     std::string resolutions = "640x480,320x240,160x120";  // "Resolution<device+1>="
     std::string codecs = "mpeg4,mjpeg";                   // "CodecType<device+1>="
     int dvrChannels = 4;                                  // "dvr_channel" of GetDVRCHANNEL.cgi
+    // Bits 8-15 of the model number: bit 0 the camera serves GetStream.cgi, bit 1 RTSP.
+    int capabilities = 0;
+    // The stream keys of GetNetwork.cgi. Port keys are left out when a value is below 0, all
+    // of them without announcePorts; paths are left out when empty. A separate stream port
+    // that listens (stream.videoListenPort, audioListenPort) is reported instead of the value.
+    bool announcePorts = true;
+    int videoPort = 8000;             // "Video_Port="
+    int audioPort = 8001;             // "Audio_Port="
+    int audioI2PPort = -1;            // "Audio_I2P_Port="
+    int rtspPort = -1;                // "Rtsp_Port="
+    std::string pathLive1 = {};       // "Path_Live1="
+    std::string pathLive2 = {};       // "Path_Live2="
+    std::string path3gpp = {};        // "Path_3GPP="
+    FamilyAStreamConfig stream = {};  // what GetStream.cgi and the stream ports send
 
-    // "CameraType=": model | videoCode << 16 | audioCode << 20.
+    // "CameraType=": model | capabilities << 8 | videoCode << 16 | audioCode << 20.
     uint32_t modelNumber() const;
+    // The channel counts the camera announces: bits 16-19 and 20-23, or for a device camera
+    // VideoNum and AudioNum. Codes above 4 count as one channel.
+    int videoChannels() const;
+    int audioChannels() const;
 };
 
 struct FamilyBConfig {
@@ -62,13 +81,23 @@ class StoredDevice {
     std::shared_ptr<SettingsStore> store_ = std::make_shared<SettingsStore>();
 };
 
+// Besides its CGIs, a family A camera streams (family_a_stream.h): GetStream.cgi on the web
+// port and, when configured, the separate video and audio ports, which open at construction.
+// The streamer lives on in the GetStream.cgi route, like the store.
 class FamilyACamera : public StoredDevice {
   public:
     FamilyACamera(CgiServer &server, FamilyAConfig config);
     const FamilyAConfig &config() const { return config_; }
 
+    FamilyAStreamer &streams() { return *streams_; }
+    const std::shared_ptr<FamilyAStreamer> &sharedStreams() const { return streams_; }
+    // False when a separate stream port could not be opened.
+    bool streamsReady() const { return streamsReady_; }
+
   private:
     FamilyAConfig config_;
+    std::shared_ptr<FamilyAStreamer> streams_;
+    bool streamsReady_ = false;
 };
 
 // GetStatus.cgi ends its head with "Expires: 01 Jan 1970 00:00:00 GMT\r\n\r\n", so the body

@@ -44,7 +44,11 @@ int main(int argc, char **argv) {
 
     camsim::CgiServer server;
     camsim::StreamingServer streaming;
-    camsim::applyOptions(*options, streaming, server);
+    auto camera = camsim::applyOptions(*options, streaming, server);
+    if (camera && !camera->streamsReady()) {
+        std::fprintf(stderr, "kestrel-camsim: cannot open the stream ports\n");
+        return 1;
+    }
     if (options->log) {
         auto log = [](const camsim::RecordedRequest &request) {
             // One write per head, so heads of concurrent requests do not interleave.
@@ -68,10 +72,17 @@ int main(int argc, char **argv) {
         return 1;
     }
     std::printf("rtsp on 127.0.0.1:%u\n", static_cast<unsigned>(streaming.port()));
+    if (camera && camera->streams().videoPort())
+        std::printf("video on 127.0.0.1:%u\n",
+                    static_cast<unsigned>(camera->streams().videoPort()));
+    if (camera && camera->streams().audioPort())
+        std::printf("audio on 127.0.0.1:%u\n",
+                    static_cast<unsigned>(camera->streams().audioPort()));
     std::fflush(stdout);
 
     waitForTerminationSignal(signals);
     streaming.stop();
     server.stop();
+    if (camera) camera->streams().stop();
     return 0;
 }

@@ -16,6 +16,48 @@ std::optional<unsigned> parseNumber(std::string_view text, unsigned max) {
     return n;
 }
 
+std::optional<int> parseSigned(std::string_view text, int min, int max) {
+    int n = 0;
+    auto [end, error] = std::from_chars(text.data(), text.data() + text.size(), n);
+    if (text.empty() || error != std::errc() || end != text.data() + text.size() || n < min ||
+        n > max)
+        return std::nullopt;
+    return n;
+}
+
+// "FRAME:WHAT[:A[:B]]" of the at= setting.
+std::optional<StreamCue> parseCue(std::string_view text) {
+    using What = StreamCue::What;
+    static constexpr std::pair<std::string_view, What> kNames[] = {
+        {"event", What::Event},        {"inputs", What::Inputs},    {"overlay", What::Overlay},
+        {"talk", What::TalkUse},       {"flag", What::ChannelFlag}, {"info", What::Info},
+        {"ignored", What::Ignored},    {"trailer", What::Trailer},  {"empty", What::EmptyFrame},
+        {"badsum", What::BadChecksum}, {"garbage", What::Garbage},  {"switch", What::SwitchFraming},
+        {"stall", What::Stall}};
+    std::vector<std::string_view> parts;
+    while (true) {
+        std::size_t colon = text.find(':');
+        parts.push_back(text.substr(0, colon));
+        if (colon == std::string_view::npos) break;
+        text.remove_prefix(colon + 1);
+    }
+    if (parts.size() < 2 || parts.size() > 4) return std::nullopt;
+    StreamCue cue;
+    auto frame = parseNumber(parts[0], 1000000);
+    if (!frame) return std::nullopt;
+    cue.frame = static_cast<int>(*frame);
+    auto name = std::find_if(std::begin(kNames), std::end(kNames),
+                             [&](const auto &n) { return n.first == parts[1]; });
+    if (name == std::end(kNames)) return std::nullopt;
+    cue.what = name->second;
+    for (std::size_t i = 2; i < parts.size(); ++i) {
+        auto n = parseNumber(parts[i], 65535);
+        if (!n) return std::nullopt;
+        (i == 2 ? cue.a : cue.b) = static_cast<int>(*n);
+    }
+    return cue;
+}
+
 // "NAME=REST" split at the first '='; NAME must not be empty.
 std::optional<std::pair<std::string, std::string>> splitAssignment(const std::string &text) {
     std::size_t eq = text.find('=');
@@ -43,6 +85,77 @@ bool validLocation(std::string_view text) {
     if (colon == std::string_view::npos) return true;
     auto port = parseNumber(text.substr(colon + 1), 65535);
     return port && *port > 0;
+}
+
+// The stream settings of family-a; false when name is none of them.
+bool parseStreamSetting(std::string_view name, std::string_view value, std::string_view item,
+                        FamilyAConfig &a, bool &ok) {
+    FamilyAStreamConfig &s = a.stream;
+    auto port = [&](int &to) {
+        auto n = parseNumber(value, 65535);
+        if (n) to = static_cast<int>(*n);
+        ok = n.has_value();
+    };
+    auto number = [&](unsigned max, int &to) {
+        auto n = parseNumber(value, max);
+        if (n) to = static_cast<int>(*n);
+        ok = n.has_value();
+    };
+    if (item == "http-stream") {
+        a.capabilities |= 1;
+    } else if (name == "caps") {
+        number(255, a.capabilities);
+    } else if (name == "rtsp") {
+        port(a.rtspPort);
+        a.capabilities |= 2;
+    } else if (name == "framing") {
+        ok = value == "hunt" || value == "3297";
+        s.framing = value == "3297" ? Framing::Tagged : Framing::Hunt;
+    } else if (name == "video-port") {
+        port(s.videoListenPort);
+    } else if (name == "audio-port") {
+        port(s.audioListenPort);
+    } else if (name == "i2p-port") {
+        port(a.audioI2PPort);
+    } else if (item == "noports") {
+        a.announcePorts = false;
+    } else if (name == "path1" || name == "path2" || name == "path3gpp") {
+        (name == "path1" ? a.pathLive1 : name == "path2" ? a.pathLive2 : a.path3gpp) = value;
+        ok = !value.empty();
+    } else if (name == "tz") {
+        auto tz = parseSigned(value, -2047, 2047);
+        if (tz) s.timeZoneMinutes = *tz;
+        ok = tz.has_value();
+    } else if (name == "start") {
+        auto n = parseNumber(value, 0xFFFFFFFFu);
+        if (n) s.startSeconds = *n;
+        ok = n.has_value();
+    } else if (name == "stream") {
+        // Channel settings after the geometry are separated by '/' here.
+        std::string spec(value), why;
+        std::replace(spec.begin(), spec.end(), '/', ',');
+        auto channel = parseChannelSpec(spec, why);
+        if (channel) s.channels.push_back(*channel);
+        ok = channel.has_value();
+    } else if (item == "full") {
+        s.fullHouse = true;
+    } else if (item == "nohttp") {
+        s.httpStream = false;
+    } else if (name == "status") {
+        number(599, s.refuseStatus);
+        ok = ok && s.refuseStatus >= 100;
+    } else if (item == "noinfo") {
+        s.infoPacket = false;
+    } else if (name == "extra-header") {
+        number(235, s.extraHeaderBytes);
+    } else if (name == "at") {
+        auto cue = parseCue(value);
+        if (cue) s.cues.push_back(*cue);
+        ok = cue.has_value();
+    } else {
+        return false;
+    }
+    return true;
 }
 
 }  // namespace
@@ -120,7 +233,7 @@ std::optional<DeviceChoice> parseDeviceSpec(const std::string &text, std::string
                 ok = number(16, a.dvrChannels);
             else if (item == "older")
                 a.older = true;
-            else
+            else if (!parseStreamSetting(name, value, item, a, ok))
                 return bad("unknown for family-a");
         } else {
             if (name == "firmware")
@@ -206,17 +319,20 @@ std::optional<Options> parseOptions(const std::vector<std::string> &args, std::s
     return options;
 }
 
-void applyOptions(const Options &options, CgiServer &server) {
+std::shared_ptr<FamilyACamera> applyOptions(const Options &options, CgiServer &server) {
     server.setCredentials(options.user, options.password);
-    // The cameras' routes hold their settings, so the camera objects need not outlive this.
+    // The cameras' routes hold their settings and streams, so the camera objects need not
+    // outlive this.
+    std::shared_ptr<FamilyACamera> camera;
     if (options.device.kind == DeviceChoice::Kind::FamilyA)
-        FamilyACamera(server, options.device.familyA);
+        camera = std::make_shared<FamilyACamera>(server, options.device.familyA);
     else if (options.device.kind == DeviceChoice::Kind::FamilyB)
         FamilyBCamera(server, options.device.familyB);
     for (const auto &[cgi, body] : options.bodies) server.setBody(cgi, body);
     for (const auto &canned : options.values)
         server.setValues(canned.cgi, canned.style, canned.values);
     for (const auto &[name, location] : options.redirects) server.setRedirect(name, location);
+    return camera;
 }
 
 std::vector<ChannelConfig> defaultChannels() {
@@ -225,12 +341,13 @@ std::vector<ChannelConfig> defaultChannels() {
     return {mpeg4, jpeg};
 }
 
-void applyOptions(const Options &options, StreamingServer &streaming, CgiServer &web) {
+std::shared_ptr<FamilyACamera> applyOptions(const Options &options, StreamingServer &streaming,
+                                            CgiServer &web) {
     for (const ChannelConfig &channel :
          options.channels.empty() ? defaultChannels() : options.channels)
         streaming.addChannel(channel);
     addServerDevice(streaming, web, options.announceRtspPort);
-    applyOptions(options, web);
+    return applyOptions(options, web);
 }
 
 std::string usage() {
@@ -295,6 +412,36 @@ SIGTERM).
                                              resolutions=A/B/... (640x480/320x240/160x120),
                                              codecs=A/B/... (mpeg4/mjpeg)
                                dvr=N         dvr_channel of GetDVRCHANNEL.cgi (default 4)
+                             and its streams (GetStream.cgi on the web port always):
+                               http-stream   announce GetStream.cgi (capability bit 0)
+                               rtsp=P        announce RTSP (capability bit 1), Rtsp_Port=P
+                               caps=N        the capability byte, bits 8-15 of CameraType
+                               framing=F     hunt (the default) or 3297
+                               video-port=N  listen for the login-block video stream on N
+                                             (0: any), reported as Video_Port
+                               audio-port=N  the same for audio (no login)
+                               i2p-port=N    Audio_I2P_Port=N
+                               noports       GetNetwork.cgi without any port key
+                               path1=P, path2=P, path3gpp=P
+                                             Path_Live1=, Path_Live2=, Path_3GPP=
+                               stream=SPEC   the next video channel, CODEC:WxH@FPS with
+                                             '/' before further settings (default: one
+                                             mpeg4:640x480@30 per announced channel)
+                               tz=MIN        time-zone offset in the stream (default 0)
+                               start=S       the camera's clock at a stream's start, seconds
+                                             since 1970 (default: now)
+                               noinfo        no info packet at the start of a 3297 stream
+                               extra-header=N
+                                             3297 headers N bytes longer than 20
+                               full          accept streams and send nothing (no free slot)
+                               status=N      GetStream.cgi answers status N
+                               nohttp        GetStream.cgi answers 404
+                               at=F:WHAT[:A[:B]]
+                                             before picture F of every video stream: event:E,
+                                             inputs:BITS, overlay:MODE:ON, talk:STREAMS:TALK,
+                                             flag:MASK, info, ignored:BYTES, trailer, empty,
+                                             badsum, garbage, switch (framing), stall:MS (0:
+                                             for good); repeatable
                              family-b[:SETTING,...]
                                          a family B camera ("key = value" replies,
                                          GetMyself.cgi, GetStatus.cgi with its status

@@ -2,6 +2,7 @@
 #pragma once
 
 #include <cstdint>
+#include <memory>
 #include <optional>
 #include <string>
 #include <utility>
@@ -56,8 +57,10 @@ std::optional<Options> parseOptions(const std::vector<std::string> &args, std::s
 
 // Sets the servers up as the options say. GetServerInfo.cgi and the device's CGIs are routed
 // before the canned replies, so a --cgi or --values-a of the same name wins.
-void applyOptions(const Options &options, CgiServer &server);
-void applyOptions(const Options &options, StreamingServer &streaming, CgiServer &web);
+// The family A camera when the options make one (its streams keep running without it).
+std::shared_ptr<FamilyACamera> applyOptions(const Options &options, CgiServer &server);
+std::shared_ptr<FamilyACamera> applyOptions(const Options &options, StreamingServer &streaming,
+                                            CgiServer &web);
 
 std::string usage();
 
