@@ -4,6 +4,7 @@
 #include <cstdlib>
 
 #include "core/decimal.h"
+#include "core/fixed_text.h"
 #include "platform/paths.h"
 
 namespace ipcam {
@@ -32,6 +33,21 @@ Number numberAfter(std::string_view text, std::string_view key, int64_t &value) 
     if (digits.size() > kConfigMaxNumberLength) digits = digits.substr(0, kConfigMaxNumberLength);
     value = decimalValue(digits);
     return value < 0 ? Number::Negative : Number::Found;
+}
+
+// The text between key and the "<E>" after it without surrounding blanks; empty when either
+// is missing.
+std::string_view textAfter(std::string_view text, std::string_view key) {
+    std::size_t at = text.find(key);
+    if (at == std::string_view::npos) return {};
+    std::size_t start = at + key.size();
+    std::size_t end = text.find("<E>", start);
+    if (end == std::string_view::npos) return {};
+    std::string_view value = text.substr(start, end - start);
+    constexpr std::string_view kBlanks = " \t\r\n";
+    std::size_t first = value.find_first_not_of(kBlanks);
+    if (first == std::string_view::npos) return {};
+    return value.substr(first, value.find_last_not_of(kBlanks) - first + 1);
 }
 
 }  // namespace
@@ -66,6 +82,13 @@ Settings parseConfig(std::string_view text) {
 
     char pcTime = flagAfter(text, "UsePCTime=");
     if (pcTime != '\0') s.usePCTime = !(pcTime == 'n' || pcTime == 'N');
+
+    static constexpr std::string_view kServiceKeys[kDynamicDnsServices] = {
+        "DDNS_Host1=", "DDNS_Host2=", "DDNS_Host3="};
+    for (std::size_t i = 0; i < kDynamicDnsServices; ++i) {
+        std::string_view name = textAfter(text, kServiceKeys[i]);
+        if (!name.empty()) copyText(s.ddnsHost[i], name);  // too long: left empty
+    }
     return s;
 }
 

@@ -3,14 +3,19 @@
 // A small optional text file beside the program tunes the socket time-outs and the
 // reachability probe. It has no line structure: each setting is found by searching the text
 // for its key; numbers run up to the next "<E>", yes/no values are the one character after
-// the key. It is read once by IPCamInit and the values stay fixed afterwards.
+// the key; texts, like numbers, run up to the next "<E>". It is read once by IPCamInit and the
+// values stay fixed afterwards.
 #pragma once
 
 #include <cstdint>
 #include <string>
 #include <string_view>
 
+#include "core/address_cache.h"
+
 namespace ipcam {
+
+inline constexpr std::size_t kServiceHostSize = 256;  // a full DNS name (253) and its NUL
 
 struct Settings {
     bool pingEnable = false;      // "Ping_Enable=": probe each host before connecting
@@ -19,6 +24,10 @@ struct Settings {
     uint32_t setTimeout = 7000;   // "Set_Timeout=": ms, send time-out of every socket
     uint32_t connectLimit = 6;    // "ConnectLimit=": kept, consulted by nothing
     bool usePCTime = true;        // "UsePCTime=": stamp frames with our own clock
+    // "DDNS_Host1=" to "DDNS_Host3=": the dynamic-DNS redirector hosts, in the order they are
+    // tried. Blanks around a name are dropped; an empty or over-long name leaves the service
+    // out.
+    char ddnsHost[kDynamicDnsServices][kServiceHostSize] = {};
 };
 
 inline constexpr const char *kConfigFileName = "IPCamconfig.txt";

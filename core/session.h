@@ -14,6 +14,7 @@
 #include "platform/relaxed.h"
 #include "platform/sockets.h"
 #include "platform/thread.h"
+#include "transport/family_a_stream.h"
 #include "transport/rtp_state.h"
 
 namespace ipcam {
@@ -119,5 +120,6 @@ struct IPCamSession {
     char extraQuery[256] = {};                  // appended by camera control requests
     ipcam::Relaxed<uint8_t> channelFlagged{0};  // makes IPCamGetStatus answer 5
 
-    ipcam::RtpState rtp;  // RTP readers and frame assembly
+    ipcam::RtpState rtp;                 // RTP readers and frame assembly
+    ipcam::FamilyAStreamState stream;    // "HUNT" and "3297" readers, the device's ports
 };

@@ -72,6 +72,33 @@ TEST(ConfigTest, ParsesTheKeysByTheirRules) {
     for (const Case &c : cases) expectSettings(parseConfig(c.text), c.expected, c.text);
 }
 
+TEST(ConfigTest, ReadsTheDynamicDnsServiceHosts) {
+    const std::string longest(kServiceHostSize - 1, 'h');
+    struct Case {
+        std::string text;
+        std::string hosts[kDynamicDnsServices];
+    } cases[] = {
+        {"", {"", "", ""}},
+        {"DDNS_Host3=c.example<E>DDNS_Host1=a.example<E>", {"a.example", "", "c.example"}},
+        // Blanks around the name go; the first occurrence counts; "<E>" is required.
+        {"DDNS_Host2= \tb.example\r\n<E>DDNS_Host2=x<E>", {"", "b.example", ""}},
+        {"DDNS_Host1=a.example DDNS_Host2=b.example<E>",
+         {"a.example DDNS_Host2=b.example", "b.example", ""}},
+        {"DDNS_Host1=a.example", {"", "", ""}},
+        {"DDNS_Host1=   <E>", {"", "", ""}},
+        // A name longer than the field is left out rather than cut.
+        {"DDNS_Host1=" + longest + "<E>", {longest, "", ""}},
+        {"DDNS_Host1=" + longest + "h<E>", {"", "", ""}},
+        // A negative number ends the numeric keys only.
+        {"Get_Timeout=-1<E>DDNS_Host1=a.example<E>", {"a.example", "", ""}},
+    };
+    for (const Case &c : cases) {
+        Settings s = parseConfig(c.text);
+        for (std::size_t i = 0; i < kDynamicDnsServices; ++i)
+            EXPECT_EQ(std::string(s.ddnsHost[i]), c.hosts[i]) << c.text << " host " << i + 1;
+    }
+}
+
 class ConfigFileTest : public ::testing::Test {
   protected:
     void SetUp() override {

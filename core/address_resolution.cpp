@@ -1,0 +1,125 @@
+#include "core/address_resolution.h"
+
+#include <arpa/inet.h>
+#include <netdb.h>
+#include <netinet/in.h>
+#include <sys/socket.h>
+
+#include <cstring>
+#include <string_view>
+
+#include "control/base64.h"
+#include "control/cgi_client.h"
+#include "core/address_cache.h"
+#include "core/config.h"
+#include "core/fixed_text.h"
+#include "core/reachability.h"
+#include "core/session.h"
+#include "core/session_api.h"
+
+namespace ipcam {
+
+namespace {
+
+static_assert(base64Length(kMaxCredentialText) + 1 <= kAuthTextSize,
+              "authText must hold the longest credential text it is given");
+
+constexpr int32_t kHighestPort = 65535;
+
+// The index of the dynamic-DNS service whose redirector has this address, or -1. A service
+// without a name is left out; one whose name does not resolve stays unfilled and is tried
+// again next time.
+int dynamicDnsService(std::string_view address) {
+    const Settings &cfg = settings();
+    for (std::size_t i = 0; i < kDynamicDnsServices; ++i) {
+        if (cfg.ddnsHost[i][0] == '\0') continue;
+        char slot[kAddressSlotSize];
+        if (!cachedAddress(i, slot)) {
+            if (resolveHost(cfg.ddnsHost[i], slot, sizeof slot) != IPCAM_OK) continue;
+            storeCachedAddress(i, fieldText(slot));
+        }
+        if (fieldText(slot) == address) return static_cast<int>(i);
+    }
+    return -1;
+}
+
+// Settles session->host (and, through a redirector, session->port) from hostGiven.
+int settleHost(IPCamSession *session) {
+    char resolved[kAddressSlotSize];
+    int result = resolveHost(session->hostGiven, resolved, sizeof resolved);
+    if (result != IPCAM_OK) return result;
+    const std::string_view given = fieldText(session->hostGiven);
+    copyText(session->host, given);
+
+    // A dotted address, or a name that is not one of the dynamic-DNS services': use the address.
+    if (fieldText(resolved) == given || dynamicDnsService(fieldText(resolved)) < 0) {
+        copyText(session->host, fieldText(resolved));
+        return IPCAM_OK;
+    }
+
+    // The name resolved to a redirector: ask it, under the camera's name, where the camera is.
+    // The answer is taken into the session only when all of it is usable.
+    char host[kTextFieldSize];
+    copyText(host, given);
+    int32_t port = static_cast<int32_t>(session->port);
+    if (queryDynamicDns(resolved, port, host, sizeof host, &port) <= 0) return IPCAM_DDNS_IS_ER;
+    if (port <= 0 || port > kHighestPort) return IPCAM_DDNS_IS_ER;
+    copyText(session->host, fieldText(host));
+    session->port = static_cast<uint32_t>(port);
+    return IPCAM_OK;
+}
+
+}  // namespace
+
+int resolveAndProbe(IPCamSession *session) {
+    if (!session) return IPCAM_IS_NULL;
+    if (session->awaitingFirstFrame) {
+        buildAuthorisation(session);
+        int result = settleHost(session);
+        if (result != IPCAM_OK) return result;
+    }
+    if (IPCamVideoStopped(session)) return IPCAM_IS_OVER;
+    const Settings &cfg = settings();
+    return probeHost(session->host, cfg.pingEnable, cfg.pingTimeout);
+}
+
+int resolveHost(const char *name, char *out, std::size_t capacity) {
+    if (!name || !*name || !out) return IPCAM_DDNS_IS_ER;
+    in_addr parsed{};
+    if (inet_pton(AF_INET, name, &parsed) == 1)
+        return copyText(out, capacity, name) ? IPCAM_OK : IPCAM_DDNS_IS_ER;
+
+    addrinfo hints{};
+    hints.ai_family = AF_INET;
+    hints.ai_socktype = SOCK_STREAM;
+    addrinfo *answer = nullptr;
+    if (getaddrinfo(name, nullptr, &hints, &answer) != 0) return IPCAM_DDNS_IS_ER;
+    char dotted[INET_ADDRSTRLEN] = {};
+    bool found = false;
+    for (const addrinfo *a = answer; a && !found; a = a->ai_next) {
+        if (a->ai_family != AF_INET || !a->ai_addr) continue;
+        const auto *address = reinterpret_cast<const sockaddr_in *>(a->ai_addr);
+        found = inet_ntop(AF_INET, &address->sin_addr, dotted, sizeof dotted) != nullptr;
+    }
+    freeaddrinfo(answer);
+    return found && copyText(out, capacity, dotted) ? IPCAM_OK : IPCAM_DDNS_IS_ER;
+}
+
+int buildAuthorisation(IPCamSession *session) {
+    // "account:password", cut to what authText can carry.
+    char text[kMaxCredentialText + 1];
+    std::size_t n = copyTextCut(text, fieldText(session->user));
+    if (n < kMaxCredentialText) text[n++] = ':';
+    n += copyTextCut(text + n, sizeof text - n, fieldText(session->password));
+    EncodeBase64(text, n, session->authText, sizeof session->authText);
+    return IPCAM_OK;
+}
+
+int queryDynamicDns(const char *serviceAddress, int32_t port, char *host,
+                    std::size_t hostCapacity, int32_t *portInOut) {
+    CgiClient client;
+    if (int result = client.SetAddress(serviceAddress, port); result != 0) return result;
+    return client.ProbeRedirect(host, hostCapacity, portInOut);
+}
+
+}  // namespace ipcam
