@@ -4,6 +4,7 @@
 #include <mutex>
 
 #include "core/session.h"
+#include "transport/encoded_frame.h"
 
 namespace ipcam {
 
@@ -30,8 +31,8 @@ StreamFormatBlock currentFormat(IPCamSession *session) {
     return session->format;
 }
 
-int formatRule(IPCamSession *session, const StreamFormatBlock &candidate, bool forced,
-               uint64_t time) {
+EncodedFrame *formatMessage(IPCamSession *session, const StreamFormatBlock &candidate,
+                            bool forced, uint64_t time) {
     StreamFormatBlock stored;
     bool changed;
     {
@@ -40,9 +41,18 @@ int formatRule(IPCamSession *session, const StreamFormatBlock &candidate, bool f
         if (changed) session->format = candidate;
         stored = session->format;
     }
-    if (!changed && !forced && !session->formatPending) return 0;
-    sendMessage(session, IPCAM_MSG_FORMAT, &stored, sizeof stored, time);
-    session->formatPending = 0;
+    if (!changed && !forced && !session->formatPending) return nullptr;
+    EncodedFrame *message = makeFrame(IPCAM_MSG_FORMAT, &stored, sizeof stored, time);
+    // Out of memory: the format is stored, its message is due again with the next frame.
+    session->formatPending = message ? 0 : 1;
+    return message;
+}
+
+int formatRule(IPCamSession *session, const StreamFormatBlock &candidate, bool forced,
+               uint64_t time) {
+    EncodedFrame *message = formatMessage(session, candidate, forced, time);
+    if (!message) return 0;
+    deliverFrame(session, message);
     return 1;
 }
 

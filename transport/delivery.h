@@ -25,6 +25,11 @@ StreamFormatBlock currentFormat(IPCamSession *session);
 int formatRule(IPCamSession *session, const StreamFormatBlock &candidate, bool forced,
                uint64_t time);
 
+// The same rule for readers that deliver the message later: the kind-7 message to deliver,
+// or nullptr when none is due (or memory ran out).
+EncodedFrame *formatMessage(IPCamSession *session, const StreamFormatBlock &candidate,
+                            bool forced, uint64_t time);
+
 // Sends a kind-12 message for the first frame after a connection and for a second step back
 // in time in a row. Returns 1 when sent. The caller stores time as lastFrameTime afterwards.
 int timeStepRule(IPCamSession *session, uint64_t time);
