@@ -68,6 +68,7 @@ struct FamilyBConfig {
 // so they keep answering after the device object is gone.
 class StoredDevice {
   public:
+    virtual ~StoredDevice() = default;  // tests hold cameras of either family by this base
     SettingsStore &store() { return *store_; }
     std::string value(const std::string &section, const std::string &key, int channel = 0) const {
         return store_->get(section, key, channel);
