@@ -44,6 +44,7 @@ class CgiServer {
     uint16_t port() const { return server_.port(); }
 
     void setCredentials(std::string user, std::string password);  // both empty: no auth
+    void setPublic(const std::string &cgi) { site_.setPublic(cgi); }  // asks for none
     // True when the base64 text of "user:password" passes the site's authorisation.
     bool acceptsBasic(std::string_view encoded) const { return site_.acceptsBasic(encoded); }
     void setValues(const std::string &cgi, ReplyStyle style, Values values);

@@ -9,6 +9,7 @@
 #include <functional>
 #include <map>
 #include <mutex>
+#include <set>
 #include <string>
 #include <string_view>
 #include <utility>
@@ -52,6 +53,9 @@ class CgiSite {
     void setStream(const std::string &cgi, StreamHandler handler);
 
     bool hasRoute(const std::string &cgi) const;
+    // Answers cgi without asking for credentials, as cameras answer the queries that clients
+    // make before they log in.
+    void setPublic(const std::string &cgi);
 
     // Whether the base64 text of "user:password" matches the credentials (anything does when
     // none are asked), as a stream that logs in outside HTTP presents it.
@@ -73,6 +77,7 @@ class CgiSite {
     mutable std::mutex lock_;
     std::string user_, password_;          // lock_
     std::map<std::string, Route> routes_;  // lock_
+    std::set<std::string> public_;         // lock_
 };
 
 }  // namespace camsim

@@ -222,6 +222,7 @@ FamilyACamera::FamilyACamera(CgiServer &server, FamilyAConfig config) : config_(
                                     {"Path_3GPP", &config_.path3gpp}})
         if (!path->empty()) network.push_back({key, *path});
     routeGet(server, s, A, "GetNetwork.cgi", std::move(network));
+    server.setPublic("GetNetwork.cgi");  // clients read the stream ports before they log in
     routeGet(server, s, A, "GetPPPOE.cgi",
              {{"User", ""}, {"Pwd", ""}, {"Adsl_En", "0"}, {"SendMail", "0"}, {"Subj", "PPPoE"}});
     routeGet(server, s, A, "GetDDNS.cgi",
