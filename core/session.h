@@ -6,6 +6,7 @@
 // only through the bounded copies of fixed_text.h.
 #pragma once
 
+#include <cstddef>
 #include <cstdint>
 #include <mutex>
 
@@ -41,6 +42,10 @@ struct StreamDriver {
     Relaxed<RunOp> runAudio{nullptr};
 };
 
+// The talk operations a transport installs: open or close the talk connection, send audio.
+using TalkOpenOp = int (*)(IPCamSession *session, int on);
+using TalkSendOp = int (*)(IPCamSession *session, const void *data, std::size_t length);
+
 inline constexpr int kTextFieldSize = 128;     // host, user and password: 127 characters
 inline constexpr int kAuthTextSize = 56;       // base64 of account:password with its NUL
 inline constexpr int kMaxCredentialText = 39;  // longest account:password that fits authText
@@ -56,6 +61,8 @@ struct IPCamSession {
     // Connections. Written by the session's threads; closed by deletion once they have ended.
     ipcam::SocketSlot sockets[ipcam::kSocketCount] = {-1, -1, -1, -1, -1, -1, -1};
     ipcam::StreamDriver driver;      // chosen by the video thread at preparation
+    ipcam::Relaxed<ipcam::TalkOpenOp> talkOpen{nullptr};  // installed by the connect step
+    ipcam::Relaxed<ipcam::TalkSendOp> talkSend{nullptr};
     int32_t transportWords[4] = {};  // transport working words
     ipcam::Relaxed<ipcam::CameraControl *> control{nullptr};  // owned; made by the video thread
 

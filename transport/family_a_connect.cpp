@@ -14,6 +14,7 @@
 #include "transport/family_a_stream.h"
 #include "transport/rtp_reader.h"
 #include "transport/rtsp_client.h"
+#include "transport/talk_channel.h"
 
 namespace ipcam {
 
@@ -98,6 +99,8 @@ int familyAConnect(IPCamSession *session, int which) {
         if (ports.pathFound) copyText(session->channelName, ports.path);
     }
     stream.talkPort = static_cast<int32_t>(session->port);
+    session->talkOpen = talkOpen;
+    session->talkSend = talkSend;
 
     const uint32_t capabilities = (session->modelCode >> 8) & 0xFF;
     const bool httpStream = capabilities & 1, rtsp = capabilities & 2;

@@ -19,6 +19,7 @@
 #include "transport/family_a_stream.h"
 #include "transport/rtp_reader.h"
 #include "transport/rtsp_client.h"
+#include "transport/talk_channel.h"
 
 using namespace ipcam;
 using camsim::Framing;
@@ -148,6 +149,9 @@ TEST_F(FamilyAConnectTest, EachStreamFormFromTheNetworkReply) {
         ASSERT_EQ(familyAConnect(session.get(), 0), 0);
         EXPECT_EQ(session->driver.connect.load(), c.expectConnect);
         EXPECT_EQ(session->protocolType, c.typeAfter);
+        EXPECT_EQ(session->talkOpen.load(), &talkOpen);
+        EXPECT_EQ(session->talkSend.load(), &talkSend);
+        EXPECT_EQ(session->stream.talkPort, static_cast<int32_t>(web.port()));
         ASSERT_EQ(readVideoFrames(3), 0);
         EXPECT_EQ(session->driver.runVideo.load(), c.expectReader);
         auto kinds = frames.kinds();
