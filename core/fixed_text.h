@@ -15,7 +15,7 @@ namespace ipcam {
 // untouched otherwise.
 inline bool copyText(char *field, std::size_t capacity, std::string_view text) noexcept {
     if (capacity == 0 || text.size() >= capacity) return false;
-    std::memcpy(field, text.data(), text.size());
+    if (!text.empty()) std::memcpy(field, text.data(), text.size());
     field[text.size()] = '\0';
     return true;
 }
@@ -29,7 +29,7 @@ bool copyText(char (&field)[N], std::string_view text) noexcept {
 inline std::size_t copyTextCut(char *field, std::size_t capacity, std::string_view text) noexcept {
     if (capacity == 0) return 0;
     std::size_t n = text.size() < capacity - 1 ? text.size() : capacity - 1;
-    std::memcpy(field, text.data(), n);
+    if (n) std::memcpy(field, text.data(), n);
     field[n] = '\0';
     return n;
 }

@@ -8,7 +8,9 @@
 
 #include <cstddef>
 #include <cstdint>
+#include <memory>
 #include <mutex>
+#include <vector>
 
 #include "control/camera_control.h"
 #include "ipcam.h"
@@ -42,6 +44,13 @@ struct StreamDriver {
     Relaxed<RunOp> runAudio{nullptr};
 };
 
+// What the type-2 video reader keeps between pictures (video thread).
+struct FamilyBStreamState {
+    uint8_t statusBytes[6] = {9, 9, 9, 9, 9, 9};  // bytes 60-65 of the latest status block
+    uint64_t eventTime = 0;                       // when those bytes last changed
+    uint8_t statusBlock[82] = {};                 // the latest block; byte 21 codes the size
+};
+
 // The talk operations a transport installs: open or close the talk connection, send audio.
 using TalkOpenOp = int (*)(IPCamSession *session, int on);
 using TalkSendOp = int (*)(IPCamSession *session, const void *data, std::size_t length);
@@ -65,6 +74,8 @@ struct IPCamSession {
     ipcam::Relaxed<ipcam::TalkSendOp> talkSend{nullptr};
     int32_t transportWords[4] = {};  // transport working words
     ipcam::Relaxed<ipcam::CameraControl *> control{nullptr};  // owned; made by the video thread
+    // Command objects the video thread took away while callers may still be using them.
+    std::vector<std::unique_ptr<ipcam::CameraControl>> retiredControls;
 
     char hostGiven[ipcam::kTextFieldSize] = {};  // as the caller gave it
     char host[ipcam::kTextFieldSize] = {};       // the address actually used
@@ -129,4 +140,5 @@ struct IPCamSession {
 
     ipcam::RtpState rtp;                 // RTP readers and frame assembly
     ipcam::FamilyAStreamState stream;    // "HUNT" and "3297" readers, the device's ports
+    ipcam::FamilyBStreamState familyB;   // status blocks of the type-2 video reader
 };

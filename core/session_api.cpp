@@ -191,6 +191,20 @@ extern "C" IPCAM_API int IPCamCommand(IPCamSession *session, void *request, void
     return IPCamCommandDirect(session, request, flag);
 }
 
+extern "C" IPCAM_API int IPCamTalkOpen(IPCamSession *session, int on) {
+    if (!session) return IPCAM_IS_NULL;
+    TalkOpenOp open = session->talkOpen;
+    if (!open) return on ? IPCAM_TALK_NOT_AVAILABLE : 0;
+    return open(session, on);
+}
+
+extern "C" IPCAM_API int IPCamTalkSend(IPCamSession *session, const void *data, int length) {
+    if (!session || length < 0 || (length > 0 && !data)) return IPCAM_IS_NULL;
+    TalkSendOp send = session->talkSend;
+    if (!send) return 0;
+    return send(session, data, static_cast<std::size_t>(length));
+}
+
 int IPCamVideoStopped(IPCamSession *session) {
     if (session->videoRunning) return 0;
     session->state = IPCAM_IS_OVER;

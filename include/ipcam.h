@@ -303,6 +303,19 @@ IPCAM_API int IPCamGetItem(IPCamSession *session, int item);
  * runs on a thread of its own, repeated every 10 ms while it fails, and 0 is returned at once;
  * the record must then stay valid until the session is deleted. -12 while disconnected. */
 IPCAM_API int IPCamCommand(IPCamSession *session, void *request, void *flag);
+/* The talk channel: the caller's audio sent to the device of a connected family A session.
+ * IPCamTalkOpen with on 0 closes it; otherwise opens it. IPCamTalkSend sends one block of
+ * audio (nothing while it is closed). Both return 0, -1 for a null session or bad arguments,
+ * or a talk status: */
+enum IPCamTalkStatus {
+    IPCAM_TALK_NOT_AVAILABLE = -40001, /* the device has no free talk channel, or no talk */
+    IPCAM_TALK_CONNECT_FAILED = -40002,
+    IPCAM_TALK_LOGIN_FAILED = -40003,  /* request or login not taken */
+    IPCAM_TALK_HEADER_NOT_SENT = -40004,
+    IPCAM_TALK_DATA_NOT_SENT = -40005
+};
+IPCAM_API int IPCamTalkOpen(IPCamSession *session, int on);
+IPCAM_API int IPCamTalkSend(IPCamSession *session, const void *data, int length);
 /* Deletes every session, in parallel, and returns 0 when all are gone. */
 IPCAM_API int IPCamAllDelete(void);
 /* Releases an EncodedFrame the callback was handed. */

@@ -7,17 +7,16 @@
 #include <cstdint>
 #include <string>
 
-struct IPCamSession;
-struct StreamFormatBlock;
+#include "ipcam.h"
 
 namespace ipcam {
 
-// Results of the talk operations.
-inline constexpr int kTalkNotAvailable = -40001;
-inline constexpr int kTalkConnectFailed = -40002;
-inline constexpr int kTalkLoginFailed = -40003;
-inline constexpr int kTalkHeaderNotSent = -40004;
-inline constexpr int kTalkDataNotSent = -40005;
+// Results of the talk operations (IPCamTalkStatus).
+inline constexpr int kTalkNotAvailable = IPCAM_TALK_NOT_AVAILABLE;
+inline constexpr int kTalkConnectFailed = IPCAM_TALK_CONNECT_FAILED;
+inline constexpr int kTalkLoginFailed = IPCAM_TALK_LOGIN_FAILED;
+inline constexpr int kTalkHeaderNotSent = IPCAM_TALK_HEADER_NOT_SENT;
+inline constexpr int kTalkDataNotSent = IPCAM_TALK_DATA_NOT_SENT;
 
 // on 0 closes the talk connection (0); otherwise opens it: 0 or a talk result.
 int talkOpen(IPCamSession *session, int on);

@@ -21,6 +21,10 @@ int main(void) {
     if (IPCamGetStatus(session) != IPCAM_IS_UNCONNECTED) failures++;
     if (IPCamAction(session, onFrame, NULL, 7) != IPCAM_TYPE_IS_ER) failures++;
     if (IPCamCommand(session, NULL, NULL) != IPCAM_IS_UNCONNECTED) failures++;
+    /* No stream yet: no talk channel either. */
+    if (IPCamTalkOpen(session, 1) != IPCAM_TALK_NOT_AVAILABLE) failures++;
+    if (IPCamTalkSend(session, "x", 1) != 0) failures++;
+    if (IPCamTalkSend(session, NULL, 1) != IPCAM_IS_NULL) failures++;
     {
         /* The records a C caller fills for the commands it sends once connected. */
         static IPCamVideoFormatRecord format;

@@ -157,8 +157,10 @@ class CameraCommandsTest : public ::testing::Test {
         server.clearRequests();
         return IPCamCommandDirect(session.get(), &record, nullptr);
     }
+    // The last request, once the camera has finished with it (writes are not waited for).
     std::string lastTarget(std::size_t expect = 1) {
         server.waitForRequests(expect, 1000);
+        server.waitUntilIdle(1000);
         auto requests = server.requests();
         return requests.empty() ? std::string() : requests.back().target;
     }
