@@ -79,7 +79,8 @@ void CgiSite::setPublic(const std::string &cgi) {
 
 bool CgiSite::authorised(const RecordedRequest &request) const {
     if (user_.empty() && password_.empty()) return true;
-    if (public_.count(request.path)) return true;
+    // A public CGI serves anonymous requests; credentials that are given must still match.
+    if (public_.count(request.path) && request.header("Authorization").empty()) return true;
     std::optional<std::string> given = basicCredentials(request.header("Authorization"));
     return given && *given == user_ + ":" + password_;
 }

@@ -53,8 +53,8 @@ class CgiSite {
     void setStream(const std::string &cgi, StreamHandler handler);
 
     bool hasRoute(const std::string &cgi) const;
-    // Answers cgi without asking for credentials, as cameras answer the queries that clients
-    // make before they log in.
+    // Answers cgi to requests without credentials, as cameras answer the queries that clients
+    // make before they log in; a request that names an account is still checked.
     void setPublic(const std::string &cgi);
 
     // Whether the base64 text of "user:password" matches the credentials (anything does when

@@ -71,6 +71,7 @@ void StreamingServer::attachTo(CgiServer &web, bool announcePort) {
                            values.emplace_back("Rtsp_Port", std::to_string(announced->port.load()));
                        return Reply{200, formatValues(ReplyStyle::FamilyA, values)};
                    });
+    web.setPublic("GetServerInfo.cgi");  // clients ask it before they know the device
 }
 
 void StreamingServer::setRequestObserver(RequestObserver observer) {
