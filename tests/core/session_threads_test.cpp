@@ -14,6 +14,7 @@
 #include "camsim/device_model.h"
 #include "camsim/rtsp_server.h"
 #include "core/session.h"
+#include "core/session_api.h"
 #include "support/frame_collector.h"
 #include "support/loopback.h"
 #include "support/scoped_timeouts.h"
@@ -186,6 +187,35 @@ TEST_F(SessionThreadsTest, ADeviceThatRestartsIsReconnected) {
     frames.clear();
     EXPECT_TRUE(waitFor([&] { return videoFrames(frames) >= 3; }, 15000))
         << IPCamGetLastError(s);
+}
+
+TEST_F(SessionThreadsTest, DeletionEndsSessionsWhereverTheyAre) {
+    // One device that accepts and never answers (the session sits in detection), one whose
+    // stream stalls (the session waits in a read), one that streams.
+    kestrel_test::Listener silent;
+    camsim::CgiServer stalling;
+    ASSERT_TRUE(stalling.start());
+    camsim::FamilyACamera stalled(
+        stalling, {.capabilities = 1,
+                   .stream = {.cues = {{.frame = 1, .what = camsim::StreamCue::What::Stall}}}});
+    camsim::FamilyACamera streaming(web, {.capabilities = 1});
+
+    const uint32_t abandonedBefore = abandonedThreadCount();
+    std::vector<IPCamSession *> sessions;
+    for (auto [port, type] : {std::pair<int, int>{silent.port(), 0}, {stalling.port(), 1},
+                              {web.port(), 1}, {web.port(), 0}}) {
+        IPCamSession *s = nullptr;
+        ASSERT_EQ(IPCamCreate(&s, "127.0.0.1", port, "admin", "secret", nextId++, type), 0);
+        ASSERT_EQ(IPCamAction(s, &kestrel_test::FrameCollector::callback, &frames, 0), 0);
+        ASSERT_EQ(IPCamAction(s, &kestrel_test::FrameCollector::callback, &frames, 1), 0);
+        sessions.push_back(s);
+    }
+    const int silentPeer = silent.accept(5000);
+    ASSERT_TRUE(waitFor([&] { return videoFrames(frames) >= 3; }, 15000));
+    std::this_thread::sleep_for(std::chrono::milliseconds(300));
+    EXPECT_LT(kestrel_test::elapsedMs([] { EXPECT_EQ(IPCamAllDelete(), 0); }), 1500);
+    EXPECT_EQ(abandonedThreadCount(), abandonedBefore);
+    if (silentPeer >= 0) close(silentPeer);
 }
 
 }  // namespace
