@@ -65,7 +65,7 @@ TEST_F(SessionThreadsTest, EveryDeviceKindStreamsByItself) {
     struct Case {
         const char *name;
         int type;  // as the caller gives it
-        std::function<void(camsim::CgiServer &, std::unique_ptr<camsim::FamilyACamera> &,
+        std::function<void(camsim::CgiServer &, std::unique_ptr<camsim::StoredDevice> &,
                            camsim::StreamingServer &)>
             device;
         int32_t typeAfter;
@@ -98,6 +98,12 @@ TEST_F(SessionThreadsTest, EveryDeviceKindStreamsByItself) {
                  web, camsim::FamilyAConfig{.capabilities = 2, .rtspPort = rtsp.port()});
          },
          5},
+        {"family B, Auto", 0,
+         [](auto &web, auto &camera, auto &) {
+             camera = std::make_unique<camsim::FamilyBCamera>(
+                 web, camsim::FamilyBConfig{.stream = {.fps = 30}});
+         },
+         2},
         {"streaming server, Auto", 0,
          [](auto &web, auto &, auto &rtsp) {
              rtsp.addChannel({});
@@ -111,7 +117,7 @@ TEST_F(SessionThreadsTest, EveryDeviceKindStreamsByItself) {
         camsim::CgiServer device;
         ASSERT_TRUE(device.start());
         device.setCredentials("admin", "secret");
-        std::unique_ptr<camsim::FamilyACamera> camera;
+        std::unique_ptr<camsim::StoredDevice> camera;
         camsim::StreamingServer rtsp;
         c.device(device, camera, rtsp);
         frames.clear();

@@ -165,6 +165,7 @@ FamilyACamera::FamilyACamera(CgiServer &server, FamilyAConfig config) : config_(
         config_.stream, FamilyAStreamer::Device{std::strtod(config_.firmware.c_str(), nullptr),
                                                 config_.videoChannels(), config_.audioChannels()});
     streamsReady_ = streams_->attach(server);
+    attachTalk(server, config_.talk);
 
     KeyList type = {{"CameraType", std::to_string(config_.modelNumber())}};
     if (config_.device >= 0) {
@@ -311,10 +312,11 @@ namespace {
 constexpr const char *kExpires = "01 Jan 1970 00:00:00 GMT";
 
 // The GetStatus.cgi reply laid out as the header comment of FamilyBCamera says.
-Reply statusReply(const SettingsStore &store, const Values &values) {
+Reply statusReply(const SettingsStore &store, const Values &values, bool asksCredentials) {
     std::string block = store.get("GetStatus.cgi", "status_block");
     block.resize(kStatusBlockSize, '0');
     std::string flag = store.get("GetStatus.cgi", "status_flag");
+    if (flag.empty()) flag = asksCredentials ? "1" : "0";
     const std::string rest = formatValues(ReplyStyle::FamilyB, values);
     const std::string flagKey = "flags = ";
     // The head: status line, Content-Type, Content-Length (whose width depends on the body),
@@ -348,9 +350,12 @@ FamilyBCamera::FamilyBCamera(CgiServer &server, FamilyBConfig config) : config_(
     if (config_.statusHasTvStandard) status.insert(status.begin(), {"tv_standard", "NTSC"});
     for (const KeySpec &k : status) s->setDefault("GetStatus.cgi", k.key, k.value);
     s->setDefault("GetStatus.cgi", "status_block", kDefaultStatusBlock);
-    s->setDefault("GetStatus.cgi", "status_flag", "0");
-    server.setHandler("GetStatus.cgi", [s, status](const RecordedRequest &) {
-        return statusReply(*s, collect(*s, "GetStatus.cgi", status, 0));
+    s->setDefault("GetStatus.cgi", "status_flag", "");  // empty: whether the site asks an account
+    streams_ = std::make_shared<FamilyBStreamer>(config_.stream);
+    streams_->attach(server, s);
+    attachTalk(server, config_.talk);
+    server.setHandler("GetStatus.cgi", [s, status, &server](const RecordedRequest &) {
+        return statusReply(*s, collect(*s, "GetStatus.cgi", status, 0), !server.acceptsBasic(""));
     });
 
     s->setDefault("GetName.cgi", "CameraName", "Kestrel Cam");

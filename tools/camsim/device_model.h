@@ -16,8 +16,10 @@
 
 #include "tools/camsim/cgi_server.h"
 #include "tools/camsim/family_a_stream.h"
+#include "tools/camsim/family_b_stream.h"
 #include "tools/camsim/rtsp_server.h"
 #include "tools/camsim/settings_store.h"
+#include "tools/camsim/talk_sink.h"
 
 namespace camsim {
 
@@ -49,6 +51,7 @@ struct FamilyAConfig {
     std::string pathLive2 = {};       // "Path_Live2="
     std::string path3gpp = {};        // "Path_3GPP="
     FamilyAStreamConfig stream = {};  // what GetStream.cgi and the stream ports send
+    TalkSinkConfig talk = {};         // how Chatting.cgi answers
 
     // "CameraType=": model | capabilities << 8 | videoCode << 16 | audioCode << 20.
     uint32_t modelNumber() const;
@@ -62,10 +65,13 @@ struct FamilyBConfig {
     std::string firmware = "2.10";    // "Version" of GetVer1.cgi and GetMyself.cgi
     int recorderChannels = 0;         // 4, 8 or 16: a recorder with GetDVRtype.cgi; 0: a camera
     bool statusHasTvStandard = true;  // GetStatus.cgi carries "tv_standard = ..."
+    FamilyBStreamConfig stream = {};  // what GetData.cgi and GetAudioData.cgi send
+    TalkSinkConfig talk = {};         // how Chatting.cgi answers
 };
 
-// What every simulated device shows tests: its settings store. The routes share the store,
-// so they keep answering after the device object is gone.
+// What every simulated camera shows tests: its settings store and its talk channel
+// (Chatting.cgi). The routes share both, so they keep answering after the device object is
+// gone.
 class StoredDevice {
   public:
     virtual ~StoredDevice() = default;  // tests hold cameras of either family by this base
@@ -78,8 +84,17 @@ class StoredDevice {
         store_->set(section, key, std::move(value), channel);
     }
 
+    // Chatting.cgi: what the talking client sent.
+    TalkSink &talk() { return *talk_; }
+
   protected:
+    void attachTalk(CgiServer &server, TalkSinkConfig config) {
+        talk_ = std::make_shared<TalkSink>(config);
+        talk_->attach(server);
+    }
+
     std::shared_ptr<SettingsStore> store_ = std::make_shared<SettingsStore>();
+    std::shared_ptr<TalkSink> talk_ = std::make_shared<TalkSink>();
 };
 
 // Besides its CGIs, a family A camera streams (family_a_stream.h): GetStream.cgi on the web
@@ -105,7 +120,8 @@ class FamilyACamera : public StoredDevice {
 // starts 37 characters after the "E": an 82-character status block (store key
 // "status_block", padded with '0' or cut to 82), a line feed, then the line
 // "flags = 000...0F\n" whose '0' padding puts F, the first character of "status_flag"
-// (default "0"), at index kStatusFlagIndex of the whole reply; then "key = value" lines. The
+// (default: "1" when the site asks for an account, else "0"), at index kStatusFlagIndex of the
+// whole reply; then "key = value" lines. The
 // padding assumes the plain head (status line, Content-Type, Content-Length, Connection:
 // close); a behaviour that rewrites the head moves the flag.
 inline constexpr std::size_t kStatusBlockSize = 82;
@@ -115,13 +131,18 @@ inline constexpr const char *kDefaultStatusBlock =
     "0123456789ABCDEFGHIJKLMNOPQRSTUVWXYZabcdefghijklmnopqrstuvwxyz0123456789ABCDEFGHIJ";
 static_assert(std::char_traits<char>::length(kDefaultStatusBlock) == kStatusBlockSize);
 
+// A family B camera streams pictures with status blocks and PCM sound on the web port
+// (family_b_stream.h); the streamer lives on in the routes, like the store.
 class FamilyBCamera : public StoredDevice {
   public:
     FamilyBCamera(CgiServer &server, FamilyBConfig config);
     const FamilyBConfig &config() const { return config_; }
 
+    FamilyBStreamer &streams() { return *streams_; }
+
   private:
     FamilyBConfig config_;
+    std::shared_ptr<FamilyBStreamer> streams_;
 };
 
 // The streaming server as a device: GetServerInfo.cgi on web announces its channels and port.

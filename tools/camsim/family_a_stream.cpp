@@ -3,26 +3,22 @@
 #include <algorithm>
 #include <charconv>
 #include <chrono>
-#include <deque>
-#include <map>
 #include <optional>
 #include <string_view>
-#include <tuple>
 #include <utility>
 
 #include "tools/camsim/audio_encoder.h"
 #include "tools/camsim/cgi_server.h"
 #include "tools/camsim/hunt_stream.h"
-#include "tools/camsim/jpeg_encoder.h"
 #include "tools/camsim/media_source.h"
-#include "tools/camsim/mpeg4_encoder.h"
+#include "tools/camsim/stream_common.h"
 #include "tools/camsim/stream_faults.h"
 
 namespace camsim {
 
 namespace {
 
-using Clock = std::chrono::steady_clock;
+using Clock = StreamClock;
 using std::chrono::microseconds;
 
 constexpr std::size_t kLoginBlockSize = 64;
@@ -30,89 +26,6 @@ constexpr std::size_t kLoginTextSize = 56;
 constexpr int kAudioChannelMode = 1;  // mono
 constexpr int kAudioBits = 16;
 constexpr int64_t kAudioFrameUs = int64_t{kAudioFrameSamples} * 1000000 / kAudioSampleRate;
-
-// One picture of a channel, complete: an MPEG-4 VOP (VOS, VOL and GOV first on key frames) or
-// a JPEG file from SOI to EOI.
-struct StreamPicture {
-    std::string data;
-    bool key = false;
-};
-
-// Two seconds of a channel's pictures, each encoded the first time a stream needs it and then
-// kept: every stream of the same setting replays them.
-class PictureLoop {
-  public:
-    explicit PictureLoop(const ChannelConfig &c)
-        : config_(c), count_(static_cast<std::size_t>(kLoopSeconds * std::max(1, c.fps))) {
-        if (c.codec == ChannelConfig::Codec::Jpeg) {
-            jpeg_.tables = tablesForQ(c.jpegQ < 128 ? c.jpegQ : kInBandTablesQuality);
-            jpeg_.restartInterval = c.restartInterval;
-            jpegHead_ = jpegHeaders(c.width, c.height, chroma(), jpeg_);
-        } else {
-            mpeg4_ = std::make_unique<Mpeg4Encoder>(c.width, c.height, c.fps);
-        }
-    }
-
-    std::size_t size() const { return count_; }
-
-    // Picture n % size(); nothing when the encoder failed.
-    const StreamPicture *at(uint64_t n) {
-        const std::size_t index = static_cast<std::size_t>(n % count_);
-        std::lock_guard lock(lock_);
-        while (pictures_.size() <= index) {
-            auto picture = encode(pictures_.size());
-            if (!picture) return nullptr;
-            pictures_.push_back(std::move(*picture));
-        }
-        if (pictures_.size() == count_) mpeg4_.reset();
-        return &pictures_[index];
-    }
-
-  private:
-    Chroma chroma() const { return config_.jpegType == 0 ? Chroma::Yuv422 : Chroma::Yuv420; }
-
-    std::optional<StreamPicture> encode(uint64_t n) {
-        if (!mpeg4_) {
-            std::string scan = encodeJpegScan(
-                drawTestPattern(config_.width, config_.height, chroma(), n, true), jpeg_);
-            std::string file = jpegHead_ + scan;
-            if (config_.jpegEndMarker) file += "\xFF\xD9";
-            return StreamPicture{std::move(file), true};
-        }
-        if (!mpeg4_->ok()) return std::nullopt;
-        auto frame =
-            mpeg4_->encode(drawTestPattern(config_.width, config_.height, Chroma::Yuv420, n));
-        if (!frame) return std::nullopt;
-        return StreamPicture{std::move(frame->data), frame->key};
-    }
-
-    const ChannelConfig config_;
-    const std::size_t count_;
-    JpegParams jpeg_;
-    std::string jpegHead_;
-    std::mutex lock_;
-    std::deque<StreamPicture> pictures_;   // lock_; never moved once made
-    std::unique_ptr<Mpeg4Encoder> mpeg4_;  // lock_; gone once the loop is complete
-};
-
-std::shared_ptr<PictureLoop> pictureLoop(const ChannelConfig &c) {
-    using Key = std::tuple<ChannelConfig::Codec, int, int, int, int, int, int, bool>;
-    const bool jpeg = c.codec == ChannelConfig::Codec::Jpeg;
-    const Key key{c.codec,
-                  c.width,
-                  c.height,
-                  c.fps,
-                  jpeg ? c.jpegType : 0,
-                  jpeg ? c.jpegQ : 0,
-                  jpeg ? c.restartInterval : 0,
-                  jpeg && c.jpegEndMarker};
-    static std::mutex lock;
-    static std::map<Key, std::shared_ptr<PictureLoop>> loops;  // lock
-    std::lock_guard guard(lock);
-    auto &loop = loops[key];
-    if (!loop) loop = std::make_shared<PictureLoop>(c);
-    return loop;
-}
 
 const std::vector<std::string> &toneLoop() {
     static const std::vector<std::string> frames = encodeToneFrames(
@@ -155,19 +68,6 @@ class Schedule {
     int64_t periodUs_;
     int64_t shiftUs_ = 0;
 };
-
-// Waits until t, dropping whatever the client sends. False when the client went away or the
-// server is stopping.
-bool waitUntil(Connection &connection, Clock::time_point t) {
-    for (;;) {
-        std::string sink;
-        if (connection.readAvailable(sink, 0) != Connection::Read::Done) return false;
-        auto left = std::chrono::duration_cast<std::chrono::milliseconds>(t - Clock::now());
-        if (left.count() <= 0) return true;
-        if (!connection.pause(static_cast<int>(std::min<int64_t>(left.count(), kWaitSliceMs))))
-            return false;
-    }
-}
 
 Framing other(Framing f) {
     return f == Framing::Hunt ? Framing::Tagged : Framing::Hunt;
@@ -498,45 +398,24 @@ bool FamilyAStreamer::loginAccepted(const std::string &block) const {
     return server_ != nullptr && server_->acceptsBasic(text);
 }
 
-namespace {
-
-// Counts a stream handler while it runs.
-class Active {
-  public:
-    explicit Active(std::atomic<std::size_t> &n) : n_(n) { ++n_; }
-    ~Active() { --n_; }
-    Active(const Active &) = delete;
-    Active &operator=(const Active &) = delete;
-
-  private:
-    std::atomic<std::size_t> &n_;
-};
-
-bool sendStatus(Connection &connection, int status) {
-    Outgoing reply = htmlReply(status, defaultStatusLine(status).substr(9));
-    return connection.send(formatHead(reply, defaultStatusLine(status), true, true) + reply.body);
-}
-
-}  // namespace
-
 void FamilyAStreamer::serveHttp(Connection &connection, const RecordedRequest &request) {
-    Active active(active_);
+    ActiveStream active(active_);
     const StreamQuery query = parseStreamQuery(request.query);
     const auto kind = query.audio ? StreamRecord::Kind::HttpAudio : StreamRecord::Kind::HttpVideo;
     const std::size_t id = record({kind, query.channel.value_or(-1), request.raw});
     if (!config_.httpStream) {
-        sendStatus(connection, 404);
+        connection.send(refusalReply(404));
         return;
     }
     if (config_.refuseStatus != 0) {
-        sendStatus(connection, config_.refuseStatus);
+        connection.send(refusalReply(config_.refuseStatus));
         return;
     }
     const std::size_t limit = query.audio
                                   ? static_cast<std::size_t>(std::max(0, device_.audioChannels))
                                   : channels_.size();
     if (!query.channel || static_cast<std::size_t>(*query.channel) >= limit) {
-        sendStatus(connection, 404);
+        connection.send(refusalReply(404));
         return;
     }
     Outgoing head;
@@ -551,7 +430,7 @@ void FamilyAStreamer::serveHttp(Connection &connection, const RecordedRequest &r
 }
 
 void FamilyAStreamer::serveVideoPort(Connection &connection) {
-    Active active(active_);
+    ActiveStream active(active_);
     std::string block;
     Connection::Read read = connection.readExactly(block, kLoginBlockSize);
     if (read != Connection::Read::Done) {
@@ -566,7 +445,7 @@ void FamilyAStreamer::serveVideoPort(Connection &connection) {
 }
 
 void FamilyAStreamer::serveAudioPort(Connection &connection) {
-    Active active(active_);
+    ActiveStream active(active_);
     const std::size_t id = record({StreamRecord::Kind::PortAudio, 0, {}});
     if (device_.audioChannels <= 0) return;
     update(id, true, 0);

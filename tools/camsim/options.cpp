@@ -3,6 +3,7 @@
 #include <algorithm>
 #include <charconv>
 #include <string_view>
+#include <tuple>
 
 namespace camsim {
 
@@ -56,6 +57,135 @@ std::optional<StreamCue> parseCue(std::string_view text) {
         (i == 2 ? cue.a : cue.b) = static_cast<int>(*n);
     }
     return cue;
+}
+
+// "WxH" with sides up to 2048, width a multiple of 16 and height of 8.
+std::optional<PictureSize> parsePictureSize(std::string_view text) {
+    const std::size_t x = text.find('x');
+    if (x == std::string_view::npos) return std::nullopt;
+    auto w = parseNumber(text.substr(0, x), 2048), h = parseNumber(text.substr(x + 1), 2048);
+    if (!w || !h || *w < 16 || *h < 8 || *w % 16 != 0 || *h % 8 != 0) return std::nullopt;
+    return PictureSize{static_cast<int>(*w), static_cast<int>(*h)};
+}
+
+// Six status bytes as twelve hex digits.
+std::optional<StatusBytes> parseStatusBytes(std::string_view text) {
+    if (text.size() != 12) return std::nullopt;
+    StatusBytes bytes{};
+    for (std::size_t i = 0; i < bytes.size(); ++i) {
+        auto [end, error] =
+            std::from_chars(text.data() + 2 * i, text.data() + 2 * i + 2, bytes[i], 16);
+        if (error != std::errc() || end != text.data() + 2 * i + 2) return std::nullopt;
+    }
+    return bytes;
+}
+
+// "PICTURE:WHAT[:A[:B]]" of the family-b at= setting.
+std::optional<DataCue> parseDataCue(std::string_view text) {
+    using What = DataCue::What;
+    std::vector<std::string_view> parts;
+    while (true) {
+        std::size_t colon = text.find(':');
+        parts.push_back(text.substr(0, colon));
+        if (colon == std::string_view::npos) break;
+        text.remove_prefix(colon + 1);
+    }
+    if (parts.size() < 2 || parts.size() > 4) return std::nullopt;
+    DataCue cue;
+    auto picture = parseNumber(parts[0], 1000000);
+    if (!picture) return std::nullopt;
+    cue.picture = static_cast<int>(*picture);
+    const std::string_view what = parts[1];
+    const std::size_t args = parts.size() - 2;
+    auto number = [&](std::size_t i, unsigned max, int &to) {
+        auto n = parseNumber(parts[i], max);
+        if (n) to = static_cast<int>(*n);
+        return n.has_value();
+    };
+    bool ok = true;
+    if (what == "status") {
+        cue.what = What::Status;
+        auto bytes = args == 1 ? parseStatusBytes(parts[2]) : std::nullopt;
+        if (bytes) cue.bytes = *bytes;
+        ok = bytes.has_value();
+    } else if (what == "changing") {
+        cue.what = What::Changing;
+        ok = args == 0;
+    } else if (what == "resize") {
+        cue.what = What::Resize;
+        auto size = args == 1 ? parsePictureSize(parts[2]) : std::nullopt;
+        if (size) std::tie(cue.a, cue.b) = std::pair{size->width, size->height};
+        ok = size.has_value();
+    } else if (what == "code") {
+        cue.what = What::SizeCode;
+        cue.a = -1;
+        ok = args == 0 || (args == 1 && number(2, 255, cue.a));
+    } else if (what == "split") {
+        cue.what = What::Split;
+        ok = args >= 1 && number(2, 60000, cue.a) && (args == 1 || number(3, 81, cue.b));
+    } else if (what == "garbage") {
+        cue.what = What::Garbage;
+        ok = args == 0;
+    } else if (what == "big") {
+        cue.what = What::Oversize;
+        ok = args == 1 && number(2, 16 * 1024 * 1024, cue.a);
+    } else if (what == "stall") {
+        cue.what = What::Stall;
+        ok = args == 1 && number(2, 3600000, cue.a);
+    } else {
+        ok = false;
+    }
+    if (!ok) return std::nullopt;
+    return cue;
+}
+
+// The stream settings of family-b; false when name is none of them.
+bool parseFamilyBStreamSetting(std::string_view name, std::string_view value, std::string_view item,
+                               FamilyBConfig &b, bool &ok) {
+    FamilyBStreamConfig &s = b.stream;
+    auto number = [&](unsigned min, unsigned max, int &to) {
+        auto n = parseNumber(value, max);
+        if (n && *n >= min) to = static_cast<int>(*n);
+        ok = n && *n >= min;
+    };
+    if (name == "size") {
+        auto size = parsePictureSize(value);
+        if (size) std::tie(s.width, s.height) = std::pair{size->width, size->height};
+        ok = size.has_value();
+    } else if (name == "fps") {
+        number(1, 60, s.fps);
+    } else if (name == "q") {
+        number(1, 99, s.quality);
+    } else if (name == "size-code") {
+        number(0, 255, s.sizeCode);
+    } else if (name == "bytes") {
+        auto bytes = parseStatusBytes(value);
+        if (bytes) s.statusBytes = *bytes;
+        ok = bytes.has_value();
+    } else if (item == "nodata") {
+        s.dataStream = false;
+    } else if (item == "noaudio") {
+        s.audioStream = false;
+    } else if (name == "refuse") {
+        number(100, 599, s.refuseStatus);
+    } else if (item == "cut") {
+        s.cutRefusal = true;
+    } else if (name == "at") {
+        auto cue = parseDataCue(value);
+        if (cue) s.cues.push_back(*cue);
+        ok = cue.has_value();
+    } else {
+        return false;
+    }
+    return true;
+}
+
+// talk-status=N of either family: Chatting.cgi answers N (0: closes unanswered).
+bool parseTalkStatus(std::string_view value, TalkSinkConfig &talk) {
+    auto n = parseNumber(value, 599);
+    if (!n || (*n != 0 && *n < 100)) return false;
+    talk.status = static_cast<int>(*n);
+    return true;
 }
 
 // "NAME=REST" split at the first '='; NAME must not be empty.
@@ -233,6 +363,8 @@ std::optional<DeviceChoice> parseDeviceSpec(const std::string &text, std::string
                 ok = number(16, a.dvrChannels);
             else if (item == "older")
                 a.older = true;
+            else if (name == "talk-status")
+                ok = parseTalkStatus(value, a.talk);
             else if (!parseStreamSetting(name, value, item, a, ok))
                 return bad("unknown for family-a");
         } else {
@@ -244,7 +376,9 @@ std::optional<DeviceChoice> parseDeviceSpec(const std::string &text, std::string
                       b.recorderChannels == 16);
             else if (item == "notv")
                 b.statusHasTvStandard = false;
-            else
+            else if (name == "talk-status")
+                ok = parseTalkStatus(value, b.talk);
+            else if (!parseFamilyBStreamSetting(name, value, item, b, ok))
                 return bad("unknown for family-b");
         }
         if (!ok) return bad("malformed value");
@@ -450,6 +584,34 @@ SIGTERM).
                                              GetDVRtype.cgi with "DVRtype = 0, 1 or 2"
                                firmware=V    firmware version (default 2.10)
                                notv          GetStatus.cgi without tv_standard
+                             and its data channels (GetData.cgi?Status=true: JPEG pictures,
+                             each followed by "plaintext" and an 82-byte status block;
+                             GetAudioData.cgi?Format=Pcm: 8 kHz 16-bit PCM of a 1 kHz tone):
+                               size=WxH      picture size (default 640x480); status byte 21
+                                             is 0 for 160x120, 1 320x240, 2 640x480,
+                                             3 1280x960, 255 other sizes
+                               fps=N         pictures per second, 1-60 (default 15)
+                               q=Q           JPEG Q 1-99 (default 75)
+                               size-code=N   status byte 21 is N whatever the size
+                               bytes=HEX     status bytes 60-65, 12 hex digits (default 0s)
+                               nodata, noaudio
+                                             GetData.cgi, GetAudioData.cgi answer 404
+                               refuse=N      GetData.cgi answers status N
+                               cut           GetData.cgi's refusal (refuse=N, nodata) ends
+                                             before the blank line of its head
+                               at=P:WHAT[:A[:B]]
+                                             before picture P of every GetData.cgi stream:
+                                             status:HEX (bytes 60-65 from here on),
+                                             changing (bytes 60-65 change every picture),
+                                             resize:WxH, code[:N] (byte 21, none: the
+                                             size's), split:MS[:N] (the block in two
+                                             pieces, N bytes first, MS apart), garbage,
+                                             big:BYTES (picture padded to BYTES),
+                                             stall:MS (0: for good); repeatable
+                           and for either family
+                               talk-status=N Chatting.cgi answers N (default 200: keeps the
+                                             connection and records what the client
+                                             sends); 0 closes without answering
                            e.g. family-a:model=20,firmware=1.06,device=1,codecs=mpeg4
   --hide-rtsp-port         GetServerInfo.cgi answers "Channel=N" without "Rtsp_Port=P"
   --log                    print each request head (CGI and RTSP) to standard error
