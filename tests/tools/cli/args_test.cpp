@@ -1,0 +1,153 @@
+// The ipcam tool's command line: what good lines set, and the one-line errors of bad ones.
+#include "tools/cli/args.h"
+
+#include <gtest/gtest.h>
+
+#include <functional>
+#include <sstream>
+#include <string>
+#include <vector>
+
+using namespace ipcam_cli;
+
+namespace {
+
+std::vector<std::string> split(const std::string &line) {
+    std::istringstream in(line);
+    std::vector<std::string> words;
+    for (std::string w; in >> w;) words.push_back(w);
+    return words;
+}
+
+TEST(CliArgs, GoodCommandLines) {
+    struct Case {
+        const char *line;
+        std::function<void(const Options &)> check;
+    } cases[] = {
+        {"watch cam.local",
+         [](const Options &o) {
+             EXPECT_EQ(o.command, Command::Watch);
+             EXPECT_EQ(o.host, "cam.local");
+             EXPECT_EQ(o.port, 80u);
+             EXPECT_EQ(o.type, 0);
+             EXPECT_EQ(o.seconds, 10);
+             EXPECT_FALSE(o.audio || o.udp || o.decode || o.help);
+         }},
+        {"watch 10.0.0.2:8080 --user u --password p --type 5 --stream 1 --audio --udp --seconds 2.5 "
+         "--decode",
+         [](const Options &o) {
+             EXPECT_EQ(o.host, "10.0.0.2");
+             EXPECT_EQ(o.port, 8080u);
+             EXPECT_EQ(o.user, "u");
+             EXPECT_EQ(o.password, "p");
+             EXPECT_EQ(o.type, 5);
+             EXPECT_EQ(o.stream, 1);
+             EXPECT_TRUE(o.audio && o.udp && o.decode);
+             EXPECT_DOUBLE_EQ(o.seconds, 2.5);
+         }},
+        {"watch --seconds=3 --type=auto h:65535",
+         [](const Options &o) {
+             EXPECT_EQ(o.port, 65535u);
+             EXPECT_EQ(o.type, 0);
+             EXPECT_EQ(o.seconds, 3);
+         }},
+        {"record h --out /tmp/x --type 9",
+         [](const Options &o) {
+             EXPECT_EQ(o.command, Command::Record);
+             EXPECT_EQ(o.out, "/tmp/x");
+             EXPECT_EQ(o.type, 9);
+         }},
+        {"snapshot --out a.jpg h:1",
+         [](const Options &o) {
+             EXPECT_EQ(o.command, Command::Snapshot);
+             EXPECT_EQ(o.out, "a.jpg");
+             EXPECT_EQ(o.port, 1u);
+         }},
+        {"command h --code 8 --field 50 --field --field",
+         // "--field" followed by "--field": the second is the first one's text.
+         [](const Options &o) {
+             EXPECT_EQ(o.command, Command::Send);
+             EXPECT_EQ(o.code, 8);
+             EXPECT_EQ(o.fields, (std::vector<std::string>{"50", "--field"}));
+         }},
+        {"command h --code 4 --word -1 --word 0x10 --word 0xFFFFFFFF",
+         [](const Options &o) {
+             EXPECT_EQ(o.code, 4);
+             EXPECT_EQ(o.words, (std::vector<int32_t>{-1, 16, -1}));
+         }},
+        {"watch h --help --bogus", [](const Options &o) { EXPECT_TRUE(o.help); }},
+        {"--help", [](const Options &o) {
+             EXPECT_TRUE(o.help);
+             EXPECT_EQ(o.command, Command::None);
+         }},
+    };
+    for (const Case &c : cases) {
+        SCOPED_TRACE(c.line);
+        const ParseResult r = parseArgs(split(c.line));
+        ASSERT_TRUE(r.ok()) << r.error;
+        c.check(r.options);
+    }
+}
+
+TEST(CliArgs, BadCommandLinesSayWhatIsWrong) {
+    struct Case {
+        const char *line;
+        const char *error;  // part of the message
+    } cases[] = {
+        {"", "missing command"},
+        {"view h", "unknown command 'view'"},
+        {"watch", "missing HOST[:PORT]"},
+        {"watch h k", "unexpected argument 'k'"},
+        {"watch h:0", "bad port"},
+        {"watch h:65536", "bad port"},
+        {"watch h:80x", "bad port"},
+        {"watch h:1:2", "bad address"},
+        {"watch :80", "missing host"},
+        {"watch h --type 3", "bad --type '3'"},
+        {"watch h --type x", "bad --type"},
+        {"watch h --stream -1", "bad --stream"},
+        {"watch h --seconds 0", "bad --seconds"},
+        {"watch h --seconds nan", "bad --seconds"},
+        {"watch h --seconds", "--seconds needs a value"},
+        {"watch h --audio=1", "--audio takes no value"},
+        {"watch h --frobnicate", "unknown option '--frobnicate'"},
+        {"watch h --out d", "--out does not apply to watch"},
+        {"snapshot h --audio --out f", "--audio does not apply to snapshot"},
+        {"record h --decode --out d", "--decode does not apply to record"},
+        {"record h", "record needs --out"},
+        {"snapshot h --out=", "--out needs a path"},
+        {"command h", "command needs --code"},
+        {"command h --code -3", "bad --code"},
+        {"command h --code 7 --field a --word 1", "--field and --word do not mix"},
+        {"command h --code 4 --word 0x100000000", "bad --word"},
+        {"watch h --code 3", "--code does not apply to watch"},
+    };
+    for (const Case &c : cases) {
+        SCOPED_TRACE(c.line);
+        const ParseResult r = parseArgs(split(c.line));
+        EXPECT_NE(r.error.find(c.error), std::string::npos) << r.error;
+        EXPECT_EQ(r.error.find('\n'), std::string::npos);
+    }
+}
+
+TEST(CliArgs, FieldLimitsFollowTheSettingsRecord) {
+    std::vector<std::string> args = {"command", "h", "--code", "4099"};
+    for (int i = 0; i < 32; ++i) args.insert(args.end(), {"--field", std::to_string(i)});
+    EXPECT_TRUE(parseArgs(args).ok());
+    args.insert(args.end(), {"--field", "one too many"});
+    EXPECT_NE(parseArgs(args).error.find("more than 32"), std::string::npos);
+
+    EXPECT_TRUE(parseArgs({"command", "h", "--code", "1", "--field", std::string(127, 'a')}).ok());
+    EXPECT_FALSE(parseArgs({"command", "h", "--code", "1", "--field", std::string(128, 'a')}).ok());
+}
+
+TEST(CliArgs, EveryCommandHasItsOwnUsage) {
+    EXPECT_NE(usage(Command::None).find("usage: ipcam COMMAND"), std::string::npos);
+    for (Command c : {Command::Watch, Command::Record, Command::Snapshot, Command::Send}) {
+        const std::string text = usage(c);
+        EXPECT_EQ(text.find(std::string("usage: ipcam ") + commandName(c)), 0u) << text;
+        EXPECT_NE(text.find("--user"), std::string::npos);
+    }
+}
+
+}  // namespace

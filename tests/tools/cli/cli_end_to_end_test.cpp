@@ -1,0 +1,270 @@
+// The built ipcam tool against simulated devices in this process: it watches, records,
+// snapshots and sends commands, and fails clearly on a host that is not there.
+#include <sys/wait.h>
+
+#include <gtest/gtest.h>
+
+#include <chrono>
+#include <cstdio>
+#include <filesystem>
+#include <fstream>
+#include <memory>
+#include <sstream>
+#include <string>
+#include <vector>
+
+#include "camsim/cgi_server.h"
+#include "camsim/device_model.h"
+#include "camsim/rtsp_server.h"
+#include "support/media.h"
+
+namespace {
+
+namespace fs = std::filesystem;
+
+struct ToolRun {
+    int status = -1;  // exit status
+    std::string output;  // standard output and error
+    double seconds = 0;
+};
+
+// Runs the tool with args (no shell quoting needed: plain words), its library reading no
+// configuration file but the default.
+ToolRun runTool(const std::string &args, const fs::path &configDir) {
+    const std::string command = "IPCAM_CONFIG_DIR=" + configDir.string() + " timeout -s KILL 60 " +
+                                IPCAM_CLI_PATH + " " + args + " 2>&1";
+    const auto start = std::chrono::steady_clock::now();
+    ToolRun run;
+    FILE *pipe = popen(command.c_str(), "r");
+    if (!pipe) return run;
+    char buffer[4096];
+    for (std::size_t n; (n = std::fread(buffer, 1, sizeof buffer, pipe)) > 0;)
+        run.output.append(buffer, n);
+    const int status = pclose(pipe);
+    run.status = WIFEXITED(status) ? WEXITSTATUS(status) : -1;
+    run.seconds =
+        std::chrono::duration<double>(std::chrono::steady_clock::now() - start).count();
+    return run;
+}
+
+std::string readFile(const fs::path &path) {
+    std::ifstream in(path, std::ios::binary);
+    std::ostringstream s;
+    s << in.rdbuf();
+    return s.str();
+}
+
+std::size_t countLines(const std::string &text, const std::string &start) {
+    std::size_t n = 0;
+    std::istringstream in(text);
+    for (std::string line; std::getline(in, line);) n += line.rfind(start, 0) == 0;
+    return n;
+}
+
+// An MPEG-4 elementary stream cut into pictures: after a picture (VOP), the next header or
+// picture start code begins the next one.
+std::vector<std::string> splitMpeg4(const std::string &stream) {
+    std::vector<std::string> frames;
+    std::size_t begin = 0;
+    bool havePicture = false;
+    for (std::size_t i = 0; i + 3 < stream.size(); ++i) {
+        if (stream[i] != 0 || stream[i + 1] != 0 || stream[i + 2] != 1) continue;
+        const auto code = static_cast<unsigned char>(stream[i + 3]);
+        const bool starts = code == 0xB0 || code <= 0x2F || code == 0xB3 || code == 0xB6;
+        if (starts && havePicture) {
+            frames.push_back(stream.substr(begin, i - begin));
+            begin = i;
+            havePicture = false;
+        }
+        if (code == 0xB6) havePicture = true;
+    }
+    if (begin < stream.size()) frames.push_back(stream.substr(begin));
+    return frames;
+}
+
+enum class Kind { Mpeg4Http, JpegHttp, StreamingServer };
+
+// One simulated device on 127.0.0.1, account admin/secret.
+class Device {
+  public:
+    explicit Device(Kind kind) {
+        EXPECT_TRUE(web_.start());
+        web_.setCredentials("admin", "secret");
+        camsim::ChannelConfig jpeg;
+        jpeg.codec = camsim::ChannelConfig::Codec::Jpeg;
+        jpeg.width = 320;
+        jpeg.height = 240;
+        jpeg.fps = 10;
+        switch (kind) {
+        case Kind::Mpeg4Http:
+            camera_ = std::make_unique<camsim::FamilyACamera>(
+                web_, camsim::FamilyAConfig{.capabilities = 1});
+            break;
+        case Kind::JpegHttp:
+            camera_ = std::make_unique<camsim::FamilyACamera>(
+                web_, camsim::FamilyAConfig{.capabilities = 1, .stream = {.channels = {jpeg}}});
+            break;
+        case Kind::StreamingServer:
+            rtsp_.addChannel({});
+            EXPECT_TRUE(rtsp_.start());
+            camsim::addServerDevice(rtsp_, web_);
+            break;
+        }
+    }
+    std::string address() const { return "127.0.0.1:" + std::to_string(web_.port()); }
+    camsim::FamilyACamera &camera() { return *camera_; }
+
+  private:
+    camsim::CgiServer web_;
+    std::unique_ptr<camsim::FamilyACamera> camera_;
+    camsim::StreamingServer rtsp_;
+};
+
+class CliEndToEnd : public ::testing::Test {
+  protected:
+    void SetUp() override {
+        dir_ = fs::temp_directory_path() /
+               ("ipcam-cli-e2e-" + std::to_string(::getpid()) + "-" +
+                ::testing::UnitTest::GetInstance()->current_test_info()->name());
+        fs::remove_all(dir_);
+        fs::create_directories(dir_);
+    }
+    void TearDown() override { fs::remove_all(dir_); }
+    ToolRun run(const std::string &args) { return runTool(args, dir_); }
+
+    fs::path dir_;
+};
+
+constexpr const char *kAccount = " --user admin --password secret";
+
+TEST_F(CliEndToEnd, WatchShowsTheStreamOnceASecond) {
+    struct Case {
+        const char *name;
+        Kind kind;
+        const char *options;
+        const char *format;
+    } cases[] = {
+        {"family A, MPEG-4, decoded", Kind::Mpeg4Http, " --decode", "MPEG-4 640x480 @30"},
+        {"family A, Motion-JPEG, decoded", Kind::JpegHttp, " --decode", "JPEG 320x240 @10"},
+        {"streaming server over RTSP", Kind::StreamingServer, "", "640x480"},
+    };
+    for (const Case &c : cases) {
+        SCOPED_TRACE(c.name);
+        Device device(c.kind);
+        const ToolRun r = run("watch " + device.address() + kAccount + " --seconds 3" + c.options);
+        EXPECT_EQ(r.status, 0) << r.output;
+        EXPECT_GE(countLines(r.output, "connecting: IPCAM_IS_UNCONNECTED"), 1u) << r.output;
+        EXPECT_GE(countLines(r.output, "fps key "), 1u) << r.output;
+        EXPECT_NE(r.output.find(c.format), std::string::npos) << r.output;
+        EXPECT_EQ(countLines(r.output, "summary: "), 1u) << r.output;
+        EXPECT_EQ(countLines(r.output, "decode error"), 0u) << r.output;
+        if (std::string(c.options).find("decode") != std::string::npos) {
+            EXPECT_NE(r.output.find(", decode errors 0"), std::string::npos) << r.output;
+        }
+        EXPECT_LT(r.seconds, 10);
+    }
+}
+
+TEST_F(CliEndToEnd, RecordWritesFilesThatDecode) {
+    {
+        Device device(Kind::Mpeg4Http);
+        const ToolRun r = run("record " + device.address() + kAccount + " --seconds 3 --out " +
+                          (dir_ / "m4v").string());
+        ASSERT_EQ(r.status, 0) << r.output;
+        const std::vector<std::string> frames = splitMpeg4(readFile(dir_ / "m4v" / "video.m4v"));
+        ASSERT_GE(frames.size(), 5u);
+        EXPECT_EQ(frames[0].substr(0, 3), std::string("\x00\x00\x01", 3));
+        EXPECT_NE(frames[0].find(std::string("\x00\x00\x01\x20", 4)), std::string::npos)
+            << "the stream starts with the key frame's configuration header";
+        const kestrel_test::Decoded d = kestrel_test::decodeMpeg4(frames);
+        EXPECT_TRUE(d.ok);
+        EXPECT_EQ(d.width, 640);
+        EXPECT_NE(r.output.find("recorded " + std::to_string(frames.size()) + " pictures"),
+                  std::string::npos)
+            << r.output;
+    }
+    {
+        Device device(Kind::JpegHttp);
+        const fs::path out = dir_ / "jpeg";
+        const ToolRun r = run("record " + device.address() + kAccount + " --seconds 3 --out " +
+                          out.string());
+        ASSERT_EQ(r.status, 0) << r.output;
+        std::size_t files = 0;
+        auto numbered = [&](std::size_t n) {
+            char name[16];
+            std::snprintf(name, sizeof name, "%06zu.jpg", n);
+            return out / name;
+        };
+        while (fs::exists(numbered(files + 1))) ++files;
+        ASSERT_GE(files, 3u) << r.output;
+        for (const char *name : {"000001.jpg", "000003.jpg"}) {
+            const kestrel_test::Decoded d = kestrel_test::decodeJpeg(readFile(out / name));
+            EXPECT_TRUE(d.ok) << name;
+            EXPECT_EQ(d.width, 320);
+            EXPECT_EQ(d.height, 240);
+        }
+    }
+}
+
+TEST_F(CliEndToEnd, SnapshotWritesOneJpeg) {
+    struct Case {
+        Kind kind;
+        int width, height;
+    } cases[] = {{Kind::Mpeg4Http, 640, 480}, {Kind::JpegHttp, 320, 240}};
+    for (const Case &c : cases) {
+        Device device(c.kind);
+        const fs::path out = dir_ / "shot.jpg";
+        fs::remove(out);
+        const ToolRun r = run("snapshot " + device.address() + kAccount + " --out " + out.string());
+        ASSERT_EQ(r.status, 0) << r.output;
+        const kestrel_test::Decoded d = kestrel_test::decodeJpeg(readFile(out));
+        EXPECT_TRUE(d.ok);
+        EXPECT_EQ(d.width, c.width);
+        EXPECT_EQ(d.height, c.height);
+        EXPECT_LT(r.seconds, 8) << "the snapshot ends the run";
+    }
+}
+
+TEST_F(CliEndToEnd, CommandsReadAndWriteSettings) {
+    Device device(Kind::Mpeg4Http);
+    ToolRun r = run("command " + device.address() + kAccount + " --code 4099");
+    EXPECT_EQ(r.status, 0) << r.output;
+    EXPECT_NE(r.output.find("field[0] = Kestrel Cam\n"), std::string::npos) << r.output;
+
+    r = run("command " + device.address() + kAccount + " --code 4107 --field 12 --field 34");
+    EXPECT_EQ(r.status, 0) << r.output;
+    EXPECT_EQ(device.camera().value("GetAdjust.cgi", "Brightness"), "12");
+    EXPECT_EQ(device.camera().value("GetAdjust.cgi", "Contrast"), "34");
+
+    // The video format record: words after the code, all twelve shown.
+    r = run("command " + device.address() + kAccount + " --code 3");
+    EXPECT_EQ(r.status, 0) << r.output;
+    EXPECT_EQ(countLines(r.output, "word["), 12u) << r.output;
+    EXPECT_NE(r.output.find("word[6] = 1 "), std::string::npos) << "codec MPEG-4\n" << r.output;
+}
+
+TEST_F(CliEndToEnd, FailuresAreClearAndQuick) {
+    struct Case {
+        const char *args;
+        int status;
+        const char *message;
+        double withinSeconds;
+    } cases[] = {
+        {"watch no-such-host.invalid --seconds 20", 1, "IPCAM_DDNS_IS_ER", 10},
+        {"snapshot no-such-host.invalid --out x.jpg", 1, "cannot connect to no-such-host.invalid", 10},
+        {"watch", 2, "ipcam: missing HOST[:PORT] (try 'ipcam watch --help')", 2},
+        {"watch h --seconds -1", 2, "bad --seconds '-1'", 2},
+        {"frob h", 2, "unknown command 'frob'", 2},
+        {"--help", 0, "usage: ipcam COMMAND", 2},
+        {"record --help", 0, "usage: ipcam record HOST[:PORT] --out DIR", 2},
+    };
+    for (const Case &c : cases) {
+        SCOPED_TRACE(c.args);
+        const ToolRun r = run(c.args);
+        EXPECT_EQ(r.status, c.status) << r.output;
+        EXPECT_NE(r.output.find(c.message), std::string::npos) << r.output;
+        EXPECT_LT(r.seconds, c.withinSeconds);
+    }
+}
+
+}  // namespace

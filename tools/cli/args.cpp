@@ -1,0 +1,271 @@
+#include "tools/cli/args.h"
+
+#include <cerrno>
+#include <cmath>
+#include <cstdlib>
+#include <limits>
+#include <optional>
+#include <string_view>
+
+#include "ipcam.h"
+
+namespace ipcam_cli {
+
+namespace {
+
+constexpr std::size_t kMaxWords = 256;
+
+std::optional<long long> parseInteger(const std::string &text, long long low, long long high) {
+    if (text.empty()) return std::nullopt;
+    errno = 0;
+    char *end = nullptr;
+    const long long value = std::strtoll(text.c_str(), &end, 0);
+    if (errno != 0 || *end != '\0' || value < low || value > high) return std::nullopt;
+    return value;
+}
+
+std::optional<double> parseSeconds(const std::string &text) {
+    if (text.empty()) return std::nullopt;
+    char *end = nullptr;
+    const double value = std::strtod(text.c_str(), &end);
+    if (*end != '\0' || !std::isfinite(value) || value <= 0 || value > 86400) return std::nullopt;
+    return value;
+}
+
+bool validType(long long type) {
+    switch (type) {
+    case IPCAM_PROTOCOL_AUTO:
+    case IPCAM_PROTOCOL_TYPE1:
+    case IPCAM_PROTOCOL_TYPE2:
+    case IPCAM_PROTOCOL_TYPE4:
+    case IPCAM_PROTOCOL_TYPE5:
+    case IPCAM_PROTOCOL_STREAMING_SERVER:
+        return true;
+    default:
+        return false;
+    }
+}
+
+// Splits "HOST[:PORT]"; an error text when it is malformed.
+std::string parseAddress(const std::string &text, Options &o) {
+    const std::size_t colon = text.find(':');
+    if (colon == std::string::npos) {
+        o.host = text;
+    } else {
+        if (text.find(':', colon + 1) != std::string::npos)
+            return "bad address '" + text + "': expected HOST or HOST:PORT";
+        o.host = text.substr(0, colon);
+        const auto port = parseInteger(text.substr(colon + 1), 1, 65535);
+        if (!port) return "bad port in '" + text + "': expected 1-65535";
+        o.port = static_cast<unsigned>(*port);
+    }
+    if (o.host.empty()) return "missing host in '" + text + "'";
+    if (o.host.size() > 255) return "host name too long";
+    return {};
+}
+
+struct OptionSpec {
+    std::string_view name;
+    bool takesValue;
+    bool (*allowed)(Command);
+};
+
+bool any(Command) { return true; }
+bool watchOrRecord(Command c) { return c == Command::Watch || c == Command::Record; }
+bool watchOnly(Command c) { return c == Command::Watch; }
+bool writes(Command c) { return c == Command::Record || c == Command::Snapshot; }
+bool sendOnly(Command c) { return c == Command::Send; }
+
+constexpr OptionSpec kOptions[] = {
+    {"--user", true, any},      {"--password", true, any}, {"--type", true, any},
+    {"--stream", true, any},    {"--seconds", true, any},  {"--audio", false, watchOrRecord},
+    {"--udp", false, any},      {"--decode", false, watchOnly}, {"--out", true, writes},
+    {"--code", true, sendOnly}, {"--field", true, sendOnly},    {"--word", true, sendOnly},
+};
+
+// Applies one option; an error text when its value is bad.
+std::string apply(std::string_view name, const std::string &value, Options &o) {
+    if (name == "--user") {
+        o.user = value;
+    } else if (name == "--password") {
+        o.password = value;
+    } else if (name == "--type") {
+        const auto type = value == "auto" ? std::optional<long long>(0) : parseInteger(value, 0, 255);
+        if (!type || !validType(*type))
+            return "bad --type '" + value + "': expected 0 (auto), 1, 2, 4, 5 or 9";
+        o.type = static_cast<int>(*type);
+    } else if (name == "--stream") {
+        const auto stream = parseInteger(value, 0, 255);
+        if (!stream) return "bad --stream '" + value + "': expected 0-255";
+        o.stream = static_cast<int>(*stream);
+    } else if (name == "--seconds") {
+        const auto seconds = parseSeconds(value);
+        if (!seconds) return "bad --seconds '" + value + "': expected a positive number";
+        o.seconds = *seconds;
+    } else if (name == "--audio") {
+        o.audio = true;
+    } else if (name == "--udp") {
+        o.udp = true;
+    } else if (name == "--decode") {
+        o.decode = true;
+    } else if (name == "--out") {
+        if (value.empty()) return "--out needs a path";
+        o.out = value;
+    } else if (name == "--code") {
+        const auto code = parseInteger(value, 0, std::numeric_limits<int32_t>::max());
+        if (!code) return "bad --code '" + value + "': expected a command number";
+        o.code = static_cast<int32_t>(*code);
+        o.haveCode = true;
+    } else if (name == "--field") {
+        if (value.size() >= IPCAM_SETTINGS_FIELD_SIZE)
+            return "--field text longer than " + std::to_string(IPCAM_SETTINGS_FIELD_SIZE - 1) +
+                   " characters";
+        if (o.fields.size() == IPCAM_SETTINGS_FIELDS)
+            return "more than " + std::to_string(IPCAM_SETTINGS_FIELDS) + " --field options";
+        o.fields.push_back(value);
+    } else if (name == "--word") {
+        // Words are 32 bits; unsigned spellings such as 0xFFFFFFFF are taken as they wrap.
+        const auto word = parseInteger(value, std::numeric_limits<int32_t>::min(),
+                                       std::numeric_limits<uint32_t>::max());
+        if (!word) return "bad --word '" + value + "': expected a 32-bit number";
+        if (o.words.size() == kMaxWords) return "too many --word options";
+        o.words.push_back(static_cast<int32_t>(static_cast<uint32_t>(*word)));
+    }
+    return {};
+}
+
+std::optional<Command> commandFromName(std::string_view name) {
+    if (name == "watch") return Command::Watch;
+    if (name == "record") return Command::Record;
+    if (name == "snapshot") return Command::Snapshot;
+    if (name == "command") return Command::Send;
+    return std::nullopt;
+}
+
+}  // namespace
+
+const char *commandName(Command command) {
+    switch (command) {
+    case Command::Watch: return "watch";
+    case Command::Record: return "record";
+    case Command::Snapshot: return "snapshot";
+    case Command::Send: return "command";
+    case Command::None: break;
+    }
+    return "ipcam";
+}
+
+ParseResult parseArgs(const std::vector<std::string> &args) {
+    ParseResult result;
+    Options &o = result.options;
+    auto fail = [&](std::string text) {
+        result.error = std::move(text);
+        return result;
+    };
+    if (args.empty()) return fail("missing command (watch, record, snapshot or command)");
+    if (args[0] == "--help" || args[0] == "-h" || args[0] == "help") {
+        o.help = true;
+        return result;
+    }
+    const auto command = commandFromName(args[0]);
+    if (!command) return fail("unknown command '" + args[0] + "'");
+    o.command = *command;
+
+    bool haveAddress = false;
+    for (std::size_t i = 1; i < args.size(); ++i) {
+        const std::string &arg = args[i];
+        if (arg == "--help" || arg == "-h") {
+            o.help = true;
+            return result;
+        }
+        if (arg.size() < 2 || arg.compare(0, 2, "--") != 0) {
+            if (haveAddress) return fail("unexpected argument '" + arg + "'");
+            if (std::string e = parseAddress(arg, o); !e.empty()) return fail(e);
+            haveAddress = true;
+            continue;
+        }
+        const std::size_t equals = arg.find('=');
+        const std::string_view name = std::string_view(arg).substr(0, equals);
+        const OptionSpec *spec = nullptr;
+        for (const OptionSpec &s : kOptions)
+            if (s.name == name) spec = &s;
+        if (!spec) return fail("unknown option '" + std::string(name) + "'");
+        if (!spec->allowed(o.command))
+            return fail(std::string(name) + " does not apply to " + commandName(o.command));
+        std::string value;
+        if (equals != std::string::npos) {
+            if (!spec->takesValue) return fail(std::string(name) + " takes no value");
+            value = arg.substr(equals + 1);
+        } else if (spec->takesValue) {
+            if (i + 1 >= args.size()) return fail(std::string(name) + " needs a value");
+            value = args[++i];
+        }
+        if (std::string e = apply(name, value, o); !e.empty()) return fail(e);
+    }
+    if (!haveAddress) return fail("missing HOST[:PORT]");
+    if ((o.command == Command::Record || o.command == Command::Snapshot) && o.out.empty())
+        return fail(std::string(commandName(o.command)) + " needs --out");
+    if (o.command == Command::Send) {
+        if (!o.haveCode) return fail("command needs --code");
+        if (!o.fields.empty() && !o.words.empty()) return fail("--field and --word do not mix");
+    }
+    return result;
+}
+
+std::string usage(Command command) {
+    const std::string common =
+        "  --user U         account name (default admin)\n"
+        "  --password P     account password (default empty)\n"
+        "  --type T         protocol type: 0 auto (default), 1, 2, 4, 5, 9 streaming server\n"
+        "  --stream N       stream number, 0 the first (default 0)\n"
+        "  --udp            RTP over UDP for RTSP devices (default: on the RTSP connection)\n";
+    switch (command) {
+    case Command::Watch:
+        return "usage: ipcam watch HOST[:PORT] [options]\n"
+               "Connects and prints, once a second, frames per second by kind, bytes per second,\n"
+               "the stream format, events and inputs; a summary at the end. Exit status 1 when\n"
+               "no picture arrived.\n" +
+               common +
+               "  --audio          start the audio stream too\n"
+               "  --seconds S      how long to watch (default 10; Ctrl-C ends earlier)\n"
+               "  --decode         decode every video frame and report decode errors\n";
+    case Command::Record:
+        return "usage: ipcam record HOST[:PORT] --out DIR [options]\n"
+               "Writes the pictures received: MPEG-4 to DIR/video.m4v from the first key frame,\n"
+               "Motion-JPEG to DIR/000001.jpg, DIR/000002.jpg, ...\n" +
+               common +
+               "  --out DIR        where to write (created when missing)\n"
+               "  --audio          start the audio stream too (counted, not written)\n"
+               "  --seconds S      how long to record (default 10; Ctrl-C ends earlier)\n";
+    case Command::Snapshot:
+        return "usage: ipcam snapshot HOST[:PORT] --out FILE.jpg [options]\n"
+               "Writes the first picture that decodes as a JPEG file.\n" +
+               common +
+               "  --out FILE       the JPEG file to write\n"
+               "  --seconds S      how long to wait for a picture (default 10)\n";
+    case Command::Send:
+        return "usage: ipcam command HOST[:PORT] --code N [--field TEXT ...] [--word N ...]\n"
+               "Waits for the connection, sends one request and prints what came back.\n"
+               "With --field: a settings record, fields in order (code 11: the pan/tilt\n"
+               "record). With --word: 32-bit words after the code. Without either, codes 3, 4\n"
+               "(video format), 13 (recorder channels), 17 and 18 (alarm outputs) send words,\n"
+               "every other code an empty settings record.\n" +
+               common +
+               "  --code N         command code\n"
+               "  --field TEXT     next text field (up to 32, 127 characters each)\n"
+               "  --word N         next 32-bit word (decimal or 0x hexadecimal)\n"
+               "  --seconds S      how long to wait for the connection (default 10)\n";
+    case Command::None:
+        break;
+    }
+    return "usage: ipcam COMMAND HOST[:PORT] [options]\n"
+           "Commands:\n"
+           "  watch      show the stream's frame rates, format, events and inputs\n"
+           "  record     write the received video to files\n"
+           "  snapshot   write one picture as a JPEG file\n"
+           "  command    send one control request and print the answer\n"
+           "'ipcam COMMAND --help' describes a command's options. Exit status: 0 done, 1 the\n"
+           "device failed, 2 bad arguments.\n";
+}
+
+}  // namespace ipcam_cli

@@ -1,0 +1,50 @@
+// The command line of the ipcam tool: subcommand, device address and options.
+#pragma once
+
+#include <cstdint>
+#include <string>
+#include <vector>
+
+namespace ipcam_cli {
+
+enum class Command { None, Watch, Record, Snapshot, Send };
+
+struct Options {
+    Command command = Command::None;
+    bool help = false;  // --help: print the usage of the command (or the tool) and stop
+
+    std::string host;
+    unsigned port = 80;
+    std::string user = "admin";
+    std::string password;
+    int type = 0;    // protocol type of IPCamCreate, 0 detects
+    int stream = 0;  // stream number, 0 the first
+    bool audio = false;
+    bool udp = false;  // RTP over UDP for RTSP devices
+    double seconds = 10;
+    bool decode = false;
+    std::string out;  // record: a directory; snapshot: a file
+
+    // command
+    bool haveCode = false;
+    int32_t code = 0;
+    std::vector<std::string> fields;
+    std::vector<int32_t> words;
+};
+
+struct ParseResult {
+    Options options;
+    std::string error;  // one line; empty when the command line is good
+    bool ok() const { return error.empty(); }
+};
+
+// args excludes the program name.
+ParseResult parseArgs(const std::vector<std::string> &args);
+
+// The usage text of command, or of the whole tool for Command::None.
+std::string usage(Command command);
+
+// "watch" for Command::Watch.
+const char *commandName(Command command);
+
+}  // namespace ipcam_cli

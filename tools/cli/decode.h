@@ -1,0 +1,48 @@
+// Decoding the received pictures with libavcodec, and compressing one as a JPEG file.
+#pragma once
+
+#include <cstddef>
+#include <string>
+
+#include "tools/cli/writer.h"
+
+struct AVCodecContext;
+struct AVFrame;
+struct AVPacket;
+
+namespace ipcam_cli {
+
+class VideoDecoder {
+  public:
+    // The "mpeg4" or "mjpeg" decoder; see ready().
+    explicit VideoDecoder(VideoCodec codec);
+    ~VideoDecoder();
+    VideoDecoder(const VideoDecoder &) = delete;
+    VideoDecoder &operator=(const VideoDecoder &) = delete;
+
+    bool ready() const { return context_ != nullptr; }
+    VideoCodec codec() const { return codec_; }
+
+    // Sends one frame and takes every picture the decoder gives back. The number of pictures
+    // (0 while the decoder is still filling), or -1 with error() set.
+    int decode(const unsigned char *data, std::size_t size);
+    const std::string &error() const { return error_; }
+    // The last picture decoded; null before the first.
+    const AVFrame *picture() const;
+    int width() const;
+    int height() const;
+
+  private:
+    VideoCodec codec_;
+    AVCodecContext *context_ = nullptr;
+    AVFrame *frame_ = nullptr;
+    AVFrame *last_ = nullptr;
+    AVPacket *packet_ = nullptr;
+    bool havePicture_ = false;
+    std::string error_;
+};
+
+// The picture as a JPEG file (libjpeg, quality 0-100); empty when it cannot be converted.
+std::string compressJpeg(const AVFrame *picture, int quality);
+
+}  // namespace ipcam_cli

@@ -1,0 +1,457 @@
+// ipcam: watch, record, snapshot and control a camera from the command line, through the
+// library's public interface only.
+#include <signal.h>
+
+#include <algorithm>
+#include <chrono>
+#include <csignal>
+#include <cstdio>
+#include <cstring>
+#include <deque>
+#include <fstream>
+#include <memory>
+#include <mutex>
+#include <string>
+#include <thread>
+#include <utility>
+#include <vector>
+
+extern "C" {
+#include <libavutil/log.h>
+}
+
+#include "ipcam.h"
+#include "tools/cli/args.h"
+#include "tools/cli/decode.h"
+#include "tools/cli/stats.h"
+#include "tools/cli/status.h"
+#include "tools/cli/writer.h"
+
+namespace {
+
+using namespace ipcam_cli;
+using Clock = std::chrono::steady_clock;
+
+constexpr int kExitFailed = 1;
+constexpr int kExitUsage = 2;
+constexpr auto kPoll = std::chrono::milliseconds(50);
+constexpr int kSessionId = 1;
+constexpr int kSnapshotQuality = 90;
+constexpr int kDecodeErrorLines = 20;  // later decode errors are only counted
+
+volatile std::sig_atomic_t stopRequested = 0;
+void onSignal(int) { stopRequested = 1; }
+
+void installSignals() {
+    struct sigaction action {};
+    action.sa_handler = onSignal;
+    sigemptyset(&action.sa_mask);
+    sigaction(SIGINT, &action, nullptr);
+    sigaction(SIGTERM, &action, nullptr);
+}
+
+double secondsSince(Clock::time_point start) {
+    return std::chrono::duration<double>(Clock::now() - start).count();
+}
+
+// One block as the callback was handed it, copied so the library's thread goes on at once.
+struct Block {
+    int kind;
+    std::string payload;
+};
+
+class BlockQueue {
+  public:
+    static int callback(void *context, int, void *frame, int) {
+        auto *self = static_cast<BlockQueue *>(context);
+        const auto *f = static_cast<const EncodedFrame *>(frame);
+        if (self->keep_ && f->totalSize >= IPCAM_FRAME_HEAD_SIZE) {
+            Block block{f->kind, std::string(reinterpret_cast<const char *>(IPCAM_FRAME_PAYLOAD(frame)),
+                                             IPCAM_FRAME_PAYLOAD_SIZE(frame))};
+            std::lock_guard guard(self->lock_);
+            self->blocks_.push_back(std::move(block));
+        }
+        IPCamFreeFrame(frame);
+        return 0;
+    }
+    explicit BlockQueue(bool keep) : keep_(keep) {}
+    std::deque<Block> take() {
+        std::lock_guard guard(lock_);
+        return std::exchange(blocks_, {});
+    }
+
+  private:
+    const bool keep_;
+    std::mutex lock_;
+    std::deque<Block> blocks_;
+};
+
+// The library and one session for the life of a command; IPCamAllDelete and IPCamExit at the
+// end, so no callback runs after it.
+class Session {
+  public:
+    Session() { IPCamInit(); }
+    ~Session() {
+        IPCamAllDelete();
+        IPCamExit();
+    }
+    Session(const Session &) = delete;
+    Session &operator=(const Session &) = delete;
+
+    // An error line, or empty when the session runs.
+    std::string start(const Options &o, BlockQueue &queue) {
+        const int created = IPCamCreate(&session_, o.host.c_str(), o.port, o.user.c_str(),
+                                        o.password.c_str(), kSessionId, o.type);
+        if (created != IPCAM_OK || !session_)
+            return "cannot create a session: " + statusName(created);
+        IPCamSetStreamNum(session_, o.stream, o.stream);
+        if (o.udp) IPCamSetTransport(session_, 1, 0);
+        if (int r = IPCamAction(session_, &BlockQueue::callback, &queue, IPCAM_ACTION_VIDEO); r < 0)
+            return "cannot start the video thread: " + statusName(r);
+        if (o.audio) {
+            if (int r = IPCamAction(session_, &BlockQueue::callback, &queue, IPCAM_ACTION_AUDIO);
+                r < 0)
+                return "cannot start the audio thread: " + statusName(r);
+        }
+        return {};
+    }
+    IPCamSession *get() const { return session_; }
+
+  private:
+    IPCamSession *session_ = nullptr;
+};
+
+// Follows the connection state and prints each change: "connecting: ..." until the first
+// connection, "connection: ..." afterwards.
+class ConnectionWatch {
+  public:
+    ConnectionWatch(IPCamSession *session, const Options &o) : session_(session), options_(o) {}
+
+    // Looks at the state once. False when connecting has failed for good (message printed).
+    bool poll() {
+        const int status = IPCamGetStatus(session_);
+        const int last = IPCamGetLastError(session_);
+        const bool up = status >= 0;
+        if (status != shownStatus_ || (!up && last != shownLast_)) {
+            std::string line = (everConnected_ || up) ? "connection: " : "connecting: ";
+            if (!up)
+                line += statusName(status);
+            else if (status == IPCAM_OK)
+                line += "IPCAM_OK (connected)";
+            else
+                line += "connected, channel flagged (status " + std::to_string(status) + ")";
+            if (!up && last != status && last < 0) {
+                line += " (last error " + statusName(last);
+                if (*statusHint(last)) line += std::string(": ") + statusHint(last);
+                line += ")";
+            }
+            std::printf("%s\n", line.c_str());
+            std::fflush(stdout);
+            shownStatus_ = status;
+            shownLast_ = last;
+        }
+        everConnected_ = everConnected_ || up;
+        connected_ = up;
+        if (!everConnected_ && (statusIsFinal(status) || statusIsFinal(last))) {
+            const int why = statusIsFinal(last) ? last : status;
+            std::fprintf(stderr, "ipcam: cannot connect to %s:%u: %s%s%s\n", options_.host.c_str(),
+                         options_.port, statusName(why).c_str(), *statusHint(why) ? " - " : "",
+                         statusHint(why));
+            return false;
+        }
+        return true;
+    }
+    bool connected() const { return connected_; }
+    bool everConnected() const { return everConnected_; }
+    void reportNeverConnected() const {
+        const int last = IPCamGetLastError(session_);
+        std::fprintf(stderr, "ipcam: no connection to %s:%u within %g s (last status %s%s%s)\n",
+                     options_.host.c_str(), options_.port, options_.seconds,
+                     statusName(last).c_str(), *statusHint(last) ? ": " : "", statusHint(last));
+    }
+
+  private:
+    IPCamSession *session_;
+    const Options &options_;
+    int shownStatus_ = 1;  // no status the library answers: the first poll prints
+    int shownLast_ = 1;
+    bool connected_ = false;
+    bool everConnected_ = false;
+};
+
+const char *kindName(int kind) {
+    switch (kind) {
+    case IPCAM_FRAME_KEY: return "key";
+    case IPCAM_FRAME_DEPENDENT: return "dependent";
+    case IPCAM_FRAME_DROPPABLE: return "droppable";
+    default: return "video";
+    }
+}
+
+bool isVideo(int kind) { return kind >= IPCAM_FRAME_KEY && kind <= IPCAM_FRAME_DROPPABLE; }
+
+// What every streaming command shares: the stream's codec from its format block (or the
+// pictures themselves until one came) and a decoder that follows it.
+class StreamState {
+  public:
+    void noteFormat(const Block &b) {
+        if (b.kind != IPCAM_MSG_FORMAT || b.payload.size() < sizeof(StreamFormatBlock)) return;
+        StreamFormatBlock block;
+        std::memcpy(&block, b.payload.data(), sizeof block);
+        formatCodec_ = codecFromFormat(block.videoCodec);
+    }
+    VideoCodec codecOf(const Block &b) const {
+        if (formatCodec_ != VideoCodec::Unknown) return formatCodec_;
+        return sniffCodec(reinterpret_cast<const unsigned char *>(b.payload.data()),
+                          b.payload.size());
+    }
+    // The decoder for codec, made afresh when the codec changed; null when there is none.
+    VideoDecoder *decoderFor(VideoCodec codec) {
+        if (codec == VideoCodec::Unknown) return nullptr;
+        if (!decoder_ || decoder_->codec() != codec) {
+            decoder_ = std::make_unique<VideoDecoder>(codec);
+            sawKey_ = false;
+        }
+        return decoder_->ready() ? decoder_.get() : nullptr;
+    }
+    // MPEG-4 decoding starts at a key frame; false for the frames before it.
+    bool decodable(VideoCodec codec, int kind) {
+        if (codec == VideoCodec::Jpeg) return true;
+        sawKey_ = sawKey_ || kind == IPCAM_FRAME_KEY;
+        return sawKey_;
+    }
+
+  private:
+    VideoCodec formatCodec_ = VideoCodec::Unknown;
+    std::unique_ptr<VideoDecoder> decoder_;
+    bool sawKey_ = false;
+};
+
+const unsigned char *bytes(const std::string &s) {
+    return reinterpret_cast<const unsigned char *>(s.data());
+}
+
+// watch, record and snapshot: run the stream until the time is up, Ctrl-C, or (snapshot) the
+// picture is written.
+int runStream(const Options &o) {
+    BlockQueue queue(true);
+    Session session;
+    if (std::string e = session.start(o, queue); !e.empty()) {
+        std::fprintf(stderr, "ipcam: %s\n", e.c_str());
+        return kExitFailed;
+    }
+    ConnectionWatch connection(session.get(), o);
+    FrameStats stats;
+    StreamState stream;
+    Recorder recorder(o.out);
+    if (o.command == Command::Record && !recorder.open()) {
+        std::fprintf(stderr, "ipcam: %s\n", recorder.error().c_str());
+        return kExitFailed;
+    }
+    bool snapshotDone = false;
+    std::string failure;
+    int decodeErrorLines = 0;
+
+    auto handle = [&](const Block &b) {
+        stats.add(b.kind, bytes(b.payload), b.payload.size());
+        stream.noteFormat(b);
+        if (!isVideo(b.kind) || b.payload.empty()) return;
+        const VideoCodec codec = stream.codecOf(b);
+        if (o.command == Command::Record) {
+            if (!recorder.add(codec, b.kind, bytes(b.payload), b.payload.size()))
+                failure = recorder.error();
+            return;
+        }
+        if (!(o.command == Command::Watch && o.decode) && o.command != Command::Snapshot) return;
+        if (snapshotDone) return;
+        VideoDecoder *decoder = stream.decoderFor(codec);
+        if (!decoder || !stream.decodable(codec, b.kind)) return;
+        const int pictures = decoder->decode(bytes(b.payload), b.payload.size());
+        if (pictures < 0) {
+            stats.addDecodeError();
+            if (o.command == Command::Watch && decodeErrorLines++ < kDecodeErrorLines)
+                std::printf("decode error: %s frame of %zu bytes: %s\n", kindName(b.kind),
+                            b.payload.size(), decoder->error().c_str());
+            return;
+        }
+        for (int i = 0; i < pictures; ++i) stats.addDecoded();
+        if (o.command != Command::Snapshot || pictures == 0) return;
+        // A JPEG picture is kept as it came; an MPEG-4 picture is compressed anew.
+        const std::string jpeg = codec == VideoCodec::Jpeg
+                                     ? b.payload
+                                     : compressJpeg(decoder->picture(), kSnapshotQuality);
+        if (jpeg.empty()) {
+            failure = "cannot compress the picture";
+            return;
+        }
+        std::ofstream file(o.out, std::ios::binary | std::ios::trunc);
+        file.write(jpeg.data(), static_cast<std::streamsize>(jpeg.size()));
+        file.close();
+        if (!file) {
+            failure = "cannot write " + o.out;
+            return;
+        }
+        std::printf("snapshot: %s, %dx%d, %zu bytes\n", o.out.c_str(), decoder->width(),
+                    decoder->height(), jpeg.size());
+        snapshotDone = true;
+    };
+
+    const auto start = Clock::now();
+    auto intervalStart = start;
+    bool gaveUp = false;
+    while (!stopRequested && secondsSince(start) < o.seconds && !snapshotDone && failure.empty()) {
+        if (!connection.poll()) {
+            gaveUp = true;
+            break;
+        }
+        std::this_thread::sleep_for(kPoll);
+        for (const Block &b : queue.take()) handle(b);
+        if (secondsSince(intervalStart) >= 1.0) {
+            const double seconds = secondsSince(intervalStart);
+            intervalStart = Clock::now();
+            if (connection.everConnected() && o.command != Command::Snapshot) {
+                std::printf("%s\n", stats.tick(seconds).c_str());
+                std::fflush(stdout);
+            }
+        }
+    }
+    const double elapsed = secondsSince(start);
+    if (!recorder.close() && failure.empty()) failure = recorder.error();
+    if (gaveUp) return kExitFailed;
+    if (!failure.empty()) {
+        std::fprintf(stderr, "ipcam: %s\n", failure.c_str());
+        return kExitFailed;
+    }
+    // Frames may have come (and a snapshot been taken) between two looks at the state.
+    if (!connection.everConnected() && stats.videoFrames() == 0) {
+        connection.reportNeverConnected();
+        return kExitFailed;
+    }
+    if (o.command != Command::Snapshot) std::printf("%s\n", stats.summary(elapsed).c_str());
+    if (o.command == Command::Record) {
+        if (recorder.written() > 0)
+            std::printf("recorded %zu pictures to %s\n", recorder.written(), o.out.c_str());
+    }
+    std::fflush(stdout);
+    const bool noPicture = stats.videoFrames() == 0 ||
+                           (o.command == Command::Watch && o.decode && stats.decoded() == 0) ||
+                           (o.command == Command::Record && recorder.written() == 0) ||
+                           (o.command == Command::Snapshot && !snapshotDone);
+    if (noPicture) {
+        std::fprintf(stderr, "ipcam: no picture %s\n",
+                     o.command == Command::Snapshot ? "could be decoded" : "arrived");
+        return kExitFailed;
+    }
+    return 0;
+}
+
+// Command codes whose records are words after the code, and how many words they hold.
+std::size_t wordCount(int32_t code) {
+    switch (code) {
+    case IPCAM_CMD_READ_VIDEO_FORMAT:
+    case IPCAM_CMD_WRITE_VIDEO_FORMAT:
+        return (sizeof(IPCamVideoFormatRecord) - sizeof(int32_t)) / sizeof(int32_t);
+    case IPCAM_CMD_RECORDER_CHANNELS:
+        return (sizeof(IPCamRecorderChannelsRecord) - sizeof(int32_t)) / sizeof(int32_t);
+    case IPCAM_CMD_READ_ALARM_IO:
+    case IPCAM_CMD_WRITE_ALARM_IO:
+        return (sizeof(AlarmIoRequest) - sizeof(int32_t)) / sizeof(int32_t);
+    default:
+        return 0;
+    }
+}
+
+std::string resultText(int result) {
+    std::string text = "result: " + std::to_string(result);
+    if (result < 0) text += " (" + statusName(result) + ")";
+    return text;
+}
+
+template <std::size_t N>
+void printFields(const char (&fields)[N][IPCAM_SETTINGS_FIELD_SIZE]) {
+    for (std::size_t i = 0; i < N; ++i) {
+        const std::size_t length = strnlen(fields[i], IPCAM_SETTINGS_FIELD_SIZE);
+        if (length) std::printf("field[%zu] = %.*s\n", i, static_cast<int>(length), fields[i]);
+    }
+}
+
+template <std::size_t N>
+void fillFields(char (&fields)[N][IPCAM_SETTINGS_FIELD_SIZE], const std::vector<std::string> &texts) {
+    for (std::size_t i = 0; i < texts.size() && i < N; ++i)
+        std::memcpy(fields[i], texts[i].data(),
+                    std::min(texts[i].size(), static_cast<std::size_t>(IPCAM_SETTINGS_FIELD_SIZE - 1)));
+}
+
+int runCommand(const Options &o) {
+    BlockQueue queue(false);
+    Session session;
+    if (std::string e = session.start(o, queue); !e.empty()) {
+        std::fprintf(stderr, "ipcam: %s\n", e.c_str());
+        return kExitFailed;
+    }
+    ConnectionWatch connection(session.get(), o);
+    const auto start = Clock::now();
+    while (!connection.connected()) {
+        if (stopRequested) return kExitFailed;
+        if (!connection.poll()) return kExitFailed;
+        if (connection.connected()) break;
+        if (secondsSince(start) >= o.seconds) {
+            connection.reportNeverConnected();
+            return kExitFailed;
+        }
+        std::this_thread::sleep_for(kPoll);
+    }
+
+    int result = 0;
+    const bool useWords = !o.words.empty() || (o.fields.empty() && wordCount(o.code) > 0);
+    if (useWords) {
+        // Room for the largest record, whatever the code makes the library write.
+        std::vector<int32_t> record(sizeof(IPCamPanTiltRecord) / sizeof(int32_t), 0);
+        record[0] = o.code;
+        std::copy(o.words.begin(), o.words.end(), record.begin() + 1);
+        result = IPCamCommand(session.get(), record.data(), nullptr);
+        std::printf("%s\n", resultText(result).c_str());
+        const std::size_t shown = std::max(o.words.size(), wordCount(o.code));
+        for (std::size_t i = 1; i <= shown; ++i)
+            std::printf("word[%zu] = %d (0x%08X)\n", i, record[i], static_cast<uint32_t>(record[i]));
+    } else if (o.code == IPCAM_CMD_READ_PAN_TILT) {
+        auto record = std::make_unique<IPCamPanTiltRecord>();
+        std::memset(record.get(), 0, sizeof *record);
+        record->code = o.code;
+        fillFields(record->field, o.fields);
+        result = IPCamCommand(session.get(), record.get(), nullptr);
+        std::printf("%s\nvalue = %d\n", resultText(result).c_str(), record->value);
+        printFields(record->field);
+    } else {
+        auto record = std::make_unique<IPCamSettingsRecord>();
+        std::memset(record.get(), 0, sizeof *record);
+        record->code = o.code;
+        fillFields(record->field, o.fields);
+        result = IPCamCommand(session.get(), record.get(), nullptr);
+        std::printf("%s\n", resultText(result).c_str());
+        printFields(record->field);
+    }
+    std::fflush(stdout);
+    return result < 0 ? kExitFailed : 0;
+}
+
+}  // namespace
+
+int main(int argc, char **argv) {
+    const ParseResult parsed = parseArgs(std::vector<std::string>(argv + 1, argv + argc));
+    if (!parsed.ok()) {
+        std::fprintf(stderr, "ipcam: %s (try 'ipcam %s--help')\n", parsed.error.c_str(),
+                     parsed.options.command == Command::None
+                         ? ""
+                         : (std::string(commandName(parsed.options.command)) + " ").c_str());
+        return kExitUsage;
+    }
+    const Options &o = parsed.options;
+    if (o.help) {
+        std::fputs(usage(o.command).c_str(), stdout);
+        return 0;
+    }
+    installSignals();
+    av_log_set_level(AV_LOG_QUIET);  // decode errors are reported on their own lines
+    return o.command == Command::Send ? runCommand(o) : runStream(o);
+}

@@ -1,0 +1,20 @@
+// Names and short explanations of the library's status codes, as the tool prints them.
+#pragma once
+
+#include <string>
+
+namespace ipcam_cli {
+
+// "IPCAM_IS_UNCONNECTED" for -12; "Unknow status:<n>" for a value without a name.
+std::string statusName(int status);
+
+// A few words on what went wrong ("wrong user name or password"); empty when there is nothing
+// to add to the name.
+const char *statusHint(int status);
+
+// True for failures that trying again will not mend (an unknown host, a refused account, a
+// device of no known kind, a session that stopped for good): a tool waiting for the first
+// connection gives up on these.
+bool statusIsFinal(int status);
+
+}  // namespace ipcam_cli

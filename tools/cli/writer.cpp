@@ -1,0 +1,94 @@
+#include "tools/cli/writer.h"
+
+#include <cstdio>
+#include <filesystem>
+#include <system_error>
+
+#include "ipcam.h"
+
+namespace ipcam_cli {
+
+VideoCodec codecFromFormat(int videoCodec) {
+    switch (videoCodec) {
+    case 0: return VideoCodec::Jpeg;
+    case 4: return VideoCodec::Mpeg4;
+    default: return VideoCodec::Unknown;
+    }
+}
+
+VideoCodec sniffCodec(const unsigned char *data, std::size_t size) {
+    if (size >= 2 && data[0] == 0xFF && data[1] == 0xD8) return VideoCodec::Jpeg;
+    if (size >= 4 && data[0] == 0 && data[1] == 0 && data[2] == 1) return VideoCodec::Mpeg4;
+    return VideoCodec::Unknown;
+}
+
+Recorder::Recorder(std::string directory) : directory_(std::move(directory)) {}
+
+std::string Recorder::streamPath() const { return directory_ + "/video.m4v"; }
+
+std::string Recorder::jpegPath(std::size_t n) const {
+    char name[32];
+    std::snprintf(name, sizeof name, "/%06zu.jpg", n);
+    return directory_ + name;
+}
+
+bool Recorder::open() {
+    std::error_code e;
+    std::filesystem::create_directories(directory_, e);
+    if (e || !std::filesystem::is_directory(directory_)) {
+        error_ = "cannot create directory " + directory_ + (e ? ": " + e.message() : "");
+        return false;
+    }
+    return true;
+}
+
+bool Recorder::add(VideoCodec codec, int kind, const unsigned char *data, std::size_t size) {
+    if (size == 0 || kind < IPCAM_FRAME_KEY || kind > IPCAM_FRAME_DROPPABLE) {
+        ++skipped_;
+        return true;
+    }
+    if (codec == VideoCodec::Jpeg) {
+        const std::string path = jpegPath(jpegs_ + 1);
+        std::ofstream file(path, std::ios::binary | std::ios::trunc);
+        file.write(reinterpret_cast<const char *>(data), static_cast<std::streamsize>(size));
+        file.close();
+        if (!file) {
+            error_ = "cannot write " + path;
+            return false;
+        }
+        ++jpegs_;
+        ++written_;
+        return true;
+    }
+    if (codec != VideoCodec::Mpeg4 || (!started_ && kind != IPCAM_FRAME_KEY)) {
+        ++skipped_;
+        return true;
+    }
+    if (!started_) {
+        stream_.open(streamPath(), std::ios::binary | std::ios::trunc);
+        if (!stream_) {
+            error_ = "cannot create " + streamPath();
+            return false;
+        }
+        started_ = true;
+    }
+    stream_.write(reinterpret_cast<const char *>(data), static_cast<std::streamsize>(size));
+    if (!stream_) {
+        error_ = "cannot write " + streamPath();
+        return false;
+    }
+    ++written_;
+    return true;
+}
+
+bool Recorder::close() {
+    if (!stream_.is_open()) return true;
+    stream_.close();
+    if (!stream_) {
+        error_ = "cannot write " + streamPath();
+        return false;
+    }
+    return true;
+}
+
+}  // namespace ipcam_cli
