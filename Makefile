@@ -34,6 +34,7 @@ bench: deps
 	cmake --preset default >/dev/null
 	cmake --build --preset default -j $(JOBS)
 	@for b in build/bench/*_bench; do echo "== $$b"; $$b --benchmark_counters_tabular=true; done
+	@echo "== bench/e2e.sh"; bench/e2e.sh build
 
 clean:
 	rm -rf build build-asan build-tsan build-fuzz
