@@ -2,7 +2,7 @@
 # Runs every fuzzer of the fuzz build briefly over a scratch copy of its seed corpus.
 set -euo pipefail
 build_dir=${1:-build-fuzz}
-seconds=${FUZZ_SECONDS:-20}
+seconds=${FUZZ_SECONDS:-12}
 root=$(cd "$(dirname "$0")/.." && pwd)
 status=0
 for fuzzer in "$build_dir"/fuzz/*_fuzzer; do
