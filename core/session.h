@@ -73,7 +73,7 @@ struct IPCamSession {
     ipcam::Relaxed<ipcam::TalkOpenOp> talkOpen{nullptr};  // installed by the connect step
     ipcam::Relaxed<ipcam::TalkSendOp> talkSend{nullptr};
     int32_t transportWords[4] = {};  // transport working words
-    ipcam::Relaxed<ipcam::CameraControl *> control{nullptr};  // owned; made by the video thread
+    ipcam::Published<ipcam::CameraControl> control{nullptr};  // owned; made by the video thread
     // Command objects the video thread took away while callers may still be using them.
     std::vector<std::unique_ptr<ipcam::CameraControl>> retiredControls;
 
