@@ -83,7 +83,7 @@ struct IPCamSession {
     char user[ipcam::kTextFieldSize] = {};
     uint32_t port = 0;
     uint32_t rtspPort = 554;
-    double deviceNumber = 0.0;  // read once from the device (video thread)
+    ipcam::Relaxed<double> deviceNumber{0.0};  // firmware version; video thread, read by commands
 
     // Set by IPCamAction before the threads start; read by them.
     ipcam::Relaxed<IPCamFrameCallback> callback{nullptr};
