@@ -29,13 +29,6 @@ SettingContext contextOf(CommandCall &call) {
     return SettingContext{call.client, call.channel, call.modelNumber};
 }
 
-IPCamSettingsRecord settingsRecord(int32_t code) {
-    IPCamSettingsRecord record;
-    std::memset(&record, 0, sizeof record);
-    record.code = code;
-    return record;
-}
-
 // Rows that the numbered commands read with the settings mechanism in a layout of their own:
 // picture adjustment as family A lays it out, exposure with the write's key order.
 constexpr const char *kAdjustKeys[] = {"Brightness", "Contrast", "Saturation", "Hue"};

@@ -49,9 +49,7 @@ void clearPanTiltSettings(IPCamPanTiltRecord &record) {
 
 int readPanTiltSettings(CommandCall &call, IPCamPanTiltRecord &record, PanTiltFamily family) {
     const bool a = family == PanTiltFamily::A;
-    IPCamSettingsRecord settings;
-    std::memset(&settings, 0, sizeof settings);
-    settings.code = a ? 4130 : 8239;
+    IPCamSettingsRecord settings = settingsRecord(a ? 4130 : 8239);
     SettingContext context{call.client, call.channel, call.modelNumber};
     const int r = a ? runFamilyASetting(*familyASetting(settings.code), context, settings)
                     : runFamilyBSetting(*familyBSetting(settings.code), context, settings);

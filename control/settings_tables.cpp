@@ -331,6 +331,13 @@ int write(const SettingRow &row, SettingContext &c, IPCamSettingsRecord &record,
 
 }  // namespace
 
+IPCamSettingsRecord settingsRecord(int32_t code) {
+    IPCamSettingsRecord record;
+    std::memset(&record, 0, sizeof record);
+    record.code = code;
+    return record;
+}
+
 const SettingRow *familyASetting(int32_t code) {
     return findRow(kFamilyA, code);
 }

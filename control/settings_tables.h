@@ -42,6 +42,9 @@ struct SettingRow {
     SpecialSetting special = nullptr;  // commands with a reading of their own
 };
 
+// An empty settings record for code.
+IPCamSettingsRecord settingsRecord(int32_t code);
+
 const SettingRow *familyASetting(int32_t code);
 const SettingRow *familyBSetting(int32_t code);
 

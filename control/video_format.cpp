@@ -91,13 +91,6 @@ SettingContext settingContext(CommandCall &call) {
     return SettingContext{call.client, call.channel, call.modelNumber};
 }
 
-IPCamSettingsRecord emptySettings(int32_t code) {
-    IPCamSettingsRecord record;
-    std::memset(&record, 0, sizeof record);
-    record.code = code;
-    return record;
-}
-
 // Fields of the "GetMultimedia.cgi" read.
 enum MultimediaField { kVbr, kBitrate, kResolution, kFps, kGop, kAudio, kMode, kFormat, kType, kJpeg };
 
@@ -200,7 +193,7 @@ int32_t frameRateCeiling(int32_t standard, uint32_t resolutionMask, uint32_t mod
 }
 
 int readFamilyAFormat(CommandCall &call, IPCamVideoFormatRecord &record) {
-    IPCamSettingsRecord values = emptySettings(4108);
+    IPCamSettingsRecord values = settingsRecord(4108);
     SettingContext context = settingContext(call);
     const int r = runFamilyASetting(*familyASetting(4108), context, values);
     if (r < 0) return r;
@@ -297,13 +290,13 @@ int writeFamilyBFormat(CommandCall &call, IPCamVideoFormatRecord &record) {
     int result = 0;
     const int32_t bit = highestBit(record.resolutionMask, 30);
     if (bit) {
-        IPCamSettingsRecord change = emptySettings(8201);
+        IPCamSettingsRecord change = settingsRecord(8201);
         copyTextCut(change.field[0], resolutionOfMask(1u << (bit - 1)));
         result = runFamilyBSetting(*familyBSetting(8201), context, change);
         if (result < 0) return result;
     }
     if (const int32_t level = highestBit(record.qualityMask, 5)) {
-        IPCamSettingsRecord change = emptySettings(8202);
+        IPCamSettingsRecord change = settingsRecord(8202);
         std::snprintf(change.field[0], sizeof change.field[0], "%d", level);
         result = runFamilyBSetting(*familyBSetting(8202), context, change);
     }

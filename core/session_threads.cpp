@@ -11,6 +11,7 @@
 
 #include "control/control_factory.h"
 #include "control/detection.h"
+#include "control/settings_tables.h"
 #include "core/address_resolution.h"
 #include "core/fixed_text.h"
 #include "core/session.h"
@@ -56,13 +57,6 @@ bool pause(const Relaxed<uint8_t> &running) {
         std::this_thread::sleep_for(kPauseSlice);
     }
     return running != 0;
-}
-
-IPCamSettingsRecord settingsRequest(int32_t code) {
-    IPCamSettingsRecord record;
-    std::memset(&record, 0, sizeof record);
-    record.code = code;
-    return record;
 }
 
 bool isMulticast(const char *host) {
@@ -144,12 +138,12 @@ int IPCamQueryInfo(IPCamSession *session, int32_t type, int mode) {
     int result = kNoInfo;
     if (mode == 1) {
         if (type == IPCAM_PROTOCOL_TYPE1) {
-            IPCamSettingsRecord settings = settingsRequest(kReadStreamSettings);
+            IPCamSettingsRecord settings = settingsRecord(kReadStreamSettings);
             const int r = IPCamCommandDirect(session, &settings, nullptr);
             return r >= 0 && settings.field[kAudioFlagField][0] == '1' ? 0 : kNoInfo;
         }
         if (type == IPCAM_PROTOCOL_TYPE2) {
-            IPCamSettingsRecord block = settingsRequest(kReadStatusBlock);
+            IPCamSettingsRecord block = settingsRecord(kReadStatusBlock);
             const int r = IPCamCommandDirect(session, &block, nullptr);
             return r >= 0 && block.field[0][0] == '1' ? 0 : kNoInfo;
         }
@@ -162,7 +156,7 @@ int IPCamQueryInfo(IPCamSession *session, int32_t type, int mode) {
 
     if (type == IPCAM_PROTOCOL_TYPE1 || type == IPCAM_PROTOCOL_TYPE4) {
         if (session->deviceNumber == 0.0) {
-            IPCamSettingsRecord version = settingsRequest(kReadVersion);
+            IPCamSettingsRecord version = settingsRecord(kReadVersion);
             if (IPCamCommandDirect(session, &version, nullptr) >= 0)
                 readFirmwareVersion(session, version.field[0]);
         }
@@ -174,7 +168,7 @@ int IPCamQueryInfo(IPCamSession *session, int32_t type, int mode) {
         }
         result = 0;
     } else if (type == IPCAM_PROTOCOL_TYPE2) {
-        IPCamSettingsRecord flag = settingsRequest(kReadAuthFlag);
+        IPCamSettingsRecord flag = settingsRecord(kReadAuthFlag);
         if (IPCamCommandDirect(session, &flag, nullptr) >= 0) {
             result = 0;
             if (flag.field[0][0] == '1') session->authRequired = 1;
@@ -272,7 +266,7 @@ uint32_t videoThreadMain(IPCamSession *s) {
         s->videoDisconnected = 1;
         if (r == kNoStreamSlot) {
             // A full device and a refused account look alike; the user list tells them apart.
-            IPCamSettingsRecord users = settingsRequest(kReadUsers);
+            IPCamSettingsRecord users = settingsRecord(kReadUsers);
             s->state = IPCamCommandDirect(s, &users, nullptr) == kAccountRefused
                            ? IPCAM_USER_OR_PASSWD_IS_ER
                            : IPCAM_IS_FULL;

@@ -7,6 +7,7 @@
 
 #include "core/config.h"
 #include "core/session.h"
+#include "core/session_threads.h"
 #include "platform/clock.h"
 #include "platform/sockets.h"
 #include "transport/delivery.h"
@@ -33,15 +34,7 @@ uint32_t streamTimeout() {
 }
 
 void resynchronise(IPCamSession *session) {
-    const uint8_t cleared = 0;
-    if (session->eventState) {
-        session->eventState = 0;
-        sendMessage(session, IPCAM_MSG_EVENT, &cleared, 1, session->lastFrameTime);
-    }
-    if (session->inputState) {
-        session->inputState = 0;
-        sendMessage(session, IPCAM_MSG_INPUT, &cleared, 1, session->lastFrameTime);
-    }
+    notifyStreamEnd(session);
     session->stream.expectMagic = 1;
     closeConnection(&session->sockets[kVideoSocket]);
 }
