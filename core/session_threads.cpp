@@ -306,9 +306,11 @@ uint32_t audioThreadMain(IPCamSession *s) {
             pause(running);
             continue;
         }
-        if (s->protocolType == IPCAM_PROTOCOL_TYPE5) {
+        if (s->protocolType == IPCAM_PROTOCOL_TYPE5 ||
+            s->protocolType == IPCAM_PROTOCOL_STREAMING_SERVER) {
             // RTSP: over UDP the video side has opened the audio socket; interleaved audio is
-            // read on the video side.
+            // read on the video side. Closing the slots and connecting again here would throw
+            // away the sockets the SETUP of the video side made.
             if (s->rtpOverUdp)
                 last = 0;
             else

@@ -39,6 +39,12 @@ std::size_t videoFrames(const kestrel_test::FrameCollector &frames) {
     return n;
 }
 
+std::size_t audioFrames(const kestrel_test::FrameCollector &frames) {
+    std::size_t n = 0;
+    for (int32_t kind : frames.kinds()) n += kind == IPCAM_FRAME_AUDIO;
+    return n;
+}
+
 class SessionThreadsTest : public ::testing::Test {
     kestrel_test::ScopedTimeouts timeouts{1500};
 
@@ -62,55 +68,63 @@ class SessionThreadsTest : public ::testing::Test {
 };
 
 TEST_F(SessionThreadsTest, EveryDeviceKindStreamsByItself) {
+    using Device = std::function<void(camsim::CgiServer &, std::unique_ptr<camsim::StoredDevice> &,
+                                      camsim::StreamingServer &)>;
+    auto rtspCamera = [](auto &web, auto &camera, auto &rtsp) {
+        rtsp.addChannel({.audio = true});
+        ASSERT_TRUE(rtsp.start());
+        camera = std::make_unique<camsim::FamilyACamera>(
+            web, camsim::FamilyAConfig{.capabilities = 2, .rtspPort = rtsp.port()});
+    };
+    auto server = [](auto &web, auto &, auto &rtsp) {
+        rtsp.addChannel({.audio = true});
+        ASSERT_TRUE(rtsp.start());
+        camsim::addServerDevice(rtsp, web);
+    };
     struct Case {
         const char *name;
         int type;  // as the caller gives it
-        std::function<void(camsim::CgiServer &, std::unique_ptr<camsim::StoredDevice> &,
-                           camsim::StreamingServer &)>
-            device;
+        bool udp;
+        Device device;
         int32_t typeAfter;
+        bool sound;  // whether the device has sound for the audio thread
     } cases[] = {
-        {"family A, HTTP stream, Auto", 0,
+        {"family A, HTTP stream, Auto", 0, false,
          [](auto &web, auto &camera, auto &) {
              camera = std::make_unique<camsim::FamilyACamera>(
                  web, camsim::FamilyAConfig{.capabilities = 1});
          },
-         4},
-        {"family A, 3297 framing", 1,
+         4, true},
+        {"family A, 3297 framing", 1, false,
          [](auto &web, auto &camera, auto &) {
              camera = std::make_unique<camsim::FamilyACamera>(
                  web, camsim::FamilyAConfig{.capabilities = 1,
                                             .stream = {.framing = Framing::Tagged}});
          },
-         4},
-        {"family A, separate ports", 1,
+         4, true},
+        {"family A, separate ports", 1, false,
          [](auto &web, auto &camera, auto &) {
              camera = std::make_unique<camsim::FamilyACamera>(
                  web, camsim::FamilyAConfig{
                           .stream = {.videoListenPort = 0, .audioListenPort = 0}});
          },
-         1},
-        {"family A, RTSP", 5,
-         [](auto &web, auto &camera, auto &rtsp) {
-             rtsp.addChannel({});
-             ASSERT_TRUE(rtsp.start());
-             camera = std::make_unique<camsim::FamilyACamera>(
-                 web, camsim::FamilyAConfig{.capabilities = 2, .rtspPort = rtsp.port()});
-         },
-         5},
-        {"family B, Auto", 0,
+         1, true},
+        {"family A, RTSP interleaved", 5, false, rtspCamera, 5, true},
+        {"family A, RTSP over UDP", 5, true, rtspCamera, 5, true},
+        {"family B, Auto", 0, false,
          [](auto &web, auto &camera, auto &) {
              camera = std::make_unique<camsim::FamilyBCamera>(
                  web, camsim::FamilyBConfig{.stream = {.fps = 30}});
          },
-         2},
-        {"streaming server, Auto", 0,
-         [](auto &web, auto &, auto &rtsp) {
-             rtsp.addChannel({});
-             ASSERT_TRUE(rtsp.start());
-             camsim::addServerDevice(rtsp, web);
+         2, true},
+        {"family B without sound", 2, false,
+         [](auto &web, auto &camera, auto &) {
+             camera = std::make_unique<camsim::FamilyBCamera>(
+                 web, camsim::FamilyBConfig{.stream = {.fps = 30, .audioStream = false}});
          },
-         9},
+         2, false},
+        {"streaming server, Auto, interleaved", 0, false, server, 9, true},
+        {"streaming server, Auto, UDP", 0, true, server, 9, true},
     };
     for (const Case &c : cases) {
         SCOPED_TRACE(c.name);
@@ -124,11 +138,21 @@ TEST_F(SessionThreadsTest, EveryDeviceKindStreamsByItself) {
         IPCamSession *s = nullptr;
         ASSERT_EQ(IPCamCreate(&s, "127.0.0.1", device.port(), "admin", "secret", nextId++, c.type),
                   0);
+        ASSERT_EQ(IPCamSetTransport(s, c.udp ? 1 : 0, 0), 0);
         ASSERT_EQ(IPCamAction(s, &kestrel_test::FrameCollector::callback, &frames, 0), 0);
+        ASSERT_EQ(IPCamAction(s, &kestrel_test::FrameCollector::callback, &frames, 1), 0);
         EXPECT_TRUE(waitFor([&] { return videoFrames(frames) >= 5; }, 15000))
             << "status " << IPCamGetLastError(s);
+        if (c.sound) {
+            EXPECT_TRUE(waitFor([&] { return audioFrames(frames) >= 5; }, 8000));
+        } else {
+            std::this_thread::sleep_for(std::chrono::milliseconds(1500));
+        }
         EXPECT_GE(IPCamGetStatus(s), 0);
         EXPECT_EQ(s->protocolType, c.typeAfter);
+        if (!c.sound) {
+            EXPECT_EQ(audioFrames(frames), 0u);
+        }
         EXPECT_LT(kestrel_test::elapsedMs([] { IPCamAllDelete(); }), 2000);
     }
 }
@@ -145,12 +169,18 @@ TEST_F(SessionThreadsTest, SessionsThatCannotConnectSayWhy) {
         {"account refused during detection", "127.0.0.1", "wrong", 0, IPCAM_USER_OR_PASSWD_IS_ER},
     };
     camsim::FamilyACamera camera(web, {.capabilities = 1});
+    IPCamSession *multicast = nullptr;
     for (const Case &c : cases) {
         SCOPED_TRACE(c.name);
         IPCamSession *s = start(c.type, c.host, c.password);
+        if (!multicast) multicast = s;
         EXPECT_TRUE(waitFor([&] { return IPCamGetStatus(s) == c.status; }, 10000))
             << IPCamGetLastError(s);
     }
+    // The multicast session keeps trying: its thread still runs and the status holds.
+    std::this_thread::sleep_for(std::chrono::milliseconds(3500));
+    EXPECT_EQ(IPCamGetStatus(multicast), IPCAM_CANT_DETECT_TYPE_ER);
+    EXPECT_EQ(multicast->videoRunning.load(), 1);
     // The refusal at "GetMyself.cgi" ended detection: the third probe was never tried.
     bool askedFamilyB = false;
     for (const auto &r : web.requests()) {
@@ -161,10 +191,25 @@ TEST_F(SessionThreadsTest, SessionsThatCannotConnectSayWhy) {
 }
 
 TEST_F(SessionThreadsTest, AFullDeviceAndARefusedAccountAreToldApart) {
-    camsim::FamilyACamera camera(web, {.capabilities = 1, .stream = {.fullHouse = true}});
-    IPCamSession *s = start(1);
-    EXPECT_TRUE(waitFor([&] { return IPCamGetStatus(s) == IPCAM_IS_FULL; }, 15000))
-        << IPCamGetLastError(s);
+    // Both devices take the stream request and send nothing; only the user list differs.
+    for (bool refused : {false, true}) {
+        SCOPED_TRACE(refused ? "user list refused" : "user list answered");
+        camsim::CgiServer device;
+        ASSERT_TRUE(device.start());
+        device.setCredentials("admin", "secret");
+        camsim::FamilyACamera camera(device, {.capabilities = 1, .stream = {.fullHouse = true}});
+        if (refused) device.setBody("GetUser.cgi", "", 401);
+        IPCamSession *s = nullptr;
+        ASSERT_EQ(IPCamCreate(&s, "127.0.0.1", device.port(), "admin", "secret", nextId++, 1), 0);
+        ASSERT_EQ(IPCamAction(s, &kestrel_test::FrameCollector::callback, &frames, 0), 0);
+        const int expected = refused ? IPCAM_USER_OR_PASSWD_IS_ER : IPCAM_IS_FULL;
+        EXPECT_TRUE(waitFor([&] { return IPCamGetStatus(s) == expected; }, 15000))
+            << IPCamGetLastError(s);
+        bool askedUsers = false;
+        for (const auto &r : device.requests()) askedUsers = askedUsers || r.path == "GetUser.cgi";
+        EXPECT_TRUE(askedUsers);
+        IPCamAllDelete();
+    }
 }
 
 TEST_F(SessionThreadsTest, AChecksumFailureStopsTheSessionForGood) {

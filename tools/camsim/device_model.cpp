@@ -349,7 +349,9 @@ FamilyBCamera::FamilyBCamera(CgiServer &server, FamilyBConfig config) : config_(
                       {"Sharpness", "128"},      {"Frequency", "60"},  {"Rect", ",0,0,640,480"}};
     if (config_.statusHasTvStandard) status.insert(status.begin(), {"tv_standard", "NTSC"});
     for (const KeySpec &k : status) s->setDefault("GetStatus.cgi", k.key, k.value);
-    s->setDefault("GetStatus.cgi", "status_block", kDefaultStatusBlock);
+    std::string block = kDefaultStatusBlock;
+    if (!config_.stream.audioStream) block[0] = '0';
+    s->setDefault("GetStatus.cgi", "status_block", block);
     s->setDefault("GetStatus.cgi", "status_flag", "");  // empty: whether the site asks an account
     streams_ = std::make_shared<FamilyBStreamer>(config_.stream);
     streams_->attach(server, s);

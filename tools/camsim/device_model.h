@@ -126,9 +126,11 @@ class FamilyACamera : public StoredDevice {
 // close); a behaviour that rewrites the head moves the flag.
 inline constexpr std::size_t kStatusBlockSize = 82;
 inline constexpr std::size_t kStatusFlagIndex = 294;
-// Digits and letters, so no key of the lines that follow can be found inside it.
+// Digits and letters, so no key of the lines that follow can be found inside it. Its first
+// character says whether the camera has sound: "1" here, "0" for a camera whose
+// GetAudioData.cgi is off.
 inline constexpr const char *kDefaultStatusBlock =
-    "0123456789ABCDEFGHIJKLMNOPQRSTUVWXYZabcdefghijklmnopqrstuvwxyz0123456789ABCDEFGHIJ";
+    "1123456789ABCDEFGHIJKLMNOPQRSTUVWXYZabcdefghijklmnopqrstuvwxyz0123456789ABCDEFGHIJ";
 static_assert(std::char_traits<char>::length(kDefaultStatusBlock) == kStatusBlockSize);
 
 // A family B camera streams pictures with status blocks and PCM sound on the web port
