@@ -1,15 +1,17 @@
 #!/usr/bin/env bash
 # End to end on this machine: CPU seconds per 1,000 frames of `ipcam watch` (receiving only,
 # then decoding too) against FFmpeg's command-line client on the same streams of
-# kestrel-camsim, and the ratios ours / FFmpeg's.
+# kestrel-camsim, and the ratios ours / FFmpeg's; then how many Motion-JPEG 640x480 sessions
+# at 30 fps one process holds without falling behind.
 #
-#   bench/e2e.sh [BUILD_DIR]        E2E_SECONDS=20 by default
+#   bench/e2e.sh [BUILD_DIR]        E2E_SECONDS=20 by default (the session counts use at most 10)
 set -euo pipefail
 build=${1:-build}
 seconds=${E2E_SECONDS:-20}
 camsim=$build/tools/camsim/kestrel-camsim
 ipcam=$build/tools/cli/ipcam
-for tool in "$camsim" "$ipcam"; do
+load=$build/bench/session_load
+for tool in "$camsim" "$ipcam" "$load"; do
   [ -x "$tool" ] || { echo "e2e: $tool is missing; build first (make test)" >&2; exit 2; }
 done
 command -v ffmpeg >/dev/null || { echo "e2e: ffmpeg is missing" >&2; exit 2; }
@@ -67,3 +69,8 @@ run "Motion-JPEG, RTSP" "$server" "--stream 1" "rtsp://127.0.0.1:$rtsp/CH02" 0
 run "Motion-JPEG, RTSP, decode" "$server" "--stream 1" "rtsp://127.0.0.1:$rtsp/CH02" 1
 run "MPEG-4, HUNT framing" "$camera" "--stream 0" "" 0
 run "MPEG-4, HUNT framing, decode" "$camera" "--stream 0" "" 1
+
+echo
+echo "Simultaneous Motion-JPEG 640x480 sessions at 30 fps in one process:"
+"$load" 127.0.0.1 "$server" --stream 1 --fps 30 --counts 8,16,32,64 \
+  --seconds "$(awk -v s="$seconds" 'BEGIN { print (s < 10 ? s : 10) }')"
