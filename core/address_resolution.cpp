@@ -43,17 +43,22 @@ int dynamicDnsService(std::string_view address) {
     return -1;
 }
 
+// Writes the host text only when it changes: commands on other threads read it while the
+// video thread reconnects.
+void setHost(IPCamSession *session, std::string_view host) {
+    if (fieldText(session->host) != host) copyText(session->host, host);
+}
+
 // Settles session->host (and, through a redirector, session->port) from hostGiven.
 int settleHost(IPCamSession *session) {
     char resolved[kAddressSlotSize];
     int result = resolveHost(session->hostGiven, resolved, sizeof resolved);
     if (result != IPCAM_OK) return result;
     const std::string_view given = fieldText(session->hostGiven);
-    copyText(session->host, given);
 
     // A dotted address, or a name that is not one of the dynamic-DNS services': use the address.
     if (fieldText(resolved) == given || dynamicDnsService(fieldText(resolved)) < 0) {
-        copyText(session->host, fieldText(resolved));
+        setHost(session, fieldText(resolved));
         return IPCAM_OK;
     }
 
@@ -62,9 +67,15 @@ int settleHost(IPCamSession *session) {
     char host[kTextFieldSize];
     copyText(host, given);
     int32_t port = static_cast<int32_t>(session->port);
-    if (queryDynamicDns(resolved, port, host, sizeof host, &port) <= 0) return IPCAM_DDNS_IS_ER;
-    if (port <= 0 || port > kHighestPort) return IPCAM_DDNS_IS_ER;
-    copyText(session->host, fieldText(host));
+    if (queryDynamicDns(resolved, port, host, sizeof host, &port) <= 0) {
+        setHost(session, given);
+        return IPCAM_DDNS_IS_ER;
+    }
+    if (port <= 0 || port > kHighestPort) {
+        setHost(session, given);
+        return IPCAM_DDNS_IS_ER;
+    }
+    setHost(session, fieldText(host));
     session->port = static_cast<uint32_t>(port);
     return IPCAM_OK;
 }

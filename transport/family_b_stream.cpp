@@ -14,6 +14,7 @@
 #include "platform/sockets.h"
 #include "transport/delivery.h"
 #include "transport/encoded_frame.h"
+#include "transport/jpeg_header.h"
 
 namespace ipcam {
 
@@ -76,31 +77,6 @@ void reportStatus(IPCamSession *session, const uint8_t *block, bool first, uint6
 }
 
 }  // namespace
-
-bool jpegPictureSize(const uint8_t *p, std::size_t length, int32_t &width, int32_t &height) {
-    std::size_t at = 2;  // after FF D8
-    while (at + 4 <= length) {
-        if (p[at] != 0xFF) return false;
-        const uint8_t marker = p[at + 1];
-        if (marker == 0xFF) {  // fill byte
-            ++at;
-            continue;
-        }
-        if (marker == 0xD9 || marker == 0xDA) return false;  // no frame header before the scan
-        const std::size_t segment = static_cast<std::size_t>(p[at + 2] << 8 | p[at + 3]);
-        const bool frameHeader =
-            marker >= 0xC0 && marker <= 0xCF && marker != 0xC4 && marker != 0xC8 && marker != 0xCC;
-        if (frameHeader) {
-            if (segment < 7 || at + 9 > length) return false;
-            height = p[at + 5] << 8 | p[at + 6];
-            width = p[at + 7] << 8 | p[at + 8];
-            return true;
-        }
-        if (segment < 2) return false;
-        at += 2 + segment;
-    }
-    return false;
-}
 
 int readStatusVideo(IPCamSession *session, ByteSource &source) {
     FrameBuffer &buffer = session->rtp.frameBuffer;

@@ -25,8 +25,5 @@ int readStatusVideo(IPCamSession *session, ByteSource &source);
 // One 2000-byte block of audio: 0 or -11.
 int readStatusAudio(IPCamSession *session, ByteSource &source);
 
-// Width and height from the start-of-frame segment of a JPEG picture; false when it has none
-// within length.
-bool jpegPictureSize(const uint8_t *picture, std::size_t length, int32_t &width, int32_t &height);
 
 }  // namespace ipcam

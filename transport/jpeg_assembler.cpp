@@ -6,6 +6,7 @@
 #include "core/session_api.h"
 #include "platform/clock.h"
 #include "transport/delivery.h"
+#include "transport/jpeg_header.h"
 
 namespace ipcam {
 
@@ -14,17 +15,25 @@ namespace {
 void deliverPicture(IPCamSession *session, std::size_t size) {
     FrameBuffer &buffer = session->rtp.frameBuffer;
     const uint64_t now = localFileTimeNow();
-    if (session->awaitingFirstFrame) {
-        StreamFormatBlock format = currentFormat(session);
-        sendMessage(session, IPCAM_MSG_FORMAT, &format, sizeof format, now);
-        session->awaitingFirstFrame = 0;
-    }
     EncodedFrame *frame = allocateFrame(IPCAM_FRAME_KEY, size, now);
     if (frame) {
         buffer.take(framePayload(frame), size);
         session->rtp.largestFrame = static_cast<uint32_t>(size + 512);
     }
     buffer.remove(size);
+    if (session->awaitingFirstFrame) {
+        // The description announces the picture's own size: RTSP set only placeholders.
+        int32_t width = 0, height = 0;
+        if (frame && jpegPictureSize(framePayload(frame), size, width, height) && width > 0 &&
+            height > 0) {
+            std::lock_guard guard(session->formatLock);
+            session->format.width = width;
+            session->format.height = height;
+        }
+        StreamFormatBlock format = currentFormat(session);
+        sendMessage(session, IPCAM_MSG_FORMAT, &format, sizeof format, now);
+        session->awaitingFirstFrame = 0;
+    }
     deliverFrame(session, frame);
 }
 

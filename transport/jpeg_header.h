@@ -23,4 +23,8 @@ struct JpegHeaderResult {
 JpegHeaderResult makeJpegHeader(const uint8_t *payload, std::size_t length, uint8_t *out,
                                 std::size_t capacity = kJpegHeaderArea);
 
+// Width and height from the start-of-frame segment of a JPEG picture; false when it has none
+// within length.
+bool jpegPictureSize(const uint8_t *picture, std::size_t length, int32_t &width, int32_t &height);
+
 }  // namespace ipcam

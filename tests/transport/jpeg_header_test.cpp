@@ -122,4 +122,20 @@ TEST(JpegHeaderTest, DamagedOrLaterFragments) {
         makeJpegHeader(reinterpret_cast<const uint8_t *>(big.data()), big.size(), header).ok);
 }
 
+TEST(JpegPictureSizeTest, FromTheFrameHeader) {
+    const std::string jpeg = kestrel_test::encodeJpeg({.width = 176, .height = 144});
+    const auto *p = reinterpret_cast<const uint8_t *>(jpeg.data());
+    int32_t w = 0, h = 0;
+    ASSERT_TRUE(jpegPictureSize(p, jpeg.size(), w, h));
+    EXPECT_EQ(w, 176);
+    EXPECT_EQ(h, 144);
+    // Cut before the frame header, or not a JPEG at all.
+    EXPECT_FALSE(jpegPictureSize(p, 20, w, h));
+    const std::string junk = "\xFF\xD8\x00\x01\x02\x03\x04\x05";
+    EXPECT_FALSE(jpegPictureSize(reinterpret_cast<const uint8_t *>(junk.data()), junk.size(), w, h));
+    const std::string zeroLength = "\xFF\xD8\xFF\xE0\x00\x00\xFF\xC0";
+    EXPECT_FALSE(jpegPictureSize(reinterpret_cast<const uint8_t *>(zeroLength.data()),
+                                 zeroLength.size(), w, h));
+}
+
 }  // namespace

@@ -211,12 +211,19 @@ TEST_F(RtpReaderTest, JpegPicturesInOneBufferComeOutInOneCall) {
     {
         StreamFormatBlock f = session->format;
         f.videoCodec = 0;
+        f.width = 722;  // what the RTSP connect leaves for a stream it cannot size
+        f.height = 482;
         session->format = f;
     }
     std::string bytes = "noise\xFF" + a + "\xFF\xD9" + b + "\xFF";
     session->rtp.frameBuffer.append(bytes.data(), bytes.size());
     EXPECT_EQ(assembleJpeg(session.get()), 0);
     EXPECT_EQ(collector.kinds(), (std::vector<int32_t>{7, 2, 2}));
+    // The description gives the first picture's size.
+    StreamFormatBlock format;
+    std::memcpy(&format, collector.frames()[0].payload.data(), sizeof format);
+    EXPECT_EQ(format.width, 32);
+    EXPECT_EQ(format.height, 16);
     EXPECT_TRUE(videoFrames() == (std::vector<std::string>{a, b}));
     EXPECT_EQ(session->rtp.largestFrame, b.size() + 512);
     EXPECT_EQ(session->rtp.frameBuffer.count(), 1u);  // the trailing FF may start a marker
