@@ -5,6 +5,8 @@
 #include "control/alarm_io.h"
 #include "control/capabilities.h"
 #include "control/pan_tilt_protocols.h"
+#include "control/ptz_control.h"
+#include "control/recorder_keys.h"
 #include "control/settings_tables.h"
 #include "core/decimal.h"
 #include "core/session.h"
@@ -86,6 +88,15 @@ int writeAlarms(CommandObject &, CommandCall &call, void *request) {
     return writeFamilyAAlarms(call, *static_cast<const AlarmIoRequest *>(request));
 }
 
+int panTilt(CommandObject &, CommandCall &call, void *request) {
+    return familyAPanTilt(call, *static_cast<const PtzRequest *>(request));
+}
+
+int recorderKey(CommandObject &self, CommandCall &call, void *request) {
+    if (call.recorderChannels > 0) self.setRecorderChannels(call.recorderChannels);
+    return familyARecorderKey(call, *static_cast<const RecorderKeyRequest *>(request));
+}
+
 // Device cameras: the offer comes from the capabilities, not from the model code.
 int readDeviceFormat(CommandObject &self, CommandCall &call, void *request) {
     auto &record = *static_cast<IPCamVideoFormatRecord *>(request);
@@ -120,6 +131,8 @@ CommandMap familyAMap() {
     for (int32_t code : {5, 6, 7, 8, 9, 10, 15, 16}) map[code] = setting;
     map[17] = map[4127] = readAlarms;
     map[18] = map[4128] = writeAlarms;
+    map[12] = map[4131] = panTilt;
+    map[14] = recorderKey;
     for (int32_t code = 4097; code <= 4136; ++code)
         if (familyASetting(code)) map[code] = setting;
     return map;

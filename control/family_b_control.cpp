@@ -6,6 +6,8 @@
 
 #include "control/alarm_io.h"
 #include "control/pan_tilt_protocols.h"
+#include "control/ptz_control.h"
+#include "control/recorder_keys.h"
 #include "control/settings_tables.h"
 #include "control/video_format.h"
 #include "core/decimal.h"
@@ -134,6 +136,24 @@ int writeAlarms(CommandObject &, CommandCall &call, void *request) {
     return writeFamilyBAlarms(call, *static_cast<const AlarmIoRequest *>(request));
 }
 
+int panTilt(CommandObject &self, CommandCall &call, void *request) {
+    return familyBPanTilt(call, *static_cast<const PtzRequest *>(request), self.recorderChannels());
+}
+
+int panTiltSettings(CommandObject &, CommandCall &call, void *request) {
+    return familyBPanTiltSettings(call, *static_cast<const PtzRequest *>(request));
+}
+
+int serialPanTilt(CommandObject &, CommandCall &call, void *request) {
+    return familyBSerialPanTilt(call, *static_cast<const PtzRequest *>(request));
+}
+
+int recorderKey(CommandObject &self, CommandCall &call, void *request) {
+    self.setRecorderChannels(call.recorderChannels);
+    const auto &key = *static_cast<const RecorderKeyRequest *>(request);
+    return familyBRecorderKey(call, key.key, call.recorderChannels);
+}
+
 // Code 13: recorder types 0, 1 and 2 have 4, 8 and 16 channels; the result is the count.
 int recorderChannels(CommandObject &self, CommandCall &call, void *request) {
     auto &record = *static_cast<IPCamRecorderChannelsRecord *>(request);
@@ -166,6 +186,10 @@ const CommandMap &familyB() {
             if (familyBSetting(code)) m[code] = setting;
         m[17] = m[8235] = readAlarms;
         m[18] = m[8236] = writeAlarms;
+        m[12] = panTilt;
+        m[8240] = panTiltSettings;
+        m[8241] = serialPanTilt;
+        m[14] = recorderKey;
         return m;
     }();
     return map;

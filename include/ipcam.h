@@ -166,9 +166,9 @@ enum IPCamCommandCode {
                                           the rectangle's four coordinates in fields 2-5 */
     IPCAM_CMD_WRITE_MOTION = 10,       /* family A: as 4117; family B: as code 9 */
     IPCAM_CMD_READ_PAN_TILT = 11,      /* IPCamPanTiltRecord */
-    IPCAM_CMD_PAN_TILT = 12,
+    IPCAM_CMD_PAN_TILT = 12,          /* PtzRequest */
     IPCAM_CMD_RECORDER_CHANNELS = 13,  /* IPCamRecorderChannelsRecord */
-    IPCAM_CMD_RECORDER_KEY = 14,
+    IPCAM_CMD_RECORDER_KEY = 14,      /* RecorderKeyRequest */
     IPCAM_CMD_READ_EXPOSURE = 15,      /* settings record: AES, BLC, AGC, then FLC (family A) or
                                           MIRROR (family B) */
     IPCAM_CMD_WRITE_EXPOSURE = 16,     /* the same record */
@@ -262,6 +262,143 @@ typedef struct IPCamRecorderChannelsRecord {
     int32_t code;
     int32_t channels;
 } IPCamRecorderChannelsRecord;
+
+/* Code 12 (also 4131 on family A, 8240 and 8241 on family B): one pan/tilt/zoom command.
+ * Every integer is -1 when not given; a viewer sets code 12, every other word -1, the text
+ * empty, and then the command.
+ *   model     the pan/tilt protocol flag (settings commands 1 and 30); for the position move
+ *             (command 17) the picture's width
+ *   address   the head's address on its serial bus (1, 31); picture height for command 17
+ *   baudRate  the serial speed (1, 32); horizontal point for command 17
+ *   speed     pan/tilt speed 0 to 9 (1, 33); vertical point for command 17. Models 61, 76, 80,
+ *             81 and 135 refuse (-4) a speed outside 0 to 9.
+ *   command   an IPCamPtzCommand
+ *   text      NUL-terminated: a preset name (35, 36) or raw serial bytes (45). A name whose
+ *             blanks written as "%20" do not fit one request is refused with -4.
+ *   number    preset number (34-36), tour group (28), count of raw bytes (45, 1 to 256)
+ * The result is the camera's answer to the (last) request (1 accepted) or a negative status;
+ * -4 for a command the camera's wording does not have, with nothing sent. */
+enum IPCamPtzCommand {
+    IPCAM_PTZ_SETTINGS = 1,  /* protocol, address, baud rate and speed together */
+    IPCAM_PTZ_STOP = 3,
+    IPCAM_PTZ_UP = 4,
+    IPCAM_PTZ_DOWN = 5,
+    IPCAM_PTZ_LEFT = 6,
+    IPCAM_PTZ_RIGHT = 7,
+    IPCAM_PTZ_UP_START = 8, /* 8-11: moves that last until IPCAM_PTZ_STOP */
+    IPCAM_PTZ_DOWN_START = 9,
+    IPCAM_PTZ_LEFT_START = 10,
+    IPCAM_PTZ_RIGHT_START = 11,
+    IPCAM_PTZ_UP_LEFT = 12,
+    IPCAM_PTZ_UP_RIGHT = 13,
+    IPCAM_PTZ_DOWN_LEFT = 14,
+    IPCAM_PTZ_DOWN_RIGHT = 15,
+    IPCAM_PTZ_HOME = 16,
+    IPCAM_PTZ_MOVE_TO = 17, /* centre on a point of the picture */
+    IPCAM_PTZ_ZOOM_IN = 18,
+    IPCAM_PTZ_ZOOM_OUT = 19,
+    IPCAM_PTZ_FOCUS_NEAR = 20,
+    IPCAM_PTZ_FOCUS_FAR = 21,
+    IPCAM_PTZ_IRIS_LARGE = 22,
+    IPCAM_PTZ_IRIS_SMALL = 23,
+    IPCAM_PTZ_PAN_START = 24,
+    IPCAM_PTZ_PAN_STOP = 25,
+    IPCAM_PTZ_PATROL_START = 26,
+    IPCAM_PTZ_PATROL_STOP = 27,
+    IPCAM_PTZ_TOUR_START = 28,
+    IPCAM_PTZ_TOUR_STOP = 29,
+    IPCAM_PTZ_SET_PROTOCOL = 30,
+    IPCAM_PTZ_SET_ADDRESS = 31,
+    IPCAM_PTZ_SET_BAUD_RATE = 32,
+    IPCAM_PTZ_SET_SPEED = 33,
+    IPCAM_PTZ_PRESET_GO = 34,
+    IPCAM_PTZ_PRESET_SET = 35,
+    IPCAM_PTZ_PRESET_REMOVE = 36,
+    IPCAM_PTZ_MENU = 37, /* 37-44: the head's on-screen menu: menu, exit, select, confirm, */
+    IPCAM_PTZ_MENU_EXIT = 38, /* up, down, left, right */
+    IPCAM_PTZ_MENU_SELECT = 39,
+    IPCAM_PTZ_MENU_CONFIRM = 40,
+    IPCAM_PTZ_MENU_UP = 41,
+    IPCAM_PTZ_MENU_DOWN = 42,
+    IPCAM_PTZ_MENU_LEFT = 43,
+    IPCAM_PTZ_MENU_RIGHT = 44,
+    IPCAM_PTZ_RAW = 45 /* raw serial bytes */
+};
+
+#define IPCAM_PTZ_TEXT_SIZE 256
+typedef struct PtzRequest {
+    int32_t code;
+    int32_t model;
+    int32_t address;
+    int32_t baudRate;
+    int32_t speed;
+    int32_t command;
+    char text[IPCAM_PTZ_TEXT_SIZE];
+    int32_t number;
+} PtzRequest;
+
+IPCAM_STATIC_CHECK(ptz_model, offsetof(PtzRequest, model) == 4);
+IPCAM_STATIC_CHECK(ptz_command, offsetof(PtzRequest, command) == 20);
+IPCAM_STATIC_CHECK(ptz_text, offsetof(PtzRequest, text) == 24);
+IPCAM_STATIC_CHECK(ptz_number, offsetof(PtzRequest, number) == 280);
+IPCAM_STATIC_CHECK(ptz_size, sizeof(PtzRequest) == 284);
+
+/* A date and time as recorders take it, every member 16 bits. */
+typedef struct IPCamDateTime {
+    uint16_t year;
+    uint16_t month;
+    uint16_t dayOfWeek;
+    uint16_t day;
+    uint16_t hour;
+    uint16_t minute;
+    uint16_t second;
+    uint16_t milliseconds;
+} IPCamDateTime;
+
+/* Code 14: one key of a recorder's front panel. Keys: 1-16 channels; 160 fast rewind, 161
+ * rewind, 162 pause-rewind, 163 stop, 164 pause-forward, 165 play, 166 fast forward; 167-172
+ * play at 2x to 64x; 173 play from time (which must then point to the moment); 176-179 up,
+ * down, left, right (or the 9-, 4-, 13- and 16-way splits); 192 auto, 193 select, 194 enter;
+ * 208 and 209 panel keys; 224-231 the camera's up, down, left, right, zoom in, zoom out,
+ * automatic pan and pan stop. The result is the recorder's answer to the (last) request, -4
+ * for a key its wording does not have (nothing sent), -98 when the recorder's channel count is
+ * unknown and cannot be learnt. */
+enum IPCamRecorderKey {
+    IPCAM_KEY_FAST_REWIND = 160,
+    IPCAM_KEY_REWIND = 161,
+    IPCAM_KEY_PAUSE_REWIND = 162,
+    IPCAM_KEY_STOP = 163,
+    IPCAM_KEY_PAUSE_FORWARD = 164,
+    IPCAM_KEY_PLAY = 165,
+    IPCAM_KEY_FAST_FORWARD = 166,
+    IPCAM_KEY_PLAY_2X = 167, /* up to IPCAM_KEY_PLAY_2X + 5: 64x */
+    IPCAM_KEY_PLAY_FROM_TIME = 173,
+    IPCAM_KEY_UP = 176,
+    IPCAM_KEY_DOWN = 177,
+    IPCAM_KEY_LEFT = 178,
+    IPCAM_KEY_RIGHT = 179,
+    IPCAM_KEY_AUTO = 192,
+    IPCAM_KEY_SELECT = 193,
+    IPCAM_KEY_ENTER = 194,
+    IPCAM_KEY_PANEL_1 = 208,
+    IPCAM_KEY_PANEL_2 = 209,
+    IPCAM_KEY_CAMERA_UP = 224,
+    IPCAM_KEY_CAMERA_DOWN = 225,
+    IPCAM_KEY_CAMERA_LEFT = 226,
+    IPCAM_KEY_CAMERA_RIGHT = 227,
+    IPCAM_KEY_ZOOM_IN = 228,
+    IPCAM_KEY_ZOOM_OUT = 229,
+    IPCAM_KEY_AUTO_PAN = 230,
+    IPCAM_KEY_PAN_STOP = 231
+};
+
+typedef struct RecorderKeyRequest {
+    int32_t code;
+    int32_t key;
+    const IPCamDateTime *time; /* key 173 only */
+} RecorderKeyRequest;
+
+IPCAM_STATIC_CHECK(recorder_key, offsetof(RecorderKeyRequest, key) == 4);
 
 typedef struct IPCamSession IPCamSession; /* opaque to callers */
 

@@ -1,6 +1,7 @@
 /* A C99 program written against ipcam.h alone: the calling order of a real client. */
 #include <ipcam.h>
 #include <stdio.h>
+#include <string.h>
 
 static int onFrame(void *context, int channel, void *frame, int id) {
     (void)context;
@@ -31,6 +32,14 @@ int main(void) {
         static IPCamSettingsRecord name;
         static IPCamPanTiltRecord panTilt;
         static IPCamRecorderChannelsRecord recorder;
+        static PtzRequest ptz;
+        static IPCamDateTime when = {2009, 3, 6, 7, 14, 5, 9, 0};
+        RecorderKeyRequest key = {IPCAM_CMD_RECORDER_KEY, IPCAM_KEY_PLAY_FROM_TIME, NULL};
+        key.time = &when;
+        memset(&ptz, 0xFF, sizeof ptz);
+        ptz.code = IPCAM_CMD_PAN_TILT;
+        ptz.command = IPCAM_PTZ_UP;
+        ptz.text[0] = 0;
         format.code = IPCAM_CMD_READ_VIDEO_FORMAT;
         name.code = 4099;
         panTilt.code = IPCAM_CMD_READ_PAN_TILT;
@@ -39,6 +48,8 @@ int main(void) {
         if (IPCamCommand(session, &name, NULL) != IPCAM_IS_UNCONNECTED) failures++;
         if (IPCamCommand(session, &panTilt, NULL) != IPCAM_IS_UNCONNECTED) failures++;
         if (IPCamCommand(session, &recorder, NULL) != IPCAM_IS_UNCONNECTED) failures++;
+        if (IPCamCommand(session, &ptz, NULL) != IPCAM_IS_UNCONNECTED) failures++;
+        if (IPCamCommand(session, &key, NULL) != IPCAM_IS_UNCONNECTED) failures++;
     }
     if (IPCamGetItem(session, 1) != 0) failures++;
     if (IPCamAllDelete() != IPCAM_OK) failures++;
