@@ -8,6 +8,7 @@
 #include <string_view>
 
 #include "ipcam.h"
+#include "tools/cli/control_args.h"
 
 namespace ipcam_cli {
 
@@ -75,12 +76,19 @@ bool watchOrRecord(Command c) { return c == Command::Watch || c == Command::Reco
 bool watchOnly(Command c) { return c == Command::Watch; }
 bool writes(Command c) { return c == Command::Record || c == Command::Snapshot; }
 bool sendOnly(Command c) { return c == Command::Send; }
+bool ioOnly(Command c) { return c == Command::Io; }
+// Commands that take words after the address.
+bool takesOperands(Command c) {
+    return c == Command::Ptz || c == Command::Key || c == Command::Get || c == Command::Set ||
+           c == Command::Io;
+}
 
 constexpr OptionSpec kOptions[] = {
     {"--user", true, any},      {"--password", true, any}, {"--type", true, any},
     {"--stream", true, any},    {"--seconds", true, any},  {"--audio", false, watchOrRecord},
     {"--udp", false, any},      {"--decode", false, watchOnly}, {"--out", true, writes},
     {"--code", true, sendOnly}, {"--field", true, sendOnly},    {"--word", true, sendOnly},
+    {"--set", true, ioOnly},
 };
 
 // Applies one option; an error text when its value is bad.
@@ -130,6 +138,10 @@ std::string apply(std::string_view name, const std::string &value, Options &o) {
         if (!word) return "bad --word '" + value + "': expected a 32-bit number";
         if (o.words.size() == kMaxWords) return "too many --word options";
         o.words.push_back(static_cast<int32_t>(static_cast<uint32_t>(*word)));
+    } else if (name == "--set") {
+        const auto output = parseInteger(value, 1, 4);
+        if (!output) return "bad --set output '" + value + "': expected 1-4";
+        o.output = static_cast<int>(*output);
     }
     return {};
 }
@@ -139,7 +151,59 @@ std::optional<Command> commandFromName(std::string_view name) {
     if (name == "record") return Command::Record;
     if (name == "snapshot") return Command::Snapshot;
     if (name == "command") return Command::Send;
+    if (name == "ptz") return Command::Ptz;
+    if (name == "key") return Command::Key;
+    if (name == "io") return Command::Io;
+    if (name == "get") return Command::Get;
+    if (name == "set") return Command::Set;
     return std::nullopt;
+}
+
+// The words after the address, checked now so that a mistake is told before connecting.
+ParseResult checkOperands(ParseResult result) {
+    Options &o = result.options;
+    const std::vector<std::string> &words = o.operands;
+    std::string error;
+    switch (o.command) {
+    case Command::Ptz: {
+        PtzRequest request;
+        error = parsePtzAction(words, request);
+        break;
+    }
+    case Command::Key: {
+        int32_t key = 0;
+        IPCamDateTime time{};
+        bool haveTime = false;
+        error = parseRecorderKey(words, key, time, haveTime);
+        break;
+    }
+    case Command::Io:
+        if (o.output == 0 && !words.empty()) error = "unexpected argument '" + words[0] + "'";
+        else if (o.output != 0 && (words.size() != 1 || (words[0] != "on" && words[0] != "off")))
+            error = "--set N needs on or off";
+        else if (o.output != 0) o.outputOn = words[0] == "on";
+        break;
+    case Command::Get:
+    case Command::Set: {
+        const std::size_t wanted = o.command == Command::Get ? 1 : 2;
+        if (words.empty()) {
+            error = "missing setting name";
+        } else if (!findSetting(words[0])) {
+            error = "unknown setting '" + words[0] + "'";
+        } else if (words.size() != wanted) {
+            error = o.command == Command::Get ? "get takes one setting name"
+                                              : "set needs a setting name and one value";
+        } else if (o.command == Command::Set && words[1].size() >= IPCAM_SETTINGS_FIELD_SIZE) {
+            error = "value longer than " + std::to_string(IPCAM_SETTINGS_FIELD_SIZE - 1) +
+                    " characters";
+        }
+        break;
+    }
+    default:
+        break;
+    }
+    if (!error.empty()) result.error = error;
+    return result;
 }
 
 }  // namespace
@@ -150,6 +214,11 @@ const char *commandName(Command command) {
     case Command::Record: return "record";
     case Command::Snapshot: return "snapshot";
     case Command::Send: return "command";
+    case Command::Ptz: return "ptz";
+    case Command::Key: return "key";
+    case Command::Io: return "io";
+    case Command::Get: return "get";
+    case Command::Set: return "set";
     case Command::None: break;
     }
     return "ipcam";
@@ -162,7 +231,8 @@ ParseResult parseArgs(const std::vector<std::string> &args) {
         result.error = std::move(text);
         return result;
     };
-    if (args.empty()) return fail("missing command (watch, record, snapshot or command)");
+    if (args.empty())
+        return fail("missing command (watch, record, snapshot, command, ptz, key, io, get or set)");
     if (args[0] == "--help" || args[0] == "-h" || args[0] == "help") {
         o.help = true;
         return result;
@@ -179,6 +249,10 @@ ParseResult parseArgs(const std::vector<std::string> &args) {
             return result;
         }
         if (arg.size() < 2 || arg.compare(0, 2, "--") != 0) {
+            if (haveAddress && takesOperands(o.command)) {
+                o.operands.push_back(arg);
+                continue;
+            }
             if (haveAddress) return fail("unexpected argument '" + arg + "'");
             if (std::string e = parseAddress(arg, o); !e.empty()) return fail(e);
             haveAddress = true;
@@ -209,7 +283,7 @@ ParseResult parseArgs(const std::vector<std::string> &args) {
         if (!o.haveCode) return fail("command needs --code");
         if (!o.fields.empty() && !o.words.empty()) return fail("--field and --word do not mix");
     }
-    return result;
+    return checkOperands(result);
 }
 
 std::string usage(Command command) {
@@ -255,6 +329,30 @@ std::string usage(Command command) {
                "  --field TEXT     next text field (up to 32, 127 characters each)\n"
                "  --word N         next 32-bit word (decimal or 0x hexadecimal)\n"
                "  --seconds S      how long to wait for the connection (default 10)\n";
+    case Command::Ptz:
+        return "usage: ipcam ptz HOST[:PORT] ACTION [ARGS] [options]\n"
+               "Waits for the connection and sends one pan/tilt/zoom command. Actions:\n" +
+               ptzActionHelp() + "Options:\n" + common +
+               "  --seconds S      how long to wait for the connection (default 10)\n";
+    case Command::Key:
+        return "usage: ipcam key HOST[:PORT] KEY [options]\n"
+               "Presses one key of a recorder's front panel. Keys:\n" +
+               recorderKeyHelp() + "Options:\n" + common +
+               "  --seconds S      how long to wait for the connection (default 10)\n";
+    case Command::Io:
+        return "usage: ipcam io HOST[:PORT] [--set N on|off] [options]\n"
+               "Prints the alarm outputs' mode, interval and states; with --set, first switches\n"
+               "output N (1-4) on or off.\n" +
+               common +
+               "  --set N          the output to switch, followed by on or off\n"
+               "  --seconds S      how long to wait for the connection (default 10)\n";
+    case Command::Get:
+    case Command::Set:
+        return "usage: ipcam get HOST[:PORT] SETTING [options]\n"
+               "       ipcam set HOST[:PORT] SETTING VALUE [options]\n"
+               "Reads or writes one of the camera's settings by name. Settings:\n" +
+               settingHelp() + "Options:\n" + common +
+               "  --seconds S      how long to wait for the connection (default 10)\n";
     case Command::None:
         break;
     }
@@ -264,6 +362,10 @@ std::string usage(Command command) {
            "  record     write the received video to files\n"
            "  snapshot   write one picture as a JPEG file\n"
            "  command    send one control request and print the answer\n"
+           "  ptz        steer a pan/tilt/zoom head\n"
+           "  key        press a recorder key\n"
+           "  io         show or switch the alarm outputs\n"
+           "  get, set   read or write a setting by name\n"
            "'ipcam COMMAND --help' describes a command's options. Exit status: 0 done, 1 the\n"
            "device failed, 2 bad arguments.\n";
 }

@@ -7,7 +7,7 @@
 
 namespace ipcam_cli {
 
-enum class Command { None, Watch, Record, Snapshot, Send };
+enum class Command { None, Watch, Record, Snapshot, Send, Ptz, Key, Io, Get, Set };
 
 struct Options {
     Command command = Command::None;
@@ -30,6 +30,12 @@ struct Options {
     int32_t code = 0;
     std::vector<std::string> fields;
     std::vector<int32_t> words;
+
+    // ptz ACTION [ARGS], key KEY, get SETTING, set SETTING VALUE: the words after the address
+    std::vector<std::string> operands;
+    // io --set N on|off
+    int output = 0;  // 1-4; 0: only show the outputs
+    bool outputOn = false;
 };
 
 struct ParseResult {

@@ -22,6 +22,7 @@ extern "C" {
 
 #include "ipcam.h"
 #include "tools/cli/args.h"
+#include "tools/cli/control_args.h"
 #include "tools/cli/decode.h"
 #include "tools/cli/stats.h"
 #include "tools/cli/status.h"
@@ -38,6 +39,8 @@ constexpr auto kPoll = std::chrono::milliseconds(50);
 constexpr int kSessionId = 1;
 constexpr int kSnapshotQuality = 90;
 constexpr int kDecodeErrorLines = 20;  // later decode errors are only counted
+constexpr int kUnknownCode = -99;      // what a device's dialect answers to a code it lacks
+constexpr int kNoRecorderChannels = -98;
 
 volatile std::sig_atomic_t stopRequested = 0;
 void onSignal(int) { stopRequested = 1; }
@@ -382,26 +385,28 @@ void fillFields(char (&fields)[N][IPCAM_SETTINGS_FIELD_SIZE], const std::vector<
                     std::min(texts[i].size(), static_cast<std::size_t>(IPCAM_SETTINGS_FIELD_SIZE - 1)));
 }
 
-int runCommand(const Options &o) {
-    BlockQueue queue(false);
-    Session session;
+// Starts the session and waits until it is connected; false (reported) when it was not.
+bool connectSession(const Options &o, Session &session, BlockQueue &queue) {
     if (std::string e = session.start(o, queue); !e.empty()) {
         std::fprintf(stderr, "ipcam: %s\n", e.c_str());
-        return kExitFailed;
+        return false;
     }
     ConnectionWatch connection(session.get(), o);
     const auto start = Clock::now();
     while (!connection.connected()) {
-        if (stopRequested) return kExitFailed;
-        if (!connection.poll()) return kExitFailed;
+        if (stopRequested) return false;
+        if (!connection.poll()) return false;
         if (connection.connected()) break;
         if (secondsSince(start) >= o.seconds) {
             connection.reportNeverConnected();
-            return kExitFailed;
+            return false;
         }
         std::this_thread::sleep_for(kPoll);
     }
+    return true;
+}
 
+int sendRecord(const Options &o, IPCamSession *session) {
     int result = 0;
     const bool useWords = !o.words.empty() || (o.fields.empty() && wordCount(o.code) > 0);
     if (useWords) {
@@ -409,7 +414,7 @@ int runCommand(const Options &o) {
         std::vector<int32_t> record(sizeof(IPCamPanTiltRecord) / sizeof(int32_t), 0);
         record[0] = o.code;
         std::copy(o.words.begin(), o.words.end(), record.begin() + 1);
-        result = IPCamCommand(session.get(), record.data(), nullptr);
+        result = IPCamCommand(session, record.data(), nullptr);
         std::printf("%s\n", resultText(result).c_str());
         const std::size_t shown = std::max(o.words.size(), wordCount(o.code));
         for (std::size_t i = 1; i <= shown; ++i)
@@ -419,7 +424,7 @@ int runCommand(const Options &o) {
         std::memset(record.get(), 0, sizeof *record);
         record->code = o.code;
         fillFields(record->field, o.fields);
-        result = IPCamCommand(session.get(), record.get(), nullptr);
+        result = IPCamCommand(session, record.get(), nullptr);
         std::printf("%s\nvalue = %d\n", resultText(result).c_str(), record->value);
         printFields(record->field);
     } else {
@@ -427,9 +432,125 @@ int runCommand(const Options &o) {
         std::memset(record.get(), 0, sizeof *record);
         record->code = o.code;
         fillFields(record->field, o.fields);
-        result = IPCamCommand(session.get(), record.get(), nullptr);
+        result = IPCamCommand(session, record.get(), nullptr);
         std::printf("%s\n", resultText(result).c_str());
         printFields(record->field);
+    }
+    return result;
+}
+
+// Control requests answer -4 for a command the device's wording lacks and -98 for a recorder
+// key when the recorder's size is unknown; the status names of those codes would mislead.
+std::string controlResultText(int result) {
+    if (result == IPCAM_USER_OR_PASSWD_IS_ER)
+        return "result: -4 (this device does not take that command; nothing was sent)";
+    if (result == kNoRecorderChannels)
+        return "result: -98 (not a recorder, or its channel count could not be read)";
+    return resultText(result);
+}
+
+int sendPtz(const Options &o, IPCamSession *session) {
+    PtzRequest request;
+    parsePtzAction(o.operands, request);  // checked with the arguments
+    const int result = IPCamCommand(session, &request, nullptr);
+    std::printf("%s\n", controlResultText(result).c_str());
+    return result;
+}
+
+int sendKey(const Options &o, IPCamSession *session) {
+    RecorderKeyRequest request{IPCAM_CMD_RECORDER_KEY, 0, nullptr};
+    IPCamDateTime time{};
+    bool haveTime = false;
+    parseRecorderKey(o.operands, request.key, time, haveTime);
+    if (haveTime) request.time = &time;
+    const int result = IPCamCommand(session, &request, nullptr);
+    std::printf("%s\n", controlResultText(result).c_str());
+    return result;
+}
+
+void printOutputs(const AlarmIoRequest &io) {
+    std::printf("mode %d, interval %d, outputs", io.mode, io.interval);
+    for (int i = 0; i < 4; ++i) std::printf(" %d:%s", i + 1, io.outputs[i] ? "on" : "off");
+    std::printf("\n");
+}
+
+// Reads the outputs; with --set, switches one by writing back what was read, then reads again
+// to show what the camera now reports.
+int alarmOutputs(const Options &o, IPCamSession *session) {
+    AlarmIoRequest io{};
+    io.code = IPCAM_CMD_READ_ALARM_IO;
+    int result = IPCamCommand(session, &io, nullptr);
+    if (result < 0) {
+        std::printf("%s\n", resultText(result).c_str());
+        return result;
+    }
+    if (o.output == 0) {
+        printOutputs(io);
+        return result;
+    }
+    io.code = IPCAM_CMD_WRITE_ALARM_IO;
+    io.outputs[o.output - 1] = o.outputOn ? 1 : 0;
+    result = IPCamCommand(session, &io, nullptr);
+    if (result < 0) {
+        std::printf("%s\n", resultText(result).c_str());
+        return result;
+    }
+    io = AlarmIoRequest{};
+    io.code = IPCAM_CMD_READ_ALARM_IO;
+    result = IPCamCommand(session, &io, nullptr);
+    if (result >= 0) printOutputs(io);
+    else std::printf("%s\n", resultText(result).c_str());
+    return result;
+}
+
+// Family A objects answer -99 to family B's codes and the other way round: the family whose
+// code is understood is the device's.
+int namedSetting(const Options &o, IPCamSession *session) {
+    const SettingName &setting = *findSetting(o.operands[0]);
+    const bool write = o.command == Command::Set;
+    int result = kUnknownCode;
+    for (const SettingAccess &access : {setting.familyA, setting.familyB}) {
+        const int32_t code = write ? access.writeCode : access.readCode;
+        if (code == 0) continue;
+        auto record = std::make_unique<IPCamSettingsRecord>();
+        std::memset(record.get(), 0, sizeof *record);
+        record->code = code;
+        if (write) {
+            const std::string &value = o.operands[1];
+            std::memcpy(record->field[access.writeField], value.data(), value.size());
+        }
+        result = IPCamCommand(session, record.get(), nullptr);
+        if (result == kUnknownCode) continue;
+        if (result < 0) break;
+        if (write)
+            std::printf("%s set\n", std::string(setting.name).c_str());
+        else
+            std::printf("%s = %.*s\n", std::string(setting.name).c_str(),
+                        static_cast<int>(strnlen(record->field[access.readField],
+                                                 IPCAM_SETTINGS_FIELD_SIZE)),
+                        record->field[access.readField]);
+        return result;
+    }
+    if (result == kUnknownCode)
+        std::fprintf(stderr, "ipcam: this device cannot %s %s\n", write ? "set" : "read",
+                     std::string(setting.name).c_str());
+    else
+        std::printf("%s\n", resultText(result).c_str());
+    return result < 0 ? result : -1;
+}
+
+int runControl(const Options &o) {
+    BlockQueue queue(false);
+    Session session;
+    if (!connectSession(o, session, queue)) return kExitFailed;
+    int result = 0;
+    switch (o.command) {
+    case Command::Ptz: result = sendPtz(o, session.get()); break;
+    case Command::Key: result = sendKey(o, session.get()); break;
+    case Command::Io: result = alarmOutputs(o, session.get()); break;
+    case Command::Get:
+    case Command::Set: result = namedSetting(o, session.get()); break;
+    default: result = sendRecord(o, session.get()); break;
     }
     std::fflush(stdout);
     return result < 0 ? kExitFailed : 0;
@@ -453,5 +574,7 @@ int main(int argc, char **argv) {
     }
     installSignals();
     av_log_set_level(AV_LOG_QUIET);  // decode errors are reported on their own lines
-    return o.command == Command::Send ? runCommand(o) : runStream(o);
+    const bool streams = o.command == Command::Watch || o.command == Command::Record ||
+                         o.command == Command::Snapshot;
+    return streams ? runStream(o) : runControl(o);
 }

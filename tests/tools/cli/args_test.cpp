@@ -121,6 +121,34 @@ TEST(CliArgs, BadCommandLinesSayWhatIsWrong) {
         {"command h --code 7 --field a --word 1", "--field and --word do not mix"},
         {"command h --code 4 --word 0x100000000", "bad --word"},
         {"watch h --code 3", "--code does not apply to watch"},
+        {"ptz h", "missing action"},
+        {"ptz h sideways", "unknown action 'sideways'"},
+        {"ptz h up 3", "up takes no argument"},
+        {"ptz h preset-go", "preset-go needs a preset number"},
+        {"ptz h preset-go x", "bad preset number 'x'"},
+        {"ptz h preset-go 256", "bad preset number"},
+        {"ptz h move-to 320 240 0", "move-to needs WIDTH HEIGHT X Y"},
+        {"ptz h move-to 320 240 -1 0", "bad move-to value '-1'"},
+        {"ptz h tour-start 1 2", "at most a group"},
+        {"ptz h raw 0", "raw needs the bytes in hexadecimal"},
+        {"ptz h raw zz", "raw needs the bytes in hexadecimal"},
+        {"ptz h speed", "speed needs one value"},
+        {"key h", "missing key"},
+        {"key h eject", "unknown key 'eject'"},
+        {"key h ch17", "bad channel key 'ch17'"},
+        {"key h 256", "unknown key '256'"},
+        {"key h play now", "key takes one key name"},
+        {"key h play-from 2009-13-07 10:00:00", "play-from needs"},
+        {"key h play-from 2009-03-07", "play-from needs"},
+        {"io h on", "unexpected argument 'on'"},
+        {"io h --set 5 on", "bad --set output '5'"},
+        {"io h --set 1", "--set N needs on or off"},
+        {"io h --set 1 maybe", "--set N needs on or off"},
+        {"watch h --set 1 on", "--set does not apply to watch"},
+        {"get h", "missing setting name"},
+        {"get h colour", "unknown setting 'colour'"},
+        {"get h name extra", "get takes one setting name"},
+        {"set h name", "set needs a setting name and one value"},
     };
     for (const Case &c : cases) {
         SCOPED_TRACE(c.line);
@@ -128,6 +156,37 @@ TEST(CliArgs, BadCommandLinesSayWhatIsWrong) {
         EXPECT_NE(r.error.find(c.error), std::string::npos) << r.error;
         EXPECT_EQ(r.error.find('\n'), std::string::npos);
     }
+}
+
+TEST(CliArgs, ControlSubcommandsTakeTheirWords) {
+    struct Case {
+        const char *line;
+        Command command;
+        std::vector<std::string> operands;
+    } cases[] = {
+        {"ptz h:81 up", Command::Ptz, {"up"}},
+        {"ptz h preset-set 3 front door --seconds 2", Command::Ptz, {"preset-set", "3", "front", "door"}},
+        {"key h play-from 2009-03-07 14:05:09", Command::Key,
+         {"play-from", "2009-03-07", "14:05:09"}},
+        {"io h", Command::Io, {}},
+        {"get h brightness", Command::Get, {"brightness"}},
+        {"set h name Garage", Command::Set, {"name", "Garage"}},
+    };
+    for (const Case &c : cases) {
+        SCOPED_TRACE(c.line);
+        const ParseResult r = parseArgs(split(c.line));
+        ASSERT_TRUE(r.ok()) << r.error;
+        EXPECT_EQ(r.options.command, c.command);
+        EXPECT_EQ(r.options.operands, c.operands);
+    }
+    const ParseResult io = parseArgs(split("io h --set 3 on"));
+    ASSERT_TRUE(io.ok()) << io.error;
+    EXPECT_EQ(io.options.output, 3);
+    EXPECT_TRUE(io.options.outputOn);
+    EXPECT_FALSE(parseArgs(split("io h --set 2 off")).options.outputOn);
+    // A value is one field of the settings record.
+    EXPECT_TRUE(parseArgs({"set", "h", "name", std::string(127, 'a')}).ok());
+    EXPECT_FALSE(parseArgs({"set", "h", "name", std::string(128, 'a')}).ok());
 }
 
 TEST(CliArgs, FieldLimitsFollowTheSettingsRecord) {
@@ -143,7 +202,8 @@ TEST(CliArgs, FieldLimitsFollowTheSettingsRecord) {
 
 TEST(CliArgs, EveryCommandHasItsOwnUsage) {
     EXPECT_NE(usage(Command::None).find("usage: ipcam COMMAND"), std::string::npos);
-    for (Command c : {Command::Watch, Command::Record, Command::Snapshot, Command::Send}) {
+    for (Command c : {Command::Watch, Command::Record, Command::Snapshot, Command::Send,
+                      Command::Ptz, Command::Key, Command::Io, Command::Get}) {
         const std::string text = usage(c);
         EXPECT_EQ(text.find(std::string("usage: ipcam ") + commandName(c)), 0u) << text;
         EXPECT_NE(text.find("--user"), std::string::npos);
