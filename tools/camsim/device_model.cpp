@@ -91,15 +91,63 @@ void routeGet(CgiServer &server, const StorePtr &store, ReplyStyle style, const 
 
 using Rename = std::function<std::string(const std::string &)>;
 
-// Routes a Set CGI that stores every pair of its query in section, keys renamed where the Get
-// reports them under another name.
+// Stores every pair in section on channel, keys renamed where the Get reports them under
+// another name.
+void storeAll(SettingsStore &store, const std::string &section, Values pairs, int channel,
+              const Rename &rename = {}) {
+    for (auto &[key, value] : pairs)
+        store.set(section, rename ? rename(key) : key, std::move(value), channel);
+}
+
+// Routes a Set CGI that stores every pair of its query in section.
 void routeSet(CgiServer &server, const StorePtr &store, const std::string &cgi,
               const std::string &section, Rename rename = {}) {
     server.setHandler(cgi, [store, section, rename = std::move(rename)](const RecordedRequest &r) {
         Query query = parseQuery(r.query);
-        for (auto &[key, value] : query.pairs)
-            store->set(section, rename ? rename(key) : key, std::move(value), query.channel);
+        storeAll(*store, section, std::move(query.pairs), query.channel, rename);
         return Reply{200, "OK"};
+    });
+}
+
+// The answer of a control CGI to what the head or panel said: "" when it took the request.
+Reply controlReply(const std::string &problem) {
+    return Reply{200, problem.empty() ? "OK" : problem};
+}
+
+// Routes a head CGI: the head takes the query's pairs and hands back the settings among them,
+// which are stored in GetPTZ.cgi on the query's channel once the head took the request.
+using HeadCall = std::function<std::string(int channel, const Values &pairs, Values &settings)>;
+void routeHead(CgiServer &server, const StorePtr &store, const std::string &cgi, HeadCall call) {
+    server.setHandler(cgi, [store, call = std::move(call)](const RecordedRequest &r) {
+        Query query = parseQuery(r.query);
+        Values settings;
+        std::string problem = call(query.channel, query.pairs, settings);
+        if (problem.empty()) storeAll(*store, "GetPTZ.cgi", std::move(settings), query.channel);
+        return controlReply(problem);
+    });
+}
+
+// Routes a control CGI whose query is one key: act takes its value.
+void routeControl(CgiServer &server, const std::string &cgi, const std::string &key,
+                  std::function<std::string(const std::string &)> act) {
+    server.setHandler(cgi, [key, act = std::move(act)](const RecordedRequest &r) {
+        Values pairs = parseQuery(r.query).pairs;
+        if (pairs.size() != 1 || pairs[0].first != key)
+            return controlReply("Unknown request: " + key + "= expected alone");
+        return controlReply(act(pairs[0].second));
+    });
+}
+
+// GetSimState.cgi: the head of the query's channel, then the recorder panel when there is one.
+void routeSimState(CgiServer &server, ReplyStyle style, std::shared_ptr<PtzHead> head,
+                   std::shared_ptr<RecorderPanel> panel) {
+    server.setHandler("GetSimState.cgi", [style, head, panel](const RecordedRequest &r) {
+        Values values = describeHead(head->state(parseQuery(r.query).channel));
+        if (panel) {
+            Values recorder = describeRecorder(panel->state());
+            values.insert(values.end(), recorder.begin(), recorder.end());
+        }
+        return Reply{200, formatValues(style, values)};
     });
 }
 
@@ -124,10 +172,14 @@ Rename renameNumbered(std::vector<std::pair<std::string, std::string>> fromTo) {
     };
 }
 
-// SetFactoryDefault.cgi forgets every set value; Reboot.cgi changes nothing here.
-void routeResets(CgiServer &server, const StorePtr &store) {
-    server.setHandler("SetFactoryDefault.cgi", [store](const RecordedRequest &) {
+// SetFactoryDefault.cgi forgets every set value and brings the head and the panel back to
+// their first state; Reboot.cgi changes nothing here.
+void routeResets(CgiServer &server, const StorePtr &store, std::shared_ptr<PtzHead> head,
+                 std::shared_ptr<RecorderPanel> panel) {
+    server.setHandler("SetFactoryDefault.cgi", [store, head, panel](const RecordedRequest &) {
         store->reset();
+        head->reset();
+        panel->reset();
         return Reply{200, "OK"};
     });
     server.setBody("Reboot.cgi", "OK");
@@ -160,6 +212,8 @@ int FamilyAConfig::audioChannels() const {
 FamilyACamera::FamilyACamera(CgiServer &server, FamilyAConfig config) : config_(std::move(config)) {
     const auto A = ReplyStyle::FamilyA;
     const StorePtr &s = store_;
+    head_ = std::make_shared<PtzHead>(familyAHead(), s);
+    recorder_ = std::make_shared<RecorderPanel>(config_.dvrChannels);
 
     streams_ = std::make_shared<FamilyAStreamer>(
         config_.stream, FamilyAStreamer::Device{std::strtod(config_.firmware.c_str(), nullptr),
@@ -280,14 +334,25 @@ FamilyACamera::FamilyACamera(CgiServer &server, FamilyAConfig config) : config_(
     routeGet(server, s, A, "GetStreamType.cgi", {{"StreamType", "0"}});
 
     for (const char *name : {"Time", "Name", "Language", "Adjust", "Multimedia", "Network", "PPPOE",
-                             "DDNS", "MotionDetect", "Mail", "FTP", "CCD", "PTZ"})
+                             "DDNS", "MotionDetect", "Mail", "FTP", "CCD"})
         routeSet(server, s, std::string("Set") + name + ".cgi", std::string("Get") + name + ".cgi");
     routeSet(server, s, "SetGPIO.cgi", "GetGPIO.cgi",
              renameNumbered({{"Out#STA", "Output#"},
                              {"COM#STA", "COM#OUT"},
                              {"COMModule", "COM_Module"},
                              {"CInterval", "COM_Interval"}}));
-    routeSet(server, s, "SetDVRKey.cgi", "SetDVRKey.cgi");
+    const std::shared_ptr<PtzHead> head = head_;
+    const std::shared_ptr<RecorderPanel> panel = recorder_;
+    routeHead(server, s, "SetPTZ.cgi", [head](int channel, const Values &pairs, Values &settings) {
+        return head->setPtz(channel, pairs, settings);
+    });
+    routeControl(server, "SetDVRKey.cgi", "DVRControl",
+                 [panel](const std::string &key) { return panel->dvrKey(key); });
+    routeControl(server, "SetPlayCmd.cgi", "PLAYSTATE",
+                 [panel](const std::string &state) { return panel->playCommand(state); });
+    routeControl(server, "SetTimePlay.cgi", "EVENT",
+                 [panel](const std::string &event) { return panel->playFrom(event); });
+    routeSimState(server, A, head, panel);
     const std::vector<std::string> slots = numbered("http_user", 1, 20);
     server.setHandler("SetUser.cgi", [s, slots](const RecordedRequest &r) {
         for (auto &[key, value] : parseQuery(r.query).pairs) {
@@ -304,7 +369,7 @@ FamilyACamera::FamilyACamera(CgiServer &server, FamilyAConfig config) : config_(
                 s->replaceInList("GetUser.cgi", slots, value, "", false);
         return Reply{200, "OK"};
     });
-    routeResets(server, s);
+    routeResets(server, s, head, panel);
 }
 
 namespace {
@@ -343,6 +408,8 @@ Reply statusReply(const SettingsStore &store, const Values &values, bool asksCre
 FamilyBCamera::FamilyBCamera(CgiServer &server, FamilyBConfig config) : config_(std::move(config)) {
     const auto B = ReplyStyle::FamilyB;
     const StorePtr &s = store_;
+    head_ = std::make_shared<PtzHead>(familyBHead(), s);
+    recorder_ = std::make_shared<RecorderPanel>(config_.recorderChannels);
 
     KeyList status = {{"Resolution", "640x480"}, {"Quality", "3"},      {"Brightness", "128"},
                       {"Contrast", "128"},       {"Saturation", "128"}, {"Hue", "128"},
@@ -472,8 +539,24 @@ FamilyBCamera::FamilyBCamera(CgiServer &server, FamilyBConfig config) : config_(
     routeSet(server, s, "SetPTZ.cgi", "GetPTZ.cgi");
     routeSet(server, s, "SetAdmin.cgi", "GetLanguage.cgi", renameNumbered({{"Admin", "admin"}}));
     routeSet(server, s, "SetIO.cgi", "GetIO.cgi", renameNumbered({{"GPIO#Out", "GPIOOUT#"}}));
-    for (const char *cgi : {"PPPoE.cgi", "RS232.cgi", "MoveCamera.cgi"})
-        routeSet(server, s, cgi, cgi);
+    routeSet(server, s, "PPPoE.cgi", "PPPoE.cgi");
+    const std::shared_ptr<PtzHead> head = head_;
+    const std::shared_ptr<RecorderPanel> panel = recorder_;
+    routeHead(server, s, "RS232.cgi", [head](int, const Values &pairs, Values &settings) {
+        return head->serialPort(pairs, settings);
+    });
+    // A camera text moves the head, on a recorder as one of its keys; a camera also takes
+    // plain directions, a recorder its panel texts.
+    routeControl(server, "MoveCamera.cgi", "Dir", [head, panel, recorder](const std::string &text) {
+        std::string problem = head->cameraText(text, !recorder);
+        if (!recorder) return problem;
+        if (problem.empty()) {
+            panel->recordKey(text);
+            return problem;
+        }
+        return panel->panelText(text);
+    });
+    routeSimState(server, B, head, recorder ? panel : nullptr);
 
     // Users as numbered slots; slot 1 is the administrator.
     const std::vector<std::string> slots = numbered("User", 1, 10);
@@ -504,7 +587,7 @@ FamilyBCamera::FamilyBCamera(CgiServer &server, FamilyBConfig config) : config_(
                 s->replaceInList("GetUser.cgi", slots, value, "", false);
         return Reply{200, "OK"};
     });
-    routeResets(server, s);
+    routeResets(server, s, head, panel);
 }
 
 }  // namespace camsim

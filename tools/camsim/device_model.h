@@ -7,6 +7,13 @@
 // ("GetAdjust.cgi", ...); a "CH=n" pair in any query selects channel n, otherwise channel 0.
 // Routes hold the store, so they keep answering after the camera object is gone. Tests read
 // value("GetAdjust.cgi", "Brightness", channel): what that Get reports.
+//
+// The control CGIs act on a pan/tilt head (ptz_head.h) and a recorder panel
+// (recorder_panel.h) instead: family A SetPTZ.cgi, SetDVRKey.cgi, SetPlayCmd.cgi and
+// SetTimePlay.cgi, family B RS232.cgi and MoveCamera.cgi. They answer "OK" when the device
+// took the request and, still with 200, "Unknown Key=value" (or "No preset n") when it did not,
+// changing nothing then. GetSimState.cgi reports both as lines of the family's style; tests
+// read head(channel) and recorder().
 #pragma once
 
 #include <cstddef>
@@ -17,6 +24,8 @@
 #include "tools/camsim/cgi_server.h"
 #include "tools/camsim/family_a_stream.h"
 #include "tools/camsim/family_b_stream.h"
+#include "tools/camsim/ptz_head.h"
+#include "tools/camsim/recorder_panel.h"
 #include "tools/camsim/rtsp_server.h"
 #include "tools/camsim/settings_store.h"
 #include "tools/camsim/talk_sink.h"
@@ -87,6 +96,11 @@ class StoredDevice {
     // Chatting.cgi: what the talking client sent.
     TalkSink &talk() { return *talk_; }
 
+    // The head of a channel (family B: 0) and the recorder panel, as they are now. A family B
+    // camera that is no recorder has a panel that takes no key.
+    HeadState head(int channel = 0) const { return head_->state(channel); }
+    RecorderState recorder() const { return recorder_->state(); }
+
   protected:
     void attachTalk(CgiServer &server, TalkSinkConfig config) {
         talk_ = std::make_shared<TalkSink>(config);
@@ -95,6 +109,8 @@ class StoredDevice {
 
     std::shared_ptr<SettingsStore> store_ = std::make_shared<SettingsStore>();
     std::shared_ptr<TalkSink> talk_ = std::make_shared<TalkSink>();
+    std::shared_ptr<PtzHead> head_;            // set by each family
+    std::shared_ptr<RecorderPanel> recorder_;  // set by each family
 };
 
 // Besides its CGIs, a family A camera streams (family_a_stream.h): GetStream.cgi on the web

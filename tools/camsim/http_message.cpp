@@ -41,6 +41,13 @@ std::string_view nextWord(std::string_view &line) {
 void parseRequestLine(std::string_view line, RecordedRequest &request) {
     request.method = nextWord(line);
     std::string_view target = nextWord(line);
+    // Some clients send blanks in a query unescaped: such a target runs up to the version.
+    std::size_t version = line.rfind(" HTTP/");
+    if (target.find('?') != std::string_view::npos && version != std::string_view::npos &&
+        line.find_first_not_of(' ') < version) {
+        target = std::string_view(target.data(), line.data() + version - target.data());
+        target = target.substr(0, target.find_last_not_of(' ') + 1);
+    }
     request.target = target;
     std::string_view path = target;
     if (std::size_t q = path.find('?'); q != std::string_view::npos) {
