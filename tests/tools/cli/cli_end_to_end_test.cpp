@@ -243,6 +243,67 @@ TEST_F(CliEndToEnd, CommandsReadAndWriteSettings) {
     EXPECT_NE(r.output.find("word[6] = 1 "), std::string::npos) << "codec MPEG-4\n" << r.output;
 }
 
+TEST_F(CliEndToEnd, ControlSubcommandsChangeTheDevice) {
+    // A family A camera with a pan/tilt head and a family B recorder of eight channels.
+    camsim::CgiServer webA, webB;
+    ASSERT_TRUE(webA.start());
+    ASSERT_TRUE(webB.start());
+    webA.setCredentials("admin", "secret");
+    webB.setCredentials("admin", "secret");
+    camsim::FamilyACamera camera(webA, {.model = 20, .capabilities = 1});  // a 4-channel recorder too
+    camsim::FamilyBCamera recorder(webB, {.recorderChannels = 8});
+    const std::string a = "127.0.0.1:" + std::to_string(webA.port()) + kAccount;
+    const std::string b = "127.0.0.1:" + std::to_string(webB.port()) + kAccount;
+
+    struct Case {
+        std::string args;
+        const char *output;  // part of what the tool prints
+    } cases[] = {
+        {"ptz " + a + " up", "result: 1"},
+        {"ptz " + a + " up", "result: 1"},
+        {"ptz " + a + " left", "result: 1"},
+        {"ptz " + a + " preset-set 3 front door", "result: 1"},
+        {"ptz " + a + " zoom-in", "result: 1"},
+        {"ptz " + a + " move-to 320 240 0 0", "does not take that command"},
+        {"key " + a + " play", "result: 1"},
+        {"io " + a + " --set 2 on", "outputs 1:off 2:on 3:off 4:off"},
+        {"set " + a + " name Garage", "name set"},
+        {"get " + a + " name", "name = Garage"},
+        {"set " + a + " brightness 200", "brightness set"},
+        {"ptz " + b + " up", "result: 1"},
+        {"ptz " + b + " up-left", "does not take that command"},
+        {"key " + b + " down", "result: 1"},
+        {"key " + b + " play-from 2009-03-07 14:05:09", "does not take that command"},
+        {"io " + b + " --set 4 on", "outputs 1:off 2:off 3:off 4:on"},
+        {"set " + b + " brightness 99", "brightness set"},
+        {"get " + b + " brightness", "brightness = 99"},
+        {"get " + b + " login-check", "this device cannot read login-check"},
+    };
+    for (const Case &c : cases) {
+        SCOPED_TRACE(c.args);
+        const ToolRun r = run(c.args);
+        EXPECT_NE(r.output.find(c.output), std::string::npos) << r.output;
+        const bool refused = std::string(c.output).find("does not") != std::string::npos ||
+                             std::string(c.output).find("cannot") != std::string::npos;
+        EXPECT_EQ(r.status, refused ? 1 : 0) << r.output;
+    }
+
+    const camsim::HeadState head = camera.head();
+    EXPECT_EQ(head.tilt, 2);
+    EXPECT_EQ(head.pan, -1);
+    EXPECT_EQ(head.zoom, 2);
+    ASSERT_EQ(head.presets.count(3), 1u);
+    EXPECT_EQ(head.presets.at(3).name, "front door");
+    EXPECT_EQ(head.presets.at(3).tilt, 2);
+    EXPECT_EQ(camera.recorder().keys, std::vector<std::string>{"dvrkey_play"});
+    EXPECT_EQ(camera.value("GetGPIO.cgi", "COM2OUT"), "1");
+    EXPECT_EQ(camera.value("GetAdjust.cgi", "Brightness"), "200");
+
+    EXPECT_EQ(recorder.head().tilt, 1);
+    EXPECT_EQ(recorder.recorder().keys, (std::vector<std::string>{"UP", "NINE_QUAD", "BT4_16"}));
+    EXPECT_EQ(recorder.recorder().split, 4);
+}
+
 TEST_F(CliEndToEnd, FailuresAreClearAndQuick) {
     struct Case {
         const char *args;
