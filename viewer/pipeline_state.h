@@ -1,0 +1,74 @@
+// What the live pipeline's threads share: the frame queue and its lock, the decoder lock, the
+// admission values, the picture buffers and the flags between the user interface, the video
+// thread and the renderer. One instance for the process.
+//
+// Flags and marks are single atomic words read and written without locks; a stale read costs
+// at most one pacing or drawing decision.
+#pragma once
+
+#include <atomic>
+#include <cstddef>
+#include <cstdint>
+#include <deque>
+#include <vector>
+
+#include "ipcam.h"
+#include "viewer/lockable.h"
+
+namespace kestrel {
+
+struct FrameAdmission {
+    std::atomic<uint8_t> waitingForKeyFrame{1};
+    std::atomic<int32_t> lowMark{10};    // frames
+    std::atomic<int32_t> highMark{20};   // frames
+    std::atomic<int32_t> maxWidth{1280}; // pixels
+    std::atomic<int32_t> maxHeight{1024};
+    std::atomic<int32_t> holdDelay{1};   // ms
+    std::atomic<int32_t> dropDelay{500}; // ms
+};
+
+// Codec markers the renderer draws beside the picture.
+inline constexpr uint16_t kMarkerMpeg4 = 52;       // blue dot
+inline constexpr uint16_t kMarkerMotionJpeg = 74;  // red dot
+
+struct PipelineState {
+    // The frame queue: frames waiting for the video thread, owned by the viewer.
+    CriticalSectionLock queueLock;
+    std::deque<EncodedFrame *> queue;  // queueLock
+
+    // Held whenever the decoder is opened, closed, fed or converted from.
+    CriticalSectionLock decoderLock;
+
+    FrameAdmission admission;
+    StreamFormatBlock callbackFormat{};  // the frame callback's copy, used by it alone
+
+    std::atomic<uint8_t> newPicture{0};  // set by the video thread, cleared by the renderer
+    std::atomic<uint8_t> inputBusy{0};   // set and cleared by the user interface
+    std::atomic<uint8_t> rotateMode{0};  // the mode last chosen with the Enter key
+    std::atomic<uint16_t> codecMarker{0};
+    std::atomic<int16_t> panX{0}, panY{0};              // in 32-pixel steps
+    std::atomic<int16_t> panXLimit{15}, panYLimit{15};  // recomputed at every layout
+
+    // Fixed at start-up (the main window sets them).
+    std::atomic<uint8_t> landscape{1};
+    std::atomic<uint8_t> smartphone{0};
+
+    // maxWidth x maxHeight x 3 bytes each; the renderer converts into the first and turns
+    // pictures into the second.
+    std::vector<uint8_t> pictureBuffer, rotationBuffer;
+
+    // The pauses of the frame callback and the video thread; tests replace it to see them.
+    void (*sleepMs)(int milliseconds) = nullptr;
+    void sleep(int milliseconds);
+};
+
+PipelineState &pipeline();
+
+// Sizes both picture buffers from the admission's maximum picture size.
+void allocatePictureBuffers();
+std::size_t pictureBufferSize();
+
+// Releases every frame still queued.
+void releaseQueuedFrames();
+
+}  // namespace kestrel

@@ -1,0 +1,40 @@
+// One site: a camera or recorder the user can view, as the site list, its files, the editor
+// and the live pipeline all hold it. A plain 612-byte record, copied as a block; its layout is
+// the record format of the site list files.
+#pragma once
+
+#include <cstddef>
+#include <cstdint>
+
+namespace kestrel {
+
+struct SiteRecord {
+    char16_t name[100];   // UTF-16, at most 99 code units and a zero
+    char16_t host[100];   // dotted address or host name, UTF-16
+    uint32_t port;
+    char account[100];    // 8-bit, zero-terminated
+    char password[100];
+    uint32_t videoSize;   // 0 Small, 1 Middle, 2 Big
+    uint8_t viewFlags;    // bit 0 rotation, bit 1 fit to width; other bits carried unchanged
+    uint8_t streamNumber; // zero-based
+    uint8_t protocolType; // 0 Auto, 1-5
+    uint8_t unused;       // carried unchanged
+};
+
+static_assert(sizeof(SiteRecord) == 612);
+static_assert(offsetof(SiteRecord, host) == 200);
+static_assert(offsetof(SiteRecord, port) == 400);
+static_assert(offsetof(SiteRecord, account) == 404);
+static_assert(offsetof(SiteRecord, password) == 504);
+static_assert(offsetof(SiteRecord, videoSize) == 604);
+static_assert(offsetof(SiteRecord, viewFlags) == 608);
+static_assert(offsetof(SiteRecord, streamNumber) == 609);
+static_assert(offsetof(SiteRecord, protocolType) == 610);
+
+inline constexpr uint8_t kViewRotation = 0x01;
+inline constexpr uint8_t kViewFitToWidth = 0x02;
+
+// A new site: every byte 0, account "admin", password "tqlmr", port 80.
+SiteRecord defaultSiteRecord();
+
+}  // namespace kestrel

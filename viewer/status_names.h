@@ -1,0 +1,16 @@
+// The names of the library's status codes, as the viewer shows them on its status line.
+#pragma once
+
+#include <string>
+
+namespace kestrel {
+
+// "IPCAM_IS_UNCONNECTED" for -12, ...; null for a code without a name. Codes 0 to -16, -50,
+// -98 and -100 have names.
+const char *statusName(int code);
+
+// What the status line shows for the library's last status: nothing for 0, the name, or
+// "Unknow status:%d\n" for a code without one.
+std::string lastStatusText(int code);
+
+}  // namespace kestrel

@@ -1,0 +1,220 @@
+#include "viewer/video_thread.h"
+
+#include <cstdarg>
+#include <cstdio>
+#include <cstring>
+#include <ctime>
+#include <exception>
+
+#include "viewer/frame_admission.h"
+#include "viewer/pipeline_state.h"
+#include "viewer/status_names.h"
+#include "viewer/text_convert.h"
+#include "viewer/viewer_window.h"
+
+namespace kestrel {
+
+namespace {
+
+constexpr std::size_t kStatusCharacters = 2048;  // bytes here: the text is cut, never overrun
+constexpr std::size_t kHostBytes = 100;
+constexpr int32_t kReadHandheldAccess = 4132;
+constexpr int32_t kEncodingUnknown = -1;
+constexpr int32_t kEncodingMotionJpeg = 0;
+constexpr int32_t kEncodingMpeg4 = 4;
+
+// The fixed 8-bit fields, read up to their zero or their end.
+std::string fieldText(const char (&field)[100]) { return std::string(field, strnlen(field, 100)); }
+
+}  // namespace
+
+uint32_t resolutionForSize(uint32_t videoSize, uint32_t mask) {
+    uint32_t first = 0x1, last = 0x20;
+    if (videoSize == 1) first = 0x40, last = 0x400;
+    if (videoSize == 2) first = 0x800, last = 0x100000;
+    for (uint32_t bit = first; bit <= last; bit <<= 1)
+        if (mask & bit) return bit;
+    return 0;
+}
+
+VideoThread::VideoThread() { std::memset(&format, 0xFF, sizeof format); }
+
+void VideoThread::ShowStatus(const char *fmt, ...) {
+    char text[kStatusCharacters + 1];
+    va_list args;
+    va_start(args, fmt);
+    std::vsnprintf(text, sizeof text, fmt, args);
+    va_end(args);
+    if (statusLine) statusLine->setStatusText(fromUtf8(text));
+}
+
+void VideoThread::ShowLastStatus() {
+    const int code = IPCamGetLastError(session);
+    if (code == IPCAM_OK) return;
+    const std::string text = lastStatusText(code);
+    ShowStatus("%s", text.c_str());
+    pipeline().sleep(1000);
+}
+
+bool VideoThread::startSession() {
+    const std::string host = toUtf8(site.host, 100, kHostBytes);
+    const std::string account = fieldText(site.account), password = fieldText(site.password);
+    int r = IPCamCreate(&session, host.c_str(), site.port, account.c_str(), password.c_str(), 0,
+                        site.protocolType);
+    ShowStatus("IPCamCreate() ... %d\n", r);
+    r = IPCamSetStreamNum(session, site.streamNumber, 0);
+    ShowStatus("IPCamSetStreamNum() ... %d\n", r);
+    r = IPCamAction(session, &OnFrame, this, IPCAM_ACTION_VIDEO);
+    ShowStatus("IPCamAction() ... %d\n", r);
+
+    for (uint32_t attempt = 0; IPCamGetStatus(session) < 0;) {
+        if (stopRequested) {
+            IPCamAllDelete();
+            return false;
+        }
+        ++attempt;
+        static constexpr const char *kStops[] = {".", "..", "...", "....", "....."};
+        ShowStatus("Connecting%s\n", kStops[attempt % 5]);
+        if (attempt % 5 == 4) {
+            ShowLastStatus();
+            pipeline().sleep(1000);
+        } else {
+            pipeline().sleep(500);
+        }
+    }
+    return true;
+}
+
+void VideoThread::negotiatePictureSize() {
+    IPCamVideoFormatRecord capabilities{};
+    capabilities.code = IPCAM_CMD_READ_VIDEO_FORMAT;
+    if (IPCamCommand(session, &capabilities, nullptr) < 0) return;
+    const auto words = reinterpret_cast<const uint32_t *>(&capabilities);
+    const uint32_t standard = words[7];
+    const uint32_t mask = standard == 1 ? words[8] : standard == 2 ? words[9] : 0;
+    const uint32_t bit = resolutionForSize(site.videoSize, mask);
+    if (bit == 0) return;
+    IPCamVideoFormatRecord request{};
+    std::memset(&request, 0, sizeof request);
+    unsigned char *bytes = reinterpret_cast<unsigned char *>(&request);
+    bytes[0] = IPCAM_CMD_WRITE_VIDEO_FORMAT;
+    std::memset(bytes + 4, 0xFF, 28);
+    request.resolutionMask = static_cast<int32_t>(bit);
+    IPCamCommand(session, &request, nullptr);
+}
+
+void VideoThread::checkHandheldAccess() {
+    IPCamSettingsRecord access{};
+    access.code = kReadHandheldAccess;
+    if (IPCamCommand(session, &access, nullptr) >= 0 && access.field[0][0] != '1') {
+        ShowStatus("Unsupported PDA or Smart-Phone!");
+        stopRequested = true;
+    }
+}
+
+bool VideoThread::decodePayload(const uint8_t *payload, std::size_t length) {
+    bool picture = false;
+    for (int attempt = 0; attempt < kDecodeTries; ++attempt) {
+        const VideoDecoder::Result r = decoder.decode(payload, length);
+        picture = picture || r.picture;
+        if (r.consumed) return picture;
+        pipeline().sleep(1);
+    }
+    ++decodeErrors_;  // never taken: dropped rather than holding the pipeline for ever
+    return picture;
+}
+
+void VideoThread::processOne() {
+    PipelineState &p = pipeline();
+    static constexpr const char *kTurning[] = {"\xEF\xBC\x8D", "\xEF\xBC\xBC", "\xEF\xBD\x9C",
+                                               "\xEF\xBC\x8F"};
+    EncodedFrame *frame = nullptr;
+    std::size_t queued = 0;
+    {
+        LockHolder hold(p.queueLock);
+        queued = p.queue.size();
+        if (queued > 0) {
+            frame = p.queue.front();
+            p.queue.pop_front();
+        }
+    }
+    if (!frame) {
+        ShowLastStatus();
+        p.sleep(1);
+        return;
+    }
+    const int32_t kind = frame->kind;
+    const uint8_t *payload = IPCAM_FRAME_PAYLOAD(frame);
+    const std::size_t length = IPCAM_FRAME_PAYLOAD_SIZE(frame);
+    if (kind == IPCAM_MSG_FORMAT) {
+        if (length >= sizeof format && std::memcmp(payload, &format, sizeof format) != 0) {
+            std::memcpy(&format, payload, sizeof format);
+            frames_ = 0;
+            skip_ = 1;
+            try {
+                if (format.videoCodec == kEncodingMotionJpeg) {
+                    LockHolder hold(p.decoderLock);
+                    decoder.reopen(VideoDecoder::Codec::MotionJpeg);
+                    p.codecMarker = kMarkerMotionJpeg;
+                } else if (format.videoCodec == kEncodingMpeg4) {
+                    LockHolder hold(p.decoderLock);
+                    decoder.reopen(VideoDecoder::Codec::Mpeg4);
+                    p.codecMarker = kMarkerMpeg4;
+                } else {
+                    format.videoCodec = kEncodingUnknown;
+                }
+            } catch (const std::exception &) {
+                ShowStatus("System frame reconnect error");
+                stopRequested = true;
+            }
+        }
+    } else if (format.width > p.admission.maxWidth || format.height > p.admission.maxHeight) {
+        ++frames_;
+        ShowStatus("Can't decode!The image is too big%s", kTurning[frames_ % 4]);
+        p.sleep(100);
+    } else if (format.videoCodec == kEncodingUnknown) {
+        ShowStatus("Invalid encode stand");
+    } else {
+        if (skip_ > 0) {
+            --skip_;
+            if (skip_ == 0 && kind != IPCAM_FRAME_KEY) skip_ = 1;
+        }
+        if (skip_ == 0 && (kind == IPCAM_FRAME_KEY || kind == IPCAM_FRAME_DEPENDENT)) {
+            ++rateCount_;
+            const std::time_t now = std::time(nullptr);
+            if (now != lastSecond_) {
+                rate_ = rateCount_;
+                rateCount_ = 0;
+                lastSecond_ = now;
+            }
+            bool picture = false;
+            try {
+                LockHolder hold(p.decoderLock);
+                picture = decodePayload(payload, length);
+            } catch (const std::exception &) {
+                ShowStatus("Decord frame error");
+                stopRequested = true;
+            }
+            // The first picture after a format change (a key frame) is decoded, not shown.
+            if (picture && (frames_ >= 1 || kind != IPCAM_FRAME_KEY)) p.newPicture = 1;
+        }
+        ++frames_;
+        ShowStatus("R:%02d Q:%03zu F:%04u S:%03zu", rate_, queued, frames_, length);
+    }
+    const int pause = pacingDelay(queued, kind, p.admission.lowMark, p.admission.highMark);
+    if (pause >= 0) p.sleep(pause);
+    IPCamFreeFrame(frame);
+}
+
+uint32_t VideoThread::Run() {
+    if (!startSession()) return kExitCode;
+    negotiatePictureSize();
+    checkHandheldAccess();
+    while (!stopRequested) processOne();
+    ShowStatus("Before IPCamAllDelete()\n");
+    const int r = IPCamAllDelete();
+    ShowStatus("IPCamAllDelete() ... %d\n", r);
+    return kExitCode;
+}
+
+}  // namespace kestrel

@@ -1,0 +1,68 @@
+// The video thread: owns the camera session of the site being viewed. It creates the session,
+// waits for the connection, negotiates the picture size, then takes frames from the queue,
+// decodes them and tells the renderer a new picture exists.
+#pragma once
+
+#include <atomic>
+#include <ctime>
+#include <cstdint>
+#include <string>
+
+#include "ipcam.h"
+#include "viewer/site_record.h"
+#include "viewer/video_decoder.h"
+#include "viewer/worker_thread.h"
+
+namespace kestrel {
+
+class ViewerWindow;
+
+class VideoThread final : public WorkerThread {
+  public:
+    static constexpr uint32_t kExitCode = 631;
+    // Tries of a payload the decoder keeps refusing before it is dropped, 1 ms apart.
+    static constexpr int kDecodeTries = 50;
+
+    // Fill in site and statusLine, then Resume.
+    VideoThread();
+    ~VideoThread() override { stopAndWait(); }
+
+    StreamFormatBlock format{};  // as last received; encoding standard -1 at first
+    ViewerWindow *statusLine = nullptr;
+    SiteRecord site{};
+    VideoDecoder decoder;
+    IPCamSession *session = nullptr;
+
+    // Payloads dropped because the decoder never took them.
+    uint32_t decodeErrors() const { return decodeErrors_; }
+
+    // One pass of the main loop: takes the frame at the front of the queue and handles it
+    // (format change, decoding, status text, pacing). Run calls it until a stop is requested.
+    void processOne();
+
+    // Formats like printf and shows the text on the status line.
+    void ShowStatus(const char *format, ...) __attribute__((format(printf, 2, 3)));
+    // Shows the library's last status; waits a second when there is one.
+    void ShowLastStatus();
+
+  protected:
+    uint32_t Run() override;
+
+  private:
+    bool startSession();
+    void negotiatePictureSize();
+    void checkHandheldAccess();
+    bool decodePayload(const uint8_t *payload, std::size_t length);
+
+    std::atomic<uint32_t> decodeErrors_{0};
+    uint32_t frames_ = 0;  // since the last format change
+    uint16_t skip_ = 0;    // frames still to skip up to a key frame
+    int rateCount_ = 0, rate_ = 0;
+    std::time_t lastSecond_ = 0;
+};
+
+// The lowest single bit of the picture-size class's window that mask has: Small (0, and any
+// value but 1 and 2) 0x1-0x20, Middle (1) 0x40-0x400, Big (2) 0x800-0x100000; 0 for none.
+uint32_t resolutionForSize(uint32_t videoSize, uint32_t mask);
+
+}  // namespace kestrel
