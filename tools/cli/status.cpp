@@ -3,56 +3,51 @@
 #include <cstdio>
 
 #include "ipcam.h"
+#include "viewer/status_names.h"
 
 namespace ipcam_cli {
 
 namespace {
 
-struct StatusEntry {
+struct StatusHint {
     int code;
-    const char *name;
     const char *hint;
 };
 
-constexpr StatusEntry kStatuses[] = {
-    {IPCAM_OK, "IPCAM_OK", ""},
-    {IPCAM_IS_NULL, "IPCAM_IS_NULL", "no session or an argument missing"},
-    {IPCAM_PORT_IS_ER, "IPCAM_PORT_IS_ER", "port out of range"},
-    {IPCAM_TYPE_IS_ER, "IPCAM_TYPE_IS_ER", "protocol type not usable"},
-    {IPCAM_USER_OR_PASSWD_IS_ER, "IPCAM_USER_OR_PASSWD_IS_ER", "wrong user name or password"},
-    {IPCAM_PING_IS_ER, "IPCAM_PING_IS_ER", "host does not answer"},
-    {IPCAM_DDNS_IS_ER, "IPCAM_DDNS_IS_ER", "host name not found"},
-    {IPCAM_SETSOCKET_IS_ER, "IPCAM_SETSOCKET_IS_ER", "socket could not be set up"},
-    {IPCAM_AUDIO_SOCKET_IS_ER, "IPCAM_AUDIO_SOCKET_IS_ER", "audio connection failed"},
-    {IPCAM_VIDEO_GETFRAME_IS_ER, "IPCAM_VIDEO_GETFRAME_IS_ER", "video stream broke off"},
-    {IPCAM_IS_UNCONNECTED, "IPCAM_IS_UNCONNECTED", "not connected"},
-    {IPCAM_IS_FULL, "IPCAM_IS_FULL", "device has no free stream"},
-    {IPCAM_NUM_LIMITED_ER, "IPCAM_NUM_LIMITED_ER", "too many sessions"},
-    {IPCAM_CANT_DETECT_TYPE_ER, "IPCAM_CANT_DETECT_TYPE_ER", "device kind not recognised"},
-    {IPCAM_GET_INFO_IS_ER, "IPCAM_GET_INFO_IS_ER", "device information could not be read"},
-    {IPCAM_CHECK_SUM_IS_ER, "IPCAM_CHECK_SUM_IS_ER", "stream checksum wrong"},
-    {IPCAM_VIDEO_AUDIO_PORT_ER, "IPCAM_VIDEO_AUDIO_PORT_ER", "stream ports not usable"},
-    {IPCAM_IS_OVER, "IPCAM_IS_OVER", "session stopped"},
+constexpr StatusHint kHints[] = {
+    {IPCAM_IS_NULL, "no session or an argument missing"},
+    {IPCAM_PORT_IS_ER, "port out of range"},
+    {IPCAM_TYPE_IS_ER, "protocol type not usable"},
+    {IPCAM_USER_OR_PASSWD_IS_ER, "wrong user name or password"},
+    {IPCAM_PING_IS_ER, "host does not answer"},
+    {IPCAM_DDNS_IS_ER, "host name not found"},
+    {IPCAM_SETSOCKET_IS_ER, "socket could not be set up"},
+    {IPCAM_AUDIO_SOCKET_IS_ER, "audio connection failed"},
+    {IPCAM_VIDEO_GETFRAME_IS_ER, "video stream broke off"},
+    {IPCAM_IS_UNCONNECTED, "not connected"},
+    {IPCAM_IS_FULL, "device has no free stream"},
+    {IPCAM_NUM_LIMITED_ER, "too many sessions"},
+    {IPCAM_CANT_DETECT_TYPE_ER, "device kind not recognised"},
+    {IPCAM_GET_INFO_IS_ER, "device information could not be read"},
+    {IPCAM_CHECK_SUM_IS_ER, "stream checksum wrong"},
+    {IPCAM_VIDEO_AUDIO_PORT_ER, "stream ports not usable"},
+    {IPCAM_IS_OVER, "session stopped"},
 };
-
-const StatusEntry *find(int status) {
-    for (const StatusEntry &e : kStatuses)
-        if (e.code == status) return &e;
-    return nullptr;
-}
 
 }  // namespace
 
 std::string statusName(int status) {
-    if (const StatusEntry *e = find(status)) return e->name;
+    // The names are the viewer's; only the fallback drops its line end.
+    if (const char *name = kestrel::statusName(status)) return name;
     char text[32];
     std::snprintf(text, sizeof text, "Unknow status:%d", status);
     return text;
 }
 
 const char *statusHint(int status) {
-    const StatusEntry *e = find(status);
-    return e ? e->hint : "";
+    for (const StatusHint &h : kHints)
+        if (h.code == status) return h.hint;
+    return "";
 }
 
 bool statusIsFinal(int status) {
