@@ -125,7 +125,8 @@ struct IPCamSession {
     ipcam::Relaxed<uint8_t> authRequired{0};  // data channel requests carry credentials
 
     uint8_t timeStepFlag = 0;    // video thread only
-    uint64_t lastFrameTime = 0;  // video thread only
+    // Written by the video thread; the family B audio side stamps its blocks with it.
+    ipcam::Relaxed<uint64_t> lastFrameTime{0};
 
     ipcam::Relaxed<int32_t> state{IPCAM_IS_UNCONNECTED};  // written by the video thread only
     ipcam::Relaxed<int32_t> videoStream{0};  // set by the caller, used at the next connect
