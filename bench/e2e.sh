@@ -4,14 +4,20 @@
 # kestrel-camsim, and the ratios ours / FFmpeg's; then how many Motion-JPEG 640x480 sessions
 # at 30 fps one process holds without falling behind.
 #
-#   bench/e2e.sh [BUILD_DIR]        E2E_SECONDS=20 by default (the session counts use at most 10)
+# Last, the viewer's pipeline (session, decoding, conversion, drawing into memory) against
+# FFmpeg decoding and converting to RGB 5-6-5, and its delay from a frame's arrival to its
+# picture drawn.
+#
+#   bench/e2e.sh [BUILD_DIR]        E2E_SECONDS=20 by default (the session counts use at most
+#                                   10), VIEWER_SECONDS=60 for each viewer stream
 set -euo pipefail
 build=${1:-build}
 seconds=${E2E_SECONDS:-20}
 camsim=$build/tools/camsim/kestrel-camsim
 ipcam=$build/tools/cli/ipcam
 load=$build/bench/session_load
-for tool in "$camsim" "$ipcam" "$load"; do
+viewer=$build/bench/viewer_pipeline
+for tool in "$camsim" "$ipcam" "$load" "$viewer"; do
   [ -x "$tool" ] || { echo "e2e: $tool is missing; build first (make test)" >&2; exit 2; }
 done
 command -v ffmpeg >/dev/null || { echo "e2e: ffmpeg is missing" >&2; exit 2; }
@@ -74,3 +80,23 @@ echo
 echo "Simultaneous Motion-JPEG 640x480 sessions at 30 fps in one process:"
 "$load" 127.0.0.1 "$server" --stream 1 --fps 30 --counts 8,16,32,64 \
   --seconds "$(awk -v s="$seconds" 'BEGIN { print (s < 10 ? s : 10) }')"
+
+echo
+echo "The viewer's pipeline, 640x480 (CPU s per 1,000 pictures; delay from arrival to drawing):"
+viewer_seconds=${VIEWER_SECONDS:-60}
+viewer_sim=$(start_sim viewer --rtsp-port 0 --device server \
+  --channel mpeg4:640x480@30 --channel mpeg4:640x480@25 \
+  --channel jpeg:640x480@30 --channel jpeg:640x480@25)
+for _ in $(seq 50); do grep -q '^rtsp on' "$work/viewer.log" && break; sleep 0.1; done
+viewer_rtsp=$(sed -n 's/^rtsp on 127.0.0.1:\([0-9]*\).*/\1/p' "$work/viewer.log")
+printf '%-22s %s\n' stream "ours | ffmpeg rawvideo rgb565le"
+for spec in "0 MPEG-4 30 fps" "1 MPEG-4 25 fps" "2 Motion-JPEG 30 fps" "3 Motion-JPEG 25 fps"; do
+  set -- $spec
+  stream=$1; shift
+  ours=$("$viewer" 127.0.0.1 "$viewer_sim" --stream "$stream" --seconds "$viewer_seconds" | tail -n 1)
+  ch=$(printf 'CH%02d' $((stream + 1)))
+  theirs=$(cpu_of ffmpeg -nostdin -rtsp_transport tcp -i "rtsp://127.0.0.1:$viewer_rtsp/$ch" \
+           -t "$viewer_seconds" -f rawvideo -pix_fmt rgb565le -y /dev/null)
+  tf=$(ffmpeg_frames)
+  printf '%-22s %s | ffmpeg %s s per 1000\n' "$*" "$ours" "$(per_k "$theirs" "${tf:-0}")"
+done

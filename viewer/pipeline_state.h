@@ -57,6 +57,12 @@ struct PipelineState {
     // pictures into the second.
     std::vector<uint8_t> pictureBuffer, rotationBuffer;
 
+    // The arrival time (the frame's stamp) of the frame whose decoding gave the picture that
+    // newPicture announces; and, when set, what the renderer calls with it once that picture
+    // is drawn (benchmarks measure the pipeline's delay with it).
+    std::atomic<uint64_t> pictureArrival{0};
+    void (*pictureDrawn)(uint64_t arrival) = nullptr;
+
     // The pauses of the frame callback and the video thread; tests replace it to see them.
     void (*sleepMs)(int milliseconds) = nullptr;
     void sleep(int milliseconds);

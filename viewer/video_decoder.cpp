@@ -3,11 +3,13 @@
 extern "C" {
 #include <libavcodec/avcodec.h>
 #include <libavutil/frame.h>
+#include <libavutil/log.h>
 #include <libavutil/mem.h>
 #include <libswscale/swscale.h>
 }
 
 #include <cstring>
+#include <mutex>
 
 namespace kestrel {
 
@@ -32,6 +34,9 @@ AVPixelFormat plainFormat(AVPixelFormat format, bool &fullRange) {
 }  // namespace
 
 VideoDecoder::VideoDecoder() {
+    // Damaged pictures are counted by the pipeline; libav's own warnings would flood stderr.
+    static std::once_flag quiet;
+    std::call_once(quiet, [] { av_log_set_level(AV_LOG_ERROR); });
     try {
         open(Codec::Mpeg4);
     } catch (const DecoderError &) {

@@ -196,7 +196,10 @@ void VideoThread::processOne() {
                 stopRequested = true;
             }
             // The first picture after a format change (a key frame) is decoded, not shown.
-            if (picture && (frames_ >= 1 || kind != IPCAM_FRAME_KEY)) p.newPicture = 1;
+            if (picture && (frames_ >= 1 || kind != IPCAM_FRAME_KEY)) {
+                p.pictureArrival = frame->time;
+                p.newPicture = 1;
+            }
         }
         ++frames_;
         ShowStatus("R:%02d Q:%03zu F:%04u S:%03zu", rate_, queued, frames_, length);

@@ -18,20 +18,14 @@
 #include "support/frame_collector.h"
 #include "support/loopback.h"
 #include "support/scoped_timeouts.h"
+#include "support/wait.h"
 
 using namespace ipcam;
 using camsim::Framing;
 
 namespace {
 
-bool waitFor(const std::function<bool()> &done, int timeoutMs) {
-    const auto until = std::chrono::steady_clock::now() + std::chrono::milliseconds(timeoutMs);
-    while (!done()) {
-        if (std::chrono::steady_clock::now() > until) return false;
-        std::this_thread::sleep_for(std::chrono::milliseconds(20));
-    }
-    return true;
-}
+using kestrel_test::waitFor;
 
 std::size_t videoFrames(const kestrel_test::FrameCollector &frames) {
     std::size_t n = 0;

@@ -5,10 +5,13 @@
 
 #include <gtest/gtest.h>
 
+#include <chrono>
 #include <mutex>
+#include <thread>
 #include <string>
 #include <vector>
 
+#include "support/loopback.h"
 #include "support/media.h"
 #include "viewer/display.h"
 #include "viewer/pipeline_fixture.h"
@@ -159,6 +162,42 @@ TEST_F(VideoThreadTest, AnEmptyQueueShowsTheLibrarysStatus) {
     video.processOne();  // no session: the library answers IPCAM_IS_NULL
     EXPECT_EQ(window.last(), "IPCAM_IS_NULL");
     EXPECT_EQ(takeSleeps(), (std::vector<int>{1000, 1}));
+}
+
+TEST_F(VideoThreadTest, TheConnectionWaitCountsItsAttempts) {
+    // A device that accepts and never answers: the session stays unconnected.
+    kestrel_test::Listener silent;
+    VideoThread waiting;
+    waiting.statusLine = &window;
+    const std::u16string host = u"127.0.0.1";
+    std::copy(host.begin(), host.end(), waiting.site.host);
+    waiting.site.port = silent.port();
+    waiting.site.protocolType = 1;
+    waiting.Resume();
+    const auto until = std::chrono::steady_clock::now() + std::chrono::seconds(10);
+    auto connecting = [&] {
+        std::vector<std::string> c;
+        for (const std::string &t : window.texts())
+            if (t.rfind("Connecting", 0) == 0 || t.rfind("IPCAM_", 0) == 0) c.push_back(t);
+        return c;
+    };
+    while (connecting().size() < 8 && std::chrono::steady_clock::now() < until)
+        std::this_thread::sleep_for(std::chrono::milliseconds(5));
+    waiting.RequestStop();
+    waiting.Wait();
+    const std::vector<std::string> seen = connecting();
+    ASSERT_GE(seen.size(), 8u);
+    // Two to five full stops, the library's status after every fifth attempt, then one again.
+    const std::vector<std::string> expected = {"Connecting..\n",  "Connecting...\n",
+                                               "Connecting....\n", "Connecting.....\n",
+                                               "IPCAM_IS_UNCONNECTED", "Connecting.\n",
+                                               "Connecting..\n", "Connecting...\n"};
+    EXPECT_EQ(std::vector<std::string>(seen.begin(), seen.begin() + 8), expected);
+    const std::vector<int> sleeps = takeSleeps();
+    ASSERT_GE(sleeps.size(), 7u);
+    // 500 ms between attempts; after the fourth, the status's second and one more.
+    EXPECT_EQ(std::vector<int>(sleeps.begin(), sleeps.begin() + 7),
+              (std::vector<int>{500, 500, 500, 1000, 1000, 500, 500}));
 }
 
 TEST(ResolutionWindow, LowestBitOfTheSizeClassesWindow) {

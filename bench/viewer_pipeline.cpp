@@ -1,0 +1,112 @@
+// The viewer's live pipeline under load: session, queue, decoding, conversion and direct-path
+// drawing into a memory display, against a device for a while.
+//
+//   viewer_pipeline HOST PORT [--stream N] [--seconds S] [--type T]
+//
+// Prints the pictures drawn, the CPU this process spent per 1,000 of them, and the delay from
+// a frame's arrival at the frame callback to its picture drawn (median and 95th percentile).
+#include <sys/resource.h>
+
+#include <algorithm>
+#include <atomic>
+#include <chrono>
+#include <cstdio>
+#include <cstdlib>
+#include <cstring>
+#include <mutex>
+#include <string>
+#include <thread>
+#include <vector>
+
+#include "platform/clock.h"
+#include "viewer/memory_display.h"
+#include "viewer/pipeline_control.h"
+#include "viewer/pipeline_state.h"
+#include "viewer/site_record.h"
+#include "viewer/viewer_window.h"
+
+namespace {
+
+class BenchWindow final : public kestrel::ViewerWindow {
+  public:
+    BenchWindow() : screen(800, 600) {}
+    void setStatusText(const std::u16string &) override {}
+    void setSiteInfoVisible(bool) override {}
+    void setStatusVisible(bool) override {}
+    void repaintScreen() override {}
+    kestrel::Display &display() override { return screen; }
+    kestrel::MemoryDisplay screen;
+};
+
+std::mutex delaysLock;
+std::vector<double> delays;  // ms
+std::atomic<bool> measuring{false};
+
+void onDrawn(uint64_t arrival) {
+    if (!measuring) return;
+    const uint64_t now = ipcam::localFileTimeNow();
+    std::lock_guard guard(delaysLock);
+    delays.push_back(now > arrival ? static_cast<double>(now - arrival) / 10000.0 : 0.0);
+}
+
+double cpuSeconds() {
+    rusage u{};
+    getrusage(RUSAGE_SELF, &u);
+    return static_cast<double>(u.ru_utime.tv_sec + u.ru_stime.tv_sec) +
+           static_cast<double>(u.ru_utime.tv_usec + u.ru_stime.tv_usec) / 1e6;
+}
+
+double percentile(std::vector<double> v, double p) {
+    if (v.empty()) return 0;
+    std::sort(v.begin(), v.end());
+    const std::size_t at = std::min(v.size() - 1, static_cast<std::size_t>(p * static_cast<double>(v.size())));
+    return v[at];
+}
+
+}  // namespace
+
+int main(int argc, char **argv) {
+    if (argc < 3) {
+        std::fprintf(stderr, "usage: viewer_pipeline HOST PORT [--stream N] [--seconds S] [--type T]\n");
+        return 2;
+    }
+    kestrel::SiteRecord site = kestrel::defaultSiteRecord();
+    for (std::size_t i = 0; argv[1][i] && i < 99; ++i) site.host[i] = static_cast<char16_t>(argv[1][i]);
+    site.port = static_cast<uint32_t>(std::strtoul(argv[2], nullptr, 10));
+    site.password[0] = '\0';
+    double seconds = 60;
+    for (int i = 3; i + 1 < argc; i += 2) {
+        const std::string o = argv[i];
+        if (o == "--stream") site.streamNumber = static_cast<uint8_t>(std::atoi(argv[i + 1]));
+        else if (o == "--seconds") seconds = std::atof(argv[i + 1]);
+        else if (o == "--type") site.protocolType = static_cast<uint8_t>(std::atoi(argv[i + 1]));
+        else {
+            std::fprintf(stderr, "viewer_pipeline: unknown option %s\n", o.c_str());
+            return 2;
+        }
+    }
+    IPCamInit();
+    kestrel::allocatePictureBuffers();
+    kestrel::pipeline().pictureDrawn = &onDrawn;
+    BenchWindow window;
+    {
+        kestrel::PipelineControl control(window);
+        control.Start(site);
+        // Two seconds to connect and settle, then the measured stretch.
+        std::this_thread::sleep_for(std::chrono::seconds(2));
+        const double cpuBefore = cpuSeconds();
+        measuring = true;
+        std::this_thread::sleep_for(std::chrono::duration<double>(seconds));
+        measuring = false;
+        const double cpu = cpuSeconds() - cpuBefore;
+        control.Stop();
+        std::lock_guard guard(delaysLock);
+        const std::size_t pictures = delays.size();
+        std::printf("pictures %zu in %.0f s, CPU %.3f s, %.3f s per 1000, delay median %.1f ms, "
+                    "95th percentile %.1f ms\n",
+                    pictures, seconds, cpu, pictures ? cpu * 1000.0 / static_cast<double>(pictures) : 0.0,
+                    percentile(delays, 0.5), percentile(delays, 0.95));
+    }
+    IPCamExit();
+    return 0;
+}

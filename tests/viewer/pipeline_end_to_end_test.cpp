@@ -1,0 +1,130 @@
+// The whole pipeline against a simulated camera: Start creates the session and the threads,
+// pictures reach the display, Stop ends everything and says so; a camera that refuses handheld
+// viewers stops the pipeline with its text.
+#include "viewer/pipeline_control.h"
+
+#include <gtest/gtest.h>
+
+#include <chrono>
+#include <cstring>
+#include <functional>
+#include <mutex>
+#include <string>
+#include <thread>
+#include <vector>
+
+#include "camsim/cgi_server.h"
+#include "camsim/device_model.h"
+#include "support/wait.h"
+#include "viewer/memory_display.h"
+#include "viewer/pipeline_state.h"
+#include "viewer/render_thread.h"
+#include "viewer/text_convert.h"
+#include "viewer/video_thread.h"
+#include "viewer/viewer_window.h"
+
+using namespace kestrel;
+
+namespace {
+
+using kestrel_test::waitFor;
+
+class TestWindow final : public ViewerWindow {
+  public:
+    TestWindow() : screen(320, 240) {}
+    void setStatusText(const std::u16string &text) override {
+        std::lock_guard guard(lock_);
+        texts_.push_back(toUtf8(text.c_str(), text.size(), 4096));
+    }
+    void setSiteInfoVisible(bool visible) override { siteInfoVisible = visible; }
+    void setStatusVisible(bool visible) override { statusVisible = visible; }
+    void repaintScreen() override { ++repaints; }
+    Display &display() override { return screen; }
+
+    bool sawText(const std::string &start) {
+        std::lock_guard guard(lock_);
+        for (const std::string &t : texts_)
+            if (t.rfind(start, 0) == 0) return true;
+        return false;
+    }
+    std::string last() {
+        std::lock_guard guard(lock_);
+        return texts_.empty() ? "" : texts_.back();
+    }
+
+    MemoryDisplay screen;
+    std::atomic<bool> siteInfoVisible{false}, statusVisible{false};
+    std::atomic<int> repaints{0};
+
+  private:
+    std::mutex lock_;
+    std::vector<std::string> texts_;
+};
+
+SiteRecord siteFor(uint16_t port) {
+    SiteRecord site = defaultSiteRecord();
+    const std::u16string host = u"127.0.0.1";
+    std::copy(host.begin(), host.end(), site.host);
+    site.port = port;
+    std::strcpy(site.password, "secret");
+    site.protocolType = 1;
+    return site;
+}
+
+class PipelineEndToEnd : public ::testing::Test {
+  protected:
+    void SetUp() override {
+        ASSERT_TRUE(web.start());
+        web.setCredentials("admin", "secret");
+        allocatePictureBuffers();
+        pipeline().rotateMode = 0;
+    }
+
+    camsim::CgiServer web;
+    TestWindow window;
+};
+
+TEST_F(PipelineEndToEnd, PicturesReachTheDisplayAndStopEndsEverything) {
+    camsim::FamilyACamera camera(web, {.capabilities = 1});
+    PipelineControl control(window);
+    control.Start(siteFor(web.port()));
+    EXPECT_TRUE(window.siteInfoVisible && window.statusVisible);
+    ASSERT_NE(control.videoThread(), nullptr);
+    // Pictures are drawn: the direct path paints the top-left of the screen.
+    EXPECT_TRUE(waitFor(
+        [&] {
+            int lit = 0;
+            for (int x = 0; x < 160; x += 8) lit += window.screen.pixel(x, 60) != 0;
+            return lit > 4 && window.sawText("R:");
+        },
+        20000))
+        << window.last();
+    EXPECT_TRUE(window.sawText("IPCamCreate() ... 0"));
+    control.Stop();
+    EXPECT_EQ(control.videoThread(), nullptr);
+    EXPECT_EQ(control.renderThread(), nullptr);
+    EXPECT_EQ(window.last(), "Stop");
+    EXPECT_EQ(controlState().load(), kControlIdle);
+    LockHolder hold(pipeline().queueLock);
+    EXPECT_TRUE(pipeline().queue.empty());
+}
+
+TEST_F(PipelineEndToEnd, NothingStartsWithoutAHost) {
+    PipelineControl control(window);
+    SiteRecord site = defaultSiteRecord();
+    control.Start(site);
+    EXPECT_EQ(control.videoThread(), nullptr);
+    EXPECT_EQ(window.last(), "Stop");  // Start stopped first, then found nothing to view
+}
+
+TEST_F(PipelineEndToEnd, ACameraThatRefusesHandheldsEndsTheSession) {
+    camsim::FamilyACamera camera(web, {.capabilities = 1});
+    camera.set("GetPDA.cgi", "pda_en", "0");
+    PipelineControl control(window);
+    control.Start(siteFor(web.port()));
+    EXPECT_TRUE(waitFor([&] { return window.sawText("Unsupported PDA or Smart-Phone!"); }, 15000));
+    EXPECT_TRUE(waitFor([&] { return window.sawText("IPCamAllDelete() ... 0"); }, 5000));
+    control.Stop();
+}
+
+}  // namespace
