@@ -1,5 +1,5 @@
 # Thin front door over CMake presets. Every target installs what is missing first.
-.PHONY: deps test check asan tsan fuzz bench clean
+.PHONY: deps test check asan tsan fuzz bench demo clean
 
 JOBS ?= $(shell nproc)
 WERROR := $(if $(CI),-DKESTREL_WERROR=ON,)
@@ -35,6 +35,11 @@ bench: deps
 	cmake --build --preset default -j $(JOBS)
 	@for b in build/bench/*_bench; do echo "== $$b"; $$b --benchmark_counters_tabular=true; done
 	@echo "== bench/e2e.sh"; bench/e2e.sh build
+
+demo: deps
+	cmake --preset default >/dev/null
+	cmake --build --preset default -j $(JOBS) --target kestrel kestrel-camsim ipcam-cli
+	scripts/demo.sh build
 
 clean:
 	rm -rf build build-asan build-tsan build-fuzz

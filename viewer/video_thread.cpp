@@ -8,6 +8,7 @@
 
 #include "viewer/frame_admission.h"
 #include "viewer/pipeline_state.h"
+#include "viewer/site_list.h"
 #include "viewer/status_names.h"
 #include "viewer/text_convert.h"
 #include "viewer/viewer_window.h"
@@ -22,9 +23,6 @@ constexpr int32_t kReadHandheldAccess = 4132;
 constexpr int32_t kEncodingUnknown = -1;
 constexpr int32_t kEncodingMotionJpeg = 0;
 constexpr int32_t kEncodingMpeg4 = 4;
-
-// The fixed 8-bit fields, read up to their zero or their end.
-std::string fieldText(const char (&field)[100]) { return std::string(field, strnlen(field, 100)); }
 
 }  // namespace
 
@@ -58,10 +56,11 @@ void VideoThread::ShowLastStatus() {
 
 bool VideoThread::startSession() {
     const std::string host = toUtf8(site.host, 100, kHostBytes);
-    const std::string account = fieldText(site.account), password = fieldText(site.password);
+    const std::string account = siteAccount(site), password = sitePassword(site);
     int r = IPCamCreate(&session, host.c_str(), site.port, account.c_str(), password.c_str(), 0,
                         site.protocolType);
     ShowStatus("IPCamCreate() ... %d\n", r);
+    setSessionLive(r == IPCAM_OK && session);
     r = IPCamSetStreamNum(session, site.streamNumber, 0);
     ShowStatus("IPCamSetStreamNum() ... %d\n", r);
     r = IPCamAction(session, &OnFrame, this, IPCAM_ACTION_VIDEO);
@@ -69,7 +68,7 @@ bool VideoThread::startSession() {
 
     for (uint32_t attempt = 0; IPCamGetStatus(session) < 0;) {
         if (stopRequested) {
-            IPCamAllDelete();
+            deleteSessions();
             return false;
         }
         ++attempt;
@@ -209,13 +208,29 @@ void VideoThread::processOne() {
     IPCamFreeFrame(frame);
 }
 
+void VideoThread::setSessionLive(bool live) {
+    std::lock_guard hold(sessionLock_);
+    sessionLive_ = live;
+}
+
+int VideoThread::deleteSessions() {
+    setSessionLive(false);  // waits for a request in progress
+    return IPCamAllDelete();
+}
+
+int VideoThread::Command(void *request) {
+    std::lock_guard hold(sessionLock_);
+    if (!sessionLive_) return IPCAM_IS_NULL;
+    return IPCamCommand(session, request, nullptr);
+}
+
 uint32_t VideoThread::Run() {
     if (!startSession()) return kExitCode;
     negotiatePictureSize();
     checkHandheldAccess();
     while (!stopRequested) processOne();
     ShowStatus("Before IPCamAllDelete()\n");
-    const int r = IPCamAllDelete();
+    const int r = deleteSessions();
     ShowStatus("IPCamAllDelete() ... %d\n", r);
     return kExitCode;
 }

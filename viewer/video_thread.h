@@ -6,6 +6,7 @@
 #include <atomic>
 #include <ctime>
 #include <cstdint>
+#include <mutex>
 #include <string>
 
 #include "ipcam.h"
@@ -33,6 +34,10 @@ class VideoThread final : public WorkerThread {
     VideoDecoder decoder;
     IPCamSession *session = nullptr;
 
+    // Sends a control request on the session while it lives; from any thread. The session is
+    // deleted only after a request in progress has returned. IPCAM_IS_NULL without a session.
+    int Command(void *request);
+
     // Payloads dropped because the decoder never took them.
     uint32_t decodeErrors() const { return decodeErrors_; }
 
@@ -53,6 +58,11 @@ class VideoThread final : public WorkerThread {
     void negotiatePictureSize();
     void checkHandheldAccess();
     bool decodePayload(const uint8_t *payload, std::size_t length);
+    void setSessionLive(bool live);
+    int deleteSessions();
+
+    std::mutex sessionLock_;
+    bool sessionLive_ = false;  // sessionLock_
 
     std::atomic<uint32_t> decodeErrors_{0};
     uint32_t frames_ = 0;  // since the last format change

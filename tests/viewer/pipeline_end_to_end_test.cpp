@@ -5,6 +5,7 @@
 
 #include <gtest/gtest.h>
 
+#include <atomic>
 #include <chrono>
 #include <cstring>
 #include <functional>
@@ -124,6 +125,37 @@ TEST_F(PipelineEndToEnd, ACameraThatRefusesHandheldsEndsTheSession) {
     control.Start(siteFor(web.port()));
     EXPECT_TRUE(waitFor([&] { return window.sawText("Unsupported PDA or Smart-Phone!"); }, 15000));
     EXPECT_TRUE(waitFor([&] { return window.sawText("IPCamAllDelete() ... 0"); }, 5000));
+    control.Stop();
+}
+
+TEST_F(PipelineEndToEnd, CommandsReachOnlyALiveSession) {
+    // The refusing camera makes the video thread delete its session by itself while the
+    // pipeline still stands; requests from the user interface then find no session.
+    camsim::FamilyACamera camera(web, {.model = 20, .capabilities = 1});
+    camera.set("GetPDA.cgi", "pda_en", "0");
+    PipelineControl control(window);
+    control.Start(siteFor(web.port()));
+    VideoThread *video = control.videoThread();
+    ASSERT_NE(video, nullptr);
+    std::atomic<bool> done{false};
+    std::atomic<int> sent{0};
+    std::thread ui([&] {
+        while (!done) {
+            PtzRequest request{};
+            request.code = IPCAM_CMD_PAN_TILT;
+            request.command = 4;
+            video->Command(&request);
+            ++sent;
+            std::this_thread::sleep_for(std::chrono::milliseconds(2));
+        }
+    });
+    EXPECT_TRUE(waitFor([&] { return window.sawText("IPCamAllDelete() ... 0"); }, 15000));
+    done = true;
+    ui.join();
+    EXPECT_GT(sent.load(), 0);
+    PtzRequest request{};
+    request.code = IPCAM_CMD_PAN_TILT;
+    EXPECT_EQ(video->Command(&request), IPCAM_IS_NULL);
     control.Stop();
 }
 

@@ -13,6 +13,7 @@
 #include <QThread>
 
 #include "support/media.h"
+#include "support/qt_app.h"
 #include "viewer/pipeline_state.h"
 #include "viewer/render_layout.h"
 #include "viewer/render_thread.h"
@@ -24,27 +25,6 @@ namespace {
 using Clock = std::chrono::steady_clock;
 constexpr uint16_t kRed = 0xF800, kBlue = 0x001F;
 
-QApplication &app() {
-    static int argc = 1;
-    static char name[] = "kestrel_qt_tests";
-    static char *argv[] = {name, nullptr};
-    if (!std::getenv("QT_QPA_PLATFORM")) setenv("QT_QPA_PLATFORM", "offscreen", 1);
-    // Never destroyed: Qt's own statics may be gone by the time exit handlers would run it.
-    static QApplication *application = new QApplication(argc, argv);
-    return *application;
-}
-
-// Runs the GUI thread's events until done() or five seconds have passed.
-bool pumpUntil(const std::function<bool()> &done) {
-    const auto deadline = Clock::now() + std::chrono::seconds(5);
-    while (!done()) {
-        if (Clock::now() > deadline) return false;
-        QCoreApplication::processEvents(QEventLoop::AllEvents, 5);
-        std::this_thread::sleep_for(std::chrono::milliseconds(1));
-    }
-    return true;
-}
-
 uint16_t pixel565(const QImage &image, int x, int y) {
     EXPECT_EQ(image.format(), QImage::Format_RGB16);
     return reinterpret_cast<const uint16_t *>(image.constScanLine(y))[x];
@@ -52,7 +32,7 @@ uint16_t pixel565(const QImage &image, int x, int y) {
 
 class QtDisplayTest : public testing::Test {
   protected:
-    void SetUp() override { app(); }
+    void SetUp() override { kestrel_test::qtApp(); }
 };
 
 TEST_F(QtDisplayTest, FrameFromAnotherThreadArrivesByQueuedCall) {
@@ -64,7 +44,7 @@ TEST_F(QtDisplayTest, FrameFromAnotherThreadArrivesByQueuedCall) {
     const std::size_t before = widget.framesReceived();
     bool onGuiThread = false;
     QObject::connect(&widget, &QtDisplayWidget::frameArrived,
-                     [&] { onGuiThread = QThread::currentThread() == app().thread(); });
+                     [&] { onGuiThread = QThread::currentThread() == kestrel_test::qtApp().thread(); });
 
     std::thread renderer([&] {
         const FrameBufferView fb = display.lockFrameBuffer();
@@ -80,7 +60,7 @@ TEST_F(QtDisplayTest, FrameFromAnotherThreadArrivesByQueuedCall) {
     EXPECT_EQ(widget.framesReceived(), before);
     EXPECT_NE(pixel565(widget.image(), 15, 7), kRed);
 
-    ASSERT_TRUE(pumpUntil([&] { return widget.framesReceived() > before; }));
+    ASSERT_TRUE(kestrel_test::pumpUntil([&] { return widget.framesReceived() > before; }));
     EXPECT_TRUE(onGuiThread);
     const QImage image = widget.image();
     ASSERT_EQ(image.size(), QSize(64, 48));
@@ -125,7 +105,7 @@ TEST_F(QtDisplayTest, StretchBlitsOfTightRowsUprightOrBottomUp) {
                                 c.destination);
         });
         renderer.join();
-        ASSERT_TRUE(pumpUntil([&] { return widget.framesReceived() > before; }));
+        ASSERT_TRUE(kestrel_test::pumpUntil([&] { return widget.framesReceived() > before; }));
         const QImage image = widget.image();
         const Rect &d = c.destination;
         for (int x : {d.left + 1, (d.left + d.right) / 2, d.right - 2}) {
@@ -182,8 +162,8 @@ TEST_F(QtDisplayTest, RendererLaysOutAgainAfterTheWindowIsResized) {
     renderer->Resume();
     auto show = [&] {
         p.newPicture = 1;
-        ASSERT_TRUE(pumpUntil([&] { return p.newPicture == 0; }));
-        ASSERT_TRUE(pumpUntil([&] {
+        ASSERT_TRUE(kestrel_test::pumpUntil([&] { return p.newPicture == 0; }));
+        ASSERT_TRUE(kestrel_test::pumpUntil([&] {
             return widget.image().size() == QSize(display.screenWidth(), display.screenHeight()) &&
                    pixel565(widget.image(), 0, 6) == reference[0] + (reference[1] << 8) &&
                    pixel565(widget.image(), 36, 6 + 28) ==
@@ -201,17 +181,17 @@ TEST_F(QtDisplayTest, RendererLaysOutAgainAfterTheWindowIsResized) {
         EXPECT_EQ(pixel565(image, image.width() - 1, image.height() - 1), 0xFFFF);
     };
     p.newPicture = 1;  // the first picture after a layout is black
-    ASSERT_TRUE(pumpUntil([&] { return p.newPicture == 0; }));
+    ASSERT_TRUE(kestrel_test::pumpUntil([&] { return p.newPicture == 0; }));
     show();
     expectPicture();
 
     // A larger window: a new white frame of the new size, the picture at the same place.
     const uint64_t generation = display.geometryGeneration();
     widget.resize(203, 150);
-    ASSERT_TRUE(pumpUntil([&] { return display.screenWidth() == 203; }));
+    ASSERT_TRUE(kestrel_test::pumpUntil([&] { return display.screenWidth() == 203; }));
     EXPECT_GT(display.geometryGeneration(), generation);
     p.newPicture = 1;
-    ASSERT_TRUE(pumpUntil([&] { return p.newPicture == 0; }));
+    ASSERT_TRUE(kestrel_test::pumpUntil([&] { return p.newPicture == 0; }));
     show();
     expectPicture();
     EXPECT_EQ(widget.image().size(), QSize(203, 150));

@@ -1,0 +1,23 @@
+// The viewer's command line.
+#pragma once
+
+#include <string>
+#include <vector>
+
+namespace kestrel {
+
+struct AppOptions {
+    std::string dataDir;        // --data-dir DIR
+    bool smartphone = false;    // --smartphone, or KESTREL_SMARTPHONE=1
+    bool start = false;         // --start: view the first site at once
+    int width = 0, height = 0;  // --size WxH of the window's client area; 0 for the default
+    bool help = false;
+    std::string error;          // set when the command line is not understood
+};
+
+// args without the program name; smartphoneEnv is $KESTREL_SMARTPHONE (null when unset).
+AppOptions parseAppOptions(const std::vector<std::string> &args, const char *smartphoneEnv);
+
+extern const char *const kAppUsage;
+
+}  // namespace kestrel

@@ -1,0 +1,76 @@
+// The site editor: one site's name, address, port, account, password, video size, view
+// options, stream and protocol, on a form that scrolls (it is taller than a handheld's screen)
+// above the bottom menu bar with OK and Cancel. It edits its own copy of the record: OK writes
+// the controls into it and accepts, Cancel (Escape, closing, the watchdog) restores the record
+// exactly as it was given and rejects.
+//
+// On a smartphone the Back key (Escape) belongs to the focused control — in an edit box it
+// deletes the character before the cursor — and the 100 ms occlusion watchdog ends the editor
+// with an exit request once it has counted more than 20 covered ticks in a row.
+#pragma once
+
+#include <functional>
+
+#include <QDialog>
+#include <QTimer>
+
+#include "viewer/occlusion.h"
+#include "viewer/site_record.h"
+
+class QButtonGroup;
+class QCheckBox;
+class QKeyEvent;
+class QLineEdit;
+class QListWidget;
+class QShowEvent;
+
+namespace kestrel {
+
+class SiteEditorDialog : public QDialog {
+    Q_OBJECT
+
+  public:
+    SiteEditorDialog(const SiteRecord &record, bool smartphone, QWidget *parent = nullptr);
+
+    const SiteRecord &record() const { return record_; }  // the result after OK
+    const SiteRecord &saved() const { return saved_; }    // as given
+    bool exitRequested() const { return exitRequested_; }
+
+    // The watchdog's "covered by another program" test; windowCovered(this) by default.
+    std::function<bool()> covered;
+    // One 100 ms watchdog step (the timer calls it; tests call it directly).
+    void tick();
+    bool watchdogRunning() const { return watchdog_.isActive(); }
+    uint16_t occlusionCounter() const { return probe_.counter; }
+
+    void accept() override;  // OK: the controls into the record
+    void reject() override;  // Cancel: the record as given
+
+  protected:
+    void keyPressEvent(QKeyEvent *event) override;
+    void showEvent(QShowEvent *event) override;
+
+  private:
+    void onCommand(int id);
+    void showRecord();
+
+    SiteRecord record_;
+    SiteRecord saved_;
+    bool smartphone_;
+    bool exitRequested_ = false;
+    OcclusionProbe probe_;
+    QTimer watchdog_;
+
+    QLineEdit *name_ = nullptr;
+    QLineEdit *host_ = nullptr;
+    QLineEdit *port_ = nullptr;
+    QLineEdit *account_ = nullptr;
+    QLineEdit *password_ = nullptr;
+    QButtonGroup *videoSize_ = nullptr;
+    QCheckBox *rotation_ = nullptr;
+    QCheckBox *fitToWidth_ = nullptr;
+    QListWidget *streams_ = nullptr;
+    QListWidget *protocols_ = nullptr;
+};
+
+}  // namespace kestrel

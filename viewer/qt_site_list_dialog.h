@@ -1,0 +1,81 @@
+// The site list dialog: the sites' names in a list box and the bottom menu bar with Select and
+// the Manage pop-up (New, Edit, Delete, Copy). Select accepts with the list box's selection;
+// New, Edit, Delete and Copy change the list, write it to the user file at once and fill the
+// list box again. Escape (the Back key) cancels.
+//
+// On a smartphone a 100 ms occlusion watchdog runs while the dialog is shown (paused while the
+// editor is open); at exactly 20 covered ticks in a row it ends the dialog with an exit request.
+#pragma once
+
+#include <functional>
+#include <string>
+
+#include <QDialog>
+#include <QTimer>
+
+#include "viewer/occlusion.h"
+#include "viewer/site_record.h"
+
+class QListWidget;
+class QShowEvent;
+
+namespace kestrel {
+
+class SiteList;
+
+class SiteListDialog : public QDialog {
+    Q_OBJECT
+
+  public:
+    SiteListDialog(SiteList &list, std::string directory, bool smartphone,
+                   QWidget *parent = nullptr);
+
+    // After exec(): Accepted with the selection Select took (-1 for none), or Rejected.
+    int selectedIndex() const { return selectedIndex_; }
+    // The watchdog (this dialog's or the editor's) asked the program to end.
+    bool exitRequested() const { return exitRequested_; }
+
+    struct EditorResult {
+        bool accepted = false;
+        bool exitRequested = false;
+    };
+    // Runs the site editor on record, which holds the edited site when it accepts. By default
+    // a modal SiteEditorDialog.
+    std::function<EditorResult(SiteRecord &record)> runEditor;
+    // Whether the user agreed to delete the site; by default a Yes/No message box.
+    std::function<bool()> confirmDelete;
+    // The watchdog's "covered by another program" test; windowCovered(this) by default.
+    std::function<bool()> covered;
+
+    // Runs a command of the menu bar by its id, as choosing it does.
+    void onCommand(int id);
+    // One 100 ms watchdog step (the timer calls it; tests call it directly).
+    void tick();
+    bool watchdogRunning() const { return watchdog_.isActive(); }
+    uint16_t occlusionCounter() const { return probe_.counter; }
+
+    QListWidget *listBox() const { return listBox_; }
+
+  protected:
+    void showEvent(QShowEvent *event) override;
+    void done(int result) override;
+
+  private:
+    int selection() const;  // the list box's selected row, -1 for none
+    void fill(int select);  // refills the list box and selects row select (none when -1)
+    void requestExit();
+    // Runs the editor on record with the watchdog paused; false when the editor asked the
+    // program to end (then this dialog has ended too) or was cancelled.
+    bool edit(SiteRecord &record);
+
+    SiteList &list_;
+    std::string directory_;
+    bool smartphone_;
+    int selectedIndex_ = -1;
+    bool exitRequested_ = false;
+    OcclusionProbe probe_;
+    QTimer watchdog_;
+    QListWidget *listBox_ = nullptr;
+};
+
+}  // namespace kestrel
