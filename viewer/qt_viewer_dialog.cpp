@@ -180,12 +180,8 @@ ViewerDialog::ViewerDialog(const Options &options, Hooks hooks, QWidget *parent)
     const uint64_t available =
         hooks_.availableMemory ? hooks_.availableMemory() : kestrel::availableMemory();
     if (available != 0 && memoryTooLow(available, pictureBufferSize())) {
-        const QString text = QStringLiteral("Out of memory!!!Viewer will not support Mega-Pixel.");
-        if (hooks_.message) {
-            hooks_.message(text);
-        } else {
-            QMessageBox::warning(this, QStringLiteral("Kestrel"), text);
-        }
+        showMessage(QStringLiteral("Out of memory!!!Viewer will not support Mega-Pixel."),
+                    QStringLiteral("Kestrel"));
         p.admission.maxWidth = 720;
         p.admission.maxHeight = 576;
     }
@@ -215,10 +211,18 @@ void showLibraryMessage(const char *text, const char *caption) {
         std::fprintf(stderr, "%s: %s\n", caption, text);
         return;
     }
-    QMessageBox::warning(window, title, message);
+    window->showMessage(message, title);
 }
 
 }  // namespace
+
+void ViewerDialog::showMessage(const QString &text, const QString &caption) {
+    if (hooks_.message) {
+        hooks_.message(text);
+    } else {
+        QMessageBox::warning(this, caption, text);
+    }
+}
 
 // ---- layout ----
 

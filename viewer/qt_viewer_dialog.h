@@ -78,6 +78,9 @@ class ViewerDialog final : public QDialog, public ViewerWindow {
     void repaintScreen() override;
     Display &display() override { return display_; }
 
+    // Shows a message box (the message hook when one is set).
+    void showMessage(const QString &text, const QString &caption);
+
     // Examines the main window's input before the window handles it; true when consumed.
     bool examineInput(QObject *receiver, QEvent *event);
 
