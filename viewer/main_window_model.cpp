@@ -21,24 +21,20 @@ std::u16string siteInfoText(const SiteRecord &site) {
            decimal(site.streamNumber + 1u) + u" (" + kSizes[site.videoSize % 3] + u")";
 }
 
+const PanelButton kPanelButtons[8] = {
+    {kBtnLeft, "<", 0, 1},       {kBtnUp, "/\\", 1, 0},    {kBtnDown, "V", 1, 2},
+    {kBtnRight, ">", 2, 1},      {kBtnZoomIn, "ZI", 3, 0}, {kBtnZoomOut, "ZO", 3, 1},
+    {kBtnOutput1, "IO 1", 4, 0}, {kBtnOutput2, "IO 2", 4, 1},
+};
+
 MainLayout layoutMainWindow(int menuTop, int menuLeft, int menuRight, int h, int windowWidth) {
     MainLayout l{};
     l.status = Rect{menuLeft + 2, menuTop - h, menuRight, menuTop};
     l.siteInfo = Rect{menuLeft + 2, menuTop - 3 * h, menuRight, menuTop - h};
     const int u = windowWidth / 5, s = u - 1;
-    struct Row {
-        int id;
-        const char *caption;
-        int x, y;  // in steps s and rows h
-    };
-    static constexpr Row kButtons[8] = {
-        {kBtnLeft, "<", 0, 1},      {kBtnUp, "/\\", 1, 0},      {kBtnDown, "V", 1, 2},
-        {kBtnRight, ">", 2, 1},     {kBtnZoomIn, "ZI", 3, 0},   {kBtnZoomOut, "ZO", 3, 1},
-        {kBtnOutput1, "IO 1", 4, 0}, {kBtnOutput2, "IO 2", 4, 1},
-    };
     for (int i = 0; i < 8; ++i) {
-        const Row &b = kButtons[i];
-        const int left = l.siteInfo.left + b.x * s, top = l.siteInfo.top + b.y * h;
+        const PanelButton &b = kPanelButtons[i];
+        const int left = l.siteInfo.left + b.column * s, top = l.siteInfo.top + b.row * h;
         l.buttons[i] = ButtonPlace{b.id, b.caption, Rect{left, top, left + u - 2, top + h - 1}};
     }
     return l;

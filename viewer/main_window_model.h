@@ -25,6 +25,13 @@ std::u16string siteInfoText(const SiteRecord &site);
 //   site information  L+2, T-3h, R, T-h
 //   buttons           u = width / 5 and s = u - 1; each u-2 wide and h-1 high, at offsets
 //                     from the site-information area's top-left corner.
+struct PanelButton {
+    int id;
+    const char *caption;
+    int column, row;  // in steps s and rows h
+};
+extern const PanelButton kPanelButtons[8];
+
 struct ButtonPlace {
     int id;
     const char *caption;

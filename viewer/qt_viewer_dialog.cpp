@@ -151,18 +151,17 @@ ViewerDialog::ViewerDialog(const Options &options, Hooks hooks, QWidget *parent)
 
     menuBar_ = buildMenuBar(this, kMainMenu, [this](int id) { onCommand(id); });
     for (int i = 0; i < 8; ++i) {
-        auto *button = new QPushButton(this);
+        const PanelButton &b = kPanelButtons[i];
+        auto *button = new QPushButton(QString::fromUtf8(b.caption), this);
+        setCommandId(button, b.id);
         button->setAutoDefault(false);
         button->setFocusPolicy(Qt::NoFocus);  // keys stay with the window
         button->setStyleSheet(QStringLiteral("background-color: rgb(230, 230, 0);"));
+        const int id = b.id;
+        connect(button, &QPushButton::clicked, this, [this, id] { onCommand(id); });
         buttons_[i] = button;
     }
-    layoutWindow();  // names, ids and places of the buttons
-    for (QPushButton *button : buttons_) {
-        const int id = commandId(button);
-        connect(button, &QPushButton::clicked, this, [this, id] { onCommand(id); });
-    }
-    showPanel(false);
+    showPanel(false);  // lays the window out
 
     siteList().load(options_.dataDir.empty() ? dataDirectory() : options_.dataDir);
     if (const SiteRecord *first = siteList().at(0)) {
@@ -244,12 +243,7 @@ void ViewerDialog::layoutWindow() {
     auto place = [](QWidget *w, const Rect &r) {
         w->setGeometry(r.left, r.top, std::max(r.width(), 1), std::max(r.height(), 1));
     };
-    for (int i = 0; i < 8; ++i) {
-        const ButtonPlace &b = l.buttons[i];
-        setCommandId(buttons_[i], b.id);
-        buttons_[i]->setText(QString::fromUtf8(b.caption));
-        place(buttons_[i], b.rect);
-    }
+    for (int i = 0; i < 8; ++i) place(buttons_[i], l.buttons[i].rect);
     // Shown, the panel narrows the text windows to one pixel in their places.
     Rect info = l.siteInfo, status = l.status;
     if (panelShown_) info.right = info.left + 1, status.right = status.left + 1;
@@ -361,12 +355,10 @@ void ViewerDialog::onCommand(int id) {
             return;
         case kCmdPtzControl: showPanel(!panelShown_); break;
         case kCmdInfoShow:
-            infoHidden_ = false;
             setSiteInfoVisible(true);
             setStatusVisible(true);
             break;
         case kCmdInfoHide:
-            infoHidden_ = true;
             setSiteInfoVisible(false);
             setStatusVisible(false);
             break;

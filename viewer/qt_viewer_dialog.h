@@ -116,7 +116,6 @@ class ViewerDialog final : public QDialog, public ViewerWindow {
     PipelineControl control_;
     OcclusionProbe probe_;
     bool panelShown_ = false;
-    bool infoHidden_ = false;  // the Info menu's choice
     int timerId_ = 0;
     std::atomic<int> siteCommandBusy_{0};
     bool leaving_ = false;

@@ -25,6 +25,7 @@
 #include <QTimer>
 
 #include "support/qt_app.h"
+#include "support/temp_dir.h"
 #include "viewer/command_ids.h"
 #include "viewer/qt_commands.h"
 #include "viewer/site_list.h"
@@ -60,14 +61,8 @@ class SiteListDialogTest : public testing::Test {
   protected:
     void SetUp() override {
         kestrel_test::qtApp();
-        char name[] = "/tmp/kestrel-sitedlg-XXXXXX";
-        ASSERT_NE(mkdtemp(name), nullptr);
-        dir = name;
+        ASSERT_FALSE(dir.empty());
         for (const char16_t *n : {u"A", u"B", u"C"}) list.append(site(n));
-    }
-    void TearDown() override {
-        std::error_code ignored;
-        std::filesystem::remove_all(dir, ignored);
     }
 
     // A dialog whose editor hook records what it was given and answers as told.
@@ -93,7 +88,8 @@ class SiteListDialogTest : public testing::Test {
         return items.isEmpty() ? -1 : d.listBox()->row(items.front());
     }
 
-    std::string dir;
+    kestrel_test::TempDir temp;
+    const std::string &dir = temp.path;
     SiteList list;
     std::vector<SiteRecord> given;
     SiteListDialog::EditorResult answer{true, false};

@@ -4,7 +4,6 @@
 
 #include <gtest/gtest.h>
 
-#include <dirent.h>
 #include <unistd.h>
 
 #include <cstdlib>
@@ -22,6 +21,7 @@
 #include "camsim/device_model.h"
 #include "platform/message.h"
 #include "support/qt_app.h"
+#include "support/temp_dir.h"
 #include "viewer/command_ids.h"
 #include "viewer/data_directory.h"
 #include "viewer/pipeline_state.h"
@@ -32,19 +32,6 @@ namespace kestrel {
 namespace {
 
 using kestrel_test::pumpUntil;
-
-std::vector<std::string> filesIn(const std::string &dir, const std::string &suffix) {
-    std::vector<std::string> names;
-    if (DIR *d = opendir(dir.c_str())) {
-        while (dirent *e = readdir(d)) {
-            const std::string n = e->d_name;
-            if (n.size() > suffix.size() && n.compare(n.size() - suffix.size(), suffix.size(), suffix) == 0)
-                names.push_back(n);
-        }
-        closedir(d);
-    }
-    return names;
-}
 
 SiteRecord siteAt(const char16_t *name, const char16_t *host, uint32_t port) {
     SiteRecord s = defaultSiteRecord();
@@ -59,20 +46,14 @@ class ViewerDialogTest : public testing::Test {
   protected:
     void SetUp() override {
         kestrel_test::qtApp();
-        char pattern[] = "/tmp/kestrel-viewer-XXXXXX";
-        ASSERT_NE(mkdtemp(pattern), nullptr);
-        dir_ = pattern;
+        ASSERT_FALSE(dir_.empty());
         setDataDirectory(dir_);
         PipelineState &p = pipeline();
         p.rotateMode = p.inputBusy = p.newPicture = 0;
         p.panX = p.panY = 0;
         controlState() = kControlIdle;
     }
-    void TearDown() override {
-        setDataDirectory("");
-        std::string command = "rm -rf '" + dir_ + "'";
-        ASSERT_EQ(std::system(command.c_str()), 0);
-    }
+    void TearDown() override { setDataDirectory(""); }
 
     // A window with hooks that never block: no message boxes, plenty of memory.
     std::unique_ptr<ViewerDialog> makeWindow(int width = 320, int height = 400,
@@ -96,7 +77,8 @@ class ViewerDialogTest : public testing::Test {
         for (const SiteRecord &s : sites) out.write(reinterpret_cast<const char *>(&s), sizeof s);
     }
 
-    std::string dir_;
+    kestrel_test::TempDir temp_;
+    const std::string &dir_ = temp_.path;
     bool covered_ = false;
     uint64_t memory_ = uint64_t(1) << 40;
     std::vector<QString> messages_;
@@ -352,7 +334,13 @@ TEST_F(ViewerDialogTest, ViewsASimulatedCameraEndToEnd) {
         << w->qtDisplay().screenHeight() << " buffer " << pipeline().pictureBuffer.size();
 
     ASSERT_TRUE(triggerCommand(w.get(), kCmdSnapshot));
-    EXPECT_TRUE(pumpUntil([&] { return !filesIn(dir_, ".jpg").empty(); }, 5000));
+    EXPECT_TRUE(pumpUntil(
+        [&] {
+            for (const std::string &name : kestrel_test::filesIn(dir_))
+                if (name.ends_with(".jpg")) return true;
+            return false;
+        },
+        5000));
 
     ASSERT_TRUE(triggerCommand(w.get(), kCmdPtzControl));
     ASSERT_TRUE(triggerCommand(w.get(), kBtnUp));

@@ -16,6 +16,7 @@
 #include "support/media.h"
 #include "viewer/pipeline_fixture.h"
 #include "viewer/data_directory.h"
+#include "support/temp_dir.h"
 #include "viewer/memory_display.h"
 #include "viewer/pipeline_state.h"
 #include "viewer/render_layout.h"
@@ -37,15 +38,7 @@ std::string readFile(const std::string &path) {
     return data;
 }
 
-std::vector<std::string> filesIn(const std::string &dir) {
-    std::vector<std::string> names;
-    if (DIR *d = opendir(dir.c_str())) {
-        while (dirent *e = readdir(d))
-            if (e->d_name[0] != '.') names.emplace_back(e->d_name);
-        closedir(d);
-    }
-    return names;
-}
+using kestrel_test::filesIn;
 
 // The renderer against a display in memory, with real pictures decoded by the pipeline's
 // decoder. The picture is 37 x 29: rows of odd byte counts in both pixel formats.
@@ -303,8 +296,9 @@ TEST_F(RenderThreadTest, RotateModeBusyInputAndGeometryChangesLayOutAgain) {
 }
 
 TEST_F(RenderThreadTest, SnapshotIsWrittenOrRefusedWhenTooBig) {
-    char dir[] = "/tmp/kestrel-render-XXXXXX";
-    ASSERT_NE(mkdtemp(dir), nullptr);
+    const kestrel_test::TempDir temp;
+    const std::string &dir = temp.path;
+    ASSERT_FALSE(dir.empty());
     setDataDirectory(dir);
     MemoryDisplay &d = makeDisplay(64, 64);
     start(d, false, false);
@@ -318,7 +312,7 @@ TEST_F(RenderThreadTest, SnapshotIsWrittenOrRefusedWhenTooBig) {
         std::this_thread::sleep_for(std::chrono::milliseconds(5));
         const std::vector<std::string> names = filesIn(dir);
         if (names.size() != 1) continue;
-        path = std::string(dir) + "/" + names[0];
+        path = dir + "/" + names[0];
         decoded = kestrel_test::decodeJpeg(readFile(path));
     }
     ASSERT_TRUE(decoded.ok);
@@ -337,7 +331,6 @@ TEST_F(RenderThreadTest, SnapshotIsWrittenOrRefusedWhenTooBig) {
     ASSERT_EQ(texts.size(), 1u);
     EXPECT_EQ(texts.back(), u"Can't capture big image");
     EXPECT_TRUE(filesIn(dir).empty());
-    rmdir(dir);
 }
 
 TEST_F(RenderThreadTest, StopDuringStartEndsPromptly) {

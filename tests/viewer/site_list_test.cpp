@@ -18,32 +18,13 @@
 #include <string>
 #include <vector>
 
+#include "support/temp_dir.h"
 #include "viewer/text_convert.h"
 
 namespace kestrel {
 namespace {
 
-struct TempDir {
-    std::string path;
-    TempDir() {
-        char name[] = "/tmp/kestrel-sites-XXXXXX";
-        if (mkdtemp(name)) path = name;
-    }
-    ~TempDir() {
-        std::error_code ignored;
-        std::filesystem::remove_all(path, ignored);
-    }
-    std::string file(const char *name) const { return path + "/" + name; }
-    std::vector<std::string> entries() const {
-        std::vector<std::string> names;
-        if (DIR *d = opendir(path.c_str())) {
-            while (dirent *e = readdir(d))
-                if (e->d_name[0] != '.') names.emplace_back(e->d_name);
-            closedir(d);
-        }
-        return names;
-    }
-};
+using kestrel_test::TempDir;
 
 using Bytes = std::vector<uint8_t>;
 

@@ -13,31 +13,13 @@
 
 #include <jpeglib.h>
 
+#include "support/temp_dir.h"
 #include "viewer/data_directory.h"
 
 namespace kestrel {
 namespace {
 
-struct TempDir {
-    std::string path;
-    TempDir() {
-        char name[] = "/tmp/kestrel-snap-XXXXXX";
-        if (mkdtemp(name)) path = name;
-    }
-    ~TempDir() {
-        for (const std::string &f : files()) unlink((path + "/" + f).c_str());
-        rmdir(path.c_str());
-    }
-    std::vector<std::string> files() const {
-        std::vector<std::string> names;
-        if (DIR *d = opendir(path.c_str())) {
-            while (dirent *e = readdir(d))
-                if (e->d_name[0] != '.') names.emplace_back(e->d_name);
-            closedir(d);
-        }
-        return names;
-    }
-};
+using kestrel_test::TempDir;
 
 struct Picture {
     bool ok = false;
@@ -147,13 +129,13 @@ TEST(SnapshotWriter, TwoInOneSecondLeaveOneFile) {
     const std::vector<uint8_t> bgr = twoBands(16, 16, 16, red, red);
     bool sameSecond = false;
     for (int attempt = 0; attempt < 3 && !sameSecond; ++attempt) {
-        for (const std::string &f : dir.files()) unlink((dir.path + "/" + f).c_str());
+        for (const std::string &f : dir.entries()) unlink((dir.path + "/" + f).c_str());
         const std::time_t before = std::time(nullptr);
         writeSnapshot(bgr.data(), 16, 16);
         writeSnapshot(bgr.data(), 16, 16);
         sameSecond = std::time(nullptr) == before;
         if (!sameSecond) continue;
-        const std::vector<std::string> files = dir.files();
+        const std::vector<std::string> files = dir.entries();
         ASSERT_EQ(files.size(), 1u);
         std::tm local{};
         localtime_r(&before, &local);
