@@ -8,38 +8,52 @@ namespace kestrel {
 
 namespace {
 
-struct Name {
+struct Status {
     int code;
-    const char *text;
+    const char *name;
+    const char *sentence;
 };
 
-constexpr Name kNames[] = {
-    {IPCAM_OK, "IPCAM_OK"},
-    {IPCAM_IS_NULL, "IPCAM_IS_NULL"},
-    {IPCAM_PORT_IS_ER, "IPCAM_PORT_IS_ER"},
-    {IPCAM_TYPE_IS_ER, "IPCAM_TYPE_IS_ER"},
-    {IPCAM_USER_OR_PASSWD_IS_ER, "IPCAM_USER_OR_PASSWD_IS_ER"},
-    {IPCAM_PING_IS_ER, "IPCAM_PING_IS_ER"},
-    {IPCAM_DDNS_IS_ER, "IPCAM_DDNS_IS_ER"},
-    {IPCAM_SETSOCKET_IS_ER, "IPCAM_SETSOCKET_IS_ER"},
-    {IPCAM_AUDIO_SOCKET_IS_ER, "IPCAM_AUDIO_SOCKET_IS_ER"},
-    {IPCAM_VIDEO_GETFRAME_IS_ER, "IPCAM_VIDEO_GETFRAME_IS_ER"},
-    {IPCAM_IS_UNCONNECTED, "IPCAM_IS_UNCONNECTED"},
-    {IPCAM_IS_FULL, "IPCAM_IS_FULL"},
-    {IPCAM_NUM_LIMITED_ER, "IPCAM_NUM_LIMITED_ER"},
-    {IPCAM_CANT_DETECT_TYPE_ER, "IPCAM_CANT_DETECT_TYPE_ER"},
-    {IPCAM_GET_INFO_IS_ER, "IPCAM_GET_INFO_IS_ER"},
-    {IPCAM_CHECK_SUM_IS_ER, "IPCAM_CHECK_SUM_IS_ER"},
-    {IPCAM_VIDEO_AUDIO_PORT_ER, "IPCAM_VIDEO_AUDIO_PORT_ER"},
-    {IPCAM_IS_OVER, "IPCAM_IS_OVER"},
+constexpr Status kStatuses[] = {
+    {IPCAM_OK, "IPCAM_OK", "Playing"},
+    {IPCAM_IS_NULL, "IPCAM_IS_NULL", "The connection failed"},
+    {IPCAM_PORT_IS_ER, "IPCAM_PORT_IS_ER", "The port must be a number from 0 to 65535"},
+    {IPCAM_TYPE_IS_ER, "IPCAM_TYPE_IS_ER", "The viewer asked for something the library cannot do"},
+    {IPCAM_USER_OR_PASSWD_IS_ER, "IPCAM_USER_OR_PASSWD_IS_ER", "Wrong account or password"},
+    {IPCAM_PING_IS_ER, "IPCAM_PING_IS_ER", "The camera does not answer on the network"},
+    {IPCAM_DDNS_IS_ER, "IPCAM_DDNS_IS_ER", "Address not found"},
+    {IPCAM_SETSOCKET_IS_ER, "IPCAM_SETSOCKET_IS_ER", "Cannot reach the camera"},
+    {IPCAM_AUDIO_SOCKET_IS_ER, "IPCAM_AUDIO_SOCKET_IS_ER", "The camera stopped taking data"},
+    {IPCAM_VIDEO_GETFRAME_IS_ER, "IPCAM_VIDEO_GETFRAME_IS_ER", "The video stream broke off"},
+    {IPCAM_IS_UNCONNECTED, "IPCAM_IS_UNCONNECTED", "Not connected yet"},
+    {IPCAM_IS_FULL, "IPCAM_IS_FULL", "The camera serves no more viewers"},
+    {IPCAM_NUM_LIMITED_ER, "IPCAM_NUM_LIMITED_ER", "The camera refused the request"},
+    {IPCAM_CANT_DETECT_TYPE_ER, "IPCAM_CANT_DETECT_TYPE_ER",
+     "The device is not a camera or recorder this viewer knows"},
+    {IPCAM_GET_INFO_IS_ER, "IPCAM_GET_INFO_IS_ER", "The camera did not tell what it is"},
+    {IPCAM_CHECK_SUM_IS_ER, "IPCAM_CHECK_SUM_IS_ER",
+     "The stream arrived damaged; viewing stopped"},
+    {IPCAM_VIDEO_AUDIO_PORT_ER, "IPCAM_VIDEO_AUDIO_PORT_ER",
+     "The recorder has not said how many channels it has"},
+    {IPCAM_IS_OVER, "IPCAM_IS_OVER", "Stopped"},
 };
+
+const Status *findStatus(int code) {
+    for (const Status &s : kStatuses)
+        if (s.code == code) return &s;
+    return nullptr;
+}
 
 }  // namespace
 
 const char *statusName(int code) {
-    for (const Name &n : kNames)
-        if (n.code == code) return n.text;
-    return nullptr;
+    const Status *s = findStatus(code);
+    return s ? s->name : nullptr;
+}
+
+const char *statusSentence(int code) {
+    const Status *s = findStatus(code);
+    return s ? s->sentence : "Unexpected answer from the camera";
 }
 
 std::string lastStatusText(int code) {

@@ -9,6 +9,12 @@ namespace kestrel {
 // -98 and -100 have names.
 const char *statusName(int code);
 
+// What a status means to the person watching, in one plain sentence without a full stop
+// ("Wrong account or password" for -4). Every named code has one; any other code gets
+// "Unexpected answer from the camera". The viewer's status line and the ipcam tool both
+// show these beside the code's name.
+const char *statusSentence(int code);
+
 // What the status line shows for the library's last status: nothing for 0, the name, or
 // "Unknow status:%d\n" for a code without one.
 std::string lastStatusText(int code);

@@ -7,35 +7,6 @@
 
 namespace ipcam_cli {
 
-namespace {
-
-struct StatusHint {
-    int code;
-    const char *hint;
-};
-
-constexpr StatusHint kHints[] = {
-    {IPCAM_IS_NULL, "no session or an argument missing"},
-    {IPCAM_PORT_IS_ER, "port out of range"},
-    {IPCAM_TYPE_IS_ER, "protocol type not usable"},
-    {IPCAM_USER_OR_PASSWD_IS_ER, "wrong user name or password"},
-    {IPCAM_PING_IS_ER, "host does not answer"},
-    {IPCAM_DDNS_IS_ER, "host name not found"},
-    {IPCAM_SETSOCKET_IS_ER, "socket could not be set up"},
-    {IPCAM_AUDIO_SOCKET_IS_ER, "audio connection failed"},
-    {IPCAM_VIDEO_GETFRAME_IS_ER, "video stream broke off"},
-    {IPCAM_IS_UNCONNECTED, "not connected"},
-    {IPCAM_IS_FULL, "device has no free stream"},
-    {IPCAM_NUM_LIMITED_ER, "too many sessions"},
-    {IPCAM_CANT_DETECT_TYPE_ER, "device kind not recognised"},
-    {IPCAM_GET_INFO_IS_ER, "device information could not be read"},
-    {IPCAM_CHECK_SUM_IS_ER, "stream checksum wrong"},
-    {IPCAM_VIDEO_AUDIO_PORT_ER, "stream ports not usable"},
-    {IPCAM_IS_OVER, "session stopped"},
-};
-
-}  // namespace
-
 std::string statusName(int status) {
     // The names are the viewer's; only the fallback drops its line end.
     if (const char *name = kestrel::statusName(status)) return name;
@@ -45,9 +16,8 @@ std::string statusName(int status) {
 }
 
 const char *statusHint(int status) {
-    for (const StatusHint &h : kHints)
-        if (h.code == status) return h.hint;
-    return "";
+    // The sentences are the viewer's, so the tool and the status line say the same.
+    return status == IPCAM_OK ? "" : kestrel::statusSentence(status);
 }
 
 bool statusIsFinal(int status) {

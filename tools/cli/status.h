@@ -8,8 +8,7 @@ namespace ipcam_cli {
 // "IPCAM_IS_UNCONNECTED" for -12; "Unknow status:<n>" for a value without a name.
 std::string statusName(int status);
 
-// A few words on what went wrong ("wrong user name or password"); empty when there is nothing
-// to add to the name.
+// What went wrong in a plain sentence ("Wrong account or password"); empty for success.
 const char *statusHint(int status);
 
 // True for failures that trying again will not mend (an unknown host, a refused account, a

@@ -1,0 +1,52 @@
+// The status line's words: every named status has a sentence of its own, and a code the
+// library does not name still gets words rather than nothing.
+#include "viewer/status_names.h"
+
+#include <gtest/gtest.h>
+
+#include <set>
+#include <string>
+
+#include "ipcam.h"
+
+namespace kestrel {
+namespace {
+
+constexpr int kFirstCode = -120;
+constexpr int kLastCode = 10;
+
+TEST(StatusSentence, EveryNamedCodeHasItsOwnSentence) {
+    const std::string fallback = statusSentence(-8);
+    std::set<std::string> seen;
+    int named = 0;
+    for (int code = kFirstCode; code <= kLastCode; ++code) {
+        const std::string sentence = statusSentence(code);
+        ASSERT_FALSE(sentence.empty()) << code;
+        EXPECT_NE(sentence.back(), '.') << code;
+        if (!statusName(code)) {
+            EXPECT_EQ(sentence, fallback) << code;
+            continue;
+        }
+        ++named;
+        EXPECT_NE(sentence, fallback) << code;
+        EXPECT_TRUE(seen.insert(sentence).second) << code << " shares \"" << sentence << '"';
+    }
+    EXPECT_EQ(named, 18);
+}
+
+TEST(StatusSentence, TheCodesPeopleMeetMostSayWhatHappened) {
+    struct Case {
+        int code;
+        const char *sentence;
+    };
+    const Case cases[] = {
+        {IPCAM_USER_OR_PASSWD_IS_ER, "Wrong account or password"},
+        {IPCAM_DDNS_IS_ER, "Address not found"},
+        {IPCAM_SETSOCKET_IS_ER, "Cannot reach the camera"},
+        {IPCAM_IS_FULL, "The camera serves no more viewers"},
+    };
+    for (const Case &c : cases) EXPECT_STREQ(statusSentence(c.code), c.sentence) << c.code;
+}
+
+}  // namespace
+}  // namespace kestrel
