@@ -28,6 +28,9 @@ constexpr AlarmRow kAlarmRows[] = {
 };
 
 constexpr uint8_t kRefusedModel = 92;
+// Bits 24-31 are ours, not the camera's: they mark a device camera, which only "Device=" says.
+constexpr uint32_t kCameraTypeBits = 0x00FFFFFF;
+constexpr uint32_t kDeviceBits = 0xFF000000;
 constexpr int kNoTypeKey = -3;
 constexpr int kRefusedModelResult = -18;
 
@@ -70,8 +73,8 @@ int DetectFamilyA(IPCamSession *s) {
     }
     const char *type = std::strstr(client.ReplyText(), "CameraType=");
     if (!type) return kNoTypeKey;
-    uint32_t model = static_cast<uint32_t>(decimalValue(type + 11));
-    if (std::strstr(client.ReplyText(), "Device=")) model |= 0xFF000000u;
+    uint32_t model = static_cast<uint32_t>(decimalValue(type + 11)) & kCameraTypeBits;
+    if (std::strstr(client.ReplyText(), "Device=")) model |= kDeviceBits;
 
     if (isDeviceCamera(model)) {
         s->inputCount = valueAfter(client, "IO_InputNum=", 0);

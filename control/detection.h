@@ -17,7 +17,7 @@ inline uint32_t modelCodeOf(uint32_t modelNumber) {
     return modelNumber & 0xFF;
 }
 inline bool isDeviceCamera(uint32_t modelNumber) {
-    return (modelNumber >> 24) != 0;
+    return (modelNumber >> 24) == 0xFF;
 }
 // Channels a count code stands for; codes beyond the five defined count as one channel.
 int channelCount(uint32_t code);

@@ -67,6 +67,10 @@ TEST_F(DetectionTest, FamilyACamerasByModel) {
          "CameraType=7<br>Device=1<br>IO_InputNum=3<br>IO_OutputNum=1<br>VideoNum=2<br>AudioNum=0<"
          "br>",
          4, 0, 0, 0xFF000007u, 3, 1, 0, -1},
+        // Only "Device=" makes a device camera, whatever the type value's upper byte says.
+        {"type value above 24 bits", "CameraType=16777236<br>IO_InputNum=3<br>", 0, 0, 0, 20, 2, 2,
+         0, 0},
+        {"negative type value", "CameraType=-16777196<br>AudioNum=0<br>", 0, 0, 0, 20, 2, 2, 0, 0},
         {"device camera keeps a valid channel",
          "CameraType=7<br>Device=0<br>VideoNum=4<br>AudioNum=2<br>", 3, 1, 0, 0xFF000007u, 0, 0, 3,
          1},
