@@ -1,8 +1,11 @@
 #include "control/command_object.h"
 
+#include <algorithm>
 #include <chrono>
 #include <thread>
 
+#include "control/cgi_reply.h"
+#include "control/ptz_control.h"
 #include "core/session.h"
 #include "platform/stop_scope.h"
 
@@ -10,9 +13,27 @@ namespace ipcam {
 
 namespace {
 
-constexpr auto kRetryPause = std::chrono::milliseconds(10);
+using Clock = std::chrono::steady_clock;
+
+// A failing command is sent again no sooner than this after its last attempt began, so that
+// a camera is not flooded (nor an account locked) by a command that keeps failing.
+constexpr auto kRetrySpacing = std::chrono::milliseconds(500);
+constexpr auto kPauseSlice = std::chrono::milliseconds(100);
 constexpr auto kStopPoll = std::chrono::milliseconds(10);
-constexpr int kFailuresAfterStop = 3;
+
+// Results that the same request would meet again: a command the camera's wording lacks, a
+// request that cannot be formed, refused credentials, a CGI the camera does not have.
+bool retryCannotChange(int result) {
+    switch (result) {
+        case kPtzRefused:
+        case kCgiNoName:
+        case kCgiUnauthorised:
+        case kCgiNotFound:
+            return true;
+        default:
+            return false;
+    }
+}
 
 }  // namespace
 
@@ -29,16 +50,26 @@ struct CommandObject::Worker {
     Relaxed<uint8_t> running{1};
     Relaxed<uint8_t> finished{0};
 
-    // Runs the handler until it succeeds; once asked to stop, gives up after a few more
-    // failures (the stop also cuts every network wait of the handler short).
+    // Runs the handler until it succeeds or meets a result no retry can change, or until the
+    // object asks it to stop (which also cuts every network wait of the handler short).
     void run(CommandObject &self, CommandHandler handler, void *request, CommandCall call) {
         StopScope scope(&running);
-        for (int failuresAfterStop = 0;;) {
-            if (handler(self, call, request) >= 0) break;
-            if (!running && ++failuresAfterStop >= kFailuresAfterStop) break;
-            std::this_thread::sleep_for(kRetryPause);
+        while (running) {
+            const Clock::time_point began = Clock::now();
+            const int result = handler(self, call, request);
+            if (result >= 0 || retryCannotChange(result)) break;
+            if (!pauseUntil(began + kRetrySpacing)) break;
         }
         finished = 1;
+    }
+
+    // Waits in slices that end on a stop request; false once asked to stop.
+    bool pauseUntil(Clock::time_point until) const {
+        for (Clock::time_point now = Clock::now(); now < until; now = Clock::now()) {
+            if (!running) return false;
+            std::this_thread::sleep_for(std::min<Clock::duration>(until - now, kPauseSlice));
+        }
+        return running != 0;
     }
 };
 

@@ -437,8 +437,10 @@ IPCAM_API int IPCamGetItem(IPCamSession *session, int item);
  * answer -1, a code the device's dialect does not know -99, a recorder key while the
  * recorder's channel count is unknown -98; streaming servers answer -99 to everything.
  * flag NULL: the command runs on the calling thread and its result is returned. Otherwise it
- * runs on a thread of its own, repeated every 10 ms while it fails, and 0 is returned at once;
- * the record must then stay valid until the session is deleted. -12 while disconnected. */
+ * runs on a thread of its own and 0 is returned at once; while it fails it is repeated, at most
+ * once every 500 ms, except after a result no repetition can change (-4, -7, -15 credentials
+ * refused, -16 no such CGI), which ends it. The record must then stay valid until the session
+ * is deleted. -12 while disconnected. */
 IPCAM_API int IPCamCommand(IPCamSession *session, void *request, void *flag);
 /* The talk channel: the caller's audio sent to the device of a connected family A session.
  * IPCamTalkOpen with on 0 closes it; otherwise opens it. IPCamTalkSend sends one block of

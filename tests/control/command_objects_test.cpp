@@ -5,6 +5,7 @@
 #include <chrono>
 #include <cstring>
 #include <memory>
+#include <mutex>
 #include <string>
 #include <thread>
 #include <vector>
@@ -225,18 +226,29 @@ TEST_F(CommandObjectsTest, FactoryChoosesTheObjectByTypeAndModel) {
         uint32_t model;
         const char *kind;
     } cases[] = {
-        {1, 20, "A"},          {4, 20, "A"},  {5, 0xFF000007u, "device"}, {1, 0xFF000000u, "device"},
-        {2, 0, "B"},           {9, 0, "server"}, {0, 0, nullptr},         {3, 0, nullptr},
-        {10, 0, nullptr},      {-1, 0, nullptr},
+        {1, 20, "A"},
+        {4, 20, "A"},
+        {5, 0xFF000007u, "device"},
+        {1, 0xFF000000u, "device"},
+        {2, 0, "B"},
+        {9, 0, "server"},
+        {0, 0, nullptr},
+        {3, 0, nullptr},
+        {10, 0, nullptr},
+        {-1, 0, nullptr},
     };
     for (const Case &c : cases) {
         std::unique_ptr<CameraControl> control(makeCameraControl(c.type, c.model));
         const std::string want = c.kind ? c.kind : "none";
         std::string got = "none";
-        if (dynamic_cast<DeviceControl *>(control.get())) got = "device";
-        else if (dynamic_cast<FamilyAControl *>(control.get())) got = "A";
-        else if (dynamic_cast<FamilyBControl *>(control.get())) got = "B";
-        else if (dynamic_cast<ServerControl *>(control.get())) got = "server";
+        if (dynamic_cast<DeviceControl *>(control.get()))
+            got = "device";
+        else if (dynamic_cast<FamilyAControl *>(control.get()))
+            got = "A";
+        else if (dynamic_cast<FamilyBControl *>(control.get()))
+            got = "B";
+        else if (dynamic_cast<ServerControl *>(control.get()))
+            got = "server";
         EXPECT_EQ(got, want) << c.type;
     }
 }
@@ -284,11 +296,11 @@ TEST_F(CommandObjectsTest, DispatcherRulesForPanTiltAndRecorderKeys) {
         const char *name;
         bool familyB;
         uint32_t model;
-        int32_t code, word;           // request code and its second word
-        int32_t sessionRecorders;     // the session's recorder channel count
-        int expected;                 // result
-        int32_t item1;                // session item 1 afterwards (starts at 55)
-        int32_t handedRecorders;      // what the handler saw, when it ran
+        int32_t code, word;        // request code and its second word
+        int32_t sessionRecorders;  // the session's recorder channel count
+        int expected;              // result
+        int32_t item1;             // session item 1 afterwards (starts at 55)
+        int32_t handedRecorders;   // what the handler saw, when it ran
     } cases[] = {
         {"A stores the pan/tilt word", false, 20, 12, 4, 0, 7, 4, 0},
         {"A keeps item 1 for a negative word", false, 20, 12, -1, 0, 7, 55, 0},
@@ -301,8 +313,8 @@ TEST_F(CommandObjectsTest, DispatcherRulesForPanTiltAndRecorderKeys) {
         {"B key with channels", true, 0, 14, 0, 16, 7, 55, 16},
     };
     for (const Case &c : cases) {
-        CameraControl *control = c.familyB ? static_cast<CameraControl *>(new RuleFamilyB)
-                                           : new RuleFamilyA(c.model);
+        CameraControl *control =
+            c.familyB ? static_cast<CameraControl *>(new RuleFamilyB) : new RuleFamilyA(c.model);
         use(control, c.familyB ? 2 : 1, c.model);
         session->itemValue1 = 55;
         session->recorderChannels = c.sessionRecorders;
@@ -373,8 +385,58 @@ TEST_F(CommandObjectsTest, BackgroundCommandsRunOnTheirOwnThreads) {
     EXPECT_EQ(control->workerCount(), 0u);
 }
 
-TEST_F(CommandObjectsTest, FailingBackgroundCommandRetriesUntilTheObjectGoes) {
-    // A camera that refuses the request: the worker tries again and again.
+TEST_F(CommandObjectsTest, BackgroundCommandsEndOnResultsNoRetryCanChange) {
+    struct Case {
+        const char *name;
+        const char *account;   // the session's; the camera asks for admin:secret
+        int32_t ptzCommand;    // 0: read the camera's name instead
+        std::size_t requests;  // what the camera receives in all
+    } cases[] = {
+        {"no such CGI (404)", "admin", 0, 1},
+        {"account refused (401)", "intruder", 0, 1},
+        {"a command the wording lacks (-4)", "admin", 2, 0},
+    };
+    for (const Case &c : cases) {
+        SCOPED_TRACE(c.name);
+        camsim::CgiServer camera;
+        ASSERT_TRUE(camera.start());
+        camera.setCredentials("admin", "secret");
+        camera.setBody("SetPTZ.cgi", "OK");  // GetName.cgi stays unrouted: 404
+        session->port = camera.port();
+        std::strcpy(session->user, c.account);
+        std::strcpy(session->password, "secret");
+        use(makeCameraControl(1, 20), 1, 20);
+        auto *control = static_cast<CommandObject *>(session->control.load());
+
+        IPCamSettingsRecord name{};
+        name.code = 4099;
+        PtzRequest ptz{};
+        ptz.code = IPCAM_CMD_PAN_TILT;
+        ptz.command = c.ptzCommand;
+        int flag = 1;
+        void *request = c.ptzCommand ? static_cast<void *>(&ptz) : static_cast<void *>(&name);
+        EXPECT_EQ(IPCamCommandDirect(session.get(), request, &flag), 0);
+        if (c.requests) {
+            EXPECT_TRUE(camera.waitForRequests(c.requests, 3000));
+        }
+        for (int i = 0; i < 300 && control->workerCount() != 0; ++i)
+            std::this_thread::sleep_for(std::chrono::milliseconds(10));
+        EXPECT_EQ(control->workerCount(), 0u);
+        EXPECT_EQ(camera.requests().size(), c.requests);
+        delete session->control.exchange(nullptr);
+    }
+}
+
+TEST_F(CommandObjectsTest, FailingBackgroundCommandRetriesSpacedUntilTheObjectGoes) {
+    // A camera that fails the request (500): the worker tries again, never sooner than 500 ms
+    // after its last attempt began.
+    using Clock = std::chrono::steady_clock;
+    std::mutex lock;
+    std::vector<Clock::time_point> arrivals;
+    server.setRequestObserver([&](const camsim::RecordedRequest &) {
+        std::lock_guard guard(lock);
+        arrivals.push_back(Clock::now());
+    });
     server.setBody("GetName.cgi", "", 500);
     use(makeCameraControl(1, 20), 1, 20);
     auto *control = static_cast<CommandObject *>(session->control.load());
@@ -382,15 +444,21 @@ TEST_F(CommandObjectsTest, FailingBackgroundCommandRetriesUntilTheObjectGoes) {
     name.code = 4099;
     int flag = 1;
     EXPECT_EQ(IPCamCommandDirect(session.get(), &name, &flag), 0);
-    ASSERT_TRUE(server.waitForRequests(3, 3000));
+    ASSERT_TRUE(server.waitForRequests(3, 5000));
     EXPECT_EQ(control->workerCount(), 1u);
+    {
+        std::lock_guard guard(lock);
+        for (std::size_t i = 1; i < arrivals.size(); ++i)
+            EXPECT_GE(arrivals[i] - arrivals[i - 1], std::chrono::milliseconds(450)) << i;
+    }
 
-    // Deleting the object stops the worker within a few failed tries.
+    // Deleting the object ends the worker's pause at once.
     EXPECT_LT(kestrel_test::elapsedMs([&] { delete session->control.exchange(nullptr); }), 3000);
     const std::size_t after = server.requests().size();
     std::this_thread::sleep_for(std::chrono::milliseconds(100));
     EXPECT_EQ(server.requests().size(), after);
     EXPECT_TRUE(server.waitUntilIdle(2000));
+    server.setRequestObserver(nullptr);
 }
 
 }  // namespace
