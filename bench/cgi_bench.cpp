@@ -8,6 +8,7 @@
 #include "control/base64.h"
 #include "control/cgi_client.h"
 #include "control/cgi_reply.h"
+#include "control/query_builder.h"
 #include "core/config.h"
 
 using namespace ipcam;

@@ -4,6 +4,7 @@
 
 #include "control/capabilities.h"
 #include "control/cgi_reply.h"
+#include "control/query_builder.h"
 #include "core/decimal.h"
 
 namespace ipcam {
@@ -27,12 +28,12 @@ const char *onOff(uint8_t state) {
 }  // namespace
 
 int readFamilyAAlarms(CommandCall &call, AlarmIoRequest &request) {
-    static constexpr const char *kOlder[] = {
-        "Alarm1_Status", "Alarm2_Status", "Alarm_Interval", "COM1OUT",    "COM2OUT",
-        "COM3OUT",       "COM4OUT",       "COM_Interval",   "COM_Module"};
-    static constexpr const char *kNewer[] = {
-        "Input1_Status", "Input2_Status", "Input_Interval", "Output1",        "Output2",
-        "Output3",       "Output4",       "Output_Interval", "Output_Mode"};
+    static constexpr const char *kOlder[] = {"Alarm1_Status", "Alarm2_Status", "Alarm_Interval",
+                                             "COM1OUT",       "COM2OUT",       "COM3OUT",
+                                             "COM4OUT",       "COM_Interval",  "COM_Module"};
+    static constexpr const char *kNewer[] = {"Input1_Status", "Input2_Status",   "Input_Interval",
+                                             "Output1",       "Output2",         "Output3",
+                                             "Output4",       "Output_Interval", "Output_Mode"};
     const uint32_t model = call.modelCode();
     const char *const *keys = model < kNewerModels ? kOlder : kNewer;
 
@@ -60,9 +61,9 @@ int writeFamilyAAlarms(CommandCall &call, const AlarmIoRequest &request) {
     if (request.interval > 0) std::snprintf(interval, sizeof interval, "%d", request.interval);
     std::snprintf(mode, sizeof mode, "%d", request.mode);
     const char *values[14] = {interval, mode};
-    static constexpr const char *kNewerKeys[] = {"Out1STA=",   "Out2STA=",   "Out3STA=",
-                                                 "Out4STA=",   "Out1Slide=", "Out2Slide=",
-                                                 "Out3Slide=", "Out4Slide="};
+    static constexpr const char *kNewerKeys[] = {
+        "Out1STA=",   "Out2STA=",   "Out3STA=",   "Out4STA=",
+        "Out1Slide=", "Out2Slide=", "Out3Slide=", "Out4Slide="};
     static constexpr const char *kOlderKeys[] = {
         "COM1STA=",   "COM2STA=",   "COM3STA=", "COM4STA=", "COM1Slide=", "COM2Slide=",
         "COM3Slide=", "COM4Slide=", "COM1PT=",  "COM2PT=",  "COM3PT=",    "COM4PT="};

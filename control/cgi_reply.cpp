@@ -1,5 +1,6 @@
 #include "control/cgi_reply.h"
 
+#include <cctype>
 #include <cstring>
 
 #include "core/decimal.h"
@@ -152,29 +153,11 @@ int readRedirect(ByteSource &source, char *buffer, std::size_t limit, uint32_t t
     return kCgiRefused;
 }
 
-bool BuildQuery(char *text, std::size_t capacity, int count, const char *const *keys,
-                const char *const *values) {
-    if (!text) return false;
-    const std::size_t start = strnlen(text, capacity);
-    if (start == capacity) return false;
-    std::size_t at = start;
-    auto append = [&](const char *s) {
-        std::size_t n = std::strlen(s);
-        if (at + n >= capacity) return false;
-        std::memcpy(text + at, s, n);
-        at += n;
-        return true;
-    };
-    for (int i = count - 1; i >= 0; --i) {
-        if (!values[i] || !values[i][0]) continue;
-        if (!append(keys[i]) || !append(values[i]) || !append("&")) {
-            text[start] = '\0';
-            return false;
-        }
-    }
-    if (at > start) --at;  // the "&" we appended last
-    text[at] = '\0';
-    return true;
+std::string_view trimmedValue(std::string_view value) {
+    auto blank = [](char c) { return std::isspace(static_cast<unsigned char>(c)) != 0; };
+    while (!value.empty() && blank(value.front())) value.remove_prefix(1);
+    while (!value.empty() && blank(value.back())) value.remove_suffix(1);
+    return value;
 }
 
 }  // namespace ipcam

@@ -50,6 +50,9 @@ int lookupValueA(const char *reply, const char *key, char *destination, std::siz
 // kCgiNoDestination, or kCgiKeyMissing with destination left alone.
 int lookupValueB(const char *reply, const char *key, char *destination, std::size_t capacity);
 
+// A value as a camera wrote it, without the blanks (and line ends) around it.
+std::string_view trimmedValue(std::string_view value);
+
 // Reads a dynamic-DNS redirector's answer into buffer (at most limit bytes, kept terminated;
 // buffer holds limit + 1) and takes host and port from its "Location: http://HOST[:PORT]/".
 // Returns the bytes received on a redirect or a plain 200, else kCgiClosedEmpty,
@@ -57,11 +60,5 @@ int lookupValueB(const char *reply, const char *key, char *destination, std::siz
 // kCgiRefused and host and port are left alone.
 int readRedirect(ByteSource &source, char *buffer, std::size_t limit, uint32_t timeoutMs,
                  char *host, std::size_t hostCapacity, int32_t *port);
-
-// Appends "keyvalue&" for every entry with a non-empty value, last entry first, and drops the
-// final "&" it appended. Keys carry their "=". Returns false, with text unchanged, when the
-// result would not fit capacity.
-bool BuildQuery(char *text, std::size_t capacity, int count, const char *const *keys,
-                const char *const *values);
 
 }  // namespace ipcam

@@ -6,9 +6,10 @@
 
 #include "control/base64.h"
 #include "control/capabilities.h"
-#include "control/cgi_reply.h"
 #include "control/command_object.h"
+#include "control/detection.h"
 #include "control/pan_tilt_protocols.h"
+#include "control/query_builder.h"
 #include "control/recorder_keys.h"
 
 namespace ipcam {
@@ -20,8 +21,8 @@ constexpr int32_t kNotGiven = -1;
 constexpr int32_t kMaxRawBytes = IPCAM_PTZ_TEXT_SIZE;
 // What a request needs besides its query: the request line, the authorisation and the ends.
 constexpr std::size_t kQueryCapacity = CgiClient::kRequestSize - 160;
-// A preset name with its number in front and every blank written as "%20".
-constexpr std::size_t kPresetNameSize = 3 * IPCAM_PTZ_TEXT_SIZE + kValueSize;
+// A preset name with its number in front.
+constexpr std::size_t kPresetNameSize = IPCAM_PTZ_TEXT_SIZE + kValueSize;
 
 // The text of the request, when it ends within its field.
 bool requestText(const PtzRequest &request, std::string_view &text) {
@@ -35,10 +36,16 @@ void decimal(char (&value)[kValueSize], int32_t number) {
     std::snprintf(value, sizeof value, "%d", number);
 }
 
+// Whether a plain camera's model code is in set. Device cameras all speak the "Dir=" wording
+// with speeds as given: their low byte names no model of the sets.
+bool plainModelIn(const CommandCall &call, ModelSet set) {
+    return !isDeviceCamera(call.modelNumber) && inModelSet(set, call.modelCode());
+}
+
 // Speeds as the heads of set S6 count them; false for a speed they have no step for.
 bool speedValue(const CommandCall &call, int32_t speed, char (&value)[kValueSize]) {
     static constexpr int32_t kSteps[10] = {0, 1, 1, 2, 2, 3, 3, 4, 4, 5};
-    if (!inModelSet(ModelSet::S6, call.modelCode())) {
+    if (!plainModelIn(call, ModelSet::S6)) {
         decimal(value, speed);
         return true;
     }
@@ -53,21 +60,13 @@ void protocolValue(PanTiltFamily family, int32_t flag, char (&value)[kValueSize]
     if (index >= 0) decimal(value, index);
 }
 
-// "%d:%s" with the preset number and name, every blank written as "%20": a raw blank would end
-// the request line.
+// "%d:%s" with the preset number and name; the query escapes it like every value.
 bool presetName(const PtzRequest &request, char (&out)[kPresetNameSize]) {
     std::string_view name;
     if (!requestText(request, name)) return false;
-    int n = std::snprintf(out, sizeof out, "%d:", request.number);
-    std::size_t at = static_cast<std::size_t>(n);
-    for (char c : name) {
-        const std::string_view piece = c == ' ' ? std::string_view("%20") : std::string_view(&c, 1);
-        if (at + piece.size() >= sizeof out) return false;
-        std::memcpy(out + at, piece.data(), piece.size());
-        at += piece.size();
-    }
-    out[at] = '\0';
-    return true;
+    const int n = std::snprintf(out, sizeof out, "%d:%.*s", request.number,
+                                static_cast<int>(name.size()), name.data());
+    return n >= 0 && static_cast<std::size_t>(n) < sizeof out;
 }
 
 int sendQuery(CommandCall &call, const char *cgi, const char *prefix, int count,
@@ -83,15 +82,33 @@ int commandWording(CommandCall &call, const PtzRequest &request) {
     const char *text = nullptr;
     char preset[kValueSize * 2];
     switch (request.command) {
-        case IPCAM_PTZ_UP: text = "UP"; break;
-        case IPCAM_PTZ_DOWN: text = "DOWN"; break;
-        case IPCAM_PTZ_LEFT: text = "LEFT"; break;
-        case IPCAM_PTZ_RIGHT: text = "RIGHT"; break;
-        case IPCAM_PTZ_HOME: text = "HOME"; break;
-        case IPCAM_PTZ_ZOOM_IN: text = "ZOOMIN"; break;
-        case IPCAM_PTZ_ZOOM_OUT: text = "ZOOMOUT"; break;
-        case IPCAM_PTZ_PAN_START: text = "AUTOPAN"; break;
-        case IPCAM_PTZ_PAN_STOP: text = "PANSTOP"; break;
+        case IPCAM_PTZ_UP:
+            text = "UP";
+            break;
+        case IPCAM_PTZ_DOWN:
+            text = "DOWN";
+            break;
+        case IPCAM_PTZ_LEFT:
+            text = "LEFT";
+            break;
+        case IPCAM_PTZ_RIGHT:
+            text = "RIGHT";
+            break;
+        case IPCAM_PTZ_HOME:
+            text = "HOME";
+            break;
+        case IPCAM_PTZ_ZOOM_IN:
+            text = "ZOOMIN";
+            break;
+        case IPCAM_PTZ_ZOOM_OUT:
+            text = "ZOOMOUT";
+            break;
+        case IPCAM_PTZ_PAN_START:
+            text = "AUTOPAN";
+            break;
+        case IPCAM_PTZ_PAN_STOP:
+            text = "PANSTOP";
+            break;
         case IPCAM_PTZ_PRESET_GO:
         case IPCAM_PTZ_PRESET_SET:
             std::snprintf(preset, sizeof preset, "%s&POINTER=%d",
@@ -99,7 +116,8 @@ int commandWording(CommandCall &call, const PtzRequest &request) {
                           request.number);
             text = preset;
             break;
-        default: return kPtzRefused;
+        default:
+            return kPtzRefused;
     }
     char query[kQueryCapacity];
     std::snprintf(query, sizeof query, "CH=%d&CMD=%s", call.channel, text);
@@ -109,7 +127,7 @@ int commandWording(CommandCall &call, const PtzRequest &request) {
 // Command 17 on the heads of set S6: turn towards a point of a W x H picture, in steps of
 // 42 across and 35 down the picture.
 int positionMove(CommandCall &call, const PtzRequest &request) {
-    if (!inModelSet(ModelSet::S6, call.modelCode())) return kPtzRefused;
+    if (!plainModelIn(call, ModelSet::S6)) return kPtzRefused;
     const int64_t w = request.model, h = request.address, x = request.baudRate, y = request.speed;
     if (w <= 0 || h <= 0 || x < 0 || y < 0 || x > w || y > h) return kPtzRefused;
     const int64_t dx = (x - w / 2) * 42 / w;
@@ -125,24 +143,22 @@ int positionMove(CommandCall &call, const PtzRequest &request) {
 // Other family A cameras: "CH=%d&" and the keys the command fills.
 int keyWording(CommandCall &call, const PtzRequest &request) {
     enum { Model, Speed, Id, Baud, PointName, Dir, RemoveName, Command, KeyCount };
-    static constexpr const char *kKeys[KeyCount] = {"PTZModel=",   "PTZSpeed=",  "PTZID=",
-                                                    "PTZBaudrate=", "PointName=", "Dir=",
-                                                    "RemoveName=", "Command="};
-    char model[kValueSize] = "", speed[kValueSize] = "", id[kValueSize] = "",
-         baud[kValueSize] = "", dir[kValueSize] = "";
+    static constexpr const char *kKeys[KeyCount] = {
+        "PTZModel=",  "PTZSpeed=", "PTZID=",      "PTZBaudrate=",
+        "PointName=", "Dir=",      "RemoveName=", "Command="};
+    char model[kValueSize] = "", speed[kValueSize] = "", id[kValueSize] = "", baud[kValueSize] = "",
+         dir[kValueSize] = "";
     char name[kPresetNameSize] = "";
     char raw[base64Length(kMaxRawBytes) + 1] = "";
     const char *values[KeyCount] = {model, speed, id, baud, name, dir, "", raw};
     std::string_view text;
 
     static constexpr const char *kDirections[] = {
-        "Stop",       "Up",        "Down",      "Left",      "Right",      "UpStart",
-        "DownStart",  "LeftStart", "RightStart", "UpLeft",   "UpRight",    "DownLeft",
-        "DownRight",  "Home"};
-    static constexpr const char *kLenses[] = {"ZoomIn",    "ZoomOut",  "FocusNear",
-                                              "FocusFar",  "IRISLarge", "IRISSmall",
-                                              "PanStart",  "PanStop",  "PatrolStart",
-                                              "PatrolStop"};
+        "Stop",      "Up",         "Down",   "Left",    "Right",    "UpStart",   "DownStart",
+        "LeftStart", "RightStart", "UpLeft", "UpRight", "DownLeft", "DownRight", "Home"};
+    static constexpr const char *kLenses[] = {"ZoomIn",      "ZoomOut",   "FocusNear", "FocusFar",
+                                              "IRISLarge",   "IRISSmall", "PanStart",  "PanStop",
+                                              "PatrolStart", "PatrolStop"};
     static constexpr const char *kMenu[] = {"OSD_Menu", "OSD_Exit", "OSD_Select", "OSD_Confirm",
                                             "OSD_Up",   "OSD_Down", "OSD_Left",   "OSD_Right"};
     const int32_t command = request.command;
@@ -161,24 +177,35 @@ int keyWording(CommandCall &call, const PtzRequest &request) {
                 if (request.speed >= 0 && !speedValue(call, request.speed, speed))
                     return kPtzRefused;
                 break;
-            case IPCAM_PTZ_MOVE_TO: return positionMove(call, request);
+            case IPCAM_PTZ_MOVE_TO:
+                return positionMove(call, request);
             case IPCAM_PTZ_TOUR_START:
                 if (request.number != kNotGiven) {
                     char query[kQueryCapacity];
-                    std::snprintf(query, sizeof query, "CH=%d&Group=%d&Dir=TourStart",
-                                  call.channel, request.number);
+                    std::snprintf(query, sizeof query, "CH=%d&Group=%d&Dir=TourStart", call.channel,
+                                  request.number);
                     return call.client.Set("SetPTZ.cgi", query);
                 }
                 std::snprintf(dir, sizeof dir, "TourStart");
                 break;
-            case IPCAM_PTZ_TOUR_STOP: std::snprintf(dir, sizeof dir, "TourStop"); break;
-            case IPCAM_PTZ_SET_PROTOCOL: protocolValue(PanTiltFamily::A, request.model, model); break;
-            case IPCAM_PTZ_SET_ADDRESS: decimal(id, request.address); break;
-            case IPCAM_PTZ_SET_BAUD_RATE: decimal(baud, request.baudRate); break;
+            case IPCAM_PTZ_TOUR_STOP:
+                std::snprintf(dir, sizeof dir, "TourStop");
+                break;
+            case IPCAM_PTZ_SET_PROTOCOL:
+                protocolValue(PanTiltFamily::A, request.model, model);
+                break;
+            case IPCAM_PTZ_SET_ADDRESS:
+                decimal(id, request.address);
+                break;
+            case IPCAM_PTZ_SET_BAUD_RATE:
+                decimal(baud, request.baudRate);
+                break;
             case IPCAM_PTZ_SET_SPEED:
                 if (!speedValue(call, request.speed, speed)) return kPtzRefused;
                 break;
-            case IPCAM_PTZ_PRESET_GO: std::snprintf(dir, sizeof dir, "Point%d", request.number); break;
+            case IPCAM_PTZ_PRESET_GO:
+                std::snprintf(dir, sizeof dir, "Point%d", request.number);
+                break;
             case IPCAM_PTZ_PRESET_SET:
                 if (!presetName(request, name)) return kPtzRefused;
                 std::snprintf(dir, sizeof dir, "Preset%d", request.number);
@@ -190,9 +217,11 @@ int keyWording(CommandCall &call, const PtzRequest &request) {
                 break;
             case IPCAM_PTZ_RAW:
                 if (request.number < 1 || request.number > kMaxRawBytes) return kPtzRefused;
-                EncodeBase64(request.text, static_cast<std::size_t>(request.number), raw, sizeof raw);
+                EncodeBase64(request.text, static_cast<std::size_t>(request.number), raw,
+                             sizeof raw);
                 break;
-            default: return kPtzRefused;
+            default:
+                return kPtzRefused;
         }
     }
     char prefix[kValueSize];
@@ -201,8 +230,8 @@ int keyWording(CommandCall &call, const PtzRequest &request) {
 }
 
 bool isFamilyBSetting(int32_t command) {
-    return command == IPCAM_PTZ_SETTINGS || (command >= IPCAM_PTZ_SET_PROTOCOL &&
-                                             command <= IPCAM_PTZ_SET_BAUD_RATE);
+    return command == IPCAM_PTZ_SETTINGS ||
+           (command >= IPCAM_PTZ_SET_PROTOCOL && command <= IPCAM_PTZ_SET_BAUD_RATE);
 }
 
 // One "RS232.cgi" request with a direction and, optionally, the other keys.
@@ -217,15 +246,32 @@ int serialRequest(CommandCall &call, const char *dir, const char *speed = "",
 int recorderWording(CommandCall &call, const PtzRequest &request, int32_t recorderChannels) {
     int32_t key = 0;
     switch (request.command) {
-        case IPCAM_PTZ_UP: key = IPCAM_KEY_CAMERA_UP; break;
-        case IPCAM_PTZ_DOWN: key = IPCAM_KEY_CAMERA_DOWN; break;
-        case IPCAM_PTZ_LEFT: key = IPCAM_KEY_CAMERA_LEFT; break;
-        case IPCAM_PTZ_RIGHT: key = IPCAM_KEY_CAMERA_RIGHT; break;
-        case IPCAM_PTZ_ZOOM_IN: key = IPCAM_KEY_ZOOM_IN; break;
-        case IPCAM_PTZ_ZOOM_OUT: key = IPCAM_KEY_ZOOM_OUT; break;
-        case IPCAM_PTZ_PAN_START: key = IPCAM_KEY_AUTO_PAN; break;
-        case IPCAM_PTZ_PAN_STOP: key = IPCAM_KEY_PAN_STOP; break;
-        default: return kPtzRefused;
+        case IPCAM_PTZ_UP:
+            key = IPCAM_KEY_CAMERA_UP;
+            break;
+        case IPCAM_PTZ_DOWN:
+            key = IPCAM_KEY_CAMERA_DOWN;
+            break;
+        case IPCAM_PTZ_LEFT:
+            key = IPCAM_KEY_CAMERA_LEFT;
+            break;
+        case IPCAM_PTZ_RIGHT:
+            key = IPCAM_KEY_CAMERA_RIGHT;
+            break;
+        case IPCAM_PTZ_ZOOM_IN:
+            key = IPCAM_KEY_ZOOM_IN;
+            break;
+        case IPCAM_PTZ_ZOOM_OUT:
+            key = IPCAM_KEY_ZOOM_OUT;
+            break;
+        case IPCAM_PTZ_PAN_START:
+            key = IPCAM_KEY_AUTO_PAN;
+            break;
+        case IPCAM_PTZ_PAN_STOP:
+            key = IPCAM_KEY_PAN_STOP;
+            break;
+        default:
+            return kPtzRefused;
     }
     return familyBRecorderKey(call, key, recorderChannels);
 }
@@ -233,7 +279,7 @@ int recorderWording(CommandCall &call, const PtzRequest &request, int32_t record
 }  // namespace
 
 int familyAPanTilt(CommandCall &call, const PtzRequest &request) {
-    if (inModelSet(ModelSet::S7, call.modelCode())) return commandWording(call, request);
+    if (plainModelIn(call, ModelSet::S7)) return commandWording(call, request);
     return keyWording(call, request);
 }
 
@@ -272,7 +318,8 @@ int familyBSerialPanTilt(CommandCall &call, const PtzRequest &request) {
     if (command >= IPCAM_PTZ_ZOOM_IN && command <= IPCAM_PTZ_PAN_STOP)
         return serialRequest(call, kLenses[command - IPCAM_PTZ_ZOOM_IN]);
     switch (command) {
-        case IPCAM_PTZ_HOME: return serialRequest(call, "Home");
+        case IPCAM_PTZ_HOME:
+            return serialRequest(call, "Home");
         case IPCAM_PTZ_SET_SPEED: {
             char speed[kValueSize];
             decimal(speed, request.speed);
@@ -293,7 +340,8 @@ int familyBSerialPanTilt(CommandCall &call, const PtzRequest &request) {
             std::snprintf(dir, sizeof dir, "Remove%d", request.number);
             return serialRequest(call, dir, "", request.text);
         }
-        default: return kPtzRefused;
+        default:
+            return kPtzRefused;
     }
 }
 

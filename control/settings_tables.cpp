@@ -3,10 +3,10 @@
 #include <algorithm>
 #include <cstdio>
 #include <cstring>
-#include <string>
 #include <string_view>
 
 #include "control/cgi_reply.h"
+#include "control/query_builder.h"
 #include "core/fixed_text.h"
 
 namespace ipcam {
@@ -16,6 +16,7 @@ namespace {
 using Keys = std::span<const char *const>;
 constexpr std::size_t kQuerySize = CgiClient::kRequestSize;
 constexpr std::size_t kNameSize = 128;
+constexpr std::size_t kEscapedFieldSize = 3 * IPCAM_SETTINGS_FIELD_SIZE;
 
 // Family A keys.
 constexpr const char *kTimeA[] = {"Localtime", "NtpIP", "TimeZone", "UseNtp"};
@@ -30,8 +31,10 @@ constexpr const char *kAdjustSet[] = {"Brightness=", "Contrast=", "Saturation=",
 constexpr const char *kMultimedia[] = {
     "VBR",   "Bitrate", "Resolution",       "Fps",         "GOPSelect", "Audio",
     ">Mode", ">Format", "Compression_Type", "Jpeg_Quality"};
+// The codec last, so that the fields before it keep their places.
 constexpr const char *kMultimediaSet[] = {
-    "Fps=", "Mode=", "VBR=", "Bitrate=", "Jpeg_Quality=", "Resolution=", "Audio="};
+    "Fps=",          "Mode=",       "VBR=",   "Bitrate=",
+    "Jpeg_Quality=", "Resolution=", "Audio=", "Compression_Type="};
 constexpr const char *kNetwork[] = {"Proto", "Ipaddr",    "Netmask",    "Gateway",
                                     "Dns",   "Http_Port", "Video_Port", "Audio_Port"};
 constexpr const char *kNetworkSet[] = {"Proto=", "Ipaddr=",    "Netmask=",    "Gateway=",
@@ -181,13 +184,16 @@ int statusBlock(const SettingRow &row, SettingContext &c, IPCamSettingsRecord &r
     return 1;
 }
 
-// 8196: the version text, from the ninth character after "Version" to the end of its line.
+// 8196: the version text, from the ninth character after "Version" to the end of its line,
+// without the blank after "Version =" that the ninth character lands on.
 int versionLine(const SettingRow &row, SettingContext &c, IPCamSettingsRecord &record) {
     int r = c.client.Get(row.cgi);
     if (r < 0) return r;
     const char *at = std::strstr(c.client.ReplyText(), "Version");
-    if (at && std::strlen(at) >= 9)
-        copyTextCut(record.field[0], std::string_view(at + 9, std::strcspn(at + 9, "\n")));
+    if (at && std::strlen(at) >= 9) {
+        copyTextCut(record.field[0],
+                    trimmedValue(std::string_view(at + 9, std::strcspn(at + 9, "\n"))));
+    }
     return 0;
 }
 
@@ -197,13 +203,14 @@ int nothing(const SettingRow &, SettingContext &, IPCamSettingsRecord &) {
 
 // 8209: "Rect=" and a comma before each coordinate given.
 int monitorRect(const SettingRow &row, SettingContext &c, IPCamSettingsRecord &record) {
-    std::string query = "Rect=";
+    char query[kQuerySize] = "Rect=";
     for (std::size_t i = 0; i < 4; ++i) {
         if (fieldOf(record, i).empty()) continue;
-        query += ',';
-        query += fieldOf(record, i);
+        if (!appendQueryValue(query, sizeof query, ",") ||
+            !appendQueryValue(query, sizeof query, fieldOf(record, i)))
+            return kCgiNoName;
     }
-    return c.client.Set(row.cgi, query.c_str());
+    return c.client.Set(row.cgi, query);
 }
 
 // 8214: the user list, with or without privileges; each line of the answer's body in a field.
@@ -314,10 +321,13 @@ int writeKeys(const SettingRow &row, SettingContext &c, const IPCamSettingsRecor
     return c.client.Set(row.cgi, query);
 }
 
+// The row's format takes the first two fields, escaped as query values.
 int writeFormat(const SettingRow &row, SettingContext &c, const IPCamSettingsRecord &record) {
-    Values values(record);
+    char escaped[2][kEscapedFieldSize];
+    for (std::size_t i = 0; i < 2; ++i)
+        if (!encodeQueryValue(fieldOf(record, i), escaped[i], sizeof escaped[i])) return kCgiNoName;
     char query[kQuerySize];
-    int n = std::snprintf(query, sizeof query, row.query, values.text[0], values.text[1]);
+    int n = std::snprintf(query, sizeof query, row.query, escaped[0], escaped[1]);
     if (n < 0 || static_cast<std::size_t>(n) >= sizeof query) return kCgiNoName;
     return c.client.Set(row.cgi, query);
 }

@@ -38,19 +38,11 @@ std::string_view listAfter(const char *reply, const char *key) {
     return std::string_view(at, std::strcspn(at, "<"));
 }
 
-std::string_view trimmed(std::string_view text) {
-    while (!text.empty() && std::isspace(static_cast<unsigned char>(text.front())))
-        text.remove_prefix(1);
-    while (!text.empty() && std::isspace(static_cast<unsigned char>(text.back())))
-        text.remove_suffix(1);
-    return text;
-}
-
 template <typename F>
 void forEachItem(std::string_view list, F f) {
     while (!list.empty()) {
         std::size_t comma = list.find(',');
-        f(trimmed(list.substr(0, comma)));
+        f(trimmedValue(list.substr(0, comma)));
         if (comma == std::string_view::npos) break;
         list.remove_prefix(comma + 1);
     }
@@ -63,7 +55,7 @@ std::string lowered(std::string_view text) {
 }
 
 int32_t standardOfText(std::string_view text) {
-    const std::string t = lowered(trimmed(text));
+    const std::string t = lowered(trimmedValue(text));
     return t == "ntsc" ? kStandardNtsc : t == "pal" ? kStandardPal : 0;
 }
 
@@ -92,7 +84,31 @@ SettingContext settingContext(CommandCall &call) {
 }
 
 // Fields of the "GetMultimedia.cgi" read.
-enum MultimediaField { kVbr, kBitrate, kResolution, kFps, kGop, kAudio, kMode, kFormat, kType, kJpeg };
+enum MultimediaField {
+    kVbr,
+    kBitrate,
+    kResolution,
+    kFps,
+    kGop,
+    kAudio,
+    kMode,
+    kFormat,
+    kType,
+    kJpeg
+};
+
+// The stream settings write and its fields.
+constexpr int32_t kWriteStreamSettings = 4109;
+enum StreamSettingField {
+    kSetFps,
+    kSetMode,
+    kSetVbr,
+    kSetBitrate,
+    kSetJpeg,
+    kSetResolution,
+    kSetAudio,
+    kSetCodec
+};
 
 }  // namespace
 
@@ -115,9 +131,12 @@ DeviceCapabilities readDeviceCapabilities(const char *reply) {
                 [&caps](std::string_view item) { caps.resolutions |= resolutionBit(item); });
     std::snprintf(key, sizeof key, "CodecType%lld=", static_cast<long long>(n));
     forEachItem(listAfter(reply, key), [&caps](std::string_view item) {
-        if (item.starts_with("mpeg4")) caps.codecs |= kCodecMpeg4;
-        else if (item.starts_with("mjpeg")) caps.codecs |= kCodecMjpeg;
-        else if (item.starts_with("h264")) caps.codecs |= kCodecH264;
+        if (item.starts_with("mpeg4"))
+            caps.codecs |= kCodecMpeg4;
+        else if (item.starts_with("mjpeg"))
+            caps.codecs |= kCodecMjpeg;
+        else if (item.starts_with("h264"))
+            caps.codecs |= kCodecH264;
     });
     return caps;
 }
@@ -153,13 +172,16 @@ FormatOffer familyAOffer(uint32_t model, int32_t channel, int32_t codec, double 
     } else if (inModelSet(ModelSet::S3, model)) {
         offer.ntsc = offer.pal = maskOf({"160x120", "320x240", "640x480", "1280x1024"});
     } else if (model == 57 || model == 58) {
-        offer = {maskOf({"160x112", "320x240", "640x480"}), maskOf({"160x120", "320x240", "640x480"})};
+        offer = {maskOf({"160x112", "320x240", "640x480"}),
+                 maskOf({"160x120", "320x240", "640x480"})};
     } else if (model == 59) {
-        offer = {maskOf({"160x112", "320x240", "640x480"}), maskOf({"160x120", "352x288", "640x480"})};
+        offer = {maskOf({"160x112", "320x240", "640x480"}),
+                 maskOf({"160x120", "352x288", "640x480"})};
     } else if (inModelSet(ModelSet::S5, model)) {
         offer = {maskOf({"720x480"}), maskOf({"720x576"})};
     } else if (model == 161) {
-        if (codec == kCodecMpeg4) offer.ntsc = offer.pal = maskOf({"176x144", "320x240", "640x480"});
+        if (codec == kCodecMpeg4)
+            offer.ntsc = offer.pal = maskOf({"176x144", "320x240", "640x480"});
         if (codec == kCodecMjpeg) offer.ntsc = offer.pal = maskOf({"640x480", "1280x960"});
     } else if (model == 177) {
         if (channel == 0 || channel == 1)
@@ -211,12 +233,12 @@ int readFamilyAFormat(CommandCall &call, IPCamVideoFormatRecord &record) {
 
     record.qualityMask = level ? 1 << (level - 1) : 0;
     record.bitRate = number(kBitrate);
-    record.resolutionMask = static_cast<int32_t>(resolutionBit(trimmed(text(kResolution))));
+    record.resolutionMask = static_cast<int32_t>(resolutionBit(trimmedValue(text(kResolution))));
     record.frameRate = number(kFps);
     record.codec = codec;
     record.standard = standardOfText(text(kMode));
-    record.maxFrameRate = frameRateCeiling(record.standard,
-                                           static_cast<uint32_t>(record.resolutionMask), model);
+    record.maxFrameRate =
+        frameRateCeiling(record.standard, static_cast<uint32_t>(record.resolutionMask), model);
     record.ntscResolutions = static_cast<int32_t>(offer.ntsc);
     record.palResolutions = static_cast<int32_t>(offer.pal);
     record.qualities = kAllQualities;
@@ -228,36 +250,37 @@ int readFamilyAFormat(CommandCall &call, IPCamVideoFormatRecord &record) {
 
 int writeFamilyAFormat(CommandCall &call, IPCamVideoFormatRecord &record) {
     const uint32_t model = call.modelCode();
-    char resolution[16] = "", fps[16] = "", bitRate[16] = "", jpeg[16] = "";
+    // The stream settings write carries the values, so they go out in its keys' order.
+    IPCamSettingsRecord values = settingsRecord(kWriteStreamSettings);
+    auto field = [&values](StreamSettingField f) -> char(&)[IPCAM_SETTINGS_FIELD_SIZE] {
+        return values.field[f];
+    };
     const int32_t resolutionBitPos = highestBit(record.resolutionMask, 30);
     const uint32_t mask = resolutionBitPos ? 1u << (resolutionBitPos - 1) : 0;
-    copyTextCut(resolution, resolutionOfMask(mask));
+    copyTextCut(field(kSetResolution), resolutionOfMask(mask));
 
     if (const QualityLevel *q = qualityLevel(highestBit(record.qualityMask, 5))) {
-        std::snprintf(bitRate, sizeof bitRate, "%d", q->bitRate);
-        std::snprintf(jpeg, sizeof jpeg, "%d", model == 161 ? q->jpegQuality161 : q->jpegQuality);
+        std::snprintf(field(kSetBitrate), IPCAM_SETTINGS_FIELD_SIZE, "%d", q->bitRate);
+        std::snprintf(field(kSetJpeg), IPCAM_SETTINGS_FIELD_SIZE, "%d",
+                      model == 161 ? q->jpegQuality161 : q->jpegQuality);
     }
     if (record.frameRate >= 1) {
-        const int32_t ceiling = frameRateCeiling(record.standard, mask, model);
+        // The caller's mask as given: a mask naming more than the megapixel size is no
+        // megapixel request.
+        const int32_t ceiling =
+            frameRateCeiling(record.standard, static_cast<uint32_t>(record.resolutionMask), model);
         if (record.frameRate < kLowestFrameRate) record.frameRate = kLowestFrameRate;
         if (record.frameRate > ceiling) record.frameRate = ceiling;
-        std::snprintf(fps, sizeof fps, "%d", record.frameRate);
+        std::snprintf(field(kSetFps), IPCAM_SETTINGS_FIELD_SIZE, "%d", record.frameRate);
     }
-    const std::string codec(codecText(record.codec));
-    const std::string standard(standardText(record.standard));
+    copyTextCut(field(kSetCodec), codecText(record.codec));
+    copyTextCut(field(kSetMode), standardText(record.standard));
 
-    // The query lists the pairs last entry first: Resolution, Fps, Mode, codec, quality.
-    const char *keys[] = {"Jpeg_Quality=", "Bitrate=", "Compression_Type=", "Mode=", "Fps=",
-                          "Resolution="};
-    const char *values[] = {jpeg, bitRate, codec.c_str(), standard.c_str(), fps, resolution};
     bool any = false;
-    for (const char *v : values) any = any || *v;
+    for (const auto &text : values.field) any = any || text[0];
     if (!any) return 0;
-
-    char query[CgiClient::kRequestSize];
-    std::snprintf(query, sizeof query, "CH=%d&", call.channel);
-    if (!BuildQuery(query, sizeof query, 6, keys, values)) return kCgiNoName;
-    return call.client.Set("SetMultimedia.cgi", query);
+    SettingContext context = settingContext(call);
+    return runFamilyASetting(*familyASetting(kWriteStreamSettings), context, values);
 }
 
 int readFamilyBFormat(CommandCall &call, IPCamVideoFormatRecord &record) {
@@ -272,7 +295,7 @@ int readFamilyBFormat(CommandCall &call, IPCamVideoFormatRecord &record) {
     const int32_t tv = standardOfText(standard);
     record.qualityMask = level >= 1 && level <= 5 ? 1 << (level - 1) : 0;
     record.bitRate = 0;
-    record.resolutionMask = static_cast<int32_t>(resolutionBit(trimmed(resolution)));
+    record.resolutionMask = static_cast<int32_t>(resolutionBit(trimmedValue(resolution)));
     record.frameRate = 0;
     record.codec = kCodecMjpeg;
     record.standard = tv ? tv : kStandardNtsc;

@@ -1,6 +1,8 @@
-// A camera's reply, cut into arbitrary pieces: reading, classification and both value lookups.
+// A camera's reply, cut into arbitrary pieces: reading, classification, both value lookups, and
+// a looked-up value trimmed and written back into a query as a client would.
 //
 // Input layout: byte 0 = piece size, byte 1 = key length, then the key, then the reply bytes.
+#include <cctype>
 #include <cstddef>
 #include <cstdint>
 #include <cstdlib>
@@ -9,6 +11,7 @@
 #include <string_view>
 
 #include "control/cgi_reply.h"
+#include "control/query_builder.h"
 #include "platform/byte_source.h"
 
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t *data, size_t size) {
@@ -36,5 +39,17 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t *data, size_t size) {
     std::strcpy(value, "x");
     ipcam::lookupValueB(buffer, key.c_str(), value, sizeof value);
     if (std::strlen(value) >= sizeof value) std::abort();
+
+    const std::string_view trimmed = ipcam::trimmedValue(value);
+    if (trimmed.data() < value || trimmed.data() + trimmed.size() > value + std::strlen(value))
+        std::abort();
+    char query[3 * sizeof value + 8] = "Name=";
+    if (!ipcam::appendQueryValue(query, sizeof query, trimmed)) std::abort();
+    // Nothing in the value may end the request line or split the pair.
+    for (const char *c = query + 5; *c; ++c)
+        if (static_cast<unsigned char>(*c) <= ' ' || *c == '&' || *c == '=' || *c == '#' ||
+            (*c == '%' && !(std::isxdigit(static_cast<unsigned char>(c[1])) &&
+                            std::isxdigit(static_cast<unsigned char>(c[2])))))
+            std::abort();
     return 0;
 }

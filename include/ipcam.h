@@ -129,7 +129,10 @@ IPCAM_STATIC_CHECK(format_frame_size, offsetof(StreamFormatBlock, audioFrameSize
  * code, then one text field per key of the command, in the order the command lists its keys.
  * Reads fill the fields with the texts the camera sent (numbers in decimal text; a value longer
  * than a field is cut to fit and the read still succeeds); writes send the fields that are not
- * empty. Unused fields stay empty. Notable layouts:
+ * empty, with blanks, control characters, '%', '#', '&' and '=' written as "%XX". Unused
+ * fields stay empty. Notable layouts:
+ *   4109 stream settings: Fps, Mode, VBR, Bitrate, Jpeg_Quality, Resolution, Audio, then the
+ *             codec (Compression_Type) in field 7.
  *   4116/4117 motion detection: md_enable, then md1_ena, md1_ulr, md1_ulc, md1_lrr, md1_lrc and
  *             the same for areas 2 and 3, level_sen1..3; from firmware 1.06 (and model codes 57,
  *             59) 4116 also reads Motion1_Status..Motion3_Status and Interval into fields 19-22.

@@ -231,31 +231,6 @@ TEST(CgiReplyTest, RedirectAnswers) {
     }
 }
 
-TEST(CgiReplyTest, BuildQueryAppendsInReverseAndSkipsEmptyValues) {
-    const char *keys[] = {"Brightness=", "Contrast=", "Hue=", "Name="};
-    struct Case {
-        const char *start;
-        const char *values[4];
-        const char *expected;
-    } cases[] = {
-        {"", {"1", "2", "3", "x"}, "Name=x&Hue=3&Contrast=2&Brightness=1"},
-        {"", {"1", "", nullptr, "x"}, "Name=x&Brightness=1"},
-        {"CH=2&", {"5", "", "", ""}, "CH=2&Brightness=5"},
-        {"CH=2&", {"", "", "", ""}, "CH=2&"},  // nothing appended, nothing removed
-        {"", {"", "", "", ""}, ""},
-    };
-    for (const Case &c : cases) {
-        char text[128];
-        std::snprintf(text, sizeof text, "%s", c.start);
-        EXPECT_TRUE(BuildQuery(text, sizeof text, 4, keys, c.values));
-        EXPECT_STREQ(text, c.expected);
-    }
-    char small[16] = "CH=1&";
-    const char *values[] = {"123456", "", "", ""};
-    EXPECT_FALSE(BuildQuery(small, sizeof small, 4, keys, values));
-    EXPECT_STREQ(small, "CH=1&");
-}
-
 TEST(CgiReplyTest, Base64KnownVectors) {
     struct Case {
         std::string in, out;

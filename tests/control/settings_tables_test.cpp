@@ -58,6 +58,7 @@ TEST_F(SettingsTablesTest, FamilyAWritesSendTheirQueries) {
          "/SetTime.cgi?UseNtp=0&TimeZone=+1&Localtime=2026-12-06T10:00",
          0},
         {4100, {"Gate"}, "/SetName.cgi?Name=Gate", 0},
+        {4100, {"Front door"}, "/SetName.cgi?Name=Front%20door", 0},
         {4100, {""}, "/SetName.cgi?", 0},
         {4102, {"2"}, "/SetLanguage.cgi?Language=2", 0},
         {4104, {}, "/Reboot.cgi?RebootNow", 0},
@@ -89,7 +90,9 @@ TEST_F(SettingsTablesTest, FamilyAWritesSendTheirQueries) {
         {4123, {"1", "0", "1", "0"}, "/SetCCD.cgi?FLC=0&AGC=1&BLC=0&AES=1", 0},
         {4125, {"1", "bob", "pw", "2"}, "/SetUser.cgi?Authority=2&Pass=pw&User=bob&Check=1", 0},
         {4126, {"bob"}, "/DelUser.cgi?User=bob", 0},
+        {4125, {"", "Ann Lee", "p&w=1%", ""}, "/SetUser.cgi?Pass=p%26w%3D1%25&User=Ann%20Lee", 0},
         {4134, {"12"}, "/SetDVRKey.cgi?DVRControl=12", 0},
+        {4134, {"key #2"}, "/SetDVRKey.cgi?DVRControl=key%20%232", 0},
     };
     for (const Row &r : rows) {
         int result = 99;
@@ -184,6 +187,10 @@ TEST_F(SettingsTablesTest, FamilyBWritesSendTheirQueries) {
         {8224, {"80", "81"}, "/SetHttp.cgi?Port1=81&Port0=80", 1},
         {8232, {"root", "pw"}, "/SetAdmin.cgi?Admin=root&aPass=pw", 1},
         {8243, {"up"}, "/MoveCamera.cgi?Dir=up", 1},
+        {8213, {"Back yard\t2"}, "/SetName.cgi?CameraName=Back%20yard%092", 1},
+        {8215, {"a b", "x&y"}, "/SetUser.cgi?User=a%20b&Pass=x%26y", 1},
+        {8209, {"1 0", "", "#3", ""}, "/SetMonitorRect.cgi?Rect=,1%200,%233", 1},
+        {8220, {"a@b", "", "", "", "Ann Lee"}, "/SetMail.cgi?Receiver=Ann%20Lee&Sender=a@b", 1},
     };
     for (const Row &r : rows) {
         int result = 99;
@@ -214,8 +221,7 @@ TEST_F(SettingsTablesTest, FamilyBReadsAndTheirSpecialCases) {
     EXPECT_EQ(result, -18);
     run(8196, {}, false, result, record);
     EXPECT_EQ(result, 0);
-    EXPECT_STREQ(record.field[0],
-                 " 3.1.7");  // nine characters after the "V": "Version =" is skipped
+    EXPECT_STREQ(record.field[0], "3.1.7");  // without the blank after "Version ="
 
     // The status replies: the block 37 characters after "Expires", the flag at index 294.
     std::string block(82, 'b');

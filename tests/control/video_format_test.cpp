@@ -33,14 +33,13 @@ TEST(VideoFormatTest, QualityLevelsFromCameraValues) {
         uint32_t model;
         int32_t level;
     } jpeg[] = {
-        {40, 20, 1}, {19, 20, 1}, {18, 20, 2}, {14, 20, 2}, {10, 20, 3}, {7, 20, 4},
-        {5, 20, 5},  {4, 20, 4},  {1, 20, 1},  {0, 20, 0},  {-3, 20, 0}, {31, 161, 1},
+        {40, 20, 1},  {19, 20, 1},  {18, 20, 2},  {14, 20, 2},  {10, 20, 3}, {7, 20, 4},
+        {5, 20, 5},   {4, 20, 4},   {1, 20, 1},   {0, 20, 0},   {-3, 20, 0}, {31, 161, 1},
         {27, 161, 2}, {19, 161, 4}, {16, 161, 5}, {10, 161, 5}, {3, 161, 3},
     };
     for (const Case &c : jpeg) EXPECT_EQ(qualityOfJpegValue(c.value, c.model), c.level) << c.value;
-    const int32_t rates[][2] = {{0, 0},      {-5, 0},     {10, 1},     {64, 1},  {511, 1},
-                                {512, 2},    {999, 2},    {1000, 3},   {2000, 4}, {2999, 4},
-                                {3000, 5},   {100000, 5}};
+    const int32_t rates[][2] = {{0, 0},   {-5, 0},   {10, 1},   {64, 1},   {511, 1},  {512, 2},
+                                {999, 2}, {1000, 3}, {2000, 4}, {2999, 4}, {3000, 5}, {100000, 5}};
     for (const auto &r : rates) EXPECT_EQ(qualityOfBitRate(r[0]), r[1]) << r[0];
 }
 
@@ -59,8 +58,8 @@ TEST(VideoFormatTest, DeviceCapabilitiesFromTheTypeReply) {
         {"Device=1<br>Resolution1=160x120<br>Resolution2= 704x240x2 ,1280x1024<br>"
          "CodecType2=h264<br>CodecType1=mpeg4<br>",
          1, false, false, bit("704x240x2") | bit("1280x1024"), 4},
-        {"Device=0<br>Resolution1=999x999,,<br>CodecType1=h.264,mjpge,vp8<br>", 0, false, false,
-         0, 0},
+        {"Device=0<br>Resolution1=999x999,,<br>CodecType1=h.264,mjpge,vp8<br>", 0, false, false, 0,
+         0},
         {"Device=0<br>Ptz=0<br>2-Way=0<br>", 0, false, false, 0, 0},
         {"", 0, false, false, 0, 0},
         {"Device=-1<br>Resolution0=640x480<br>", -1, false, false, bit("640x480"), 0},
@@ -121,9 +120,9 @@ TEST(VideoFormatTest, FamilyAOffersByModel) {
 }
 
 TEST(VideoFormatTest, PanTiltProtocolFlags) {
-    const int32_t a[][2] = {{0, 0},        {1, -1},       {5, 1},   {7, 4},    {11, 128},
-                            {12, 256},     {13, 1 << 26}, {14, -1}, {18, 1 << 25}, {19, 1 << 24},
-                            {20, 64},      {21, -1},      {-1, -1}};
+    const int32_t a[][2] = {{0, 0},    {1, -1},       {5, 1},   {7, 4},        {11, 128},
+                            {12, 256}, {13, 1 << 26}, {14, -1}, {18, 1 << 25}, {19, 1 << 24},
+                            {20, 64},  {21, -1},      {-1, -1}};
     for (const auto &c : a) EXPECT_EQ(panTiltFlagAt(PanTiltFamily::A, c[0]), c[1]) << c[0];
     for (int32_t index : {12, 13, 18, 19}) EXPECT_EQ(panTiltFlagAt(PanTiltFamily::B, index), -1);
     EXPECT_EQ(panTiltFlagAt(PanTiltFamily::B, 20), 64);
@@ -202,16 +201,21 @@ TEST_F(CameraCommandsTest, FamilyAReadsAndWritesTheVideoFormat) {
         const char *query;
         int32_t frameRateAfter;
     } cases[] = {
+        // The pairs stand in the order of the stream settings write, the codec first.
         {"everything, frame rate above PAL", 0x10 | 0x1, static_cast<int32_t>(bit("320x240")), 40,
-         2, 2, "CH=1&Resolution=320x240&Fps=25&Mode=PAL&Compression_Type=mjpeg&Bitrate=3000&"
-               "Jpeg_Quality=5",
+         2, 2,
+         "CH=1&Compression_Type=mjpeg&Resolution=320x240&Jpeg_Quality=5&Bitrate=3000&Mode=PAL&"
+         "Fps=25",
          25},
         {"the viewer's resolution request", -1, static_cast<int32_t>(bit("160x120")), -1, -1, -1,
          "CH=1&Resolution=160x120", -1},
         {"megapixel caps the rate at 10", -1, static_cast<int32_t>(bit("1280x1024")), 15, -1, 1,
-         "CH=1&Resolution=1280x1024&Fps=10&Mode=NTSC", 10},
+         "CH=1&Resolution=1280x1024&Mode=NTSC&Fps=10", 10},
+        {"a mask beside the megapixel bit keeps the standard's ceiling", -1,
+         static_cast<int32_t>(bit("1280x1024") | bit("640x480")), 15, -1, 1,
+         "CH=1&Resolution=1280x1024&Mode=NTSC&Fps=15", 15},
         {"slow rates become 3", 0x2, -1, 2, 1, -1,
-         "CH=1&Fps=3&Compression_Type=mpeg4&Bitrate=512&Jpeg_Quality=14", 3},
+         "CH=1&Compression_Type=mpeg4&Jpeg_Quality=14&Bitrate=512&Fps=3", 3},
         {"a zero rate is left out", -1, -1, 0, 4, -1, "CH=1&Compression_Type=h264", 0},
     };
     for (const Case &c : cases) {
@@ -252,8 +256,9 @@ TEST_F(CameraCommandsTest, MotionJpegQualityReadsTheCameraValue) {
     write.qualityMask = 0x8;  // "High": 19 on model 161
     write.codec = 2;
     command(write);
-    EXPECT_EQ(lastTarget(), "/SetMultimedia.cgi?CH=0&Compression_Type=mjpeg&Bitrate=2000&"
-                            "Jpeg_Quality=19");
+    EXPECT_EQ(lastTarget(),
+              "/SetMultimedia.cgi?CH=0&Compression_Type=mjpeg&Jpeg_Quality=19&"
+              "Bitrate=2000");
     IPCamVideoFormatRecord read = format(3);
     ASSERT_EQ(command(read), 0);
     EXPECT_EQ(read.codec, kCodecMjpeg);
@@ -327,8 +332,8 @@ TEST_F(CameraCommandsTest, PanTiltSettingsByModel) {
         ASSERT_TRUE(device.start());
         std::unique_ptr<camsim::StoredDevice> camera;
         if (c.type == 1)
-            camera = std::make_unique<camsim::FamilyACamera>(device,
-                                                             camsim::FamilyAConfig{.model = 20});
+            camera =
+                std::make_unique<camsim::FamilyACamera>(device, camsim::FamilyAConfig{.model = 20});
         else
             camera = std::make_unique<camsim::FamilyBCamera>(device, camsim::FamilyBConfig{});
         camera->set("GetPTZ.cgi", "PTZModel", c.protocol, c.type == 1 ? 2 : 0);
@@ -359,7 +364,7 @@ TEST_F(CameraCommandsTest, RecorderChannelCounts) {
     struct Case {
         const char *name;
         int32_t type;
-        int recorder;  // family A: dvr_channel; family B: recorder channels, 0 a camera
+        int recorder;           // family A: dvr_channel; family B: recorder channels, 0 a camera
         const char *typeValue;  // family B: overrides the DVRtype the recorder reports
         int expected;
         int32_t channels;
