@@ -1,191 +1,14 @@
 #include "tools/camsim/device_model.h"
 
-#include <algorithm>
-#include <cctype>
-#include <cstdio>
 #include <cstdlib>
-#include <functional>
 #include <string_view>
 #include <utility>
 #include <vector>
 
+#include "tools/camsim/device_routes.h"
+#include "tools/camsim/query_rules.h"
+
 namespace camsim {
-
-namespace {
-
-using StorePtr = std::shared_ptr<SettingsStore>;
-
-// A key a Get CGI reports. A key written ">Key" is reported after a tag ("<b>Key=...") for
-// clients that search for ">Key"; it is stored as "Key". from names the section the value
-// lives in when another CGI owns it.
-struct KeySpec {
-    std::string key;
-    std::string value;
-    std::string from = {};
-};
-using KeyList = std::vector<KeySpec>;
-
-struct Query {
-    int channel = 0;
-    Values pairs;  // without CH
-};
-
-// "A=1&B=2": pairs in order, values as sent; an item without '=' is a key with an empty value.
-Query parseQuery(std::string_view text) {
-    Query query;
-    while (!text.empty()) {
-        std::string_view item = text.substr(0, text.find('&'));
-        text.remove_prefix(std::min(text.size(), item.size() + 1));
-        if (item.empty()) continue;
-        std::size_t eq = item.find('=');
-        std::string key(item.substr(0, eq));
-        std::string value(eq == std::string_view::npos ? "" : item.substr(eq + 1));
-        if (key == "CH")
-            query.channel = std::atoi(value.c_str());
-        else
-            query.pairs.emplace_back(std::move(key), std::move(value));
-    }
-    return query;
-}
-
-std::vector<std::string> numbered(const std::string &prefix, int first, int last,
-                                  bool twoDigits = false) {
-    std::vector<std::string> keys;
-    for (int i = first; i <= last; ++i) {
-        char n[8];
-        std::snprintf(n, sizeof n, twoDigits ? "%02d" : "%d", i);
-        keys.push_back(prefix + n);
-    }
-    return keys;
-}
-
-void append(KeyList &keys, const std::vector<std::string> &names, const std::string &value) {
-    for (const std::string &name : names) keys.push_back({name, value});
-}
-
-std::string storedKey(const KeySpec &spec) {
-    return spec.key.starts_with('>') ? spec.key.substr(1) : spec.key;
-}
-
-Values collect(const SettingsStore &store, const std::string &section, const KeyList &keys,
-               int channel) {
-    Values values;
-    for (const KeySpec &spec : keys) {
-        std::string shown = spec.key.starts_with('>') ? "<b>" + spec.key.substr(1) : spec.key;
-        values.emplace_back(
-            shown, store.get(spec.from.empty() ? section : spec.from, storedKey(spec), channel));
-    }
-    return values;
-}
-
-// Routes a Get CGI that reports keys from its own section, and records their defaults.
-void routeGet(CgiServer &server, const StorePtr &store, ReplyStyle style, const std::string &cgi,
-              KeyList keys) {
-    for (const KeySpec &spec : keys)
-        if (spec.from.empty()) store->setDefault(cgi, storedKey(spec), spec.value);
-    server.setHandler(cgi, [store, style, cgi, keys = std::move(keys)](const RecordedRequest &r) {
-        int channel = parseQuery(r.query).channel;
-        return Reply{200, formatValues(style, collect(*store, cgi, keys, channel))};
-    });
-}
-
-using Rename = std::function<std::string(const std::string &)>;
-
-// Stores every pair in section on channel, keys renamed where the Get reports them under
-// another name.
-void storeAll(SettingsStore &store, const std::string &section, Values pairs, int channel,
-              const Rename &rename = {}) {
-    for (auto &[key, value] : pairs)
-        store.set(section, rename ? rename(key) : key, std::move(value), channel);
-}
-
-// Routes a Set CGI that stores every pair of its query in section.
-void routeSet(CgiServer &server, const StorePtr &store, const std::string &cgi,
-              const std::string &section, Rename rename = {}) {
-    server.setHandler(cgi, [store, section, rename = std::move(rename)](const RecordedRequest &r) {
-        Query query = parseQuery(r.query);
-        storeAll(*store, section, std::move(query.pairs), query.channel, rename);
-        return Reply{200, "OK"};
-    });
-}
-
-// The answer of a control CGI to what the head or panel said: "" when it took the request.
-Reply controlReply(const std::string &problem) {
-    return Reply{200, problem.empty() ? "OK" : problem};
-}
-
-// Routes a head CGI: the head takes the query's pairs and hands back the settings among them,
-// which are stored in GetPTZ.cgi on the query's channel once the head took the request.
-using HeadCall = std::function<std::string(int channel, const Values &pairs, Values &settings)>;
-void routeHead(CgiServer &server, const StorePtr &store, const std::string &cgi, HeadCall call) {
-    server.setHandler(cgi, [store, call = std::move(call)](const RecordedRequest &r) {
-        Query query = parseQuery(r.query);
-        Values settings;
-        std::string problem = call(query.channel, query.pairs, settings);
-        if (problem.empty()) storeAll(*store, "GetPTZ.cgi", std::move(settings), query.channel);
-        return controlReply(problem);
-    });
-}
-
-// Routes a control CGI whose query is one key: act takes its value.
-void routeControl(CgiServer &server, const std::string &cgi, const std::string &key,
-                  std::function<std::string(const std::string &)> act) {
-    server.setHandler(cgi, [key, act = std::move(act)](const RecordedRequest &r) {
-        Values pairs = parseQuery(r.query).pairs;
-        if (pairs.size() != 1 || pairs[0].first != key)
-            return controlReply("Unknown request: " + key + "= expected alone");
-        return controlReply(act(pairs[0].second));
-    });
-}
-
-// GetSimState.cgi: the head of the query's channel, then the recorder panel when there is one.
-void routeSimState(CgiServer &server, ReplyStyle style, std::shared_ptr<PtzHead> head,
-                   std::shared_ptr<RecorderPanel> panel) {
-    server.setHandler("GetSimState.cgi", [style, head, panel](const RecordedRequest &r) {
-        Values values = describeHead(head->state(parseQuery(r.query).channel));
-        if (panel) {
-            Values recorder = describeRecorder(panel->state());
-            values.insert(values.end(), recorder.begin(), recorder.end());
-        }
-        return Reply{200, formatValues(style, values)};
-    });
-}
-
-// Keys with a number inside, "Out3STA" -> "Output3": prefix, a digit, suffix.
-Rename renameNumbered(std::vector<std::pair<std::string, std::string>> fromTo) {
-    return [fromTo = std::move(fromTo)](const std::string &key) {
-        for (const auto &[from, to] : fromTo) {
-            std::size_t hole = from.find('#');
-            std::string pre = from.substr(0, hole), post = from.substr(hole + 1);
-            if (hole == std::string::npos) {
-                if (key == from) return to;
-                continue;
-            }
-            if (key.size() == pre.size() + 1 + post.size() && key.starts_with(pre) &&
-                key.ends_with(post) && std::isdigit(static_cast<unsigned char>(key[pre.size()]))) {
-                std::string out = to;
-                out[out.find('#')] = key[pre.size()];
-                return out;
-            }
-        }
-        return key;
-    };
-}
-
-// SetFactoryDefault.cgi forgets every set value and brings the head and the panel back to
-// their first state; Reboot.cgi changes nothing here.
-void routeResets(CgiServer &server, const StorePtr &store, std::shared_ptr<PtzHead> head,
-                 std::shared_ptr<RecorderPanel> panel) {
-    server.setHandler("SetFactoryDefault.cgi", [store, head, panel](const RecordedRequest &) {
-        store->reset();
-        head->reset();
-        panel->reset();
-        return Reply{200, "OK"};
-    });
-    server.setBody("Reboot.cgi", "OK");
-}
-
-}  // namespace
 
 uint32_t FamilyAConfig::modelNumber() const {
     return static_cast<uint32_t>(model & 0xFF) | static_cast<uint32_t>(capabilities & 0xFF) << 8 |
@@ -257,12 +80,8 @@ FamilyACamera::FamilyACamera(CgiServer &server, FamilyAConfig config) : config_(
               {">Format", "MPEG4"},
               {"Compression_Type", "mpeg4"},
               {"Jpeg_Quality", "10"}});
-    KeyList network = {{"Proto", "0"},
-                       {"Ipaddr", "127.0.0.1"},
-                       {"Netmask", "255.0.0.0"},
-                       {"Gateway", "127.0.0.1"},
-                       {"Dns", "127.0.0.1"},
-                       {"Http_Port", "80"}};
+    KeyList network = {{"Proto", "0"},           {"Ipaddr", "127.0.0.1"}, {"Netmask", "255.0.0.0"},
+                       {"Gateway", "127.0.0.1"}, {"Dns", "127.0.0.1"},    {"Http_Port", "80"}};
     if (config_.announcePorts) {
         const int video = streams_->videoPort() ? streams_->videoPort() : config_.videoPort;
         const int audio = streams_->audioPort() ? streams_->audioPort() : config_.audioPort;
@@ -333,28 +152,34 @@ FamilyACamera::FamilyACamera(CgiServer &server, FamilyAConfig config) : config_(
              {{"dvr_channel", std::to_string(config_.dvrChannels)}});
     routeGet(server, s, A, "GetStreamType.cgi", {{"StreamType", "0"}});
 
+    const auto rule = [model = config_.model, device = config_.device >= 0](std::string_view cgi) {
+        return familyARule(cgi, model, device);
+    };
     for (const char *name : {"Time", "Name", "Language", "Adjust", "Multimedia", "Network", "PPPOE",
-                             "DDNS", "MotionDetect", "Mail", "FTP", "CCD"})
-        routeSet(server, s, std::string("Set") + name + ".cgi", std::string("Get") + name + ".cgi");
-    routeSet(server, s, "SetGPIO.cgi", "GetGPIO.cgi",
+                             "DDNS", "MotionDetect", "Mail", "FTP", "CCD"}) {
+        const std::string cgi = std::string("Set") + name + ".cgi";
+        routeSet(server, s, cgi, rule(cgi), std::string("Get") + name + ".cgi");
+    }
+    routeSet(server, s, "SetGPIO.cgi", rule("SetGPIO.cgi"), "GetGPIO.cgi",
              renameNumbered({{"Out#STA", "Output#"},
                              {"COM#STA", "COM#OUT"},
                              {"COMModule", "COM_Module"},
                              {"CInterval", "COM_Interval"}}));
     const std::shared_ptr<PtzHead> head = head_;
     const std::shared_ptr<RecorderPanel> panel = recorder_;
-    routeHead(server, s, "SetPTZ.cgi", [head](int channel, const Values &pairs, Values &settings) {
-        return head->setPtz(channel, pairs, settings);
-    });
-    routeControl(server, "SetDVRKey.cgi", "DVRControl",
+    routeHead(server, s, "SetPTZ.cgi", rule("SetPTZ.cgi"),
+              [head](int channel, const Values &pairs, Values &settings) {
+                  return head->setPtz(channel, pairs, settings);
+              });
+    routeControl(server, "SetDVRKey.cgi", rule("SetDVRKey.cgi"), "DVRControl",
                  [panel](const std::string &key) { return panel->dvrKey(key); });
-    routeControl(server, "SetPlayCmd.cgi", "PLAYSTATE",
+    routeControl(server, "SetPlayCmd.cgi", rule("SetPlayCmd.cgi"), "PLAYSTATE",
                  [panel](const std::string &state) { return panel->playCommand(state); });
-    routeControl(server, "SetTimePlay.cgi", "EVENT",
+    routeControl(server, "SetTimePlay.cgi", rule("SetTimePlay.cgi"), "EVENT",
                  [panel](const std::string &event) { return panel->playFrom(event); });
     routeSimState(server, A, head, panel);
     const std::vector<std::string> slots = numbered("http_user", 1, 20);
-    server.setHandler("SetUser.cgi", [s, slots](const RecordedRequest &r) {
+    routeChecked(server, "SetUser.cgi", rule("SetUser.cgi"), [s, slots](const RecordedRequest &r) {
         for (auto &[key, value] : parseQuery(r.query).pairs) {
             if (key == "Check") s->set("GetUser.cgi", "Check", value);
             if (key == "User" && !value.empty())
@@ -363,13 +188,13 @@ FamilyACamera::FamilyACamera(CgiServer &server, FamilyAConfig config) : config_(
         }
         return Reply{200, "OK"};
     });
-    server.setHandler("DelUser.cgi", [s, slots](const RecordedRequest &r) {
+    routeChecked(server, "DelUser.cgi", rule("DelUser.cgi"), [s, slots](const RecordedRequest &r) {
         for (auto &[key, value] : parseQuery(r.query).pairs)
             if (key == "User" && !value.empty())
                 s->replaceInList("GetUser.cgi", slots, value, "", false);
         return Reply{200, "OK"};
     });
-    routeResets(server, s, head, panel);
+    routeResets(server, s, head, panel, rule("SetFactoryDefault.cgi"), rule("Reboot.cgi"));
 }
 
 namespace {
@@ -413,7 +238,7 @@ FamilyBCamera::FamilyBCamera(CgiServer &server, FamilyBConfig config) : config_(
 
     KeyList status = {{"Resolution", "640x480"}, {"Quality", "3"},      {"Brightness", "128"},
                       {"Contrast", "128"},       {"Saturation", "128"}, {"Hue", "128"},
-                      {"Sharpness", "128"},      {"Frequency", "60"},  {"Rect", ",0,0,640,480"}};
+                      {"Sharpness", "128"},      {"Frequency", "60"},   {"Rect", ",0,0,640,480"}};
     if (config_.statusHasTvStandard) status.insert(status.begin(), {"tv_standard", "NTSC"});
     for (const KeySpec &k : status) s->setDefault("GetStatus.cgi", k.key, k.value);
     std::string block = kDefaultStatusBlock;
@@ -423,19 +248,23 @@ FamilyBCamera::FamilyBCamera(CgiServer &server, FamilyBConfig config) : config_(
     streams_ = std::make_shared<FamilyBStreamer>(config_.stream);
     streams_->attach(server, s);
     attachTalk(server, config_.talk);
-    server.setHandler("GetStatus.cgi", [s, status, &server](const RecordedRequest &) {
-        return statusReply(*s, collect(*s, "GetStatus.cgi", status, 0), !server.acceptsBasic(""));
-    });
+    routeChecked(server, "GetStatus.cgi", familyBRule("GetStatus.cgi"),
+                 [s, status, &server](const RecordedRequest &) {
+                     return statusReply(*s, collect(*s, "GetStatus.cgi", status, 0),
+                                        !server.acceptsBasic(""));
+                 });
 
     s->setDefault("GetName.cgi", "CameraName", "Kestrel Cam");
     s->setDefault("GetVer1.cgi", "Version", config_.firmware);
     const bool recorder = config_.recorderChannels > 0;
-    server.setHandler("GetMyself.cgi", [s, recorder](const RecordedRequest &) {
-        Values identity = {{"CameraName", s->get("GetName.cgi", "CameraName")},
-                           {"Model", recorder ? "Kestrel DVR" : "Kestrel Cam B"},
-                           {"Version", s->get("GetVer1.cgi", "Version")}};
-        return Reply{200, formatValues(ReplyStyle::FamilyB, identity), {{"Expires", kExpires}}};
-    });
+    routeChecked(
+        server, "GetMyself.cgi", familyBRule("GetMyself.cgi"),
+        [s, recorder](const RecordedRequest &) {
+            Values identity = {{"CameraName", s->get("GetName.cgi", "CameraName")},
+                               {"Model", recorder ? "Kestrel DVR" : "Kestrel Cam B"},
+                               {"Version", s->get("GetVer1.cgi", "Version")}};
+            return Reply{200, formatValues(ReplyStyle::FamilyB, identity), {{"Expires", kExpires}}};
+        });
     routeGet(server, s, B, "GetVer1.cgi", {{"Version", config_.firmware}});
     routeGet(server, s, B, "GetCapability.cgi",
              {{"Brightness", "0-255"},
@@ -445,8 +274,7 @@ FamilyBCamera::FamilyBCamera(CgiServer &server, FamilyBConfig config) : config_(
               {"Sharpness", "0-255"},
               {"Resolution", "160x120,320x240,640x480"},
               {"Quality", "1-5"}});
-    routeGet(server, s, B, "GetMotionDetect.cgi",
-             {{"Enable", "0"}, {"Sensitivity", "5"}});
+    routeGet(server, s, B, "GetMotionDetect.cgi", {{"Enable", "0"}, {"Sensitivity", "5"}});
     routeGet(server, s, B, "GetName.cgi", {{"CameraName", "Kestrel Cam"}});
     routeGet(server, s, B, "GetMail.cgi",
              {{"Sender", ""},
@@ -520,49 +348,56 @@ FamilyBCamera::FamilyBCamera(CgiServer &server, FamilyBConfig config) : config_(
 
     const std::vector<std::pair<std::string, std::string>> changes = {{"ResType", "Resolution"},
                                                                       {"Ratio", "Quality"}};
+    const auto rule = [](std::string_view cgi) { return familyBRule(cgi); };
     for (const char *name : {"Resolution", "CompressRatio", "Brightness", "Contrast", "Saturation",
-                             "Hue", "Sharpness", "AECFrequency"})
-        routeSet(server, s, std::string("Change") + name + ".cgi", "GetStatus.cgi",
-                 renameNumbered(changes));
-    routeSet(server, s, "SetMonitorRect.cgi", "GetStatus.cgi");  // reported as "Rect"
-    routeSet(server, s, "SetMotionDetect.cgi", "GetMotionDetect.cgi");
-    routeSet(server, s, "SetName.cgi", "GetName.cgi");
-    routeSet(server, s, "SetUserCheck.cgi", "GetUser.cgi");
-    routeSet(server, s, "SetMail.cgi", "GetMail.cgi");
-    routeSet(server, s, "SetIP.cgi", "GetIP.cgi");
-    routeSet(server, s, "SetHttp.cgi", "GetHttp.cgi");
-    routeSet(server, s, "SetTime.cgi", "GetTime.cgi");
-    routeSet(server, s, "SetFtp.cgi", "GetFtp.cgi");
-    routeSet(server, s, "SetDDNS.cgi", "GetDDNS.cgi");
-    routeSet(server, s, "SetLanguage.cgi", "GetLanguage.cgi");
-    routeSet(server, s, "SetCCD.cgi", "GetCCD.cgi");
-    routeSet(server, s, "SetPTZ.cgi", "GetPTZ.cgi");
-    routeSet(server, s, "SetAdmin.cgi", "GetLanguage.cgi", renameNumbered({{"Admin", "admin"}}));
-    routeSet(server, s, "SetIO.cgi", "GetIO.cgi", renameNumbered({{"GPIO#Out", "GPIOOUT#"}}));
-    routeSet(server, s, "PPPoE.cgi", "PPPoE.cgi");
+                             "Hue", "Sharpness", "AECFrequency"}) {
+        const std::string cgi = std::string("Change") + name + ".cgi";
+        routeSet(server, s, cgi, rule(cgi), "GetStatus.cgi", renameNumbered(changes));
+    }
+    routeSet(server, s, "SetMonitorRect.cgi", rule("SetMonitorRect.cgi"),
+             "GetStatus.cgi");  // reported as "Rect"
+    routeSet(server, s, "SetMotionDetect.cgi", rule("SetMotionDetect.cgi"), "GetMotionDetect.cgi");
+    routeSet(server, s, "SetName.cgi", rule("SetName.cgi"), "GetName.cgi");
+    routeSet(server, s, "SetUserCheck.cgi", rule("SetUserCheck.cgi"), "GetUser.cgi");
+    routeSet(server, s, "SetMail.cgi", rule("SetMail.cgi"), "GetMail.cgi");
+    routeSet(server, s, "SetIP.cgi", rule("SetIP.cgi"), "GetIP.cgi");
+    routeSet(server, s, "SetHttp.cgi", rule("SetHttp.cgi"), "GetHttp.cgi");
+    routeSet(server, s, "SetTime.cgi", rule("SetTime.cgi"), "GetTime.cgi");
+    routeSet(server, s, "SetFtp.cgi", rule("SetFtp.cgi"), "GetFtp.cgi");
+    routeSet(server, s, "SetDDNS.cgi", rule("SetDDNS.cgi"), "GetDDNS.cgi");
+    routeSet(server, s, "SetLanguage.cgi", rule("SetLanguage.cgi"), "GetLanguage.cgi");
+    routeSet(server, s, "SetCCD.cgi", rule("SetCCD.cgi"), "GetCCD.cgi");
+    routeSet(server, s, "SetPTZ.cgi", rule("SetPTZ.cgi"), "GetPTZ.cgi");
+    routeSet(server, s, "SetAdmin.cgi", rule("SetAdmin.cgi"), "GetLanguage.cgi",
+             renameNumbered({{"Admin", "admin"}}));
+    routeSet(server, s, "SetIO.cgi", rule("SetIO.cgi"), "GetIO.cgi",
+             renameNumbered({{"GPIO#Out", "GPIOOUT#"}}));
+    routeSet(server, s, "PPPoE.cgi", rule("PPPoE.cgi"), "PPPoE.cgi");
     const std::shared_ptr<PtzHead> head = head_;
     const std::shared_ptr<RecorderPanel> panel = recorder_;
-    routeHead(server, s, "RS232.cgi", [head](int, const Values &pairs, Values &settings) {
-        return head->serialPort(pairs, settings);
-    });
+    routeHead(server, s, "RS232.cgi", rule("RS232.cgi"),
+              [head](int, const Values &pairs, Values &settings) {
+                  return head->serialPort(pairs, settings);
+              });
     // A camera text moves the head, on a recorder as one of its keys; a camera also takes
     // plain directions, a recorder its panel texts.
-    routeControl(server, "MoveCamera.cgi", "Dir", [head, panel, recorder](const std::string &text) {
-        std::string problem = head->cameraText(text, !recorder);
-        if (!recorder) return problem;
-        if (problem.empty()) {
-            panel->recordKey(text);
-            return problem;
-        }
-        return panel->panelText(text);
-    });
+    routeControl(server, "MoveCamera.cgi", rule("MoveCamera.cgi"), "Dir",
+                 [head, panel, recorder](const std::string &text) {
+                     std::string problem = head->cameraText(text, !recorder);
+                     if (!recorder) return problem;
+                     if (problem.empty()) {
+                         panel->recordKey(text);
+                         return problem;
+                     }
+                     return panel->panelText(text);
+                 });
     routeSimState(server, B, head, recorder ? panel : nullptr);
 
     // Users as numbered slots; slot 1 is the administrator.
     const std::vector<std::string> slots = numbered("User", 1, 10);
     s->setDefault("GetUser.cgi", "User1", "admin");
     s->setDefault("GetUser.cgi", "Check", "1");
-    server.setHandler("GetUser.cgi", [s, slots](const RecordedRequest &r) {
+    routeChecked(server, "GetUser.cgi", rule("GetUser.cgi"), [s, slots](const RecordedRequest &r) {
         const bool privileges = r.query.find("ShowPrivilege=true") != std::string::npos;
         Values values = {{"Check", s->get("GetUser.cgi", "Check")}};
         for (std::size_t i = 0; i < slots.size(); ++i) {
@@ -574,20 +409,20 @@ FamilyBCamera::FamilyBCamera(CgiServer &server, FamilyBConfig config) : config_(
         }
         return Reply{200, formatValues(ReplyStyle::FamilyB, values)};
     });
-    server.setHandler("SetUser.cgi", [s, slots](const RecordedRequest &r) {
+    routeChecked(server, "SetUser.cgi", rule("SetUser.cgi"), [s, slots](const RecordedRequest &r) {
         for (auto &[key, value] : parseQuery(r.query).pairs)
             if (key == "User" && !value.empty() &&
                 !s->replaceInList("GetUser.cgi", slots, value, value, true))
                 return Reply{200, "Too many users"};
         return Reply{200, "OK"};
     });
-    server.setHandler("DelUser.cgi", [s, slots](const RecordedRequest &r) {
+    routeChecked(server, "DelUser.cgi", rule("DelUser.cgi"), [s, slots](const RecordedRequest &r) {
         for (auto &[key, value] : parseQuery(r.query).pairs)
             if (key == "User" && !value.empty())
                 s->replaceInList("GetUser.cgi", slots, value, "", false);
         return Reply{200, "OK"};
     });
-    routeResets(server, s, head, panel);
+    routeResets(server, s, head, panel, rule("SetFactoryDefault.cgi"), rule("Reboot.cgi"));
 }
 
 }  // namespace camsim

@@ -41,14 +41,8 @@ std::string_view nextWord(std::string_view &line) {
 void parseRequestLine(std::string_view line, RecordedRequest &request) {
     request.method = nextWord(line);
     std::string_view target = nextWord(line);
-    // Some clients send blanks in a query unescaped: such a target runs up to the version.
-    std::size_t version = line.rfind(" HTTP/");
-    if (target.find('?') != std::string_view::npos && version != std::string_view::npos &&
-        line.find_first_not_of(' ') < version) {
-        target = std::string_view(target.data(), line.data() + version - target.data());
-        target = target.substr(0, target.find_last_not_of(' ') + 1);
-    }
     request.target = target;
+    request.version = trimBlanks(line);
     std::string_view path = target;
     if (std::size_t q = path.find('?'); q != std::string_view::npos) {
         request.query = path.substr(q + 1);
@@ -86,7 +80,10 @@ RecordedRequest parseRequest(std::string head) {
 }
 
 bool wellFormed(const RecordedRequest &request) {
-    return !request.method.empty() && !request.target.empty() && request.target.front() == '/';
+    // A blank the client left unescaped splits the line into more than three words.
+    const std::string_view version = request.version;
+    return !request.method.empty() && !request.target.empty() && request.target.front() == '/' &&
+           version.starts_with("HTTP/") && version.find_first_of(" \t") == std::string_view::npos;
 }
 
 std::string defaultStatusLine(int status) {

@@ -16,13 +16,14 @@ namespace camsim {
 using HeaderList = std::vector<std::pair<std::string, std::string>>;
 
 struct RecordedRequest {
-    std::string raw;     // the request head exactly as received, through the blank line
-    std::string method;  // "GET"
-    std::string target;  // as on the request line, e.g. "/Set.cgi?A=1&B=2"
-    std::string path;    // without the leading '/' and without the query: "Set.cgi"
-    std::string query;   // after '?', "" when none
-    HeaderList headers;  // in order; name as sent, value trimmed of blanks
-    std::string body;    // the Content-Length bytes after the head, if the request had any
+    std::string raw;      // the request head exactly as received, through the blank line
+    std::string method;   // "GET"
+    std::string target;   // as on the request line, e.g. "/Set.cgi?A=1&B=2"
+    std::string path;     // without the leading '/' and without the query: "Set.cgi"
+    std::string query;    // after '?', "" when none
+    std::string version;  // the rest of the request line: "HTTP/1.1"
+    HeaderList headers;   // in order; name as sent, value trimmed of blanks
+    std::string body;     // the Content-Length bytes after the head, if the request had any
 
     // Case-insensitive lookup of the first header of that name; "" when absent.
     std::string header(std::string_view name) const;
@@ -34,7 +35,7 @@ inline constexpr std::size_t kMaxRequestBody = 1024 * 1024;
 // Splits a head into its parts. Never fails: what a malformed head lacks stays empty.
 RecordedRequest parseRequest(std::string head);
 
-// A request line with a method and a target that starts with '/'.
+// A request line of three words: a method, a target that starts with '/', and the version.
 bool wellFormed(const RecordedRequest &request);
 
 struct Outgoing {

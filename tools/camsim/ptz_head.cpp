@@ -212,7 +212,7 @@ std::string PtzHead::setPtz(int channel, const Values &pairs, Values &settings) 
         } else if (key == "POINTER") {
             if (!(pointer = wholeNumber(value))) return unknown(key, value);
         } else if (key == "PointName") {
-            pointName = percentDecoded(value);
+            pointName = value;
         } else if (key == "RemoveName") {
             // names the preset that Remove<n> deletes; the number decides
         } else if (key == "Command") {
@@ -271,7 +271,7 @@ std::string PtzHead::serialPort(const Values &pairs, Values &settings) {
         } else if (key == "Speed") {
             if (!(plan.speed = wholeNumber(value))) return unknown(key, value);
         } else if (key == "PointName") {
-            pointName = percentDecoded(value);
+            pointName = value;
         } else if (key != "RemoveName") {
             return unknown(key, value);
         }

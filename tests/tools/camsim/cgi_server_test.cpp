@@ -115,15 +115,17 @@ TEST_F(CgiServerTest, RecordsEveryRequestAsReceived) {
         "GET /Set.cgi HTTP/1.0\nHost: 127.0.0.1\n\n",               // refused, still recorded
         "POST /Other.cgi?q HTTP/1.1\r\nContent-Length: 5\r\n\r\n",  // and its body
         "NONSENSE\r\n\r\n",
+        "GET /Set.cgi?Name=Front door HTTP/1.1\r\n\r\n",  // a raw blank breaks the line
     };
     exchange(server.port(), heads[0]);
     exchange(server.port(), heads[1]);
     exchange(server.port(), heads[2] + "a=b&c");
     EXPECT_EQ(exchange(server.port(), heads[3]), kBadRequest);
-    ASSERT_TRUE(server.waitForRequests(4, 2000));
+    EXPECT_EQ(exchange(server.port(), heads[4]), kBadRequest);
+    ASSERT_TRUE(server.waitForRequests(5, 2000));
 
     auto recorded = server.requests();
-    ASSERT_EQ(recorded.size(), 4u);
+    ASSERT_EQ(recorded.size(), 5u);
     for (size_t i = 0; i < recorded.size(); ++i) EXPECT_EQ(recorded[i].raw, heads[i]) << i;
 
     const RecordedRequest &first = recorded[0];

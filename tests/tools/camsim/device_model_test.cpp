@@ -51,20 +51,20 @@ TEST_F(DeviceModelTest, FamilyASetsShowInGets) {
          "Brightness=200<br>\r\nContrast=128<br>\r\nSaturation=128<br>\r\nHue=7<br>"},
         {"/SetName.cgi?Name=Gate", "OK"},
         {"/GetName.cgi", "Name=Gate<br>"},
-        {"/SetMultimedia.cgi?CH=1&Fps=5&Mode=PAL", "OK"},
+        {"/SetMultimedia.cgi?CH=1&Mode=PAL&Fps=5", "OK"},
         {"/GetMultimedia.cgi?CH=1", "Fps=5<br>", ""},
         {"/GetMultimedia.cgi?CH=1", "<b>Mode=PAL<br>"},
         {"/GetMultimedia.cgi?CH=0", "Fps=30<br>", "PAL"},
         {"/SetMotionDetect.cgi?CH=2&md_enable=1", "OK"},
         {"/GetMotionDetect.cgi?CH=2", "md_enable=1<br>"},
         {"/GetMotionDetect.cgi", "md_enable=0<br>"},
-        {"/SetPTZ.cgi?CH=1&PName01=Door", "OK"},
+        {"/SetPTZ.cgi?CH=1&Dir=Preset1&PointName=1:Door", "OK"},
         {"/GetPTZ.cgi?CH=1", "PName01=Door<br>"},
         {"/SetGPIO.cgi?Out2STA=1&Output_Mode=1&Output_Interval=10", "OK"},
         {"/GetGPIO.cgi",
          "Output2=1<br>\r\nOutput3=0<br>\r\nOutput4=0<br>\r\nOutput_Interval=10<br>"},
         {"/GetGPIO.cgi", "Output_Mode=1<br>"},
-        {"/SetUser.cgi?Check=0&User=eve&Pass=x&Authority=1", "OK"},
+        {"/SetUser.cgi?Authority=1&Pass=x&User=eve&Check=0", "OK"},
         {"/GetUser.cgi", "Check=0<br>\r\nhttp_admin=admin<br>\r\nhttp_user1=eve<br>"},
         {"/DelUser.cgi?User=eve", "OK"},
         {"/GetUser.cgi", "http_user1=<br>"},
@@ -135,7 +135,7 @@ TEST_F(DeviceModelTest, FamilyBSetsShowInGets) {
         {"/GetStatus.cgi", "Rect = ,10,20,30,40\n"},
         {"/SetName.cgi?CameraName=Yard", "OK"},
         {"/GetIP.cgi", "CameraName = Yard\nIP = 127.0.0.1\n"},
-        {"/SetFtp.cgi?Enable=1&User=ftp", "OK"},
+        {"/SetFtp.cgi?User=ftp&Enable=1", "OK"},
         {"/GetFtp.cgi", "User = ftp\n"},
         {"/GetDDNS.cgi", "Enable = 0\n"},  // sections keep equal keys apart
         {"/SetIO.cgi?GPIO4Out=1&GPIO1Out=1", "OK"},
@@ -151,6 +151,74 @@ TEST_F(DeviceModelTest, FamilyBSetsShowInGets) {
     EXPECT_EQ(camera.value("GetStatus.cgi", "Brightness"), "90");
 }
 
+// Write CGIs take only their table's keys, in the order a client lays them out, with "CH=" first
+// where the CGI has a channel; anything else is refused with 400 and changes nothing.
+TEST_F(DeviceModelTest, WritesKeepToTheirTables) {
+    FamilyACamera a(server, {.model = 60});
+    CgiServer otherA, otherB;
+    ASSERT_TRUE(otherA.start());
+    ASSERT_TRUE(otherB.start());
+    FamilyACamera older(otherA, {.model = 20});
+    FamilyBCamera b(otherB, {});
+    struct Case {
+        uint16_t port;
+        std::string target;
+        bool taken;
+    } cases[] = {
+        {server.port(), "/SetAdjust.cgi?Hue=1&Brightness=2", true},
+        {server.port(), "/SetAdjust.cgi?Brightness=2&Hue=1", false},  // out of order
+        {server.port(), "/SetAdjust.cgi?Hue=1&Hue=2", false},         // repeated
+        {server.port(), "/SetAdjust.cgi?Sharpness=1", false},         // not in the table
+        {server.port(), "/SetAdjust.cgi?CH=0&Hue=1", false},          // takes no channel
+        {server.port(), "/SetName.cgi?", true},                       // nothing to change
+        {server.port(), "/SetMultimedia.cgi?CH=1&Compression_Type=h264&Fps=5", true},
+        {server.port(), "/SetMultimedia.cgi?Fps=5", false},  // the channel missing
+        {server.port(), "/SetMultimedia.cgi?Fps=5&CH=1", false},
+        {server.port(), "/SetMotionDetect.cgi?CH=0&md1_ena=1&md_enable=1", true},
+        {server.port(), "/SetMotionDetect.cgi?CH=0&md_enable=1&md1_ena=1", false},
+        {server.port(), "/SetGPIO.cgi?Out1STA=1&Output_Mode=0", true},
+        {server.port(), "/SetGPIO.cgi?COM1STA=1&COMModule=0", false},  // older models' keys
+        {otherA.port(), "/SetGPIO.cgi?COM1STA=1&COMModule=0", true},
+        {otherA.port(), "/SetGPIO.cgi?Out1STA=1&Output_Mode=0", false},
+        {server.port(), "/Reboot.cgi?RebootNow", true},
+        {server.port(), "/Reboot.cgi?RebootNow=1&Now=1", false},
+        {otherB.port(), "/SetName.cgi?CameraName=Yard", true},
+        {otherB.port(), "/SetName.cgi?CH=0&CameraName=Yard", false},  // no channels here
+        {otherB.port(), "/SetName.cgi?Name=Yard", false},             // family A's key
+        {otherB.port(), "/SetMotionDetect.cgi?Sensitivity=3&Enable=1", false},
+        {otherB.port(), "/SetFactoryDefault.cgi?DefaultNow", false},
+        {otherB.port(), "/GetStatus.cgi?CH=1", false},
+        {otherB.port(), "/SetIO.cgi?GPIO4Out=1&GPIO1Out=0", true},
+        {otherB.port(), "/SetIO.cgi?GPIO1Out=0&GPIO4Out=1", false},
+    };
+    for (const Case &c : cases) {
+        const std::string reply = kestrel_test::exchange(c.port, get(c.target));
+        EXPECT_EQ(reply.starts_with("HTTP/1.1 200 OK"), c.taken) << c.target << "\n" << reply;
+        if (!c.taken) {
+            EXPECT_TRUE(reply.starts_with("HTTP/1.1 400")) << c.target;
+        }
+    }
+    // Refused writes left the stores as the taken ones made them.
+    EXPECT_EQ(a.value("GetAdjust.cgi", "Hue"), "1");
+    EXPECT_EQ(a.value("GetAdjust.cgi", "Brightness"), "2");
+    EXPECT_EQ(a.value("GetMultimedia.cgi", "Fps", 1), "5");
+    EXPECT_EQ(a.value("GetMultimedia.cgi", "Compression_Type", 1), "h264");
+    EXPECT_EQ(a.value("GetMultimedia.cgi", "Fps", 0), "30");
+    EXPECT_EQ(b.value("GetMotionDetect.cgi", "Sensitivity"), "5");
+    EXPECT_EQ(b.value("GetIO.cgi", "GPIOOUT4"), "1");
+}
+
+// Values arrive escaped and are kept as the client meant them.
+TEST_F(DeviceModelTest, EscapedValuesAreStoredDecoded) {
+    FamilyACamera camera(server, {});
+    run({
+        {"/SetName.cgi?Name=Front%20door%26co%3D1%2550%23", "200 OK"},
+        {"/GetName.cgi", "Name=Front door&co=1%50#<br>"},
+        {"/SetName.cgi?Name=Front door", "400"},  // a raw blank breaks the request line
+        {"/GetName.cgi", "Name=Front door&co=1%50#<br>"},
+    });
+}
+
 TEST_F(DeviceModelTest, FactoryDefaultForgetsEverySetting) {
     FamilyACamera a(server, {});
     CgiServer other;
@@ -158,18 +226,20 @@ TEST_F(DeviceModelTest, FactoryDefaultForgetsEverySetting) {
     FamilyBCamera b(other, {});
     struct Case {
         uint16_t port;
-        std::string set, get, changed, original;
+        std::string set, get, changed, original, reset;
     } cases[] = {
-        {server.port(), "/SetName.cgi?Name=X", "/GetName.cgi", "Name=X<br>",
-         "Name=Kestrel Cam<br>"},
-        {server.port(), "/SetPTZ.cgi?CH=3&PTZID=9", "/GetPTZ.cgi?CH=3", "PTZID=9<", "PTZID=1<"},
-        {other.port(), "/ChangeHue.cgi?Hue=1", "/GetStatus.cgi", "Hue = 1\n", "Hue = 128\n"},
+        {server.port(), "/SetName.cgi?Name=X", "/GetName.cgi", "Name=X<br>", "Name=Kestrel Cam<br>",
+         "/SetFactoryDefault.cgi?DefaultNow"},
+        {server.port(), "/SetPTZ.cgi?CH=3&PTZID=9", "/GetPTZ.cgi?CH=3", "PTZID=9<", "PTZID=1<",
+         "/SetFactoryDefault.cgi?DefaultNow"},
+        {other.port(), "/ChangeHue.cgi?Hue=1", "/GetStatus.cgi", "Hue = 1\n", "Hue = 128\n",
+         "/SetFactoryDefault.cgi?"},
     };
     for (const Case &c : cases) {
         kestrel_test::exchange(c.port, get(c.set));
         EXPECT_NE(kestrel_test::exchange(c.port, get(c.get)).find(c.changed), std::string::npos)
             << c.set;
-        kestrel_test::exchange(c.port, get("/SetFactoryDefault.cgi?DefaultNow"));
+        EXPECT_NE(kestrel_test::exchange(c.port, get(c.reset)).find("200 OK"), std::string::npos);
         EXPECT_NE(kestrel_test::exchange(c.port, get(c.get)).find(c.original), std::string::npos)
             << c.set;
     }

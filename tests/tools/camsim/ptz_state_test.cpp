@@ -15,14 +15,17 @@ using namespace kestrel_test;
 
 namespace {
 
-enum class Kind { A, B, Quad, Eight };
+// Family A heads by their wording: "Dir=" (model 20), "CMD=" (a built-in head, model 95),
+// "Dir=" with moves towards a point (model 61). Family B cameras and recorders.
+enum class Kind { A, Head, Moves, B, Quad, Eight };
 
 // A fresh camera of a kind on its own server.
 struct Rig {
     explicit Rig(Kind kind) {
         EXPECT_TRUE(server.start());
-        if (kind == Kind::A) {
-            device = std::make_unique<FamilyACamera>(server, FamilyAConfig{});
+        if (kind == Kind::A || kind == Kind::Head || kind == Kind::Moves) {
+            const int model = kind == Kind::Head ? 95 : kind == Kind::Moves ? 61 : 20;
+            device = std::make_unique<FamilyACamera>(server, FamilyAConfig{.model = model});
         } else {
             const int channels = kind == Kind::Quad ? 4 : kind == Kind::Eight ? 8 : 0;
             device = std::make_unique<FamilyBCamera>(server,
@@ -49,26 +52,27 @@ TEST(PtzStateTest, MovesStepAndHoldAtTheLimits) {
         {Kind::A, {"/SetPTZ.cgi?CH=1&Dir=Up"}, 0, 1, 1, 1},
         {Kind::A, {"/SetPTZ.cgi?CH=1&Dir=Down", "/SetPTZ.cgi?CH=1&Dir=Left"}, -1, -1, 1, 1},
         {Kind::A, {"/SetPTZ.cgi?CH=2&Dir=UpRight", "/SetPTZ.cgi?CH=2&Dir=Right"}, 2, 1, 1, 2},
-        {Kind::A, {"/SetPTZ.cgi?CH=0&CMD=LEFT", "/SetPTZ.cgi?CH=0&CMD=DOWN"}, -1, -1},
-        {Kind::A, {"/SetPTZ.cgi?CH=0&Down860=3&Left860=4&Dir=GoDownLeft"}, -4, -3},
-        {Kind::A,
-         {"/SetPTZ.cgi?CH=0&Left860=200&Up860=100&Dir=GoUpLeft", "/SetPTZ.cgi?CH=0&Dir=Up",
-          "/SetPTZ.cgi?CH=0&CMD=LEFT", "/SetPTZ.cgi?CH=0&Dir=Down"},
+        {Kind::Head, {"/SetPTZ.cgi?CH=0&CMD=LEFT", "/SetPTZ.cgi?CH=0&CMD=DOWN"}, -1, -1},
+        {Kind::Moves, {"/SetPTZ.cgi?CH=0&Down860=3&Left860=4&Dir=GoDownLeft"}, -4, -3},
+        {Kind::Moves,
+         {"/SetPTZ.cgi?CH=0&Up860=100&Left860=200&Dir=GoUpLeft", "/SetPTZ.cgi?CH=0&Dir=Up",
+          "/SetPTZ.cgi?CH=0&Dir=Left", "/SetPTZ.cgi?CH=0&Dir=Down"},
          -180,
          89},
-        {Kind::A,
+        {Kind::Moves,
          {"/SetPTZ.cgi?CH=0&Down860=95&Right860=190&Dir=GoDownRight", "/SetPTZ.cgi?CH=0&Dir=Right",
           "/SetPTZ.cgi?CH=0&Dir=DownRight"},
          180,
          -90},
         {Kind::A,
-         {"/SetPTZ.cgi?CH=0&Dir=Up", "/SetPTZ.cgi?CH=0&Dir=ZoomIn", "/SetPTZ.cgi?CH=0&CMD=HOME"},
+         {"/SetPTZ.cgi?CH=0&Dir=Up", "/SetPTZ.cgi?CH=0&Dir=ZoomIn", "/SetPTZ.cgi?CH=0&Dir=Home"},
          0,
          0,
          2},
-        {Kind::A,
+        {Kind::Head,
          {"/SetPTZ.cgi?CH=0&CMD=ZOOMOUT", "/SetPTZ.cgi?CH=0&CMD=ZOOMIN",
-          "/SetPTZ.cgi?CH=0&CMD=ZOOMIN", "/SetPTZ.cgi?CH=0&Dir=ZoomOut"},
+          "/SetPTZ.cgi?CH=0&CMD=ZOOMIN", "/SetPTZ.cgi?CH=0&CMD=ZOOMOUT",
+          "/SetPTZ.cgi?CH=0&CMD=HOME"},
          0,
          0,
          2},
@@ -92,7 +96,7 @@ TEST(PtzStateTest, MovesStepAndHoldAtTheLimits) {
         }
     }
     Rig rig(Kind::A);
-    for (int i = 0; i < 12; ++i) rig.ask("/SetPTZ.cgi?Dir=ZoomIn");
+    for (int i = 0; i < 12; ++i) rig.ask("/SetPTZ.cgi?CH=0&Dir=ZoomIn");
     EXPECT_EQ(rig.device->head().zoom, 10);
 }
 
@@ -104,25 +108,32 @@ TEST(PtzStateTest, ModesAndSettingsShowInTheStateReply) {
     } cases[] = {
         {Kind::A, {"/SetPTZ.cgi?CH=0&Group=3&Dir=TourStart"}, {"tour=1<br>", "tour_group=3<br>"}},
         {Kind::A,
-         {"/SetPTZ.cgi?Group=3&Dir=TourStart", "/SetPTZ.cgi?Dir=TourStop"},
+         {"/SetPTZ.cgi?CH=0&Group=3&Dir=TourStart", "/SetPTZ.cgi?CH=0&Dir=TourStop"},
          {"tour=0<br>", "tour_group=-1<br>"}},
-        {Kind::A, {"/SetPTZ.cgi?Dir=TourStart"}, {"tour=1<br>", "tour_group=-1<br>"}},
+        {Kind::A, {"/SetPTZ.cgi?CH=0&Dir=TourStart"}, {"tour=1<br>", "tour_group=-1<br>"}},
         {Kind::A,
-         {"/SetPTZ.cgi?Dir=PatrolStart", "/SetPTZ.cgi?CMD=AUTOPAN", "/SetPTZ.cgi?Dir=LeftStart"},
+         {"/SetPTZ.cgi?CH=0&Dir=PatrolStart", "/SetPTZ.cgi?CH=0&Dir=PanStart",
+          "/SetPTZ.cgi?CH=0&Dir=LeftStart"},
          {"patrol=1<br>", "autopan=1<br>", "move=left<br>"}},
+        {Kind::Head,
+         {"/SetPTZ.cgi?CH=0&CMD=AUTOPAN", "/SetPTZ.cgi?CH=0&CMD=PANSTOP"},
+         {"autopan=0<br>"}},
         {Kind::A,
-         {"/SetPTZ.cgi?Dir=UpStart", "/SetPTZ.cgi?Dir=Stop", "/SetPTZ.cgi?Dir=PanStart",
-          "/SetPTZ.cgi?CMD=PANSTOP"},
+         {"/SetPTZ.cgi?CH=0&Dir=UpStart", "/SetPTZ.cgi?CH=0&Dir=Stop",
+          "/SetPTZ.cgi?CH=0&Dir=PanStart", "/SetPTZ.cgi?CH=0&Dir=PanStop"},
          {"move=none<br>", "autopan=0<br>"}},
         {Kind::A,
-         {"/SetPTZ.cgi?Dir=FocusFar", "/SetPTZ.cgi?Dir=FocusFar", "/SetPTZ.cgi?Dir=IRISSmall"},
+         {"/SetPTZ.cgi?CH=0&Dir=FocusFar", "/SetPTZ.cgi?CH=0&Dir=FocusFar",
+          "/SetPTZ.cgi?CH=0&Dir=IRISSmall"},
          {"focus=2<br>", "iris=-1<br>"}},
         {Kind::A,
-         {"/SetPTZ.cgi?Dir=OSD_Menu", "/SetPTZ.cgi?Dir=OSD_Down"},
+         {"/SetPTZ.cgi?CH=0&Dir=OSD_Menu", "/SetPTZ.cgi?CH=0&Dir=OSD_Down"},
          {"osd=1<br>", "osd_key=OSD_Down<br>"}},
-        {Kind::A, {"/SetPTZ.cgi?Dir=OSD_Menu", "/SetPTZ.cgi?Dir=OSD_Exit"}, {"osd=0<br>"}},
-        {Kind::A, {"/SetPTZ.cgi?CH=0&Command=/wEACAAACQ==&"}, {"serial=FF010008000009<br>"}},
-        {Kind::A, {"/SetPTZ.cgi?CH=0&PTZModel=3&PTZSpeed=7&"}, {"speed=7<br>"}},
+        {Kind::A,
+         {"/SetPTZ.cgi?CH=0&Dir=OSD_Menu", "/SetPTZ.cgi?CH=0&Dir=OSD_Exit"},
+         {"osd=0<br>"}},
+        {Kind::A, {"/SetPTZ.cgi?CH=0&Command=/wEACAAACQ%3D%3D"}, {"serial=FF010008000009<br>"}},
+        {Kind::A, {"/SetPTZ.cgi?CH=0&PTZSpeed=7&PTZModel=3"}, {"speed=7<br>"}},
         {Kind::B,
          {"/RS232.cgi?Speed=4", "/RS232.cgi?Dir=FocusNear", "/RS232.cgi?Dir=IRISLarge"},
          {"speed = 4\n", "focus = -1\n", "iris = 1\n"}},
@@ -139,7 +150,7 @@ TEST(PtzStateTest, ModesAndSettingsShowInTheStateReply) {
             EXPECT_NE(state.find(line), std::string::npos) << c.targets.back() << "\n" << state;
     }
     Rig a(Kind::A);
-    a.ask("/SetPTZ.cgi?CH=2&PTZModel=3&PTZSpeed=7&PTZID=4&PTZBaudrate=2400&Dir=Up");
+    a.ask("/SetPTZ.cgi?CH=2&Dir=Up&PTZBaudrate=2400&PTZID=4&PTZSpeed=7&PTZModel=3");
     EXPECT_NE(a.ask("/GetPTZ.cgi?CH=2")
                   .find("PTZModel=3<br>\r\nPTZSpeed=7<br>\r\nPTZID=4<br>\r\nPTZBaudrate=2400<br>"),
               std::string::npos);
@@ -161,28 +172,33 @@ TEST(PtzStateTest, PresetsAreStoredRecalledAndRemoved) {
         std::string getPtz;
         std::vector<Step> steps;
     } cases[] = {
-        {Kind::A,
+        {Kind::Moves,
          "/GetPTZ.cgi?CH=1",
-         {{"/SetPTZ.cgi?CH=1&Right860=5&Down860=0&Dir=GoDownRight", "OK", "", 5},
-          {"/SetPTZ.cgi?CH=1&PointName=3:Front%20door&Dir=Preset3", "OK", "PName03=Front door<br>",
-           5},
+         {{"/SetPTZ.cgi?CH=1&Down860=0&Right860=5&Dir=GoDownRight", "OK", "", 5},
+          {"/SetPTZ.cgi?CH=1&Dir=Preset3&PointName=3:Front%20door%26gate%2550", "OK",
+           "PName03=Front door&gate%50<br>", 5},
           {"/SetPTZ.cgi?CH=1&Dir=Home", "OK", "", 0},
           {"/SetPTZ.cgi?CH=1&Dir=Point3", "OK", "", 5},
           {"/SetPTZ.cgi?CH=1&Dir=Left", "OK", "", 4},
-          {"/SetPTZ.cgi?CH=1&CMD=GOPRESET&POINTER=3", "OK", "", 5},
-          {"/SetPTZ.cgi?CH=1&CMD=SETPRESET&POINTER=16", "OK", "PName16=<br>", 5},
-          {"/SetPTZ.cgi?CH=1&RemoveName=Front door&Dir=Remove3", "OK", "PName03=<br>", 5},
+          {"/SetPTZ.cgi?CH=1&RemoveName=Front%20door&Dir=Remove3", "OK", "PName03=<br>", 4},
           {"/SetPTZ.cgi?CH=1&Dir=Home", "OK", "", 0},
           {"/SetPTZ.cgi?CH=1&Dir=Point3", "No preset 3", "", 0},
           {"/SetPTZ.cgi?CH=1&Dir=Preset17", "Unknown Dir=Preset17", "", 0}}},
+        {Kind::Head,
+         "/GetPTZ.cgi?CH=1",
+         {{"/SetPTZ.cgi?CH=1&CMD=RIGHT", "OK", "", 1},
+          {"/SetPTZ.cgi?CH=1&CMD=SETPRESET&POINTER=16", "OK", "PName16=<br>", 1},
+          {"/SetPTZ.cgi?CH=1&CMD=HOME", "OK", "", 0},
+          {"/SetPTZ.cgi?CH=1&CMD=GOPRESET&POINTER=16", "OK", "", 1},
+          {"/SetPTZ.cgi?CH=1&CMD=GOPRESET&POINTER=3", "No preset 3", "", 1}}},
         {Kind::B,
          "/GetPTZ.cgi",
          {{"/RS232.cgi?Dir=Left", "OK", "", -1},
-          {"/RS232.cgi?PointName=2:Back door&Dir=Preset2", "OK", "PointName2 = Back door\n", -1},
+          {"/RS232.cgi?PointName=2:Back%20door&Dir=Preset2", "OK", "PointName2 = Back door\n", -1},
           {"/RS232.cgi?PointName=0:Gate%20one&Dir=Preset0", "OK", "PointName0 = Gate one\n", -1},
           {"/RS232.cgi?Dir=Home", "OK", "", 0},
           {"/RS232.cgi?Dir=Point2", "OK", "", -1},
-          {"/RS232.cgi?RemoveName=Back door&Dir=Remove2", "OK", "PointName2 = \n", -1},
+          {"/RS232.cgi?RemoveName=Back%20door&Dir=Remove2", "OK", "PointName2 = \n", -1},
           {"/RS232.cgi?Dir=Point2", "No preset 2", "PointName0 = Gate one\n", -1},
           {"/RS232.cgi?Dir=Preset10", "Unknown Dir=Preset10", "", -1}}},
     };
@@ -193,12 +209,12 @@ TEST(PtzStateTest, PresetsAreStoredRecalledAndRemoved) {
             if (!s.listed.empty()) {
                 EXPECT_NE(rig.ask(c.getPtz).find(s.listed), std::string::npos) << s.target;
             }
-            EXPECT_EQ(rig.device->head(c.kind == Kind::A ? 1 : 0).pan, s.pan) << s.target;
+            EXPECT_EQ(rig.device->head(c.getPtz.ends_with("CH=1") ? 1 : 0).pan, s.pan) << s.target;
         }
     }
     // A factory reset forgets the presets with their names.
     Rig rig(Kind::A);
-    rig.ask("/SetPTZ.cgi?PointName=1:Door&Dir=Preset1");
+    rig.ask("/SetPTZ.cgi?CH=0&Dir=Preset1&PointName=1:Door");
     rig.ask("/SetFactoryDefault.cgi?DefaultNow");
     EXPECT_TRUE(rig.device->head().presets.empty());
     EXPECT_NE(rig.ask("/GetPTZ.cgi").find("PName01=<br>"), std::string::npos);
@@ -293,46 +309,62 @@ TEST(PtzStateTest, RequestsNotUnderstoodChangeNothing) {
         {Kind::A,
          {"/SetPTZ.cgi?CH=0&Dir=Sideways",
           "/SetPTZ.cgi?CH=0&Dir=",
-          "/SetPTZ.cgi?CMD=JUMP",
-          "/SetPTZ.cgi?CMD=GOPRESET",
-          "/SetPTZ.cgi?CMD=UP&POINTER=2",
-          "/SetPTZ.cgi?POINTER=2",
-          "/SetPTZ.cgi?CMD=UP&Dir=Up",
-          "/SetPTZ.cgi?Dir=Up&Up860=3",
-          "/SetPTZ.cgi?Up860=3&Left860=2&Dir=GoUpRight",
-          "/SetPTZ.cgi?Up860=x&Left860=2&Dir=GoUpLeft",
-          "/SetPTZ.cgi?Up860=3&Dir=GoUpLeft",
-          "/SetPTZ.cgi?Dir=Point0",
-          "/SetPTZ.cgi?Dir=Preset2&PointName=3:x",
-          "/SetPTZ.cgi?PointName=2:x",
-          "/SetPTZ.cgi?Dir=Preset2&PointName=x",
-          "/SetPTZ.cgi?Command=!!&Dir=Up",
-          "/SetPTZ.cgi?Group=x&Dir=TourStart",
-          "/SetPTZ.cgi?Group=1&Dir=Up",
-          "/SetPTZ.cgi?Dir=Up&PTZSpeed=fast&PTZID=9",
-          "/SetPTZ.cgi?Dir=Point9",
+          "/SetPTZ.cgi?Dir=Up",       // no channel
+          "/SetPTZ.cgi?Dir=Up&CH=0",  // the channel not first
+          "/SetPTZ.cgi?CH=0&CMD=UP",  // a built-in head's wording
+          "/SetPTZ.cgi?CH=0&POINTER=2",
+          "/SetPTZ.cgi?CH=0&Up860=3&Left860=2&Dir=GoUpLeft",  // moves of other models
+          "/SetPTZ.cgi?CH=0&PTZModel=1&PTZID=9",              // out of order
+          "/SetPTZ.cgi?CH=0&Dir=Up&Dir=Up",
+          "/SetPTZ.cgi?CH=0&PName01=x",
+          "/SetPTZ.cgi?CH=0&Dir=Point0",
+          "/SetPTZ.cgi?CH=0&Dir=Preset2&PointName=3:x",
+          "/SetPTZ.cgi?CH=0&PointName=2:x",
+          "/SetPTZ.cgi?CH=0&Dir=Preset2&PointName=x",
+          "/SetPTZ.cgi?CH=0&Command=!!&Dir=Up",
+          "/SetPTZ.cgi?CH=0&Group=x&Dir=TourStart",
+          "/SetPTZ.cgi?CH=0&Group=1&Dir=Up",
+          "/SetPTZ.cgi?CH=0&Dir=Up&PTZID=9&PTZSpeed=fast",
+          "/SetPTZ.cgi?CH=0&Dir=Point9",
           "/SetDVRKey.cgi?DVRControl=dvrkey_0",
           "/SetDVRKey.cgi?DVRControl=dvrkey_play&X=1",
+          "/SetDVRKey.cgi?CH=0&DVRControl=dvrkey_play",
           "/SetDVRKey.cgi",
           "/SetPlayCmd.cgi?PLAYSTATE=FF128",
           "/SetTimePlay.cgi?EVENT=26013124000x"}},
+        {Kind::Head,
+         {"/SetPTZ.cgi?CH=0&CMD=JUMP", "/SetPTZ.cgi?CH=0&CMD=GOPRESET",
+          "/SetPTZ.cgi?CH=0&CMD=UP&POINTER=2", "/SetPTZ.cgi?CH=0&POINTER=2",
+          "/SetPTZ.cgi?CH=0&Dir=Up", "/SetPTZ.cgi?CH=0&POINTER=2&CMD=GOPRESET",
+          "/SetPTZ.cgi?CH=0&CMD=UP&Dir=Up"}},
+        {Kind::Moves,
+         {"/SetPTZ.cgi?CH=0&Dir=Up&Up860=3", "/SetPTZ.cgi?CH=0&Up860=3&Left860=2&Dir=GoUpRight",
+          "/SetPTZ.cgi?CH=0&Up860=x&Left860=2&Dir=GoUpLeft",
+          "/SetPTZ.cgi?CH=0&Up860=3&Dir=GoUpLeft",
+          "/SetPTZ.cgi?CH=0&Left860=2&Up860=3&Dir=GoUpLeft"}},
         {Kind::B,
          {"/RS232.cgi?Dir=UpStart", "/RS232.cgi?Dir=OSD_Menu", "/RS232.cgi?Dir=TourStart",
-          "/RS232.cgi?Speed=x&Dir=Up", "/RS232.cgi?Foo=1&Dir=Up", "/RS232.cgi?Dir=Preset10",
-          "/MoveCamera.cgi?Dir=CH1", "/MoveCamera.cgi?Dir=upward",
-          "/MoveCamera.cgi?Dir=Up&Dir=Up"}},
+          "/RS232.cgi?Dir=Up&Speed=x", "/RS232.cgi?Foo=1&Dir=Up", "/RS232.cgi?Dir=Preset10",
+          "/RS232.cgi?CH=0&Dir=Up", "/RS232.cgi?Speed=2&Dir=Up", "/MoveCamera.cgi?Dir=CH1",
+          "/MoveCamera.cgi?Dir=upward", "/MoveCamera.cgi?Dir=Up&Dir=Up",
+          "/MoveCamera.cgi?CH=0&Dir=Up", "/SetPTZ.cgi?CH=0&CameraID=3"}},
         {Kind::Eight, {"/MoveCamera.cgi?Dir=left", "/MoveCamera.cgi?Dir=CH0"}},
     };
     for (const Case &c : cases) {
         Rig rig(c.kind);
         // Something to lose: a moved head with a preset, a key, a setting.
-        const bool a = c.kind == Kind::A;
-        rig.ask(a ? "/SetPTZ.cgi?Dir=Right&PTZID=2" : "/RS232.cgi?Dir=Right");
-        rig.ask(a ? "/SetPTZ.cgi?PointName=2:Two&Dir=Preset2"
-                  : "/RS232.cgi?PointName=2:Two&Dir=Preset2");
-        rig.ask(a ? "/SetDVRKey.cgi?DVRControl=dvrkey_2" : "/MoveCamera.cgi?Dir=CH2");
+        const bool b = c.kind == Kind::B || c.kind == Kind::Eight;
+        const bool head = c.kind == Kind::Head;
+        rig.ask(b      ? "/RS232.cgi?Dir=Right"
+                : head ? "/SetPTZ.cgi?CH=0&CMD=RIGHT"
+                       : "/SetPTZ.cgi?CH=0&Dir=Right&PTZID=2");
+        rig.ask(b      ? "/RS232.cgi?PointName=2:Two&Dir=Preset2"
+                : head ? "/SetPTZ.cgi?CH=0&CMD=SETPRESET&POINTER=2"
+                       : "/SetPTZ.cgi?CH=0&Dir=Preset2&PointName=2:Two");
+        rig.ask(b ? "/MoveCamera.cgi?Dir=CH2" : "/SetDVRKey.cgi?DVRControl=dvrkey_2");
         const std::string state = rig.ask("/GetSimState.cgi");
         const std::string ptz = rig.ask("/GetPTZ.cgi");
+        ASSERT_NE(state.find(b ? "preset2 = 1,0,1" : "preset2=1,0,1"), std::string::npos) << state;
         for (const std::string &target : c.targets) {
             const std::string reply = rig.ask(target);
             EXPECT_NE(reply, "OK") << target;
