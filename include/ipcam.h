@@ -276,8 +276,8 @@ typedef struct IPCamRecorderChannelsRecord {
  *   speed     pan/tilt speed 0 to 9 (1, 33); vertical point for command 17. Models 61, 76, 80,
  *             81 and 135 refuse (-4) a speed outside 0 to 9.
  *   command   an IPCamPtzCommand
- *   text      NUL-terminated: a preset name (35, 36) or raw serial bytes (45). A name whose
- *             blanks written as "%20" do not fit one request is refused with -4.
+ *   text      NUL-terminated: a preset name (35, 36) or raw serial bytes (45). In the request
+ *             a name's blanks, control characters, '%', '#', '&' and '=' are written as "%XX".
  *   number    preset number (34-36), tour group (28), count of raw bytes (45, 1 to 256)
  * The result is the camera's answer to the (last) request (1 accepted) or a negative status;
  * -4 for a command the camera's wording does not have, with nothing sent. */
