@@ -13,10 +13,9 @@
 #include <QDBusObjectPath>
 #include <QDBusVariant>
 #include <QDBusVirtualObject>
-#include <QProcess>
-#include <QStandardPaths>
 #include <QThread>
 
+#include "support/private_bus.h"
 #include "support/qt_app.h"
 
 namespace kestrel {
@@ -103,13 +102,8 @@ class QtPacketDataTest : public testing::Test {
     void SetUp() override {
         kestrel_test::qtApp();
         qDBusRegisterMetaType<Settings>();
-        const QString daemon = QStandardPaths::findExecutable(QStringLiteral("dbus-daemon"));
-        if (daemon.isEmpty()) GTEST_SKIP() << "no dbus-daemon";
-        daemon_.start(daemon, {QStringLiteral("--session"), QStringLiteral("--nofork"),
-                               QStringLiteral("--print-address")});
-        ASSERT_TRUE(daemon_.waitForStarted(5000));
-        ASSERT_TRUE(daemon_.waitForReadyRead(5000));
-        const QString address = QString::fromUtf8(daemon_.readLine()).trimmed();
+        if (!bus_.start()) GTEST_SKIP() << "no dbus-daemon";
+        const QString address = bus_.address();
         client_ = QDBusConnection::connectToBus(address, QStringLiteral("packet-data-client"));
         service_ = QDBusConnection::connectToBus(address, QStringLiteral("packet-data-service"));
         ASSERT_TRUE(client_.isConnected() && service_.isConnected());
@@ -122,8 +116,6 @@ class QtPacketDataTest : public testing::Test {
         serviceThread_.quit();
         serviceThread_.wait();
         fakes_.clear();  // their thread has stopped
-        daemon_.kill();
-        daemon_.waitForFinished(5000);
     }
 
     FakeNetworkManager &serve(const Scene &scene) {
@@ -136,7 +128,7 @@ class QtPacketDataTest : public testing::Test {
         return fake;
     }
 
-    QProcess daemon_;
+    kestrel_test::PrivateBus bus_;
     QDBusConnection client_{QString()};
     QDBusConnection service_{QString()};
     QThread serviceThread_;
