@@ -58,7 +58,8 @@ std::u16string unescape(std::string_view text) {
         }
         bytes += text[i];
     }
-    return fromUtf8(bytes);
+    // Names and hosts end at a zero, as in the site file.
+    return fromUtf8(bytes.substr(0, bytes.find('\0')));
 }
 
 template <class Number>
@@ -95,7 +96,9 @@ ViewerSettings parseViewerSettings(std::string_view text) {
             parseNumber(value, s.streamNumber);
         }
     }
-    s.hasLastSite = name || host;
+    // A port or stream without the site they belong to means nothing.
+    if (!name && !host) return {};
+    s.hasLastSite = true;
     return s;
 }
 

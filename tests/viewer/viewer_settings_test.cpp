@@ -67,7 +67,9 @@ TEST(ViewerSettings, ReadsWhatItCanOfADamagedFile) {
         {"last_site_name=%4\nlast_site_port=", true, u"%4", 0, 0},  // cut short
         {"last_site_name=%zz%41%\n", true, u"%zzA%", 0, 0},
         {"unknown=1\nlast_site_name=\xFF\n", true, u"\uFFFD", 0, 0},
+        {"last_site_name=Ya%00rd\n", true, u"Ya", 0, 0},
         {"LAST_SITE_NAME=Yard\n", false, u"", 0, 0},
+        {"last_site_port=80\nlast_site_stream=3\n", false, u"", 0, 0},  // no site to go with
     };
     for (const auto &c : cases) {
         SCOPED_TRACE(c.text);
