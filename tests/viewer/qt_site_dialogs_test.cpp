@@ -304,6 +304,22 @@ TEST_F(SiteListDialogTest, TwoWindowsAddingSitesKeepBoth) {
               (std::vector<std::u16string>{u"A", u"B2", u"C", u"One", u"Two", u"A"}));
 }
 
+TEST_F(SiteListDialogTest, AListThatCannotBeSavedSaysSoAndKeepsTheChange) {
+    const std::string missing = dir + "/gone";
+    SiteListDialog dialog(list, missing, false);
+    dialog.runEditor = [](SiteRecord &r) {
+        r = site(u"New");
+        return SiteListDialog::EditorResult{true, false};
+    };
+    std::vector<QString> warnings;
+    dialog.warn = [&](const QString &text) { warnings.push_back(text); };
+    ASSERT_TRUE(triggerCommand(&dialog, kCmdSiteNew));
+    ASSERT_EQ(warnings.size(), 1u);
+    EXPECT_TRUE(warnings[0].startsWith("The site list was not saved: "));
+    EXPECT_TRUE(warnings[0].contains(QString::fromStdString(missing))) << warnings[0].toStdString();
+    EXPECT_EQ(listBoxTexts(dialog), (std::vector<std::u16string>{u"A", u"B", u"C", u"New"}));
+}
+
 TEST_F(SiteListDialogTest, DefaultEditorRunsModally) {
     SiteListDialog dialog(list, dir, false);
     dialog.listBox()->setCurrentRow(2);
