@@ -2,6 +2,7 @@
 
 #include <charconv>
 #include <cstring>
+#include <string_view>
 
 namespace kestrel {
 
@@ -9,10 +10,40 @@ const char *const kAppUsage =
     "usage: kestrel [--data-dir DIR] [--smartphone] [--start] [--size WxH]\n"
     "  --data-dir DIR  keep the site list and snapshots in DIR\n"
     "  --smartphone    behave as on a smartphone (the watchdog ends the viewer)\n"
-    "  --start         start viewing the first site at once\n"
+    "  --start         start viewing at once (the site viewed last, or the first)\n"
     "  --size WxH      size of the window's picture area, e.g. 640x480\n";
 
 namespace {
+
+struct ToolkitOption {
+    std::string_view name;  // without its dashes
+    bool takesValue;
+};
+
+constexpr ToolkitOption kToolkitOptions[] = {
+    {"platform", true},        {"platformpluginpath", true},
+    {"platformtheme", true},   {"plugin", true},
+    {"qwindowgeometry", true}, {"qwindowicon", true},
+    {"qwindowtitle", true},    {"display", true},
+    {"geometry", true},        {"style", true},
+    {"stylesheet", true},      {"session", true},
+    {"title", true},           {"name", true},
+    {"qmljsdebugger", true},   {"reverse", false},
+    {"widgetcount", false},    {"nograb", false},
+    {"dograb", false},         {"sync", false},
+};
+
+// The toolkit's option arg names, or null.
+const ToolkitOption *toolkitOption(std::string_view arg, bool &valueAttached) {
+    if (arg.size() < 2 || arg[0] != '-') return nullptr;
+    arg.remove_prefix(arg[1] == '-' ? 2 : 1);
+    const std::size_t equals = arg.find('=');
+    valueAttached = equals != std::string_view::npos;
+    const std::string_view name = arg.substr(0, equals);
+    for (const ToolkitOption &option : kToolkitOptions)
+        if (option.name == name) return &option;
+    return nullptr;
+}
 
 bool parseSize(const std::string &text, int &width, int &height) {
     const std::size_t x = text.find('x');
@@ -25,6 +56,20 @@ bool parseSize(const std::string &text, int &width, int &height) {
 }
 
 }  // namespace
+
+std::vector<std::string> withoutToolkitOptions(const std::vector<std::string> &args) {
+    std::vector<std::string> rest;
+    for (std::size_t i = 0; i < args.size(); ++i) {
+        bool valueAttached = false;
+        const ToolkitOption *option = toolkitOption(args[i], valueAttached);
+        if (!option) {
+            rest.push_back(args[i]);
+        } else if (option->takesValue && !valueAttached) {
+            ++i;  // its value
+        }
+    }
+    return rest;
+}
 
 AppOptions parseAppOptions(const std::vector<std::string> &args, const char *smartphoneEnv) {
     AppOptions o;

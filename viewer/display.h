@@ -53,6 +53,13 @@ class Display {
     // The main window shows what was drawn (invalidate and update a region of it).
     virtual void refresh(const Rect &area) = 0;
 
+    // Blanks the picture and shows text (lines apart by '\n') in its place, so that nothing
+    // stale stays on the screen: what the viewer is doing or what went wrong. An empty text
+    // only blanks. Any thread.
+    virtual void showState(const std::u16string &text) = 0;
+    // A picture has been drawn: the state shown goes, the frame stays.
+    virtual void clearState() = 0;
+
     // Moves on whenever the screen's or a window's geometry changes (a resized window); the
     // renderer reads the geometry again and lays out afresh on the next picture. A display
     // whose geometry never changes keeps 0.

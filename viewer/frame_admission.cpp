@@ -2,6 +2,8 @@
 
 #include <cstring>
 
+#include "viewer/video_thread.h"
+
 namespace kestrel {
 
 namespace {
@@ -22,16 +24,18 @@ struct AdmissionRow {
 
 constexpr int32_t kAnyWidth = INT32_MAX;
 constexpr AdmissionRow kAdmission[] = {
-    {false, 200, true, {10, 20, 1, 5}},      {false, 200, false, {30, 120, 1, 500}},
-    {false, 400, true, {5, 10, 1, 100}},     {false, 400, false, {30, 90, 1, 500}},
-    {false, 800, true, {3, 5, 1, 5}},        {false, 800, false, {30, 60, 1, 100}},
-    {false, kAnyWidth, true, {3, 5, 1, 5}},  {false, kAnyWidth, false, {10, 30, 1, 100}},
-    {true, 200, true, {8, 12, 50, 100}},     {true, 200, false, {120, 121, 1, 1000}},
-    {true, 400, true, {4, 10, 200, 400}},    {true, 400, false, {60, 61, 1, 1000}},
+    {false, 200, true, {10, 20, 1, 5}},        {false, 200, false, {30, 120, 1, 500}},
+    {false, 400, true, {5, 10, 1, 100}},       {false, 400, false, {30, 90, 1, 500}},
+    {false, 800, true, {3, 5, 1, 5}},          {false, 800, false, {30, 60, 1, 100}},
+    {false, kAnyWidth, true, {3, 5, 1, 5}},    {false, kAnyWidth, false, {10, 30, 1, 100}},
+    {true, 200, true, {8, 12, 50, 100}},       {true, 200, false, {120, 121, 1, 1000}},
+    {true, 400, true, {4, 10, 200, 400}},      {true, 400, false, {60, 61, 1, 1000}},
     {true, kAnyWidth, true, {2, 3, 300, 500}}, {true, kAnyWidth, false, {30, 31, 1, 6000}},
 };
 
-bool isVideo(int32_t kind) { return kind == kKindKey || kind == kKindOther; }
+bool isVideo(int32_t kind) {
+    return kind == kKindKey || kind == kKindOther;
+}
 
 // Pictures wider than the maximum cost the producer a pause before anything else; in the
 // normal state only video frames are looked at at all.
@@ -90,17 +94,21 @@ int pacingDelay(std::size_t queueLength, int32_t kind, int32_t lowMark, int32_t 
     return kind == kKindKey ? 1 : -1;
 }
 
-int OnFrame(void *, int, void *frame, int) {
+int OnFrame(void *context, int, void *frame, int) {
     if (!frame) return 0;
     PipelineState &p = pipeline();
+    // The pauses below hold the session's thread; they end when the video thread stops, so
+    // that deleting the session never waits them out.
+    const std::atomic<bool> *stop =
+        context ? &static_cast<const VideoThread *>(context)->stopFlag() : nullptr;
     auto *f = static_cast<EncodedFrame *>(frame);
     FrameAdmission &a = p.admission;
 
     if (f->kind == kKindFormat) {
         if (IPCAM_FRAME_PAYLOAD_SIZE(f) >= sizeof(StreamFormatBlock))
             std::memcpy(&p.callbackFormat, IPCAM_FRAME_PAYLOAD(f), sizeof(StreamFormatBlock));
-        const AdmissionMarks m = admissionFor(p.rotateMode != 0, p.callbackFormat.width,
-                                              p.callbackFormat.videoCodec);
+        const AdmissionMarks m =
+            admissionFor(p.rotateMode != 0, p.callbackFormat.width, p.callbackFormat.videoCodec);
         a.lowMark = m.lowMark;
         a.highMark = m.highMark;
         a.holdDelay = m.holdDelay;
@@ -114,20 +122,20 @@ int OnFrame(void *, int, void *frame, int) {
     const int32_t width = p.callbackFormat.width, encoding = p.callbackFormat.videoCodec;
     const bool waiting = a.waitingForKeyFrame != 0;
     // The wide-picture pause comes before the queue is looked at.
-    if (const int pause = widePause(waiting, f->kind, width, a.maxWidth)) p.sleep(pause);
+    if (const int pause = widePause(waiting, f->kind, width, a.maxWidth)) p.sleep(pause, stop);
     AdmissionStep step;
     {
         LockHolder hold(p.queueLock);
         step = decideAdmission(waiting, f->kind, p.queue.size(), encoding, width, a);
         if (step.append) {
             p.queue.push_back(f);
-            if (step.holdLocked > 0) p.sleep(step.holdLocked);
+            if (step.holdLocked > 0) p.sleep(step.holdLocked, stop);
         }
     }
     if (step.clearWaiting) a.waitingForKeyFrame = 0;
     if (step.setWaiting) a.waitingForKeyFrame = 1;
     if (!step.append) IPCamFreeFrame(f);
-    if (step.sleepAfter > 0) p.sleep(step.sleepAfter);
+    if (step.sleepAfter > 0) p.sleep(step.sleepAfter, stop);
     return 0;
 }
 

@@ -20,10 +20,10 @@ AdmissionMarks admissionFor(bool rotate, int32_t width, int32_t encoding);
 
 // What the callback does with one frame other than a stream format.
 struct AdmissionStep {
-    int sleepFirst = 0;      // ms, before looking at the queue (pictures wider than the maximum)
+    int sleepFirst = 0;  // ms, before looking at the queue (pictures wider than the maximum)
     bool append = false;
-    int holdLocked = 0;      // ms to sleep before releasing the queue lock after appending
-    int sleepAfter = 0;      // ms after a drop
+    int holdLocked = 0;  // ms to sleep before releasing the queue lock after appending
+    int sleepAfter = 0;  // ms after a drop
     bool setWaiting = false;
     bool clearWaiting = false;
 };
@@ -34,7 +34,8 @@ AdmissionStep decideAdmission(bool waitingForKeyFrame, int32_t kind, std::size_t
 int pacingDelay(std::size_t queueLength, int32_t kind, int32_t lowMark, int32_t highMark);
 
 // The session's frame callback: admits or drops frames; its sleeps slow the session's thread
-// down when the viewer falls behind. Returns 0.
+// down when the viewer falls behind, and end early once the VideoThread given as context (may
+// be null) is stopping. Returns 0.
 int OnFrame(void *context, int channel, void *frame, int id);
 
 }  // namespace kestrel

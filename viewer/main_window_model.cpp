@@ -21,9 +21,16 @@ std::u16string siteInfoText(const SiteRecord &site) {
            decimal(site.streamNumber + 1u) + u" (" + kSizes[site.videoSize % 3] + u")";
 }
 
+std::u16string missingSiteText(const SiteRecord &site) {
+    const std::u16string name = siteName(site), host = siteHost(site);
+    if (!host.empty()) return {};
+    if (name.empty()) return u"No site chosen: pick or add one with Site";
+    return name + u" has no address: set one with Site, Manage, Edit";
+}
+
 const PanelButton kPanelButtons[8] = {
-    {kBtnLeft, "<", 0, 1},       {kBtnUp, "/\\", 1, 0},    {kBtnDown, "V", 1, 2},
-    {kBtnRight, ">", 2, 1},      {kBtnZoomIn, "ZI", 3, 0}, {kBtnZoomOut, "ZO", 3, 1},
+    {kBtnLeft, "<", 0, 1},       {kBtnUp, "/\\", 1, 0},       {kBtnDown, "V", 1, 2},
+    {kBtnRight, ">", 2, 1},      {kBtnZoomIn, "ZI", 3, 0},    {kBtnZoomOut, "ZO", 3, 1},
     {kBtnOutput1, "IO 1", 4, 0}, {kBtnOutput2, "IO 2", 4, 1},
 };
 

@@ -19,6 +19,12 @@ inline constexpr const char16_t *kEmptySiteText = u"SITE:  --------\n-.-.-.- : -
 // has neither name nor host.
 std::u16string siteInfoText(const SiteRecord &site);
 
+// What Start and Snapshot say when the current site gives nothing to view: no site at all, or
+// a site without an address. Empty when the site has an address.
+std::u16string missingSiteText(const SiteRecord &site);
+// What Snapshot says while nothing is viewed.
+inline constexpr const char16_t *kNothingToSnapshot = u"Nothing to save: choose Start first";
+
 // The text windows and buttons, from the menu bar's top T and its left and right edges, the
 // site-information font's line height h and the main window's width:
 //   status area       L+2, T-h,  R, T

@@ -35,13 +35,15 @@ void stretchBlitInto(const FrameBufferView &fb, const BitmapView &bitmap, int sr
         sy = std::clamp<long long>(sy, 0, bitmapHeight - 1);
         const long long memoryRow = bitmap.height > 0 ? sy : bitmapHeight - 1 - sy;
         const uint8_t *row = bitmap.bits + static_cast<std::size_t>(memoryRow) * bitmapRow;
-        uint8_t *out = fb.pixels + static_cast<std::size_t>(y) * static_cast<std::size_t>(fb.rowPitch);
+        uint8_t *out =
+            fb.pixels + static_cast<std::size_t>(y) * static_cast<std::size_t>(fb.rowPitch);
         for (int x = x0; x < x1; ++x) {
             long long sx = src.left + ((2LL * (x - dst.left) + 1) * sw) / (2 * dw);
             sx = std::clamp<long long>(sx, 0, bitmap.width - 1);
             const uint8_t *bgr = row + sx * 3;
             const uint16_t value = rgb565(bgr[0], bgr[1], bgr[2]);
-            uint8_t *p = out + static_cast<std::size_t>(x) * static_cast<std::size_t>(fb.pixelPitch);
+            uint8_t *p =
+                out + static_cast<std::size_t>(x) * static_cast<std::size_t>(fb.pixelPitch);
             p[0] = static_cast<uint8_t>(value & 0xFF);
             p[1] = static_cast<uint8_t>(value >> 8);
         }
@@ -49,7 +51,9 @@ void stretchBlitInto(const FrameBufferView &fb, const BitmapView &bitmap, int sr
 }
 
 MemoryDisplay::MemoryDisplay(int width, int height)
-    : frame_(static_cast<std::size_t>(std::max(width, 0)) * static_cast<std::size_t>(std::max(height, 0)) * 2, 0),
+    : frame_(static_cast<std::size_t>(std::max(width, 0)) *
+                 static_cast<std::size_t>(std::max(height, 0)) * 2,
+             0),
       width_(std::max(width, 0)),
       height_(std::max(height, 0)),
       mainWindow_{0, 0, width_, height_},
@@ -59,7 +63,8 @@ MemoryDisplay::MemoryDisplay(int width, int height)
 FrameBufferView MemoryDisplay::lockFrameBuffer() {
     frameLock_.lock();
     locked_ = true;
-    return FrameBufferView{frame_.empty() ? nullptr : frame_.data(), width_ * 2, 2, width_, height_};
+    return FrameBufferView{frame_.empty() ? nullptr : frame_.data(), width_ * 2, 2, width_,
+                           height_};
 }
 
 void MemoryDisplay::unlockFrameBuffer() {
@@ -76,10 +81,12 @@ void MemoryDisplay::unlockFrameBuffer() {
 void MemoryDisplay::stretchBlit(const BitmapView &bitmap, int srcX, int srcY, int srcWidth,
                                 int srcHeight, const Rect &destination) {
     std::lock_guard frame(frameLock_);
-    stretchBlitInto(FrameBufferView{frame_.empty() ? nullptr : frame_.data(), width_ * 2, 2, width_, height_},
-                    bitmap, srcX, srcY, srcWidth, srcHeight, destination);
+    stretchBlitInto(
+        FrameBufferView{frame_.empty() ? nullptr : frame_.data(), width_ * 2, 2, width_, height_},
+        bitmap, srcX, srcY, srcWidth, srcHeight, destination);
     std::lock_guard state(stateLock_);
-    blits_.push_back(Blit{bitmap.width, bitmap.height, srcX, srcY, srcWidth, srcHeight, destination});
+    blits_.push_back(
+        Blit{bitmap.width, bitmap.height, srcX, srcY, srcWidth, srcHeight, destination});
 }
 
 int MemoryDisplay::screenWidth() const {
@@ -120,6 +127,23 @@ void MemoryDisplay::setSiteInfoText(const std::u16string &text) {
 void MemoryDisplay::refresh(const Rect &area) {
     std::lock_guard state(stateLock_);
     refreshes_.push_back(area);
+}
+
+void MemoryDisplay::showState(const std::u16string &text) {
+    std::lock_guard frame(frameLock_);
+    std::fill(frame_.begin(), frame_.end(), uint8_t{0});
+    std::lock_guard state(stateLock_);
+    state_ = text;
+}
+
+void MemoryDisplay::clearState() {
+    std::lock_guard state(stateLock_);
+    state_.clear();
+}
+
+std::u16string MemoryDisplay::state() const {
+    std::lock_guard state(stateLock_);
+    return state_;
 }
 
 void MemoryDisplay::setScreenSize(int width, int height) {
@@ -186,7 +210,9 @@ void MemoryDisplay::clearRecords() {
 uint16_t MemoryDisplay::pixel(int x, int y) const {
     std::lock_guard frame(frameLock_);
     if (x < 0 || y < 0 || x >= width_ || y >= height_) return 0;
-    const std::size_t at = (static_cast<std::size_t>(y) * static_cast<std::size_t>(width_) + static_cast<std::size_t>(x)) * 2;
+    const std::size_t at = (static_cast<std::size_t>(y) * static_cast<std::size_t>(width_) +
+                            static_cast<std::size_t>(x)) *
+                           2;
     return static_cast<uint16_t>(frame_[at] | frame_[at + 1] << 8);
 }
 

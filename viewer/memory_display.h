@@ -47,6 +47,8 @@ class MemoryDisplay final : public Display {
     bool siteInfoVisible() const override;
     void setSiteInfoText(const std::u16string &text) override;
     void refresh(const Rect &area) override;
+    void showState(const std::u16string &text) override;
+    void clearState() override;
     uint64_t geometryGeneration() const override { return generation_.load(); }
 
     // Geometry; every change moves the geometry generation on.
@@ -66,10 +68,11 @@ class MemoryDisplay final : public Display {
     std::vector<Rect> refreshes() const;
     std::vector<std::u16string> siteInfoTexts() const;
     std::size_t unlockCount() const;
+    std::u16string state() const;  // the state shown, empty once a picture was drawn
     void clearRecords();
 
     // The frame buffer as it stands after the last unlock or blit.
-    uint16_t pixel(int x, int y) const;  // 0 outside the screen
+    uint16_t pixel(int x, int y) const;    // 0 outside the screen
     std::vector<uint16_t> pixels() const;  // row by row, width x height
 
   private:
@@ -84,6 +87,7 @@ class MemoryDisplay final : public Display {
     std::vector<Blit> blits_;
     std::vector<Rect> refreshes_;
     std::vector<std::u16string> texts_;
+    std::u16string state_;
     std::size_t unlocks_ = 0;
     std::atomic<uint64_t> generation_{0};
 };

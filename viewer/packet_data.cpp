@@ -28,13 +28,13 @@ std::vector<IPv4Address> localIPv4Addresses() {
 
 bool usableLocalAddress(const IPv4Address &address) {
     switch (address[0]) {
-    case 192:
-    case 169:
-    case 127:
-    case 255:
-        return false;
-    default:
-        return true;
+        case 192:
+        case 169:
+        case 127:
+        case 255:
+            return false;
+        default:
+            return true;
     }
 }
 
@@ -59,19 +59,43 @@ bool PacketDataConnection::findAddress(char16_t *addressText) const {
     return false;
 }
 
+void PacketDataConnection::say(const std::u16string &text) const {
+    if (status_) status_(text);
+}
+
 int PacketDataConnection::bringUp(char16_t *addressText) {
-    if (addressText) addressText[0] = 0;
+    char16_t found[kAddressTextUnits];
+    char16_t *address = addressText ? addressText : found;
+    address[0] = 0;
     bool established = false;
     // At most two rounds: once a connection has come up, the next look ends the call whether or
     // not an address has appeared.
     for (;;) {
-        if (findAddress(addressText) || established) return established ? 1 : 0;
-        if (!manager_ || !manager_->available()) return 0;
-        if (!manager_->establish(kTimeoutMs)) {
-            if (status_) status_(kFailureText);
+        if (findAddress(address) || established) {
+            if (!established) {
+                say(kNotNeededText + std::u16string(address));
+            } else if (address[0]) {
+                say(kUpText + (u": " + std::u16string(address)));
+            } else {
+                say(kUpText);
+            }
+            return established ? 1 : 0;
+        }
+        if (!manager_ || !manager_->available()) {
+            say(kNoManagerText);
             return 0;
         }
-        established = true;
+        switch (manager_->establish(kTimeoutMs)) {
+            case ConnectionManager::Result::up:
+                established = true;
+                break;
+            case ConnectionManager::Result::nothingToConnect:
+                say(kNothingToConnectText);
+                return 0;
+            case ConnectionManager::Result::failed:
+                say(kFailureText);
+                return 0;
+        }
     }
 }
 

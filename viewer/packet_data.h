@@ -27,11 +27,16 @@ bool usableLocalAddress(const IPv4Address &address);
 // The platform's connection manager.
 class ConnectionManager {
   public:
+    enum class Result {
+        up,                // the connection is up
+        nothingToConnect,  // no modem, or no mobile broadband profile to bring up
+        failed,            // refused, or not up in time
+    };
     virtual ~ConnectionManager() = default;
     // Whether there is a manager to ask at all.
     virtual bool available() = 0;
-    // Brings up a mobile broadband connection, waiting at most timeoutMs; true when it is up.
-    virtual bool establish(int timeoutMs) = 0;
+    // Brings up a mobile broadband connection, waiting at most timeoutMs.
+    virtual Result establish(int timeoutMs) = 0;
 };
 
 class PacketDataConnection {
@@ -39,6 +44,14 @@ class PacketDataConnection {
     static constexpr int kTimeoutMs = 30000;
     static constexpr std::size_t kAddressTextUnits = 64;  // the caller's buffer, at least
     static constexpr const char16_t *kFailureText = u"Can not create GPRS/3G connection!!!";
+    // What the command says otherwise: the address is appended to the first and the last.
+    static constexpr const char16_t *kNotNeededText =
+        u"No mobile connection needed: this device has the address ";
+    static constexpr const char16_t *kNoManagerText =
+        u"No mobile connection to make: no connection manager is running";
+    static constexpr const char16_t *kNothingToConnectText =
+        u"No mobile connection to make: no modem or mobile broadband profile";
+    static constexpr const char16_t *kUpText = u"Mobile connection made";
 
     using StatusSink = std::function<void(const std::u16string &)>;
 
@@ -50,10 +63,12 @@ class PacketDataConnection {
     // usable local address and writes it there as "a.b.c.d". Without one it asks the manager
     // for a connection, and looks again when that worked. Returns 1 when this call brought a
     // connection up, 0 otherwise (an address was there already, no manager, or it failed).
+    // Each outcome is told to the status sink in words.
     int bringUp(char16_t *addressText);
 
   private:
     bool findAddress(char16_t *addressText) const;
+    void say(const std::u16string &text) const;
 
     AddressSource addresses_;
     ConnectionManager *manager_;

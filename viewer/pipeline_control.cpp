@@ -3,6 +3,7 @@
 #include <chrono>
 #include <thread>
 
+#include "viewer/display.h"
 #include "viewer/pipeline_state.h"
 #include "viewer/render_thread.h"
 #include "viewer/video_thread.h"
@@ -26,7 +27,9 @@ bool take(int32_t from) {
 
 PipelineControl::PipelineControl(ViewerWindow &window) : window_(window) {}
 
-PipelineControl::~PipelineControl() { Stop(); }
+PipelineControl::~PipelineControl() {
+    Stop();
+}
 
 void PipelineControl::Start(const SiteRecord &site) {
     Stop();
@@ -64,6 +67,8 @@ void PipelineControl::Start(const SiteRecord &site) {
 
     window_.setSiteInfoVisible(!rotation);
     window_.setStatusVisible(!rotation);
+    // Nothing of the site viewed before stays on the screen.
+    window_.display().showState(connectingState(site, IPCAM_IS_UNCONNECTED));
     video_->Resume();
     render_->Resume();
     window_.repaintScreen();
@@ -90,6 +95,7 @@ void PipelineControl::Stop() {
     }
     window_.repaintScreen();
     releaseQueuedFrames();
+    window_.display().showState(kStoppedState);
     window_.setStatusText(u"Stop");
     int32_t busy = kControlBusy;
     controlState().compare_exchange_strong(busy, kControlIdle);

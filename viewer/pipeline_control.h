@@ -18,6 +18,9 @@ class ViewerWindow;
 inline constexpr int32_t kControlIdle = 0, kControlBusy = 1, kControlTimer = 2;
 std::atomic<int32_t> &controlState();
 
+// What the picture area shows once Stop has run.
+inline constexpr const char16_t *kStoppedState = u"Stopped";
+
 class PipelineControl {
   public:
     explicit PipelineControl(ViewerWindow &window);
@@ -25,8 +28,10 @@ class PipelineControl {
     PipelineControl(const PipelineControl &) = delete;
     PipelineControl &operator=(const PipelineControl &) = delete;
 
-    // Stops what runs, then views site (nothing when its host is empty).
+    // Stops what runs, then views site (nothing when its host is empty). The picture area
+    // shows that the site connects until its first picture.
     void Start(const SiteRecord &site);
+    // Ends viewing; the picture area is blanked and says so.
     void Stop();
 
     VideoThread *videoThread() { return video_.get(); }

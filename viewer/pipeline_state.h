@@ -19,12 +19,12 @@ namespace kestrel {
 
 struct FrameAdmission {
     std::atomic<uint8_t> waitingForKeyFrame{1};
-    std::atomic<int32_t> lowMark{10};    // frames
-    std::atomic<int32_t> highMark{20};   // frames
-    std::atomic<int32_t> maxWidth{1280}; // pixels
+    std::atomic<int32_t> lowMark{10};     // frames
+    std::atomic<int32_t> highMark{20};    // frames
+    std::atomic<int32_t> maxWidth{1280};  // pixels
     std::atomic<int32_t> maxHeight{1024};
-    std::atomic<int32_t> holdDelay{1};   // ms
-    std::atomic<int32_t> dropDelay{500}; // ms
+    std::atomic<int32_t> holdDelay{1};    // ms
+    std::atomic<int32_t> dropDelay{500};  // ms
 };
 
 // Codec markers the renderer draws beside the picture.
@@ -64,8 +64,10 @@ struct PipelineState {
     void (*pictureDrawn)(uint64_t arrival) = nullptr;
 
     // The pauses of the frame callback and the video thread; tests replace it to see them.
+    // A pause given a stop flag is slept in short slices and ends as soon as the flag is set,
+    // so that Stop never waits for a pause to run out.
     void (*sleepMs)(int milliseconds) = nullptr;
-    void sleep(int milliseconds);
+    void sleep(int milliseconds, const std::atomic<bool> *stop = nullptr);
 };
 
 PipelineState &pipeline();

@@ -4,6 +4,7 @@
 #include <cstdlib>
 #include <cstring>
 
+#include <QFont>
 #include <QMetaObject>
 #include <QPaintEvent>
 #include <QPainter>
@@ -47,6 +48,25 @@ void QtDisplay::unlockFrameBuffer() {
     if (!locked_) return;
     locked_ = false;
     frameLock_.unlock();
+    present();
+}
+
+void QtDisplay::clearState() {
+    {
+        std::lock_guard state(stateLock_);
+        if (state_.empty()) return;
+        state_.clear();
+    }
+    present();
+}
+
+void QtDisplay::showState(const std::u16string &text) {
+    {
+        std::lock_guard frame(frameLock_);
+        image_.fill(Qt::black);
+        std::lock_guard state(stateLock_);
+        state_ = text;
+    }
     present();
 }
 
@@ -100,7 +120,9 @@ Rect QtDisplay::mainWindowRect() const {
     return Rect{0, topRows_, width_, height_ - softKeyRows_};
 }
 
-Rect QtDisplay::desktopRect() const { return mainWindowRect(); }
+Rect QtDisplay::desktopRect() const {
+    return mainWindowRect();
+}
 
 Rect QtDisplay::siteInfoRect() const {
     std::lock_guard state(stateLock_);
@@ -124,7 +146,9 @@ void QtDisplay::setSiteInfoText(const std::u16string &text) {
     }
 }
 
-void QtDisplay::refresh(const Rect &) { present(); }
+void QtDisplay::refresh(const Rect &) {
+    present();
+}
 
 void QtDisplay::present() {
     QImage frame;
@@ -134,25 +158,32 @@ void QtDisplay::present() {
     }
     std::lock_guard state(stateLock_);
     presented_ = frame;
+    presentedState_ = state_;
     // The widget's destructor detaches under stateLock_, so it is alive while this posts;
     // posted calls to a widget destroyed later are dropped with it.
     if (widget_ && !handOverPending_) {
         handOverPending_ = true;
         QtDisplayWidget *widget = widget_;
-        QMetaObject::invokeMethod(widget, [widget] { widget->receiveFrame(); },
-                                  Qt::QueuedConnection);
+        QMetaObject::invokeMethod(
+            widget, [widget] { widget->receiveFrame(); }, Qt::QueuedConnection);
     }
 }
 
-QImage QtDisplay::takeFrame() {
+QImage QtDisplay::takeFrame(QString &stateText) {
     std::lock_guard state(stateLock_);
     handOverPending_ = false;
+    stateText = QString::fromStdU16String(presentedState_);
     return presented_;
 }
 
 QImage QtDisplay::presentedFrame() const {
     std::lock_guard state(stateLock_);
     return presented_;
+}
+
+std::u16string QtDisplay::presentedState() const {
+    std::lock_guard state(stateLock_);
+    return presentedState_;
 }
 
 std::u16string QtDisplay::siteInfoText() const {
@@ -209,6 +240,7 @@ QtDisplayWidget::QtDisplayWidget(QtDisplay &display, QWidget *parent)
     : QWidget(parent), display_(&display) {
     setAttribute(Qt::WA_OpaquePaintEvent);
     image_ = display.presentedFrame();
+    state_ = QString::fromStdU16String(display.presentedState());
     display.attach(this);
 }
 
@@ -218,7 +250,7 @@ QtDisplayWidget::~QtDisplayWidget() {
 
 void QtDisplayWidget::receiveFrame() {
     if (!display_) return;
-    image_ = display_->takeFrame();
+    image_ = display_->takeFrame(state_);
     ++frames_;
     update();
     emit frameArrived();
@@ -228,6 +260,15 @@ void QtDisplayWidget::paintEvent(QPaintEvent *event) {
     QPainter painter(this);
     painter.fillRect(event->rect(), Qt::black);
     painter.drawImage(0, 0, image_);
+    if (state_.isEmpty()) return;
+    // Over the picture area: above the site information and the soft-key bar.
+    const int bottom = display_ ? std::min(display_->siteInfoRect().top, height()) : height();
+    painter.setPen(Qt::white);
+    QFont font = painter.font();
+    if (font.pointSizeF() > 0) font.setPointSizeF(font.pointSizeF() * 1.25);
+    painter.setFont(font);
+    painter.drawText(QRect(8, 0, std::max(width() - 16, 1), std::max(bottom, 1)),
+                     Qt::AlignCenter | Qt::TextWordWrap, state_);
 }
 
 void QtDisplayWidget::resizeEvent(QResizeEvent *event) {

@@ -7,6 +7,9 @@
 // queued call, and the widget's paintEvent draws it on the GUI thread. While one hand-over is
 // waiting, later frames only replace the image it will pick up.
 //
+// A state shown in place of the picture (showState) blanks the image and travels with it to
+// the widget, which writes it over the picture area until clearState.
+//
 // Stretch-blits never mirror: the source rectangle is in the picture's rows counted from its
 // top edge (bottom-up bitmaps, height negative, have picture row 0 last in memory); a negative
 // srcHeight gives the rectangle from its bottom edge up, a negative srcWidth from its right edge.
@@ -57,25 +60,28 @@ class QtDisplay final : public Display {
     bool siteInfoVisible() const override;
     void setSiteInfoText(const std::u16string &text) override;
     void refresh(const Rect &area) override;
+    void showState(const std::u16string &text) override;
+    void clearState() override;
     uint64_t geometryGeneration() const override { return generation_.load(); }
 
     // The application's side. The screen is the top-level window's client area; a new size
     // starts a new, black frame (waiting for a frame the renderer is drawing).
     void setScreenSize(int width, int height);
-    void setTopRows(int rows);             // rows above the main window
-    void setSoftKeyBarHeight(int rows);    // the bar under the main window
-    void setSiteInfoHeight(int rows);      // the site-information window over the main window's bottom
+    void setTopRows(int rows);           // rows above the main window
+    void setSoftKeyBarHeight(int rows);  // the bar under the main window
+    void setSiteInfoHeight(int rows);  // the site-information window over the main window's bottom
     void setSiteInfoVisible(bool visible);
 
-    std::u16string siteInfoText() const;   // the last text set
-    QImage presentedFrame() const;         // the last frame handed over
+    std::u16string siteInfoText() const;    // the last text set
+    QImage presentedFrame() const;          // the last frame handed over
+    std::u16string presentedState() const;  // the state handed over with it
 
   private:
     friend class QtDisplayWidget;
 
     void attach(QtDisplayWidget *widget);  // null detaches
     void present();                        // hands the image over by a queued call
-    QImage takeFrame();                    // GUI thread: the latest frame handed over
+    QImage takeFrame(QString &state);      // GUI thread: the latest frame handed over
 
     mutable std::mutex frameLock_;  // held from lockFrameBuffer to unlockFrameBuffer
     QImage image_;                  // frameLock_
@@ -86,6 +92,7 @@ class QtDisplay final : public Display {
     int topRows_ = 0, softKeyRows_ = 0, siteInfoRows_ = 0;
     bool siteInfoVisible_ = false;
     std::u16string siteInfoText_;
+    std::u16string state_, presentedState_;
     QImage presented_;
     bool handOverPending_ = false;
     QtDisplayWidget *widget_ = nullptr;
@@ -102,7 +109,8 @@ class QtDisplayWidget final : public QWidget {
     explicit QtDisplayWidget(QtDisplay &display, QWidget *parent = nullptr);
     ~QtDisplayWidget() override;
 
-    QImage image() const { return image_; }  // what paintEvent draws
+    QImage image() const { return image_; }       // what paintEvent draws
+    QString stateText() const { return state_; }  // written over it; empty for none
     std::size_t framesReceived() const { return frames_; }
 
   signals:
@@ -119,6 +127,7 @@ class QtDisplayWidget final : public QWidget {
 
     QtDisplay *display_;  // GUI thread; null once the display is gone
     QImage image_;
+    QString state_;
     std::size_t frames_ = 0;
 };
 

@@ -54,9 +54,7 @@ QList<QDBusObjectPath> objectPaths(const QDBusMessage &reply) {
 class NetworkManagerConnection::Deadline {
   public:
     explicit Deadline(int timeoutMs) : timeoutMs_(timeoutMs) { clock_.start(); }
-    int remaining() const {
-        return int(std::max<qint64>(0, timeoutMs_ - clock_.elapsed()));
-    }
+    int remaining() const { return int(std::max<qint64>(0, timeoutMs_ - clock_.elapsed())); }
     bool passed() const { return remaining() == 0; }
 
   private:
@@ -106,9 +104,8 @@ QString NetworkManagerConnection::mobileBroadbandProfile(const Deadline &deadlin
         if (!first.canConvert<QDBusArgument>()) continue;
         QMap<QString, QVariantMap> settings;  // a{sa{sv}}
         first.value<QDBusArgument>() >> settings;
-        const QString type = settings.value(QStringLiteral("connection"))
-                                 .value(QStringLiteral("type"))
-                                 .toString();
+        const QString type =
+            settings.value(QStringLiteral("connection")).value(QStringLiteral("type")).toString();
         if (type == QLatin1String("gsm") || type == QLatin1String("cdma")) return profile.path();
     }
     return {};
@@ -138,30 +135,30 @@ void NetworkManagerConnection::pause(int ms) {
     loop.exec(QEventLoop::ExcludeUserInputEvents);
 }
 
-bool NetworkManagerConnection::establish(int timeoutMs) {
+ConnectionManager::Result NetworkManagerConnection::establish(int timeoutMs) {
     const Deadline deadline(timeoutMs);
-    if (!available()) return false;
+    if (!available()) return Result::nothingToConnect;
     const QString profile = mobileBroadbandProfile(deadline);
-    if (profile.isEmpty()) return false;
-    const QString device = modemDevice(deadline);
-    if (device.isEmpty()) return false;
+    const QString device = profile.isEmpty() ? QString() : modemDevice(deadline);
+    if (device.isEmpty()) return deadline.passed() ? Result::failed : Result::nothingToConnect;
 
     const QDBusMessage reply =
         call(deadline, kManagerPath, kManagerInterface, QStringLiteral("ActivateConnection"),
              {QVariant::fromValue(QDBusObjectPath(profile)),
               QVariant::fromValue(QDBusObjectPath(device)),
               QVariant::fromValue(QDBusObjectPath(QStringLiteral("/")))});
-    if (reply.type() != QDBusMessage::ReplyMessage || reply.arguments().isEmpty()) return false;
+    if (reply.type() != QDBusMessage::ReplyMessage || reply.arguments().isEmpty())
+        return Result::failed;
     const QString active = reply.arguments().constFirst().value<QDBusObjectPath>().path();
-    if (active.isEmpty() || active == QLatin1String("/")) return false;
+    if (active.isEmpty() || active == QLatin1String("/")) return Result::failed;
 
     for (;;) {
         const QVariant state =
             property(deadline, active, kActiveInterface, QStringLiteral("State"));
         // The active connection's object goes away when the attempt fails.
-        if (!state.isValid()) return false;
-        if (state.toUInt() == kActiveActivated) return true;
-        if (state.toUInt() == kActiveDeactivated || deadline.passed()) return false;
+        if (!state.isValid()) return Result::failed;
+        if (state.toUInt() == kActiveActivated) return Result::up;
+        if (state.toUInt() == kActiveDeactivated || deadline.passed()) return Result::failed;
         pause(std::min(pollIntervalMs_, deadline.remaining()));
     }
 }

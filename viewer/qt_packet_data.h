@@ -23,10 +23,11 @@ class NetworkManagerConnection : public ConnectionManager {
     bool available() override;
 
     // Activates the first mobile broadband profile ("gsm" or "cdma") on the first modem device
-    // and waits until the active connection is activated (true), deactivated (false) or
-    // timeoutMs have passed (false). Also false without such a profile or device, and on any
-    // D-Bus error. Every call on the bus is bounded by the time that is left.
-    bool establish(int timeoutMs) override;
+    // and waits until the active connection is activated (up), deactivated or timeoutMs have
+    // passed (failed). Without such a profile or device, or without NetworkManager, there is
+    // nothing to connect; any D-Bus error fails. Every call on the bus is bounded by the time
+    // that is left.
+    Result establish(int timeoutMs) override;
 
   private:
     class Deadline;

@@ -46,6 +46,7 @@ SiteListDialog::SiteListDialog(SiteList &list, std::string directory, bool smart
                                      QMessageBox::Yes | QMessageBox::No) == QMessageBox::Yes;
     };
     covered = [this] { return windowCovered(this); };
+    warn = [this](const QString &text) { QMessageBox::warning(this, windowTitle(), text); };
 
     listBox_ = new QListWidget;
     listBox_->setSelectionMode(QAbstractItemView::SingleSelection);
@@ -58,7 +59,14 @@ SiteListDialog::SiteListDialog(SiteList &list, std::string directory, bool smart
     layout->addWidget(buildMenuBar(this, kSiteListMenu, [this](int id) { onCommand(id); }));
     resize(240, 320);
 
+    // Another window may have changed the sites since this one last looked.
+    list_.refresh(directory_);
     fill(-1);
+    // Double-click or Enter on a site selects it.
+    connect(listBox_, &QListWidget::itemActivated, this, [this](QListWidgetItem *item) {
+        listBox_->setCurrentItem(item);
+        onCommand(kCmdSiteSelect);
+    });
     listBox_->setFocus();
 
     watchdog_.setInterval(kWatchdogMs);
@@ -95,6 +103,12 @@ bool SiteListDialog::edit(SiteRecord &record) {
     return result.accepted;
 }
 
+void SiteListDialog::commit(const std::function<void(SiteList &)> &apply) {
+    std::string why;
+    if (!list_.change(directory_, apply, &why))
+        warn(QStringLiteral("The site list was not saved: %1").arg(QString::fromStdString(why)));
+}
+
 void SiteListDialog::onCommand(int id) {
     if (exitRequested_) return;
     const int index = selection();
@@ -108,8 +122,7 @@ void SiteListDialog::onCommand(int id) {
             const bool accepted = edit(site);
             if (exitRequested_) return;
             if (accepted) {
-                list_.append(site);
-                list_.save(directory_);
+                commit([&](SiteList &l) { l.append(site); });
                 fill(static_cast<int>(list_.size()) - 1);
             }
             listBox_->setFocus();
@@ -118,31 +131,50 @@ void SiteListDialog::onCommand(int id) {
         case kCmdSiteEdit: {
             const SiteRecord *site = list_.at(index);
             if (!site) return;
-            SiteRecord copy = *site;
+            const SiteRecord original = *site;
+            SiteRecord copy = original;
             const bool accepted = edit(copy);
             if (exitRequested_) return;
             if (accepted) {
-                list_.replace(index, copy);
-                list_.save(directory_);
-                fill(index);
+                // Another window may have moved the site meanwhile, or deleted it: the edit
+                // goes where the site is now, or becomes a site of its own.
+                int row = index;
+                commit([&](SiteList &l) {
+                    row = l.find(original, index);
+                    if (row >= 0) {
+                        l.replace(row, copy);
+                        if (index < 0 && row == 0) row = -1;  // the selection stays as it was
+                    } else {
+                        l.append(copy);
+                        row = static_cast<int>(l.size()) - 1;
+                    }
+                });
+                fill(row);
             }
             listBox_->setFocus();
             return;
         }
-        case kCmdSiteDelete:
-            if (!list_.at(index)) return;
+        case kCmdSiteDelete: {
+            const SiteRecord *site = list_.at(index);
+            if (!site) return;
+            const SiteRecord original = *site;
             if (confirmDelete()) {
-                list_.removeAt(index);
-                list_.save(directory_);
+                commit([&](SiteList &l) {
+                    if (const int at = l.find(original, index); at >= 0) l.removeAt(at);
+                });
                 fill(0);
             }
             listBox_->setFocus();
             return;
-        case kCmdSiteCopy:
-            if (!list_.copyToEnd(index)) return;
-            list_.save(directory_);
+        }
+        case kCmdSiteCopy: {
+            const SiteRecord *site = list_.at(index);
+            if (!site) return;
+            const SiteRecord original = *site;
+            commit([&](SiteList &l) { l.append(original); });
             fill(static_cast<int>(list_.size()) - 1);
             return;
+        }
         default:
             return;
     }

@@ -1,7 +1,8 @@
 // The site list dialog: the sites' names in a list box and the bottom menu bar with Select and
-// the Manage pop-up (New, Edit, Delete, Copy). Select accepts with the list box's selection;
-// New, Edit, Delete and Copy change the list, write it to the user file at once and fill the
-// list box again. Escape (the Back key) cancels.
+// the Manage pop-up (New, Edit, Delete, Copy). Select (or a double-click or Enter on a site)
+// accepts with the list box's selection; New, Edit, Delete and Copy change the list together
+// with the user file (see SiteList::change) and fill the list box again. Opening the dialog
+// reads the list from the files again. Escape (the Back key) cancels.
 //
 // On a smartphone a 100 ms occlusion watchdog runs while the dialog is shown (paused while the
 // editor is open); at exactly 20 covered ticks in a row it ends the dialog with an exit request.
@@ -46,6 +47,8 @@ class SiteListDialog : public QDialog {
     std::function<bool()> confirmDelete;
     // The watchdog's "covered by another program" test; windowCovered(this) by default.
     std::function<bool()> covered;
+    // Tells the user of a failure; by default a warning box.
+    std::function<void(const QString &)> warn;
 
     // Runs a command of the menu bar by its id, as choosing it does.
     void onCommand(int id);
@@ -64,6 +67,8 @@ class SiteListDialog : public QDialog {
     int selection() const;  // the list box's selected row, -1 for none
     void fill(int select);  // refills the list box and selects row select (none when -1)
     void requestExit();
+    // Makes a change to the list and its file; a failure is told through warn.
+    void commit(const std::function<void(SiteList &)> &apply);
     // Runs the editor on record with the watchdog paused; false when the editor asked the
     // program to end (then this dialog has ended too) or was cancelled.
     bool edit(SiteRecord &record);

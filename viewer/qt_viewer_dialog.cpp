@@ -1,9 +1,9 @@
 #include "viewer/qt_viewer_dialog.h"
 
 #include <chrono>
+#include <cstdio>
 #include <cstdlib>
 #include <cstring>
-#include <cstdio>
 #include <thread>
 
 #include <QApplication>
@@ -31,6 +31,7 @@
 #include "viewer/render_thread.h"
 #include "viewer/site_list.h"
 #include "viewer/video_thread.h"
+#include "viewer/viewer_settings.h"
 
 namespace kestrel {
 
@@ -92,9 +93,11 @@ ViewerDialog *messageWindow = nullptr;
 
 void showLibraryMessage(const char *text, const char *caption);
 
-void sleepMs(int ms) { std::this_thread::sleep_for(std::chrono::milliseconds(ms)); }
+void sleepMs(int ms) {
+    std::this_thread::sleep_for(std::chrono::milliseconds(ms));
+}
 
-// Hands the main window's input to it before any widget sees it.
+// Hands the application's input to the main window before any widget sees it.
 class InputFilter final : public QObject {
   public:
     explicit InputFilter(ViewerDialog &window) : QObject(&window), window_(window) {}
@@ -163,13 +166,11 @@ ViewerDialog::ViewerDialog(const Options &options, Hooks hooks, QWidget *parent)
     }
     showPanel(false);  // lays the window out
 
-    siteList().load(options_.dataDir.empty() ? dataDirectory() : options_.dataDir);
-    if (const SiteRecord *first = siteList().at(0)) {
-        current_ = *first;
-    } else {
-        std::memset(&current_, 0, sizeof current_);
-    }
+    siteList().load(dataDir());
+    current_ = startupSite(siteList(), loadViewerSettings(dataDir()));
     showSiteInfo();
+    // A first start has no site yet: the empty picture area says where to begin.
+    display_.showState(missingSiteText(current_));
 
     qApp->installEventFilter(new InputFilter(*this));
     messageWindow = this;
@@ -214,6 +215,10 @@ void showLibraryMessage(const char *text, const char *caption) {
 }
 
 }  // namespace
+
+std::string ViewerDialog::dataDir() const {
+    return options_.dataDir.empty() ? dataDirectory() : options_.dataDir;
+}
 
 void ViewerDialog::showMessage(const QString &text, const QString &caption) {
     if (hooks_.message) {
@@ -272,7 +277,9 @@ void ViewerDialog::showSiteInfo() {
     siteInfo_->setText(QString::fromStdU16String(text));
 }
 
-QString ViewerDialog::siteInfoText() const { return siteInfo_->text(); }
+QString ViewerDialog::siteInfoText() const {
+    return siteInfo_->text();
+}
 
 void ViewerDialog::setCurrentSite(const SiteRecord &site) {
     current_ = site;
@@ -310,7 +317,9 @@ void ViewerDialog::setSiteInfoVisible(bool visible) {
     display_.setSiteInfoVisible(visible);
 }
 
-void ViewerDialog::setStatusVisible(bool visible) { status_->setVisible(visible); }
+void ViewerDialog::setStatusVisible(bool visible) {
+    status_->setVisible(visible);
+}
 
 void ViewerDialog::repaintScreen() {
     update();
@@ -319,11 +328,27 @@ void ViewerDialog::repaintScreen() {
     }
 }
 
-bool ViewerDialog::viewing() { return control_.videoThread() != nullptr; }
+bool ViewerDialog::viewing() {
+    return control_.videoThread() != nullptr;
+}
 
 // ---- commands ----
 
-void ViewerDialog::startViewing() { control_.Start(current_); }
+void ViewerDialog::startViewing() {
+    control_.Start(current_);
+    if (sayWhenNoSite(true)) return;
+    std::string why;
+    if (!saveViewerSettings(dataDir(), settingsForSite(current_), &why))
+        std::fprintf(stderr, "kestrel: the last site will not be remembered: %s\n", why.c_str());
+}
+
+bool ViewerDialog::sayWhenNoSite(bool inPicture) {
+    const std::u16string text = missingSiteText(current_);
+    if (text.empty()) return false;
+    setStatusText(text);
+    if (inPicture) display_.showState(text);
+    return true;
+}
 
 void ViewerDialog::onCommand(int id) {
     PipelineState &p = pipeline();
@@ -335,25 +360,34 @@ void ViewerDialog::onCommand(int id) {
     }
     switch (id) {
         case kCmdSnapshot:
-            if (RenderThread *render = control_.renderThread()) render->snapshotRequested = true;
+            // Where the snapshot went, or why not, comes from the renderer.
+            if (RenderThread *render = control_.renderThread())
+                render->snapshotRequested = true;
+            else if (!sayWhenNoSite(false))
+                setStatusText(kNothingToSnapshot);
             break;
-        case kCmdStart: startViewing(); return;
-        case kCmdStop: control_.Stop(); return;
+        case kCmdStart:
+            startViewing();
+            return;
+        case kCmdStop:
+            control_.Stop();
+            return;
         case kCmdPacketData:
             control_.Stop();
             if (hooks_.bringUpPacketData) {
                 hooks_.bringUpPacketData();
             } else {
                 std::unique_ptr<ConnectionManager> manager = makeSystemConnectionManager();
-                PacketDataConnection connection(localIPv4Addresses, manager.get(),
-                                                [this](const std::u16string &text) {
-                                                    setStatusText(text);
-                                                });
+                PacketDataConnection connection(
+                    localIPv4Addresses, manager.get(),
+                    [this](const std::u16string &text) { setStatusText(text); });
                 char16_t address[64];
                 connection.bringUp(address);
             }
             return;
-        case kCmdPtzControl: showPanel(!panelShown_); break;
+        case kCmdPtzControl:
+            showPanel(!panelShown_);
+            break;
         case kCmdInfoShow:
             setSiteInfoVisible(true);
             setStatusVisible(true);
@@ -366,16 +400,35 @@ void ViewerDialog::onCommand(int id) {
             control_.Stop();
             leave(QDialog::Accepted);
             return;
-        case kCmdSite: siteCommand(); return;
-        case kBtnUp: ptzAction(kPtzUp); break;
-        case kBtnDown: ptzAction(kPtzDown); break;
-        case kBtnLeft: ptzAction(kPtzLeft); break;
-        case kBtnRight: ptzAction(kPtzRight); break;
-        case kBtnZoomIn: ptzAction(kPtzZoomIn); break;
-        case kBtnZoomOut: ptzAction(kPtzZoomOut); break;
-        case kBtnOutput1: toggleOutput(1); break;
-        case kBtnOutput2: toggleOutput(2); break;
-        default: return;  // the channel items and the status line do nothing
+        case kCmdSite:
+            siteCommand();
+            return;
+        case kBtnUp:
+            ptzAction(kPtzUp);
+            break;
+        case kBtnDown:
+            ptzAction(kPtzDown);
+            break;
+        case kBtnLeft:
+            ptzAction(kPtzLeft);
+            break;
+        case kBtnRight:
+            ptzAction(kPtzRight);
+            break;
+        case kBtnZoomIn:
+            ptzAction(kPtzZoomIn);
+            break;
+        case kBtnZoomOut:
+            ptzAction(kPtzZoomOut);
+            break;
+        case kBtnOutput1:
+            toggleOutput(1);
+            break;
+        case kBtnOutput2:
+            toggleOutput(2);
+            break;
+        default:
+            return;  // the channel items and the status line do nothing
     }
     // A command that ends in the viewer never leaves drawing paused.
     p.inputBusy = 0;
@@ -406,13 +459,13 @@ void ViewerDialog::siteCommand() {
     timerId_ = 0;
     sleepMs(100);
 
-    const std::string directory = options_.dataDir.empty() ? dataDirectory() : options_.dataDir;
+    const std::string directory = dataDir();
     int index = -1;
     bool exitRequested = false;
     int result;
     if (hooks_.runSiteList) {
-        result = hooks_.runSiteList(siteList(), directory, options_.smartphone, index,
-                                    exitRequested);
+        result =
+            hooks_.runSiteList(siteList(), directory, options_.smartphone, index, exitRequested);
     } else {
         SiteListDialog dialog(siteList(), directory, options_.smartphone, this);
         result = dialog.exec();
@@ -450,143 +503,6 @@ void ViewerDialog::closeEvent(QCloseEvent *event) {
     leaving_ = true;
     QDialog::done(QDialog::Accepted);
     event->accept();
-}
-
-// ---- the watchdog ----
-
-void ViewerDialog::timerEvent(QTimerEvent *event) {
-    if (event->timerId() == timerId_) {
-        watchdogTick();
-        return;
-    }
-    QDialog::timerEvent(event);
-}
-
-void ViewerDialog::watchdogTick() {
-    int32_t idle = kControlIdle;
-    if (!controlState().compare_exchange_strong(idle, kControlTimer)) return;
-    const bool covered = hooks_.covered ? hooks_.covered() : windowCovered(this);
-    switch (mainWatchdogVerdict(probe_.step(covered), options_.smartphone)) {
-        case WatchdogVerdict::stop: control_.Stop(); break;
-        case WatchdogVerdict::quit: leave(QDialog::Rejected); break;
-        case WatchdogVerdict::none: break;
-    }
-    controlState() = kControlIdle;
-}
-
-// ---- keys and the stylus ----
-
-bool ViewerDialog::examineInput(QObject *receiver, QEvent *event) {
-    if (!receiver->isWidgetType() || static_cast<QWidget *>(receiver)->window() != this)
-        return false;
-    PipelineState &p = pipeline();
-    switch (event->type()) {
-        case QEvent::MouseButtonPress:
-        case QEvent::MouseButtonDblClick:
-            // A tap pauses drawing until the stylus lifts; the pause lets a pass end.
-            if (p.inputBusy) return false;  // the same press passed on to a parent
-            p.inputBusy = 1;
-            sleepMs(100);
-            return false;
-        case QEvent::MouseButtonRelease:
-        case QEvent::MouseMove: p.inputBusy = 0; return false;
-        case QEvent::KeyPress:
-        case QEvent::KeyRelease: break;
-        default: return false;
-    }
-    // A key goes to the focus widget first and then up to its parents: look at it once.
-    QWidget *first = QApplication::focusWidget();
-    if (!first || first->window() != this) first = this;
-    if (receiver != first) return false;
-
-    auto *key = static_cast<QKeyEvent *>(event);
-    if (key->key() == Qt::Key_F1) {  // the first soft key
-        if (event->type() == QEvent::KeyPress) {
-            if (!key->isAutoRepeat()) {
-                p.inputBusy = 1;
-                sleepMs(100);
-            }
-        } else if (!key->isAutoRepeat()) {
-            p.inputBusy = 0;
-        }
-        return false;
-    }
-    if (event->type() != QEvent::KeyPress) return false;
-    switch (key->key()) {
-        case Qt::Key_2: ptzAction(kPtzUp); return false;
-        case Qt::Key_8: ptzAction(kPtzDown); return false;
-        case Qt::Key_4: ptzAction(kPtzLeft); return false;
-        case Qt::Key_6: ptzAction(kPtzRight); return false;
-        case Qt::Key_3: ptzAction(kPtzZoomIn); return false;
-        case Qt::Key_9: ptzAction(kPtzZoomOut); return false;
-        case Qt::Key_Return:
-        case Qt::Key_Enter: toggleRotation(); return true;
-        case Qt::Key_Left: pan(-1, 0); return false;
-        case Qt::Key_Right: pan(1, 0); return false;
-        case Qt::Key_Up: pan(0, -1); return false;
-        case Qt::Key_Down: pan(0, 1); return false;
-        default: return false;
-    }
-}
-
-void ViewerDialog::toggleRotation() {
-    PipelineState &p = pipeline();
-    p.inputBusy = 1;
-    const bool on = p.rotateMode == 0;
-    p.rotateMode = on ? 1 : 0;
-    QApplication::beep();
-    setSiteInfoVisible(!on);
-    setStatusVisible(!on);
-    if (!on) repaintScreen();
-    p.inputBusy = 0;
-}
-
-void ViewerDialog::pan(int dx, int dy) {
-    PipelineState &p = pipeline();
-    if (dx < 0 && p.panX >= 1) p.panX = static_cast<int16_t>(p.panX - 1);
-    if (dx > 0 && p.panX < p.panXLimit) p.panX = static_cast<int16_t>(p.panX + 1);
-    if (dy < 0 && p.panY >= 1) p.panY = static_cast<int16_t>(p.panY - 1);
-    if (dy > 0 && p.panY < p.panYLimit) p.panY = static_cast<int16_t>(p.panY + 1);
-    p.newPicture = 1;  // redraw at once, at the limits too
-}
-
-// ---- the application ----
-
-int ViewerApp::run(int argc, char **argv) {
-    QApplication app(argc, argv);
-    std::vector<std::string> args;
-    const QStringList arguments = QCoreApplication::arguments();
-    for (qsizetype i = 1; i < arguments.size(); ++i) args.push_back(arguments[i].toStdString());
-    const AppOptions options = parseAppOptions(args, std::getenv("KESTREL_SMARTPHONE"));
-    if (options.help) {
-        std::fputs(kAppUsage, stdout);
-        return 0;
-    }
-    if (!options.error.empty()) {
-        std::fprintf(stderr, "kestrel: %s\n%s", options.error.c_str(), kAppUsage);
-        return 2;
-    }
-    if (!options.dataDir.empty()) {
-        if (!makeDirectories(options.dataDir)) {
-            std::fprintf(stderr, "kestrel: cannot use the data directory %s\n",
-                         options.dataDir.c_str());
-            return 1;
-        }
-        setDataDirectory(options.dataDir);
-    }
-
-    ViewerDialog::Options dialogOptions;
-    dialogOptions.smartphone = options.smartphone;
-    dialogOptions.width = options.width;
-    dialogOptions.height = options.height;
-    ViewerDialog dialog(dialogOptions);
-    dialog.show();
-    dialog.raise();
-    dialog.activateWindow();
-    if (options.start) QMetaObject::invokeMethod(&dialog, [&dialog] { dialog.startViewing(); },
-                                                 Qt::QueuedConnection);
-    dialog.exec();
-    return 0;
 }
 
 }  // namespace kestrel

@@ -1,6 +1,13 @@
 // The viewer's main window: the picture area the renderer paints, the menu bar at the bottom
 // (the handheld's soft-key bar), the site-information and status texts above it, the PTZ
 // button panel, the 100 ms occlusion watchdog and every command and key of the Operate menu.
+//
+// A desktop shares its screen with other windows: there the watchdog counts only while the
+// screen is locked; with --smartphone it counts while the window is covered. The site viewed
+// last and its stream are remembered in the data directory for the next start.
+//
+// The keys, the stylus and the watchdog are in qt_viewer_input.cpp, the application in
+// qt_viewer_app.cpp.
 #pragma once
 
 #include <atomic>
@@ -27,6 +34,7 @@ class QPushButton;
 namespace kestrel {
 
 class PacketDataConnection;
+class ScreenLockWatch;
 class SiteList;
 
 class ViewerDialog final : public QDialog, public ViewerWindow {
@@ -41,12 +49,13 @@ class ViewerDialog final : public QDialog, public ViewerWindow {
 
     // Hooks the tests replace; the defaults talk to the real system.
     struct Hooks {
-        std::function<bool()> covered;                    // the watchdog's probe
-        std::function<uint64_t()> availableMemory;        // bytes, 0 when unknown
-        std::function<void(const QString &)> message;     // a message box
+        std::function<bool()> covered;                 // the watchdog's probe (smartphone)
+        std::function<bool()> screenLocked;            // the desktop's screen is locked
+        std::function<uint64_t()> availableMemory;     // bytes, 0 when unknown
+        std::function<void(const QString &)> message;  // a message box
         std::function<int(SiteList &, const std::string &dataDir, bool smartphone, int &index,
                           bool &exitRequested)>
-            runSiteList;                                  // QDialog result code
+            runSiteList;  // QDialog result code
         std::function<void()> bringUpPacketData;
     };
 
@@ -91,6 +100,13 @@ class ViewerDialog final : public QDialog, public ViewerWindow {
     void reject() override;
 
   private:
+    std::string dataDir() const;
+    // Says on the status line (and in the picture area when asked) that there is no site to
+    // view; false when the current site has an address.
+    bool sayWhenNoSite(bool inPicture);
+    // Ends a pause of drawing that no held button or key accounts for any more.
+    void releaseInput();
+    bool screenLocked();
     void layoutWindow();
     void showPanel(bool shown);
     void showSiteInfo();
@@ -116,6 +132,8 @@ class ViewerDialog final : public QDialog, public ViewerWindow {
     PipelineControl control_;
     OcclusionProbe probe_;
     bool panelShown_ = false;
+    bool softKeyHeld_ = false;
+    ScreenLockWatch *screenLock_ = nullptr;  // made on first use
     int timerId_ = 0;
     std::atomic<int> siteCommandBusy_{0};
     bool leaving_ = false;

@@ -67,6 +67,7 @@ class Renderer {
                 if (picture.width != layoutWidth_ || p.rotateMode != layoutMode_)
                     layOut(picture.width, picture.height);
                 draw(picture.width, picture.height);
+                display_.clearState();  // the picture is back
                 if (p.pictureDrawn) p.pictureDrawn(arrival);
             }
             p.newPicture = 0;
@@ -124,8 +125,11 @@ class Renderer {
         const Converted picture = convert(PixelFormat::Bgr24);
         if (picture.tooBig)
             display_.setSiteInfoText(u"Can't capture big image");
-        else if (picture.width != 0)
-            writeSnapshot(pipeline().pictureBuffer.data(), picture.width, picture.height);
+        else if (picture.width == 0)
+            display_.setSiteInfoText(kSnapshotNoPicture);
+        else
+            display_.setSiteInfoText(snapshotReport(
+                writeSnapshot(pipeline().pictureBuffer.data(), picture.width, picture.height)));
     }
 
     void layOut(int width, int height) {
@@ -177,7 +181,8 @@ class Renderer {
 
     void drawRotated(int width, int height) {
         PipelineState &p = pipeline();
-        const std::size_t bytes = static_cast<std::size_t>(width) * static_cast<std::size_t>(height) * 3;
+        const std::size_t bytes =
+            static_cast<std::size_t>(width) * static_cast<std::size_t>(height) * 3;
         if (p.pictureBuffer.size() < bytes) return;
         if (!p.landscape) {
             if (p.rotationBuffer.size() < bytes) return;
@@ -185,8 +190,8 @@ class Renderer {
             display_.stretchBlit(BitmapView{p.rotationBuffer.data(), height, -width}, 0, 0, height,
                                  width, layout_.destination);
         } else {
-            display_.stretchBlit(BitmapView{p.pictureBuffer.data(), width, height}, 0, height, width,
-                                 -height, layout_.destination);
+            display_.stretchBlit(BitmapView{p.pictureBuffer.data(), width, height}, 0, height,
+                                 width, -height, layout_.destination);
             const Rect &main = geometry_.mainWindow;
             display_.refresh(Rect{main.left, main.top, main.left + 1, main.top + 1});
         }
@@ -194,7 +199,8 @@ class Renderer {
 
     void drawFitted(int width, int height) {
         PipelineState &p = pipeline();
-        const std::size_t bytes = static_cast<std::size_t>(width) * static_cast<std::size_t>(height) * 3;
+        const std::size_t bytes =
+            static_cast<std::size_t>(width) * static_cast<std::size_t>(height) * 3;
         if (p.pictureBuffer.size() < bytes) return;
         const Rect target = fitToWidthRect(geometry_, layout_, width, height, p.landscape != 0);
         display_.stretchBlit(BitmapView{p.pictureBuffer.data(), width, height}, 0, height, width,

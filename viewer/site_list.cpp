@@ -1,19 +1,20 @@
 #include "viewer/site_list.h"
 
-#include <fcntl.h>
-#include <unistd.h>
-
 #include <algorithm>
 #include <bit>
 #include <cerrno>
 #include <cstdio>
 #include <cstring>
 
+#include "viewer/atomic_file.h"
+#include "viewer/file_lock.h"
 #include "viewer/text_convert.h"
 
 namespace kestrel {
 
 namespace {
+
+constexpr int kLockTimeoutMs = 5000;
 
 // The files are little-endian; on a big-endian host the record's numbers are turned around on
 // the way in and out (the same swap both ways).
@@ -30,36 +31,6 @@ void swapToHost(SiteRecord &site) {
     } else {
         (void)site;
     }
-}
-
-std::string joinPath(const std::string &directory, const char *name) {
-    if (directory.empty()) return name;
-    if (directory.back() == '/') return directory + name;
-    return directory + '/' + name;
-}
-
-// Every byte of the file open on fd, until end of file or an error.
-std::vector<uint8_t> readAll(int fd) {
-    std::vector<uint8_t> bytes;
-    uint8_t chunk[kSiteBlockSize * 16];
-    for (;;) {
-        const ssize_t n = ::read(fd, chunk, sizeof chunk);
-        if (n < 0 && errno == EINTR) continue;
-        if (n <= 0) break;
-        bytes.insert(bytes.end(), chunk, chunk + n);
-    }
-    return bytes;
-}
-
-bool writeAll(int fd, const std::vector<uint8_t> &bytes) {
-    std::size_t done = 0;
-    while (done < bytes.size()) {
-        const ssize_t n = ::write(fd, bytes.data() + done, bytes.size() - done);
-        if (n < 0 && errno == EINTR) continue;
-        if (n <= 0) return false;
-        done += static_cast<std::size_t>(n);
-    }
-    return true;
 }
 
 // A name or host cut to what the field holds with its zero, never between the halves of a
@@ -152,34 +123,44 @@ uint32_t parsePort(std::u16string_view text) {
 
 bool SiteList::load(const std::string &directory) {
     sites_.clear();
-    int fd = ::open(joinPath(directory, kSiteListUserFile).c_str(), O_RDONLY | O_CLOEXEC);
-    if (fd < 0) fd = ::open(joinPath(directory, kSiteListFile).c_str(), O_RDONLY | O_CLOEXEC);
-    if (fd < 0) return false;
-    const std::vector<uint8_t> bytes = readAll(fd);
-    ::close(fd);
+    return refresh(directory);
+}
+
+bool SiteList::refresh(const std::string &directory) {
+    std::vector<uint8_t> bytes;
+    if (!readWholeFile(joinPath(directory, kSiteListUserFile), bytes) &&
+        !readWholeFile(joinPath(directory, kSiteListFile), bytes))
+        return false;
     sites_ = parseSiteRecords(bytes);
     return true;
 }
 
-bool SiteList::save(const std::string &directory) const {
-    const std::string target = joinPath(directory, kSiteListUserFile);
-    std::string temporary = target + ".XXXXXX";
-    const int fd = ::mkostemp(temporary.data(), O_CLOEXEC);  // created 0600
-    if (fd < 0) return false;
-    bool ok = writeAll(fd, serializeSiteRecords(sites_)) && ::fsync(fd) == 0;
-    ok = ::close(fd) == 0 && ok;
-    ok = ok && std::rename(temporary.c_str(), target.c_str()) == 0;
-    if (!ok) {
-        ::unlink(temporary.c_str());
+bool SiteList::save(const std::string &directory, std::string *why) const {
+    return replaceFile(joinPath(directory, kSiteListUserFile), serializeSiteRecords(sites_), why);
+}
+
+bool SiteList::change(const std::string &directory, const std::function<void(SiteList &)> &apply,
+                      std::string *why) {
+    const FileLock lock(joinPath(directory, kSiteListLockFile), kLockTimeoutMs);
+    if (!lock.held()) {
+        apply(*this);  // kept here at least: nothing the user did is lost
+        if (why) *why = lock.error();
         return false;
     }
-    // The rename itself reaches the disk with the directory.
-    const std::string dir = directory.empty() ? "." : directory;
-    if (const int dfd = ::open(dir.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC); dfd >= 0) {
-        ::fsync(dfd);
-        ::close(dfd);
-    }
-    return true;
+    refresh(directory);
+    apply(*this);
+    return save(directory, why);
+}
+
+int SiteList::find(const SiteRecord &site, int hint) const {
+    auto same = [&site](const SiteRecord &other) {
+        return std::memcmp(&site, &other, sizeof site) == 0;
+    };
+    if (const SiteRecord *at = this->at(hint); at && same(*at))
+        return static_cast<int>(position(hint));
+    for (std::size_t i = 0; i < sites_.size(); ++i)
+        if (same(sites_[i])) return static_cast<int>(i);
+    return -1;
 }
 
 std::size_t SiteList::position(int index) const {

@@ -4,6 +4,10 @@
 // the user has none. Both are a plain sequence of 612-byte SiteRecord blocks (the record's own
 // layout, little-endian), without header, count or checksum; a trailing short block is ignored.
 //
+// Windows (and programs) that share the files keep each other's changes: every change is made
+// under an exclusive lock on "SITE_LIST_USER.DAT.lock" beside them, on the list as the files
+// hold it at that moment (SiteList::change).
+//
 // Records are kept byte for byte as loaded, terminators or not: nothing here or elsewhere reads
 // a field of a record directly as a zero-terminated string. The field readers below stop at
 // the field's end, so a record from a file whose texts fill their fields stays harmless.
@@ -11,6 +15,7 @@
 
 #include <cstddef>
 #include <cstdint>
+#include <functional>
 #include <span>
 #include <string>
 #include <string_view>
@@ -23,6 +28,7 @@ namespace kestrel {
 
 inline constexpr const char *kSiteListUserFile = "SITE_LIST_USER.DAT";
 inline constexpr const char *kSiteListFile = "SITE_LIST.DAT";
+inline constexpr const char *kSiteListLockFile = "SITE_LIST_USER.DAT.lock";
 inline constexpr std::size_t kSiteBlockSize = sizeof(SiteRecord);
 
 // The longest texts the fields hold: a name or host of 99 code units and its zero, an account
@@ -65,9 +71,22 @@ class SiteList {
     // Replaces the contents with the user file's records, or the shipped file's when the user
     // file does not open; empties the list when neither opens. Returns whether one opened.
     bool load(const std::string &directory);
+    // Like load, but when neither file opens the list stays as it is (it may hold changes a
+    // failed save kept).
+    bool refresh(const std::string &directory);
     // Writes the whole list to the user file through a temporary file (mode 0600: it holds
-    // passwords) renamed over it, so a failure leaves the old file as it was. False on failure.
-    bool save(const std::string &directory) const;
+    // passwords) renamed over it, so a failure leaves the old file as it was. False on failure,
+    // with why in words when asked.
+    bool save(const std::string &directory, std::string *why = nullptr) const;
+    // One change shared with every other user of the files: under the lock, the list is
+    // refreshed from the files, apply changes it and the whole list is saved. When the lock
+    // cannot be had within a few seconds or the save fails, the change is kept in this list
+    // only, why says what failed and the result is false.
+    bool change(const std::string &directory, const std::function<void(SiteList &)> &apply,
+                std::string *why = nullptr);
+    // The index of the site equal to site byte for byte: hint's when it is there (as an index
+    // of the selection rule), else the first one; -1 when no site is.
+    int find(const SiteRecord &site, int hint) const;
 
     std::size_t size() const { return sites_.size(); }
     bool empty() const { return sites_.empty(); }

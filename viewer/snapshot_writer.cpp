@@ -1,11 +1,14 @@
 #include "viewer/snapshot_writer.h"
 
+#include <cerrno>
 #include <csetjmp>
 #include <cstdio>
+#include <cstring>
 
 #include <jpeglib.h>
 
 #include "viewer/data_directory.h"
+#include "viewer/text_convert.h"
 
 namespace kestrel {
 
@@ -61,22 +64,36 @@ std::string snapshotFileName(const std::tm &t) {
     return name;
 }
 
-bool writeSnapshotFile(const std::string &path, const uint8_t *bgr, int width, int height) {
+bool writeSnapshotFile(const std::string &path, const uint8_t *bgr, int width, int height,
+                       std::string *problem) {
+    std::string why;
     std::FILE *file = std::fopen(path.c_str(), "wb");
     if (!file) {
+        why = std::strerror(errno);
         std::fputs("can't open file \n", stderr);
-        return false;
+    } else {
+        if (!bgr || width <= 0 || height <= 0 || !compress(file, bgr, width, height))
+            why = "the picture could not be compressed";
+        if (std::fclose(file) != 0 && why.empty()) why = std::strerror(errno);
     }
-    bool written = bgr && width > 0 && height > 0 && compress(file, bgr, width, height);
-    if (std::fclose(file) != 0) written = false;
-    return written;
+    if (problem) *problem = why;
+    return why.empty();
 }
 
-void writeSnapshot(const uint8_t *bgr, int width, int height) {
+SnapshotResult writeSnapshot(const uint8_t *bgr, int width, int height) {
     const std::time_t now = std::time(nullptr);
     std::tm local{};
     localtime_r(&now, &local);
-    writeSnapshotFile(dataDirectory() + "/" + snapshotFileName(local), bgr, width, height);
+    SnapshotResult result;
+    result.path = dataDirectory() + "/" + snapshotFileName(local);
+    result.saved = writeSnapshotFile(result.path, bgr, width, height, &result.problem);
+    return result;
+}
+
+std::u16string snapshotReport(const SnapshotResult &result) {
+    const std::u16string path = fromUtf8(result.path);
+    if (result.saved) return u"Snapshot saved:\n" + path;
+    return u"Snapshot not saved: " + fromUtf8(result.problem) + u"\n" + path;
 }
 
 }  // namespace kestrel

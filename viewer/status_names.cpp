@@ -57,10 +57,14 @@ const char *statusSentence(int code) {
 
 std::string lastStatusText(int code) {
     if (code == IPCAM_OK) return {};
-    if (const char *name = statusName(code)) return name;
-    char text[40];
-    std::snprintf(text, sizeof text, "Unknow status:%d\n", code);
-    return text;
+    char unnamed[40];
+    const char *name = statusName(code);
+    if (!name) {
+        std::snprintf(unnamed, sizeof unnamed, "Unknow status:%d", code);
+        name = unnamed;
+    }
+    // The words first: a narrow status line cuts the end, and the name is for the manual.
+    return std::string(statusSentence(code)) + " (" + name + ")";
 }
 
 }  // namespace kestrel

@@ -15,8 +15,9 @@ const char *statusName(int code);
 // show these beside the code's name.
 const char *statusSentence(int code);
 
-// What the status line shows for the library's last status: nothing for 0, the name, or
-// "Unknow status:%d\n" for a code without one.
+// What the status line shows for the library's last status: nothing for 0, else the sentence
+// with the code's name beside it ("Wrong account or password (IPCAM_USER_OR_PASSWD_IS_ER)"),
+// or "Unknow status:%d" for a code without a name.
 std::string lastStatusText(int code);
 
 }  // namespace kestrel

@@ -6,6 +6,7 @@
 #include <ctime>
 #include <exception>
 
+#include "viewer/display.h"
 #include "viewer/frame_admission.h"
 #include "viewer/pipeline_state.h"
 #include "viewer/site_list.h"
@@ -26,6 +27,15 @@ constexpr int32_t kEncodingMpeg4 = 4;
 
 }  // namespace
 
+std::u16string connectingState(const SiteRecord &site, int lastError) {
+    std::u16string name = siteName(site);
+    if (name.empty()) name = siteHost(site);
+    std::u16string text = u"Connecting to " + name + u"\u2026";
+    if (lastError != IPCAM_OK && lastError != IPCAM_IS_UNCONNECTED)
+        text += u"\n" + fromUtf8(lastStatusText(lastError));
+    return text;
+}
+
 uint32_t resolutionForSize(uint32_t videoSize, uint32_t mask) {
     uint32_t first = 0x1, last = 0x20;
     if (videoSize == 1) first = 0x40, last = 0x400;
@@ -35,7 +45,9 @@ uint32_t resolutionForSize(uint32_t videoSize, uint32_t mask) {
     return 0;
 }
 
-VideoThread::VideoThread() { std::memset(&format, 0xFF, sizeof format); }
+VideoThread::VideoThread() {
+    std::memset(&format, 0xFF, sizeof format);
+}
 
 void VideoThread::ShowStatus(const char *fmt, ...) {
     char text[kStatusCharacters + 1];
@@ -51,14 +63,26 @@ void VideoThread::ShowLastStatus() {
     if (code == IPCAM_OK) return;
     const std::string text = lastStatusText(code);
     ShowStatus("%s", text.c_str());
-    pipeline().sleep(1000);
+    pipeline().sleep(1000, &stopRequested);
+}
+
+void VideoThread::showState(const std::u16string &text) {
+    if (statusLine) statusLine->display().showState(text);
+}
+
+void VideoThread::stopItself(const char *text, const char16_t *words) {
+    stopReason_ = text;
+    ShowStatus("%s", text);
+    showState(std::u16string(words) + u"\n(" + fromUtf8(text) + u")");
+    stopRequested = true;
 }
 
 bool VideoThread::startSession() {
     const std::string host = toUtf8(site.host, 100, kHostBytes);
     const std::string account = siteAccount(site), password = sitePassword(site);
-    int r = IPCamCreate(&session, host.c_str(), site.port, account.c_str(), password.c_str(), 0,
-                        site.protocolType);
+    const int createResult = IPCamCreate(&session, host.c_str(), site.port, account.c_str(),
+                                         password.c_str(), 0, site.protocolType);
+    int r = createResult;
     ShowStatus("IPCamCreate() ... %d\n", r);
     setSessionLive(r == IPCAM_OK && session);
     r = IPCamSetStreamNum(session, site.streamNumber, 0);
@@ -66,6 +90,11 @@ bool VideoThread::startSession() {
     r = IPCamAction(session, &OnFrame, this, IPCAM_ACTION_VIDEO);
     ShowStatus("IPCamAction() ... %d\n", r);
 
+    // The picture area says what went wrong as soon as the library knows; a session that could
+    // not even be made keeps its creation's reason.
+    const bool created = session != nullptr;
+    int shownError = created ? IPCAM_IS_UNCONNECTED : createResult;
+    showState(connectingState(site, shownError));
     for (uint32_t attempt = 0; IPCamGetStatus(session) < 0;) {
         if (stopRequested) {
             deleteSessions();
@@ -74,11 +103,15 @@ bool VideoThread::startSession() {
         ++attempt;
         static constexpr const char *kStops[] = {".", "..", "...", "....", "....."};
         ShowStatus("Connecting%s\n", kStops[attempt % 5]);
+        if (const int last = IPCamGetLastError(session); created && last != shownError) {
+            shownError = last;
+            showState(connectingState(site, last));
+        }
         if (attempt % 5 == 4) {
             ShowLastStatus();
-            pipeline().sleep(1000);
+            pipeline().sleep(1000, &stopRequested);
         } else {
-            pipeline().sleep(500);
+            pipeline().sleep(500, &stopRequested);
         }
     }
     return true;
@@ -105,10 +138,8 @@ void VideoThread::negotiatePictureSize() {
 void VideoThread::checkHandheldAccess() {
     IPCamSettingsRecord access{};
     access.code = kReadHandheldAccess;
-    if (IPCamCommand(session, &access, nullptr) >= 0 && access.field[0][0] != '1') {
-        ShowStatus("Unsupported PDA or Smart-Phone!");
-        stopRequested = true;
-    }
+    if (IPCamCommand(session, &access, nullptr) >= 0 && access.field[0][0] != '1')
+        stopItself("Unsupported PDA or Smart-Phone!", u"The camera does not let handhelds view it");
 }
 
 bool VideoThread::decodePayload(const uint8_t *payload, std::size_t length) {
@@ -117,7 +148,7 @@ bool VideoThread::decodePayload(const uint8_t *payload, std::size_t length) {
         const VideoDecoder::Result r = decoder.decode(payload, length);
         picture = picture || r.picture;
         if (r.consumed) return picture;
-        pipeline().sleep(1);
+        pipeline().sleep(1, &stopRequested);
     }
     ++decodeErrors_;  // never taken: dropped rather than holding the pipeline for ever
     return picture;
@@ -139,7 +170,7 @@ void VideoThread::processOne() {
     }
     if (!frame) {
         ShowLastStatus();
-        p.sleep(1);
+        p.sleep(1, &stopRequested);
         return;
     }
     const int32_t kind = frame->kind;
@@ -163,14 +194,14 @@ void VideoThread::processOne() {
                     format.videoCodec = kEncodingUnknown;
                 }
             } catch (const std::exception &) {
-                ShowStatus("System frame reconnect error");
-                stopRequested = true;
+                stopItself("System frame reconnect error",
+                           u"The stream changed to a format that cannot be shown");
             }
         }
     } else if (format.width > p.admission.maxWidth || format.height > p.admission.maxHeight) {
         ++frames_;
         ShowStatus("Can't decode!The image is too big%s", kTurning[frames_ % 4]);
-        p.sleep(100);
+        p.sleep(100, &stopRequested);
     } else if (format.videoCodec == kEncodingUnknown) {
         ShowStatus("Invalid encode stand");
     } else {
@@ -191,8 +222,7 @@ void VideoThread::processOne() {
                 LockHolder hold(p.decoderLock);
                 picture = decodePayload(payload, length);
             } catch (const std::exception &) {
-                ShowStatus("Decord frame error");
-                stopRequested = true;
+                stopItself("Decord frame error", u"A picture could not be decoded");
             }
             // The first picture after a format change (a key frame) is decoded, not shown.
             if (picture && (frames_ >= 1 || kind != IPCAM_FRAME_KEY)) {
@@ -204,7 +234,7 @@ void VideoThread::processOne() {
         ShowStatus("R:%02d Q:%03zu F:%04u S:%03zu", rate_, queued, frames_, length);
     }
     const int pause = pacingDelay(queued, kind, p.admission.lowMark, p.admission.highMark);
-    if (pause >= 0) p.sleep(pause);
+    if (pause >= 0) p.sleep(pause, &stopRequested);
     IPCamFreeFrame(frame);
 }
 
@@ -232,6 +262,8 @@ uint32_t VideoThread::Run() {
     ShowStatus("Before IPCamAllDelete()\n");
     const int r = deleteSessions();
     ShowStatus("IPCamAllDelete() ... %d\n", r);
+    // A stop from inside has a reason the user must still see once the session is gone.
+    if (!stopReason_.empty()) ShowStatus("%s", stopReason_.c_str());
     return kExitCode;
 }
 

@@ -4,8 +4,8 @@
 #pragma once
 
 #include <atomic>
-#include <ctime>
 #include <cstdint>
+#include <ctime>
 #include <mutex>
 #include <string>
 
@@ -47,7 +47,8 @@ class VideoThread final : public WorkerThread {
 
     // Formats like printf and shows the text on the status line.
     void ShowStatus(const char *format, ...) __attribute__((format(printf, 2, 3)));
-    // Shows the library's last status; waits a second when there is one.
+    // Shows the library's last status; waits a second (less when a stop comes) when there is
+    // one.
     void ShowLastStatus();
 
   protected:
@@ -60,6 +61,12 @@ class VideoThread final : public WorkerThread {
     bool decodePayload(const uint8_t *payload, std::size_t length);
     void setSessionLive(bool live);
     int deleteSessions();
+    void showState(const std::u16string &text);
+    // Ends viewing from inside: text stays on the status line once the session is gone, and
+    // words with it in place of the picture.
+    void stopItself(const char *text, const char16_t *words);
+
+    std::string stopReason_;  // this thread's; set by stopItself
 
     std::mutex sessionLock_;
     bool sessionLive_ = false;  // sessionLock_
@@ -70,6 +77,10 @@ class VideoThread final : public WorkerThread {
     int rateCount_ = 0, rate_ = 0;
     std::time_t lastSecond_ = 0;
 };
+
+// What the picture area shows while a site connects: "Connecting to NAME…" (the host when the
+// site has no name), and below it what went wrong when lastError says something did.
+std::u16string connectingState(const SiteRecord &site, int lastError);
 
 // The lowest single bit of the picture-size class's window that mask has: Small (0, and any
 // value but 1 and 2) 0x1-0x20, Middle (1) 0x40-0x400, Big (2) 0x800-0x100000; 0 for none.

@@ -25,7 +25,9 @@ class WorkerThread {
 
     void Resume();
     void RequestStop() { stopRequested = true; }
-    void Wait();                  // until the thread has ended
+    // Set once a stop was asked for (or the thread stopped itself); pauses end on it.
+    const std::atomic<bool> &stopFlag() const { return stopRequested; }
+    void Wait();  // until the thread has ended
     static void Sleep(int milliseconds);
 
     bool hasThread() const { return thread_.joinable(); }
@@ -48,8 +50,8 @@ class WorkerThread {
     CriticalSectionLock lock_;
     std::mutex gateLock_;
     std::condition_variable gate_;
-    bool released_ = false;   // gateLock_: Resume or the destructor opened the gate
-    bool runAllowed_ = false; // gateLock_: the gate was opened by Resume
+    bool released_ = false;    // gateLock_: Resume or the destructor opened the gate
+    bool runAllowed_ = false;  // gateLock_: the gate was opened by Resume
 };
 
 }  // namespace kestrel

@@ -3,10 +3,13 @@
 #include <gtest/gtest.h>
 
 #include <cstring>
+#include <string>
+#include <vector>
 
 #include "viewer/app_options.h"
 #include "viewer/command_ids.h"
 #include "viewer/occlusion.h"
+#include "viewer/site_list.h"
 
 namespace kestrel {
 namespace {
@@ -54,16 +57,16 @@ TEST(MainLayout, TextAreasAndButtonsFollowTheMenuBar) {
     struct Expect {
         int id, x, y;
     } expected[] = {
-        {kBtnLeft, 2, 262},       {kBtnUp, 2 + 47, 246},      {kBtnDown, 2 + 47, 278},
-        {kBtnRight, 2 + 94, 262}, {kBtnZoomIn, 2 + 141, 246}, {kBtnZoomOut, 2 + 141, 262},
+        {kBtnLeft, 2, 262},          {kBtnUp, 2 + 47, 246},       {kBtnDown, 2 + 47, 278},
+        {kBtnRight, 2 + 94, 262},    {kBtnZoomIn, 2 + 141, 246},  {kBtnZoomOut, 2 + 141, 262},
         {kBtnOutput1, 2 + 188, 246}, {kBtnOutput2, 2 + 188, 262},
     };
     ASSERT_EQ(std::size(expected), std::size(l.buttons));
     for (std::size_t i = 0; i < std::size(expected); ++i) {
         SCOPED_TRACE(expected[i].id);
         EXPECT_EQ(l.buttons[i].id, expected[i].id);
-        EXPECT_EQ(l.buttons[i].rect, (Rect{expected[i].x, expected[i].y, expected[i].x + 46,
-                                           expected[i].y + 15}));
+        EXPECT_EQ(l.buttons[i].rect,
+                  (Rect{expected[i].x, expected[i].y, expected[i].x + 46, expected[i].y + 15}));
     }
 }
 
@@ -148,6 +151,32 @@ TEST(Watchdog, AnUncoveredProbeResetsTheCountAndMovesTheCorner) {
     EXPECT_EQ(probe.step(true), 10);
     EXPECT_EQ(probe.corner, corner);  // stays while covered
     EXPECT_EQ(probe.step(false), 0);
+}
+
+TEST(SiteInfoText, StartAndSnapshotSayWhenThereIsNoSiteToView) {
+    SiteRecord none;
+    std::memset(&none, 0, sizeof none);
+    SiteRecord named = none, hosted = none;
+    setSiteName(named, u"Gate");
+    setSiteHost(hosted, u"10.0.0.1");
+    EXPECT_EQ(missingSiteText(none), u"No site chosen: pick or add one with Site");
+    EXPECT_EQ(missingSiteText(named), u"Gate has no address: set one with Site, Manage, Edit");
+    EXPECT_EQ(missingSiteText(hosted), u"");
+}
+
+TEST(AppOptions, TheToolkitsOwnOptionsAreLeftToIt) {
+    using Args = std::vector<std::string>;
+    const struct {
+        Args args, rest;
+    } cases[] = {
+        {{"-platform", "offscreen", "--start"}, {"--start"}},
+        {{"--platform", "xcb", "-style=fusion", "-reverse", "--size", "640x480"},
+         {"--size", "640x480"}},
+        {{"-platform"}, {}},
+        {{"--bogus", "-geometry", "10x10+0+0", "stray"}, {"--bogus", "stray"}},
+        {{"-", "--", "-h"}, {"-", "--", "-h"}},
+    };
+    for (const auto &c : cases) EXPECT_EQ(withoutToolkitOptions(c.args), c.rest);
 }
 
 TEST(AppOptions, CommandLines) {

@@ -16,6 +16,7 @@ class FakeManager : public ConnectionManager {
   public:
     bool isAvailable = true;
     bool succeeds = true;
+    bool nothingToConnect = false;   // no modem or profile: nothing to try
     Addresses *addresses = nullptr;  // replaced by afterConnect on success
     Addresses afterConnect;
     int availableCalls = 0;
@@ -25,22 +26,31 @@ class FakeManager : public ConnectionManager {
         ++availableCalls;
         return isAvailable;
     }
-    bool establish(int timeoutMs) override {
+    Result establish(int timeoutMs) override {
         timeouts.push_back(timeoutMs);
         // A caller that keeps asking would never end; stop it here instead of hanging the suite.
         if (timeouts.size() > 3) {
             ADD_FAILURE() << "establish called again and again";
-            return false;
+            return Result::failed;
         }
+        if (nothingToConnect) return Result::nothingToConnect;
         if (succeeds && addresses) *addresses = afterConnect;
-        return succeeds;
+        return succeeds ? Result::up : Result::failed;
     }
 };
 
-std::u16string text(const char16_t *buffer) { return std::u16string(buffer); }
+std::u16string text(const char16_t *buffer) {
+    return std::u16string(buffer);
+}
 
 TEST(PacketData, BringUp) {
-    const char16_t *failure = u"Can not create GPRS/3G connection!!!";
+    const std::u16string failure = u"Can not create GPRS/3G connection!!!";
+    const std::u16string noManager =
+        u"No mobile connection to make: no connection manager is running";
+    const std::u16string nothing =
+        u"No mobile connection to make: no modem or mobile broadband profile";
+    const std::u16string has = u"No mobile connection needed: this device has the address ";
+    const std::u16string made = u"Mobile connection made";
     const struct {
         const char *name;
         Addresses before;
@@ -50,30 +60,122 @@ TEST(PacketData, BringUp) {
         std::u16string address;
         int establishCalls;
         std::u16string status;
+        bool nothingToConnect = false;
     } cases[] = {
-        {"private 192 asks, then a carrier address", {{192, 168, 1, 5}}, true, true, true,
-         {{192, 168, 1, 5}, {10, 64, 2, 9}}, 1, u"10.64.2.9", 1, u""},
-        {"private 192 asks, manager fails", {{192, 168, 1, 5}}, true, true, false, {}, 0, u"", 1,
+        {"private 192 asks, then a carrier address",
+         {{192, 168, 1, 5}},
+         true,
+         true,
+         true,
+         {{192, 168, 1, 5}, {10, 64, 2, 9}},
+         1,
+         u"10.64.2.9",
+         1,
+         made + u": 10.64.2.9"},
+        {"private 192 asks, manager fails",
+         {{192, 168, 1, 5}},
+         true,
+         true,
+         false,
+         {},
+         0,
+         u"",
+         1,
          failure},
-        {"10.x is there already", {{10, 0, 0, 3}}, true, true, true, {}, 0, u"10.0.0.3", 0, u""},
+        {"private 192 asks, no modem",
+         {{192, 168, 1, 5}},
+         true,
+         true,
+         true,
+         {},
+         0,
+         u"",
+         1,
+         nothing,
+         true},
+        {"10.x is there already",
+         {{10, 0, 0, 3}},
+         true,
+         true,
+         true,
+         {},
+         0,
+         u"10.0.0.3",
+         0,
+         has + u"10.0.0.3"},
         {"skips loopback, link-local, 255 and 192",
          {{127, 0, 0, 1}, {169, 254, 1, 1}, {255, 255, 255, 0}, {192, 168, 0, 2}, {172, 16, 0, 9}},
-         true, true, true, {}, 0, u"172.16.0.9", 0, u""},
-        {"first usable one wins", {{172, 16, 0, 9}, {10, 0, 0, 3}}, true, true, true, {}, 0,
-         u"172.16.0.9", 0, u""},
-        {"bytes of 128 and more are unsigned", {{200, 1, 2, 3}}, true, true, true, {}, 0,
-         u"200.1.2.3", 0, u""},
-        {"neighbours of the excluded bytes count", {{191, 255, 128, 254}}, true, true, true, {}, 0,
-         u"191.255.128.254", 0, u""},
-        {"193 counts", {{127, 0, 0, 1}, {193, 0, 0, 0}}, true, true, true, {}, 0, u"193.0.0.0", 0,
-         u""},
-        {"manager not available", {{127, 0, 0, 1}}, true, false, true, {}, 0, u"", 0, u""},
-        {"no manager at all", {}, false, false, false, {}, 0, u"", 0, u""},
+         true,
+         true,
+         true,
+         {},
+         0,
+         u"172.16.0.9",
+         0,
+         has + u"172.16.0.9"},
+        {"first usable one wins",
+         {{172, 16, 0, 9}, {10, 0, 0, 3}},
+         true,
+         true,
+         true,
+         {},
+         0,
+         u"172.16.0.9",
+         0,
+         has + u"172.16.0.9"},
+        {"bytes of 128 and more are unsigned",
+         {{200, 1, 2, 3}},
+         true,
+         true,
+         true,
+         {},
+         0,
+         u"200.1.2.3",
+         0,
+         has + u"200.1.2.3"},
+        {"neighbours of the excluded bytes count",
+         {{191, 255, 128, 254}},
+         true,
+         true,
+         true,
+         {},
+         0,
+         u"191.255.128.254",
+         0,
+         has + u"191.255.128.254"},
+        {"193 counts",
+         {{127, 0, 0, 1}, {193, 0, 0, 0}},
+         true,
+         true,
+         true,
+         {},
+         0,
+         u"193.0.0.0",
+         0,
+         has + u"193.0.0.0"},
+        {"manager not available", {{127, 0, 0, 1}}, true, false, true, {}, 0, u"", 0, noManager},
+        {"no manager at all", {}, false, false, false, {}, 0, u"", 0, noManager},
         {"manager fails", {}, true, true, false, {}, 0, u"", 1, failure},
-        {"connection brings an address", {{127, 0, 0, 1}}, true, true, true,
-         {{127, 0, 0, 1}, {100, 64, 3, 4}}, 1, u"100.64.3.4", 1, u""},
-        {"connection up but no address ever", {{127, 0, 0, 1}}, true, true, true,
-         {{127, 0, 0, 1}, {169, 254, 9, 9}}, 1, u"", 1, u""},
+        {"connection brings an address",
+         {{127, 0, 0, 1}},
+         true,
+         true,
+         true,
+         {{127, 0, 0, 1}, {100, 64, 3, 4}},
+         1,
+         u"100.64.3.4",
+         1,
+         made + u": 100.64.3.4"},
+        {"connection up but no address ever",
+         {{127, 0, 0, 1}},
+         true,
+         true,
+         true,
+         {{127, 0, 0, 1}, {169, 254, 9, 9}},
+         1,
+         u"",
+         1,
+         made},
     };
     for (const auto &c : cases) {
         SCOPED_TRACE(c.name);
@@ -84,6 +186,7 @@ TEST(PacketData, BringUp) {
             FakeManager manager;
             manager.isAvailable = c.available;
             manager.succeeds = c.succeeds;
+            manager.nothingToConnect = c.nothingToConnect;
             manager.addresses = &addresses;
             manager.afterConnect = c.after;
             std::vector<std::u16string> status;
@@ -106,12 +209,9 @@ TEST(PacketData, BringUp) {
             }
             EXPECT_EQ(manager.timeouts, std::vector<int>(std::size_t(c.establishCalls), 30000));
             // Looked once, and once more after a connection came up.
-            EXPECT_EQ(lookups, 1 + (c.succeeds && c.establishCalls > 0 ? 1 : 0));
-            if (c.status.empty()) {
-                EXPECT_TRUE(status.empty());
-            } else {
-                EXPECT_EQ(status, std::vector<std::u16string>{c.status});
-            }
+            EXPECT_EQ(lookups, 1 + (c.expected == 1 ? 1 : 0));
+            // Every outcome is said, once.
+            EXPECT_EQ(status, std::vector<std::u16string>{c.status});
         }
     }
 }

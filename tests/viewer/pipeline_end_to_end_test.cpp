@@ -5,6 +5,7 @@
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <atomic>
 #include <chrono>
 #include <cstring>
@@ -101,7 +102,12 @@ TEST_F(PipelineEndToEnd, PicturesReachTheDisplayAndStopEndsEverything) {
         20000))
         << window.last();
     EXPECT_TRUE(window.sawText("IPCamCreate() ... 0"));
+    EXPECT_EQ(window.screen.state(), u"");  // the pictures took the place of the state
     control.Stop();
+    // Nothing of the camera stays on the screen.
+    const std::vector<uint16_t> pixels = window.screen.pixels();
+    EXPECT_EQ(std::count(pixels.begin(), pixels.end(), 0), static_cast<long>(pixels.size()));
+    EXPECT_EQ(window.screen.state(), u"Stopped");
     EXPECT_EQ(control.videoThread(), nullptr);
     EXPECT_EQ(control.renderThread(), nullptr);
     EXPECT_EQ(window.last(), "Stop");
@@ -123,8 +129,15 @@ TEST_F(PipelineEndToEnd, ACameraThatRefusesHandheldsEndsTheSession) {
     camera.set("GetPDA.cgi", "pda_en", "0");
     PipelineControl control(window);
     control.Start(siteFor(web.port()));
+    EXPECT_EQ(window.screen.state(), u"Connecting to 127.0.0.1\u2026");
     EXPECT_TRUE(waitFor([&] { return window.sawText("Unsupported PDA or Smart-Phone!"); }, 15000));
     EXPECT_TRUE(waitFor([&] { return window.sawText("IPCamAllDelete() ... 0"); }, 5000));
+    // The refusal stays in view once the session is gone, and the picture area says it too.
+    EXPECT_TRUE(waitFor([&] { return window.last() == "Unsupported PDA or Smart-Phone!"; }, 5000))
+        << window.last();
+    EXPECT_EQ(window.screen.state(),
+              u"The camera does not let handhelds view it\n"
+              u"(Unsupported PDA or Smart-Phone!)");
     control.Stop();
 }
 

@@ -43,8 +43,9 @@ TEST_F(QtDisplayTest, FrameFromAnotherThreadArrivesByQueuedCall) {
     QCoreApplication::processEvents();
     const std::size_t before = widget.framesReceived();
     bool onGuiThread = false;
-    QObject::connect(&widget, &QtDisplayWidget::frameArrived,
-                     [&] { onGuiThread = QThread::currentThread() == kestrel_test::qtApp().thread(); });
+    QObject::connect(&widget, &QtDisplayWidget::frameArrived, [&] {
+        onGuiThread = QThread::currentThread() == kestrel_test::qtApp().thread();
+    });
 
     std::thread renderer([&] {
         const FrameBufferView fb = display.lockFrameBuffer();
@@ -73,6 +74,55 @@ TEST_F(QtDisplayTest, FrameFromAnotherThreadArrivesByQueuedCall) {
     EXPECT_EQ(shown.pixel(15, 7), qRgb(0xFF, 0, 0));
 }
 
+TEST_F(QtDisplayTest, AStateTakesThePlaceOfThePictureUntilTheNextDrawing) {
+    QtDisplay display(64, 48);
+    QtDisplayWidget widget(display);
+    widget.resize(64, 48);
+    widget.show();
+    auto paintRed = [&] {
+        const FrameBufferView fb = display.lockFrameBuffer();
+        for (int y = 0; y < fb.height; ++y)
+            for (int x = 0; x < fb.width; ++x) {
+                fb.pixels[y * fb.rowPitch + x * 2] = kRed & 0xFF;
+                fb.pixels[y * fb.rowPitch + x * 2 + 1] = kRed >> 8;
+            }
+        display.unlockFrameBuffer();
+    };
+    auto arrived = [&](std::size_t before) {
+        return kestrel_test::pumpUntil([&] { return widget.framesReceived() > before; });
+    };
+    std::size_t frames = widget.framesReceived();
+    paintRed();
+    ASSERT_TRUE(arrived(frames));
+
+    // From another thread, as the video thread does: blank, with the words.
+    frames = widget.framesReceived();
+    std::thread([&] { display.showState(u"Connecting to Yard\u2026"); }).join();
+    ASSERT_TRUE(arrived(frames));
+    EXPECT_EQ(widget.stateText(), QStringLiteral("Connecting to Yard\u2026"));
+    EXPECT_EQ(pixel565(widget.image(), 5, 5), 0);
+    EXPECT_EQ(pixel565(widget.image(), 63, 47), 0);
+    // The words are drawn over the black picture area.
+    const QImage shown = widget.grab().toImage().convertToFormat(QImage::Format_RGB32);
+    int lit = 0;
+    for (int y = 0; y < shown.height(); ++y)
+        for (int x = 0; x < shown.width(); ++x) lit += shown.pixel(x, y) != qRgb(0, 0, 0);
+    EXPECT_GT(lit, 0);
+
+    // Locking the frame buffer alone (the renderer reads its geometry so) keeps the state;
+    // the renderer takes it away once its picture is drawn.
+    frames = widget.framesReceived();
+    paintRed();
+    ASSERT_TRUE(arrived(frames));
+    EXPECT_EQ(widget.stateText(), QStringLiteral("Connecting to Yard\u2026"));
+    frames = widget.framesReceived();
+    display.clearState();
+    ASSERT_TRUE(arrived(frames));
+    EXPECT_TRUE(widget.stateText().isEmpty());
+    EXPECT_EQ(pixel565(widget.image(), 5, 5), kRed);
+    EXPECT_EQ(display.presentedState(), u"");
+}
+
 TEST_F(QtDisplayTest, StretchBlitsOfTightRowsUprightOrBottomUp) {
     // 37 pixels wide: rows of 111 bytes. Memory row 0 blue, the other four red.
     std::vector<uint8_t> bits(37 * 5 * 3);
@@ -88,9 +138,9 @@ TEST_F(QtDisplayTest, StretchBlitsOfTightRowsUprightOrBottomUp) {
         Rect destination;
         int blueRow, redRow;  // a screen row of each colour
     } cases[] = {
-        {5, 5, -5, {0, 0, 37, 5}, 0, 4},       // top-down: memory row 0 on top
-        {-5, 0, 5, {0, 0, 37, 5}, 4, 0},       // bottom-up: memory row 0 at the bottom
-        {5, 5, -5, {3, 2, 77, 22}, 3, 20},     // doubled and more: blue over the top four rows
+        {5, 5, -5, {0, 0, 37, 5}, 0, 4},    // top-down: memory row 0 on top
+        {-5, 0, 5, {0, 0, 37, 5}, 4, 0},    // bottom-up: memory row 0 at the bottom
+        {5, 5, -5, {3, 2, 77, 22}, 3, 20},  // doubled and more: blue over the top four rows
     };
     for (const auto &c : cases) {
         SCOPED_TRACE(c.bitmapHeight);
@@ -101,8 +151,8 @@ TEST_F(QtDisplayTest, StretchBlitsOfTightRowsUprightOrBottomUp) {
         QCoreApplication::processEvents();
         const std::size_t before = widget.framesReceived();
         std::thread renderer([&] {
-            display.stretchBlit(BitmapView{bits.data(), 37, c.bitmapHeight}, 0, c.srcY, 37, c.srcHeight,
-                                c.destination);
+            display.stretchBlit(BitmapView{bits.data(), 37, c.bitmapHeight}, 0, c.srcY, 37,
+                                c.srcHeight, c.destination);
         });
         renderer.join();
         ASSERT_TRUE(kestrel_test::pumpUntil([&] { return widget.framesReceived() > before; }));
@@ -145,7 +195,8 @@ TEST_F(QtDisplayTest, RendererLaysOutAgainAfterTheWindowIsResized) {
     std::vector<uint8_t> reference(37 * 29 * 2);
     {
         LockHolder hold(p.decoderLock);
-        ASSERT_TRUE(decoder.decode(reinterpret_cast<const uint8_t *>(jpeg.data()), jpeg.size()).picture);
+        ASSERT_TRUE(
+            decoder.decode(reinterpret_cast<const uint8_t *>(jpeg.data()), jpeg.size()).picture);
         int w = 37, h = 29;
         ASSERT_TRUE(decoder.convert(reference.data(), w, h, PixelFormat::Rgb565));
     }
@@ -175,7 +226,8 @@ TEST_F(QtDisplayTest, RendererLaysOutAgainAfterTheWindowIsResized) {
         for (int y = 0; y < 29; ++y)
             for (int x = 0; x < 37; ++x) {
                 const std::size_t i = (static_cast<std::size_t>(y) * 37 + x) * 2;
-                ASSERT_EQ(pixel565(image, x, 6 + y), reference[i] | reference[i + 1] << 8) << x << "," << y;
+                ASSERT_EQ(pixel565(image, x, 6 + y), reference[i] | reference[i + 1] << 8)
+                    << x << "," << y;
             }
         EXPECT_EQ(pixel565(image, 37, 6), 0xFFFF);
         EXPECT_EQ(pixel565(image, image.width() - 1, image.height() - 1), 0xFFFF);

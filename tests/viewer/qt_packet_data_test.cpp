@@ -13,10 +13,9 @@
 #include <QDBusObjectPath>
 #include <QDBusVariant>
 #include <QDBusVirtualObject>
-#include <QProcess>
-#include <QStandardPaths>
 #include <QThread>
 
+#include "support/private_bus.h"
 #include "support/qt_app.h"
 
 namespace kestrel {
@@ -103,13 +102,8 @@ class QtPacketDataTest : public testing::Test {
     void SetUp() override {
         kestrel_test::qtApp();
         qDBusRegisterMetaType<Settings>();
-        const QString daemon = QStandardPaths::findExecutable(QStringLiteral("dbus-daemon"));
-        if (daemon.isEmpty()) GTEST_SKIP() << "no dbus-daemon";
-        daemon_.start(daemon, {QStringLiteral("--session"), QStringLiteral("--nofork"),
-                               QStringLiteral("--print-address")});
-        ASSERT_TRUE(daemon_.waitForStarted(5000));
-        ASSERT_TRUE(daemon_.waitForReadyRead(5000));
-        const QString address = QString::fromUtf8(daemon_.readLine()).trimmed();
+        if (!bus_.start()) GTEST_SKIP() << "no dbus-daemon";
+        const QString address = bus_.address();
         client_ = QDBusConnection::connectToBus(address, QStringLiteral("packet-data-client"));
         service_ = QDBusConnection::connectToBus(address, QStringLiteral("packet-data-service"));
         ASSERT_TRUE(client_.isConnected() && service_.isConnected());
@@ -122,8 +116,6 @@ class QtPacketDataTest : public testing::Test {
         serviceThread_.quit();
         serviceThread_.wait();
         fakes_.clear();  // their thread has stopped
-        daemon_.kill();
-        daemon_.waitForFinished(5000);
     }
 
     FakeNetworkManager &serve(const Scene &scene) {
@@ -136,7 +128,7 @@ class QtPacketDataTest : public testing::Test {
         return fake;
     }
 
-    QProcess daemon_;
+    kestrel_test::PrivateBus bus_;
     QDBusConnection client_{QString()};
     QDBusConnection service_{QString()};
     QThread serviceThread_;
@@ -147,20 +139,31 @@ TEST_F(QtPacketDataTest, Establish) {
     const QString gsm = QStringLiteral("gsm"), cdma = QStringLiteral("cdma");
     const QString wired = QStringLiteral("802-3-ethernet");
     const QString wifi = QStringLiteral("802-11-wireless");
+    using Result = ConnectionManager::Result;
     const struct {
         const char *name;
         Scene scene;
         int timeoutMs;
-        bool expected;
+        Result expected;
         int profile, device;  // the activation's arguments; -1: no activation
     } cases[] = {
-        {"gsm profile on the modem", {{wired, wifi, gsm}, {1, 2, 8}, {1, 1, 2}}, 5000, true, 2, 2},
-        {"cdma profile, first modem", {{cdma, gsm}, {8, 8}, {2}}, 5000, true, 0, 0},
-        {"no mobile broadband profile", {{wired, wifi}, {8}, {2}}, 5000, false, -1, -1},
-        {"no modem", {{gsm}, {1, 2}, {2}}, 5000, false, -1, -1},
-        {"activation refused", {{gsm}, {8}, {2}, true}, 5000, false, -1, -1},
-        {"comes up and fails", {{gsm}, {8}, {1, 4}}, 5000, false, 0, 0},
-        {"never comes up", {{gsm}, {8}, {1}}, 600, false, 0, 0},
+        {"gsm profile on the modem",
+         {{wired, wifi, gsm}, {1, 2, 8}, {1, 1, 2}},
+         5000,
+         Result::up,
+         2,
+         2},
+        {"cdma profile, first modem", {{cdma, gsm}, {8, 8}, {2}}, 5000, Result::up, 0, 0},
+        {"no mobile broadband profile",
+         {{wired, wifi}, {8}, {2}},
+         5000,
+         Result::nothingToConnect,
+         -1,
+         -1},
+        {"no modem", {{gsm}, {1, 2}, {2}}, 5000, Result::nothingToConnect, -1, -1},
+        {"activation refused", {{gsm}, {8}, {2}, true}, 5000, Result::failed, -1, -1},
+        {"comes up and fails", {{gsm}, {8}, {1, 4}}, 5000, Result::failed, 0, 0},
+        {"never comes up", {{gsm}, {8}, {1}}, 600, Result::failed, 0, 0},
     };
     for (const auto &c : cases) {
         SCOPED_TRACE(c.name);
@@ -174,12 +177,12 @@ TEST_F(QtPacketDataTest, Establish) {
             EXPECT_TRUE(fake.activations().empty());
         } else {
             const std::string root = kRoot.toStdString();
-            const std::vector<std::string> expected{
-                root + "/Settings/" + std::to_string(c.profile),
-                root + "/Devices/" + std::to_string(c.device), "/"};
+            const std::vector<std::string> expected{root + "/Settings/" + std::to_string(c.profile),
+                                                    root + "/Devices/" + std::to_string(c.device),
+                                                    "/"};
             EXPECT_EQ(fake.activations(), expected);
         }
-        if (!c.expected && c.timeoutMs < 1000) {  // waited out the time, not given up early
+        if (c.expected == Result::failed && c.timeoutMs < 1000) {  // waited out the time
             EXPECT_GE(Clock::now() - start, std::chrono::milliseconds(c.timeoutMs - 100));
         }
         service_.unregisterService(QStringLiteral("org.freedesktop.NetworkManager"));
@@ -191,7 +194,7 @@ TEST_F(QtPacketDataTest, NoNetworkManagerOnTheBus) {
     NetworkManagerConnection manager(client_);
     const auto start = Clock::now();
     EXPECT_FALSE(manager.available());
-    EXPECT_FALSE(manager.establish(30000));
+    EXPECT_EQ(manager.establish(30000), ConnectionManager::Result::nothingToConnect);
     EXPECT_LT(Clock::now() - start, std::chrono::seconds(3));
 }
 
@@ -204,7 +207,7 @@ TEST(QtPacketData, SystemManagerAnswersQuickly) {
     const bool available = manager->available();
     EXPECT_LT(Clock::now() - start, std::chrono::seconds(3));
     if (!available) {
-        EXPECT_FALSE(manager->establish(30000));
+        EXPECT_EQ(manager->establish(30000), ConnectionManager::Result::nothingToConnect);
         EXPECT_LT(Clock::now() - start, std::chrono::seconds(3));
     }
 }

@@ -22,6 +22,7 @@
 #include <QListWidget>
 #include <QRadioButton>
 #include <QSpinBox>
+#include <QTest>
 #include <QTimer>
 
 #include "support/qt_app.h"
@@ -243,6 +244,80 @@ TEST_F(SiteListDialogTest, WatchdogOnSmartphoneOnly) {
         dialog->reject();
         EXPECT_FALSE(dialog->watchdogRunning());
     }
+}
+
+TEST_F(SiteListDialogTest, DoubleClickOrEnterOnASiteSelectsIt) {
+    for (const bool byEnter : {false, true}) {
+        SCOPED_TRACE(byEnter ? "Enter" : "double-click");
+        finished = -1;
+        auto dialog = open();
+        dialog->show();
+        ASSERT_TRUE(QTest::qWaitForWindowExposed(dialog.get()));
+        QListWidget *box = dialog->listBox();
+        if (byEnter) {
+            box->setCurrentRow(2);
+            box->setFocus();
+            QTest::keyClick(box, Qt::Key_Return);
+        } else {
+            const QRect row = box->visualItemRect(box->item(1));
+            // As the mouse makes it: a click, and the second click within the interval.
+            QTest::mouseClick(box->viewport(), Qt::LeftButton, {}, row.center());
+            QTest::mouseDClick(box->viewport(), Qt::LeftButton, {}, row.center());
+        }
+        EXPECT_EQ(finished, QDialog::Accepted);
+        EXPECT_EQ(dialog->selectedIndex(), byEnter ? 2 : 1);
+    }
+}
+
+// Two windows, each with its list as it was when it opened: neither loses the other's sites,
+// and a list opened afterwards shows them all.
+TEST_F(SiteListDialogTest, TwoWindowsAddingSitesKeepBoth) {
+    ASSERT_TRUE(list.save(dir));  // A, B, C
+    SiteList mine, theirs;
+    ASSERT_TRUE(mine.load(dir));
+    ASSERT_TRUE(theirs.load(dir));
+    SiteListDialog one(mine, dir, false), two(theirs, dir, false);
+    for (auto [dialog, name] : {std::pair{&one, u"One"}, std::pair{&two, u"Two"}}) {
+        dialog->runEditor = [name = name](SiteRecord &r) {
+            r = site(name);
+            return SiteListDialog::EditorResult{true, false};
+        };
+    }
+    ASSERT_TRUE(triggerCommand(&one, kCmdSiteNew));
+    ASSERT_TRUE(triggerCommand(&two, kCmdSiteNew));
+    const std::vector<std::u16string> all{u"A", u"B", u"C", u"One", u"Two"};
+    EXPECT_EQ(theirs.names(), all);
+    EXPECT_EQ(listBoxTexts(two), all);
+
+    // The first window's edit of B lands on B, wherever the file has it now.
+    two.listBox()->setCurrentRow(0);
+    ASSERT_TRUE(triggerCommand(&two, kCmdSiteCopy));  // a copy of A, at the end
+    one.listBox()->setCurrentRow(1);
+    one.runEditor = [](SiteRecord &r) {
+        r = site(u"B2");
+        return SiteListDialog::EditorResult{true, false};
+    };
+    ASSERT_TRUE(triggerCommand(&one, kCmdSiteEdit));
+    SiteList fresh;
+    SiteListDialog three(fresh, dir, false);
+    EXPECT_EQ(listBoxTexts(three),
+              (std::vector<std::u16string>{u"A", u"B2", u"C", u"One", u"Two", u"A"}));
+}
+
+TEST_F(SiteListDialogTest, AListThatCannotBeSavedSaysSoAndKeepsTheChange) {
+    const std::string missing = dir + "/gone";
+    SiteListDialog dialog(list, missing, false);
+    dialog.runEditor = [](SiteRecord &r) {
+        r = site(u"New");
+        return SiteListDialog::EditorResult{true, false};
+    };
+    std::vector<QString> warnings;
+    dialog.warn = [&](const QString &text) { warnings.push_back(text); };
+    ASSERT_TRUE(triggerCommand(&dialog, kCmdSiteNew));
+    ASSERT_EQ(warnings.size(), 1u);
+    EXPECT_TRUE(warnings[0].startsWith("The site list was not saved: "));
+    EXPECT_TRUE(warnings[0].contains(QString::fromStdString(missing))) << warnings[0].toStdString();
+    EXPECT_EQ(listBoxTexts(dialog), (std::vector<std::u16string>{u"A", u"B", u"C", u"New"}));
 }
 
 TEST_F(SiteListDialogTest, DefaultEditorRunsModally) {

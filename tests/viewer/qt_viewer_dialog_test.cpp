@@ -1,5 +1,5 @@
-// The main window offscreen: commands by id, keys, the site texts, the button panel, the
-// watchdog, and one run against a simulated camera (pictures, snapshot, PTZ, Stop).
+// The main window offscreen: commands by id, keys, the site texts, the button panel and the
+// watchdog (the runs against a simulated camera are in qt_viewer_camera_test.cpp).
 #include "viewer/qt_viewer_dialog.h"
 
 #include <gtest/gtest.h>
@@ -8,7 +8,6 @@
 
 #include <cstdlib>
 #include <cstring>
-#include <fstream>
 #include <string>
 
 #include <QLabel>
@@ -17,8 +16,6 @@
 #include <QPushButton>
 #include <QTest>
 
-#include "camsim/cgi_server.h"
-#include "camsim/device_model.h"
 #include "platform/message.h"
 #include "support/qt_app.h"
 #include "support/temp_dir.h"
@@ -26,64 +23,15 @@
 #include "viewer/data_directory.h"
 #include "viewer/pipeline_state.h"
 #include "viewer/qt_commands.h"
+#include "viewer/qt_viewer_fixture.h"
 #include "viewer/site_list.h"
 
 namespace kestrel {
 namespace {
 
 using kestrel_test::pumpUntil;
-
-SiteRecord siteAt(const char16_t *name, const char16_t *host, uint32_t port) {
-    SiteRecord s = defaultSiteRecord();
-    std::u16string n(name), h(host);
-    std::copy(n.begin(), n.end(), s.name);
-    std::copy(h.begin(), h.end(), s.host);
-    s.port = port;
-    return s;
-}
-
-class ViewerDialogTest : public testing::Test {
-  protected:
-    void SetUp() override {
-        kestrel_test::qtApp();
-        ASSERT_FALSE(dir_.empty());
-        setDataDirectory(dir_);
-        PipelineState &p = pipeline();
-        p.rotateMode = p.inputBusy = p.newPicture = 0;
-        p.panX = p.panY = 0;
-        controlState() = kControlIdle;
-    }
-    void TearDown() override { setDataDirectory(""); }
-
-    // A window with hooks that never block: no message boxes, plenty of memory.
-    std::unique_ptr<ViewerDialog> makeWindow(int width = 320, int height = 400,
-                                             bool smartphone = false) {
-        ViewerDialog::Options o;
-        o.width = width;
-        o.height = height;
-        o.smartphone = smartphone;
-        ViewerDialog::Hooks h;
-        h.covered = [this] { return covered_; };
-        h.availableMemory = [this] { return memory_; };
-        h.message = [this](const QString &text) { messages_.push_back(text); };
-        h.bringUpPacketData = [this] { ++packetData_; };
-        auto window = std::make_unique<ViewerDialog>(o, h);
-        window->show();
-        return window;
-    }
-
-    void writeSites(const std::vector<SiteRecord> &sites) {
-        std::ofstream out(dir_ + "/SITE_LIST_USER.DAT", std::ios::binary);
-        for (const SiteRecord &s : sites) out.write(reinterpret_cast<const char *>(&s), sizeof s);
-    }
-
-    kestrel_test::TempDir temp_;
-    const std::string &dir_ = temp_.path;
-    bool covered_ = false;
-    uint64_t memory_ = uint64_t(1) << 40;
-    std::vector<QString> messages_;
-    int packetData_ = 0;
-};
+using kestrel_test::siteAt;
+using kestrel_test::ViewerDialogTest;
 
 TEST_F(ViewerDialogTest, StartsStoppedWithTheScreenAndTheFirstSite) {
     SiteRecord middle = siteAt(u"Yard", u"", 8080);
@@ -95,6 +43,8 @@ TEST_F(ViewerDialogTest, StartsStoppedWithTheScreenAndTheFirstSite) {
     EXPECT_EQ(pipeline().landscape.load(), 0);
     EXPECT_EQ(w->siteInfoText(), "SITE:  Yard\n:8080 STREAM1 (Middle)");
     EXPECT_FALSE(w->viewing());
+    EXPECT_EQ(w->qtDisplay().presentedState(),
+              u"Yard has no address: set one with Site, Manage, Edit");
     // Without ICMP rights the library has said so already; nothing else is shown.
     for (const QString &m : messages_) EXPECT_EQ(m, "Can't initiate the ping functions.");
     EXPECT_EQ(pipeline().pictureBuffer.size(), std::size_t(1280) * 1024 * 3);
@@ -127,7 +77,8 @@ TEST_F(ViewerDialogTest, ButtonPanelPlacesAndShowsTheButtons) {
         auto *button = qobject_cast<QPushButton *>(findControl(w.get(), b.id));
         ASSERT_NE(button, nullptr) << b.id;
         EXPECT_EQ(button->text(), QString::fromUtf8(b.caption));
-        EXPECT_EQ(button->geometry(), QRect(b.rect.left, b.rect.top, b.rect.width(), b.rect.height()));
+        EXPECT_EQ(button->geometry(),
+                  QRect(b.rect.left, b.rect.top, b.rect.width(), b.rect.height()));
         EXPECT_TRUE(button->isHidden());
     }
     QWidget *info = findControl(w.get(), kCtlSiteInfo);
@@ -154,7 +105,7 @@ TEST_F(ViewerDialogTest, CommandsThatNeedNoCamera) {
     ASSERT_TRUE(triggerCommand(w.get(), kCmdStream1 + 15));
     EXPECT_EQ(w->currentSite().streamNumber, 15);
     EXPECT_EQ(w->siteInfoText(), "SITE:  Gate\n:80 STREAM16 (Small)");
-    EXPECT_EQ(w->statusText(), "Stop");  // Start stopped first and found no host
+    EXPECT_EQ(w->statusText(), "Gate has no address: set one with Site, Manage, Edit");
     EXPECT_FALSE(w->viewing());
 
     // The channel items and the status line do nothing.
@@ -187,6 +138,33 @@ TEST_F(ViewerDialogTest, CommandsThatNeedNoCamera) {
     EXPECT_FALSE(w->isVisible());
 }
 
+TEST_F(ViewerDialogTest, StartAndSnapshotWithoutASiteSaySo) {
+    const std::u16string noSite = u"No site chosen: pick or add one with Site";
+    const std::u16string noHost = u"Gate has no address: set one with Site, Manage, Edit";
+    const struct {
+        std::vector<SiteRecord> sites;
+        int command;
+        std::u16string status;
+    } cases[] = {
+        {{}, kCmdStart, noSite},
+        {{}, kCmdSnapshot, noSite},
+        {{siteAt(u"Gate", u"", 80)}, kCmdStart, noHost},
+        {{siteAt(u"Gate", u"", 80)}, kCmdSnapshot, noHost},
+        {{siteAt(u"Gate", u"127.0.0.1", 80)}, kCmdSnapshot, u"Nothing to save: choose Start first"},
+    };
+    for (const auto &c : cases) {
+        SCOPED_TRACE(testing::Message() << c.sites.size() << " " << c.command);
+        writeSites(c.sites);
+        auto w = makeWindow();
+        ASSERT_TRUE(triggerCommand(w.get(), c.command));
+        EXPECT_FALSE(w->viewing());
+        EXPECT_EQ(w->statusText().toStdU16String(), c.status);
+        if (c.command == kCmdStart) {
+            EXPECT_EQ(w->qtDisplay().presentedState(), c.status);
+        }
+    }
+}
+
 TEST_F(ViewerDialogTest, EnterTwiceRestoresTheModeAndTheWindows) {
     auto w = makeWindow();
     QWidget *info = findControl(w.get(), kCtlSiteInfo), *status = findControl(w.get(), kCtlStatus);
@@ -211,9 +189,9 @@ TEST_F(ViewerDialogTest, ArrowsPanWithinTheLimitsAndAlwaysRedraw) {
         Qt::Key key;
         int x, y;
     } steps[] = {
-        {Qt::Key_Left, 0, 0}, {Qt::Key_Up, 0, 0},   {Qt::Key_Right, 1, 0}, {Qt::Key_Right, 2, 0},
-        {Qt::Key_Right, 2, 0}, {Qt::Key_Down, 2, 1}, {Qt::Key_Down, 2, 1},  {Qt::Key_Left, 1, 1},
-        {Qt::Key_Up, 1, 0},
+        {Qt::Key_Left, 0, 0},  {Qt::Key_Up, 0, 0},    {Qt::Key_Right, 1, 0},
+        {Qt::Key_Right, 2, 0}, {Qt::Key_Right, 2, 0}, {Qt::Key_Down, 2, 1},
+        {Qt::Key_Down, 2, 1},  {Qt::Key_Left, 1, 1},  {Qt::Key_Up, 1, 0},
     };
     for (const Step &s : steps) {
         p.newPicture = 0;
@@ -241,17 +219,36 @@ TEST_F(ViewerDialogTest, StylusAndFirstSoftKeyPauseDrawing) {
 }
 
 TEST_F(ViewerDialogTest, WatchdogStopsAtExactlyTenAndOwnWindowsNeverCount) {
-    auto w = makeWindow();
-    covered_ = true;
-    std::vector<int> stops;
-    for (int tick = 1; tick <= 25; ++tick) {
-        w->setStatusText(u"viewing");
+    // A desktop counts only while its screen is locked; a smartphone while it is covered too.
+    const struct {
+        bool smartphone, covered, locked;
+        int stopAt;  // 0: never
+        bool quits;
+    } cases[] = {
+        {false, true, false, 0, false},  // minimised or on another workspace: keeps playing
+        {false, false, true, 10, false}, {false, true, true, 10, false},
+        {true, true, false, 10, true},   {true, false, true, 10, true},
+        {true, false, false, 0, false},
+    };
+    for (const auto &c : cases) {
+        SCOPED_TRACE(testing::Message() << c.smartphone << c.covered << c.locked);
+        auto w = makeWindow(240, 320, c.smartphone);
+        covered_ = c.covered;
+        locked_ = c.locked;
+        std::vector<int> stops;
+        for (int tick = 1; tick <= 30; ++tick) {
+            w->setStatusText(u"viewing");
+            w->watchdogTick();
+            if (w->statusText() == "Stop") stops.push_back(tick);
+        }
+        EXPECT_EQ(stops, c.stopAt ? std::vector<int>{c.stopAt} : std::vector<int>{});
+        EXPECT_TRUE(w->isVisible());
         w->watchdogTick();
-        if (w->statusText() == "Stop") stops.push_back(tick);
+        EXPECT_EQ(w->isVisible(), !c.quits);
     }
-    EXPECT_EQ(stops, std::vector<int>{10});
-    EXPECT_TRUE(w->isVisible());  // not a smartphone: it never quits
+    auto w = makeWindow(240, 320, true);
     covered_ = false;
+    locked_ = false;
     w->watchdogTick();
     EXPECT_EQ(w->occlusionCounter(), 0);
 
@@ -264,7 +261,9 @@ TEST_F(ViewerDialogTest, WatchdogStopsAtExactlyTenAndOwnWindowsNeverCount) {
 
     // The real probe: the shown window, with one of our own message boxes over it.
     ViewerDialog::Options o;
+    o.smartphone = true;
     ViewerDialog::Hooks quiet;
+    quiet.screenLocked = [] { return false; };
     quiet.availableMemory = [] { return uint64_t(1) << 40; };
     quiet.message = [](const QString &) {};
     ViewerDialog plain(o, quiet);
@@ -284,77 +283,6 @@ TEST_F(ViewerDialogTest, SmartphoneQuitsAfterThreeSecondsCovered) {
     w->watchdogTick();
     EXPECT_FALSE(w->isVisible());
     EXPECT_EQ(w->result(), QDialog::Rejected);
-}
-
-TEST_F(ViewerDialogTest, PtzKeysWhileStoppedSendNothing) {
-    camsim::CgiServer web;
-    ASSERT_TRUE(web.start());
-    camsim::FamilyACamera camera(web, {.model = 20, .capabilities = 1});
-    writeSites({siteAt(u"Cam", u"127.0.0.1", web.port())});
-    auto w = makeWindow();
-    for (Qt::Key k : {Qt::Key_2, Qt::Key_8, Qt::Key_4, Qt::Key_6, Qt::Key_3, Qt::Key_9})
-        QTest::keyClick(w.get(), k);
-    w->onCommand(kBtnUp);
-    w->onCommand(kBtnOutput1);
-    EXPECT_TRUE(web.requests().empty());
-    const camsim::HeadState head = camera.head();
-    EXPECT_EQ(head.pan, 0);
-    EXPECT_EQ(head.tilt, 0);
-}
-
-TEST_F(ViewerDialogTest, ViewsASimulatedCameraEndToEnd) {
-    camsim::CgiServer web;
-    ASSERT_TRUE(web.start());
-    web.setCredentials("admin", "secret");
-    camsim::FamilyACamera camera(web, {.model = 20, .capabilities = 1});
-    SiteRecord site = siteAt(u"Cam", u"127.0.0.1", web.port());
-    std::strcpy(site.password, "secret");
-    writeSites({site});
-    auto w = makeWindow(640, 600);
-    ASSERT_TRUE(triggerCommand(w.get(), kCmdStart));
-    ASSERT_TRUE(w->viewing());
-
-    // Pictures are drawn on the window's frame buffer and presented.
-    auto *picture = w->findChild<QtDisplayWidget *>();
-    ASSERT_NE(picture, nullptr);
-    EXPECT_TRUE(pumpUntil(
-        [&] {
-            // The camera may be asked for a smaller picture meanwhile: look at the whole area.
-            const QImage image = picture->image();
-            int lit = 0;
-            for (int y = 0; y < 480 && y < image.height(); y += 8)
-                for (int x = 0; x < image.width(); x += 8) lit += image.pixel(x, y) != qRgb(0, 0, 0);
-            return lit > 100 && w->statusText().startsWith("R:");
-        },
-        20000))
-        << w->statusText().toStdString() << " busy " << int(pipeline().inputBusy)
-        << " new " << int(pipeline().newPicture) << " rotate " << int(pipeline().rotateMode)
-        << " frames " << picture->framesReceived() << " image " << picture->image().width() << "x"
-        << picture->image().height() << " screen " << w->qtDisplay().screenWidth() << "x"
-        << w->qtDisplay().screenHeight() << " buffer " << pipeline().pictureBuffer.size();
-
-    ASSERT_TRUE(triggerCommand(w.get(), kCmdSnapshot));
-    EXPECT_TRUE(pumpUntil(
-        [&] {
-            for (const std::string &name : kestrel_test::filesIn(dir_))
-                if (name.ends_with(".jpg")) return true;
-            return false;
-        },
-        5000));
-
-    ASSERT_TRUE(triggerCommand(w.get(), kCmdPtzControl));
-    ASSERT_TRUE(triggerCommand(w.get(), kBtnUp));
-    QTest::keyClick(w.get(), Qt::Key_6);  // right
-    const camsim::HeadState head = camera.head();
-    EXPECT_EQ(head.tilt, 1);
-    EXPECT_EQ(head.pan, 1);
-
-    ASSERT_TRUE(triggerCommand(w.get(), kCmdStop));
-    EXPECT_FALSE(w->viewing());
-    EXPECT_EQ(w->statusText(), "Stop");
-    EXPECT_TRUE(pumpUntil([&] {
-        return qobject_cast<QLabel *>(findControl(w.get(), kCtlStatus))->text() == "Stop";
-    }));
 }
 
 }  // namespace

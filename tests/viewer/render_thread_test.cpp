@@ -14,10 +14,10 @@
 #include <vector>
 
 #include "support/media.h"
-#include "viewer/pipeline_fixture.h"
-#include "viewer/data_directory.h"
 #include "support/temp_dir.h"
+#include "viewer/data_directory.h"
 #include "viewer/memory_display.h"
+#include "viewer/pipeline_fixture.h"
 #include "viewer/pipeline_state.h"
 #include "viewer/render_layout.h"
 #include "viewer/video_decoder.h"
@@ -70,7 +70,8 @@ class RenderThreadTest : public kestrel_test::PipelineFixture {
 
     void feed(const std::string &jpeg) {
         LockHolder hold(pipeline().decoderLock);
-        ASSERT_TRUE(decoder_.decode(reinterpret_cast<const uint8_t *>(jpeg.data()), jpeg.size()).picture);
+        ASSERT_TRUE(
+            decoder_.decode(reinterpret_cast<const uint8_t *>(jpeg.data()), jpeg.size()).picture);
     }
 
     // The decoder's current picture as the test converts it itself.
@@ -112,7 +113,8 @@ class RenderThreadTest : public kestrel_test::PipelineFixture {
         PipelineState &p = pipeline();
         p.newPicture = 1;
         const auto deadline = Clock::now() + std::chrono::seconds(5);
-        while (p.newPicture && Clock::now() < deadline) std::this_thread::sleep_for(std::chrono::milliseconds(2));
+        while (p.newPicture && Clock::now() < deadline)
+            std::this_thread::sleep_for(std::chrono::milliseconds(2));
         ASSERT_EQ(p.newPicture.load(), 0) << "the renderer did not take the picture";
     }
 
@@ -137,7 +139,8 @@ TEST_F(RenderThreadTest, DirectPathShowsBlackAfterLayoutThenThePictureAndMarker)
     show();
     const std::vector<uint8_t> pic = reference(PixelFormat::Rgb565);
     for (int y = 0; y < kH; ++y)
-        for (int x = 0; x < kW; ++x) ASSERT_EQ(d.pixel(x, 20 + y), rgb565At(pic, kW, x, y)) << x << "," << y;
+        for (int x = 0; x < kW; ++x)
+            ASSERT_EQ(d.pixel(x, 20 + y), rgb565At(pic, kW, x, y)) << x << "," << y;
     EXPECT_EQ(d.pixel(kW, 20), kWhite);
     // The marker: pixels 2 and 3 four and five rows below the row after the picture.
     const int below = 20 + kH;
@@ -165,7 +168,8 @@ TEST_F(RenderThreadTest, DirectPathTakesThePanValuesOfTheInterface) {
     p.panY = 6;
     show();
     for (int y = 0; y < 119; ++y)
-        for (int x = 0; x < 160; ++x) ASSERT_EQ(d.pixel(x, y), rgb565At(pic, 352, 192 + x, 168 + y)) << x << "," << y;
+        for (int x = 0; x < 160; ++x)
+            ASSERT_EQ(d.pixel(x, y), rgb565At(pic, 352, 192 + x, 168 + y)) << x << "," << y;
 }
 
 TEST_F(RenderThreadTest, TooBigPictureIsReportedAndNotDrawn) {
@@ -221,7 +225,8 @@ TEST_F(RenderThreadTest, LandscapeRotationDrawsUprightAndRefreshes) {
     EXPECT_EQ(blits[1].destination, (Rect{0, 0, kW, kH}));
     const std::vector<uint8_t> pic = reference(PixelFormat::Bgr24);
     for (int y = 0; y < kH; ++y)
-        for (int x = 0; x < kW; ++x) ASSERT_EQ(d.pixel(x, y), bgrAt(pic, kW, x, y)) << x << "," << y;
+        for (int x = 0; x < kW; ++x)
+            ASSERT_EQ(d.pixel(x, y), bgrAt(pic, kW, x, y)) << x << "," << y;
     const std::vector<Rect> refreshes = d.refreshes();
     ASSERT_EQ(refreshes.size(), 2u);
     EXPECT_EQ(refreshes[1], (Rect{5, 7, 6, 8}));
@@ -320,7 +325,15 @@ TEST_F(RenderThreadTest, SnapshotIsWrittenOrRefusedWhenTooBig) {
     EXPECT_EQ(decoded.width, kW);
     EXPECT_EQ(decoded.height, kH);
     EXPECT_EQ(filesIn(dir).size(), 1u);
+    // The site information says where it went.
+    const auto told = Clock::now() + std::chrono::seconds(5);
+    while (d.siteInfoTexts().empty() && Clock::now() < told)
+        std::this_thread::sleep_for(std::chrono::milliseconds(5));
+    EXPECT_EQ(d.siteInfoTexts(),
+              std::vector<std::u16string>{u"Snapshot saved:\n" +
+                                          std::u16string(path.begin(), path.end())});
     unlink(path.c_str());
+    d.clearRecords();
 
     pipeline().admission.maxHeight = kH - 1;
     renderer_->snapshotRequested = true;

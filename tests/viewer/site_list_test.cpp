@@ -16,6 +16,7 @@
 #include <iterator>
 #include <optional>
 #include <string>
+#include <thread>
 #include <vector>
 
 #include "support/temp_dir.h"
@@ -151,6 +152,75 @@ TEST(SiteListFile, FailedSaveKeepsOldFile) {
         EXPECT_EQ(dir.entries(), std::vector<std::string>{kSiteListUserFile});
     }
     EXPECT_FALSE(list.save("/tmp/kestrel-sites-missing/none"));
+}
+
+// Two windows each hold a list of their own; neither may lose the other's sites.
+TEST(SiteListSharing, TwoListsAddingSitesKeepBoth) {
+    TempDir dir;
+    SiteList first, second;
+    first.load(dir.path);
+    second.load(dir.path);  // both start from the same (empty) file
+    ASSERT_TRUE(first.change(dir.path, [](SiteList &l) { l.append(site(u"One")); }));
+    ASSERT_TRUE(second.change(dir.path, [](SiteList &l) { l.append(site(u"Two")); }));
+    ASSERT_TRUE(first.change(dir.path, [](SiteList &l) { l.append(site(u"Three")); }));
+    const std::vector<std::u16string> all{u"One", u"Two", u"Three"};
+    EXPECT_EQ(first.names(), all);
+    EXPECT_EQ(readFile(dir.file(kSiteListUserFile)), file({u"One", u"Two", u"Three"}));
+    // The other list sees them once it looks again; a failed look keeps what it has.
+    EXPECT_TRUE(second.refresh(dir.path));
+    EXPECT_EQ(second.names(), all);
+    EXPECT_FALSE(second.refresh(dir.path + "/missing"));
+    EXPECT_EQ(second.names(), all);
+}
+
+TEST(SiteListSharing, ConcurrentChangesLoseNothing) {
+    TempDir dir;
+    constexpr int kEach = 15;
+    auto adder = [&](char16_t letter) {
+        SiteList list;  // a window of its own
+        for (int i = 0; i < kEach; ++i) {
+            const std::u16string name{letter, char16_t(u'a' + i)};
+            EXPECT_TRUE(list.change(dir.path, [&](SiteList &l) { l.append(site(name.c_str())); }));
+        }
+    };
+    std::thread a(adder, u'A'), b(adder, u'B');
+    a.join();
+    b.join();
+    SiteList result;
+    ASSERT_TRUE(result.load(dir.path));
+    std::vector<std::u16string> names = result.names();
+    std::sort(names.begin(), names.end());
+    std::vector<std::u16string> expected;
+    for (char16_t letter : {u'A', u'B'})
+        for (int i = 0; i < kEach; ++i) expected.push_back({letter, char16_t(u'a' + i)});
+    EXPECT_EQ(names, expected);
+}
+
+TEST(SiteListSharing, FindsTheSiteWhereItIsNow) {
+    SiteList list;
+    for (const char16_t *n : {u"A", u"B", u"A", u"C"}) list.append(site(n));
+    const struct {
+        const char16_t *name;
+        int hint, found;
+    } cases[] = {
+        {u"A", 2, 2}, {u"A", 0, 0}, {u"A", -1, 0}, {u"A", 3, 0},
+        {u"C", 0, 3}, {u"C", 9, 3}, {u"D", 1, -1},
+    };
+    for (const auto &c : cases) EXPECT_EQ(list.find(site(c.name), c.hint), c.found) << c.hint;
+    SiteRecord other = site(u"B");
+    other.unused = 1;  // equal means every byte
+    EXPECT_EQ(list.find(other, 1), -1);
+}
+
+TEST(SiteListSharing, AFailedSaveKeepsTheChangeAndSaysWhy) {
+    TempDir dir;
+    SiteList list;
+    std::string why;
+    const std::string missing = dir.path + "/none";
+    EXPECT_FALSE(list.change(
+        missing, [](SiteList &l) { l.append(site(u"Kept")); }, &why));
+    EXPECT_EQ(list.names(), std::vector<std::u16string>{u"Kept"});
+    EXPECT_NE(why.find(missing), std::string::npos) << why;
 }
 
 TEST(SiteListPositions, SelectionIndexRule) {

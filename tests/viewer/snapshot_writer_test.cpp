@@ -32,7 +32,9 @@ struct ErrorJump {
     std::jmp_buf back;
 };
 
-void jumpBack(j_common_ptr cinfo) { std::longjmp(reinterpret_cast<ErrorJump *>(cinfo->err)->back, 1); }
+void jumpBack(j_common_ptr cinfo) {
+    std::longjmp(reinterpret_cast<ErrorJump *>(cinfo->err)->back, 1);
+}
 
 // Decodes a JPEG file with libjpeg into R,G,B rows.
 bool decode(std::FILE *f, Picture &out) {
@@ -54,7 +56,8 @@ bool decode(std::FILE *f, Picture &out) {
     out.height = static_cast<int>(cinfo.output_height);
     out.rgb.resize(static_cast<std::size_t>(out.width) * out.height * 3);
     while (cinfo.output_scanline < cinfo.output_height) {
-        JSAMPROW row = out.rgb.data() + static_cast<std::size_t>(cinfo.output_scanline) * out.width * 3;
+        JSAMPROW row =
+            out.rgb.data() + static_cast<std::size_t>(cinfo.output_scanline) * out.width * 3;
         jpeg_read_scanlines(&cinfo, &row, 1);
     }
     jpeg_finish_decompress(&cinfo);
@@ -72,11 +75,14 @@ Picture readJpeg(const std::string &path) {
 }
 
 // B,G,R rows: the top rows one colour, the rest another.
-std::vector<uint8_t> twoBands(int width, int height, int split, const uint8_t top[3], const uint8_t bottom[3]) {
+std::vector<uint8_t> twoBands(int width, int height, int split, const uint8_t top[3],
+                              const uint8_t bottom[3]) {
     std::vector<uint8_t> bgr(static_cast<std::size_t>(width) * height * 3);
     for (int y = 0; y < height; ++y)
         for (int x = 0; x < width; ++x)
-            for (int c = 0; c < 3; ++c) bgr[(static_cast<std::size_t>(y) * width + x) * 3 + c] = (y < split ? top : bottom)[c];
+            for (int c = 0; c < 3; ++c)
+                bgr[(static_cast<std::size_t>(y) * width + x) * 3 + c] =
+                    (y < split ? top : bottom)[c];
     return bgr;
 }
 
@@ -84,7 +90,8 @@ TEST(SnapshotWriter, FileNameFromLocalTime) {
     const struct {
         int mon, mday, hour, min, sec;
         const char *expected;
-    } cases[] = {{0, 2, 3, 4, 5, "0102_030405.jpg"}, {11, 31, 23, 59, 59, "1231_235959.jpg"},
+    } cases[] = {{0, 2, 3, 4, 5, "0102_030405.jpg"},
+                 {11, 31, 23, 59, 59, "1231_235959.jpg"},
                  {8, 10, 0, 0, 0, "0910_000000.jpg"}};
     for (const auto &c : cases) {
         std::tm t{};
@@ -110,7 +117,9 @@ TEST(SnapshotWriter, PictureSurvivesTheRoundTrip) {
     EXPECT_EQ(p.width, width);
     EXPECT_EQ(p.height, height);
     EXPECT_EQ(p.components, 3);
-    auto at = [&](int x, int y, int c) { return p.rgb[(static_cast<std::size_t>(y) * width + x) * 3 + c]; };
+    auto at = [&](int x, int y, int c) {
+        return p.rgb[(static_cast<std::size_t>(y) * width + x) * 3 + c];
+    };
     for (int x : {0, 16, 32}) {
         // The top band stays red, the bottom band blue: channels and rows in order.
         EXPECT_GT(at(x, 2, 0), 240);
@@ -149,23 +158,42 @@ TEST(SnapshotWriter, TwoInOneSecondLeaveOneFile) {
 TEST(SnapshotWriter, FailuresReportAndReturn) {
     const uint8_t red[3] = {0, 0, 255};
     const std::vector<uint8_t> bgr = twoBands(8, 8, 8, red, red);
+    std::string problem;
     testing::internal::CaptureStderr();
-    EXPECT_FALSE(writeSnapshotFile("/nonexistent-kestrel-dir/x.jpg", bgr.data(), 8, 8));
+    EXPECT_FALSE(writeSnapshotFile("/nonexistent-kestrel-dir/x.jpg", bgr.data(), 8, 8, &problem));
     EXPECT_EQ(testing::internal::GetCapturedStderr(), "can't open file \n");
+    EXPECT_EQ(problem, "No such file or directory");
 
-    // A directory that is missing: writeSnapshot reports the same way and the program goes on.
+    // A directory that is missing: writeSnapshot reports the same way, says why and where, and
+    // the program goes on.
     setDataDirectory("/nonexistent-kestrel-dir");
     testing::internal::CaptureStderr();
-    writeSnapshot(bgr.data(), 8, 8);
+    const SnapshotResult missing = writeSnapshot(bgr.data(), 8, 8);
     EXPECT_EQ(testing::internal::GetCapturedStderr(), "can't open file \n");
     setDataDirectory("");
+    EXPECT_FALSE(missing.saved);
+    EXPECT_EQ(missing.path.rfind("/nonexistent-kestrel-dir/", 0), 0u) << missing.path;
+    EXPECT_EQ(snapshotReport(missing),
+              u"Snapshot not saved: No such file or directory\n" +
+                  std::u16string(missing.path.begin(), missing.path.end()));
 
     // libjpeg refuses pictures wider than 65500 pixels; its error must not end the process.
     TempDir dir;
     const std::vector<uint8_t> wide(70000 * 3, 0x80);
     testing::internal::CaptureStderr();
-    EXPECT_FALSE(writeSnapshotFile(dir.path + "/wide.jpg", wide.data(), 70000, 1));
+    EXPECT_FALSE(writeSnapshotFile(dir.path + "/wide.jpg", wide.data(), 70000, 1, &problem));
     EXPECT_NE(testing::internal::GetCapturedStderr(), "");
+    EXPECT_EQ(problem, "the picture could not be compressed");
+
+    // Written: the report names the file.
+    setDataDirectory(dir.path);
+    const SnapshotResult saved = writeSnapshot(bgr.data(), 8, 8);
+    setDataDirectory("");
+    EXPECT_TRUE(saved.saved);
+    EXPECT_TRUE(saved.problem.empty());
+    EXPECT_EQ(snapshotReport(saved),
+              u"Snapshot saved:\n" + std::u16string(saved.path.begin(), saved.path.end()));
+    EXPECT_TRUE(readJpeg(saved.path).ok);
 }
 
 }  // namespace

@@ -48,5 +48,21 @@ TEST(StatusSentence, TheCodesPeopleMeetMostSayWhatHappened) {
     for (const Case &c : cases) EXPECT_STREQ(statusSentence(c.code), c.sentence) << c.code;
 }
 
+TEST(StatusSentence, TheStatusLineSaysTheWordsWithTheNameBeside) {
+    struct Case {
+        int code;
+        const char *shown;
+    };
+    const Case cases[] = {
+        {IPCAM_OK, ""},
+        {IPCAM_USER_OR_PASSWD_IS_ER, "Wrong account or password (IPCAM_USER_OR_PASSWD_IS_ER)"},
+        {IPCAM_IS_UNCONNECTED, "Not connected yet (IPCAM_IS_UNCONNECTED)"},
+        {IPCAM_IS_OVER, "Stopped (IPCAM_IS_OVER)"},
+        {-8, "Unexpected answer from the camera (Unknow status:-8)"},
+        {-18, "Unexpected answer from the camera (Unknow status:-18)"},
+    };
+    for (const Case &c : cases) EXPECT_EQ(lastStatusText(c.code), c.shown) << c.code;
+}
+
 }  // namespace
 }  // namespace kestrel

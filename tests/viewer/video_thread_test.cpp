@@ -6,15 +6,19 @@
 #include <gtest/gtest.h>
 
 #include <chrono>
+#include <functional>
 #include <mutex>
-#include <thread>
 #include <string>
+#include <thread>
 #include <vector>
 
 #include "support/loopback.h"
 #include "support/media.h"
+#include "support/wait.h"
 #include "viewer/display.h"
+#include "viewer/memory_display.h"
 #include "viewer/pipeline_fixture.h"
+#include "viewer/site_list.h"
 #include "viewer/text_convert.h"
 #include "viewer/viewer_window.h"
 
@@ -22,9 +26,10 @@ using namespace kestrel;
 
 namespace {
 
-// Records the status line.
+// Records the status line; the picture area is a display in memory.
 class RecordingWindow final : public ViewerWindow {
   public:
+    RecordingWindow() : screen(64, 48) {}
     void setStatusText(const std::u16string &text) override {
         std::lock_guard guard(lock_);
         texts_.push_back(toUtf8(text.c_str(), text.size(), 4096));
@@ -32,7 +37,7 @@ class RecordingWindow final : public ViewerWindow {
     void setSiteInfoVisible(bool) override {}
     void setStatusVisible(bool) override {}
     void repaintScreen() override {}
-    Display &display() override { std::abort(); }
+    Display &display() override { return screen; }
 
     std::vector<std::string> texts() {
         std::lock_guard guard(lock_);
@@ -47,10 +52,23 @@ class RecordingWindow final : public ViewerWindow {
         texts_.clear();
     }
 
+    MemoryDisplay screen;
+
   private:
     std::mutex lock_;
     std::vector<std::string> texts_;
 };
+
+using Clock = std::chrono::steady_clock;
+
+SiteRecord siteAt(const char16_t *name, uint16_t port) {
+    SiteRecord site = defaultSiteRecord();
+    setSiteName(site, name);
+    setSiteHost(site, u"127.0.0.1");
+    site.port = port;
+    site.protocolType = 1;
+    return site;
+}
 
 class VideoThreadTest : public kestrel_test::PipelineFixture {
   protected:
@@ -160,7 +178,7 @@ TEST_F(VideoThreadTest, APayloadTheDecoderNeverTakesIsDroppedAfterItsTries) {
 
 TEST_F(VideoThreadTest, AnEmptyQueueShowsTheLibrarysStatus) {
     video.processOne();  // no session: the library answers IPCAM_IS_NULL
-    EXPECT_EQ(window.last(), "IPCAM_IS_NULL");
+    EXPECT_EQ(window.last(), "The connection failed (IPCAM_IS_NULL)");
     EXPECT_EQ(takeSleeps(), (std::vector<int>{1000, 1}));
 }
 
@@ -178,7 +196,8 @@ TEST_F(VideoThreadTest, TheConnectionWaitCountsItsAttempts) {
     auto connecting = [&] {
         std::vector<std::string> c;
         for (const std::string &t : window.texts())
-            if (t.rfind("Connecting", 0) == 0 || t.rfind("IPCAM_", 0) == 0) c.push_back(t);
+            if (t.rfind("Connecting", 0) == 0 || t.find("(IPCAM_") != std::string::npos)
+                c.push_back(t);
         return c;
     };
     while (connecting().size() < 8 && std::chrono::steady_clock::now() < until)
@@ -188,10 +207,14 @@ TEST_F(VideoThreadTest, TheConnectionWaitCountsItsAttempts) {
     const std::vector<std::string> seen = connecting();
     ASSERT_GE(seen.size(), 8u);
     // Two to five full stops, the library's status after every fifth attempt, then one again.
-    const std::vector<std::string> expected = {"Connecting..\n",  "Connecting...\n",
-                                               "Connecting....\n", "Connecting.....\n",
-                                               "IPCAM_IS_UNCONNECTED", "Connecting.\n",
-                                               "Connecting..\n", "Connecting...\n"};
+    const std::vector<std::string> expected = {"Connecting..\n",
+                                               "Connecting...\n",
+                                               "Connecting....\n",
+                                               "Connecting.....\n",
+                                               "Not connected yet (IPCAM_IS_UNCONNECTED)",
+                                               "Connecting.\n",
+                                               "Connecting..\n",
+                                               "Connecting...\n"};
     EXPECT_EQ(std::vector<std::string>(seen.begin(), seen.begin() + 8), expected);
     const std::vector<int> sleeps = takeSleeps();
     ASSERT_GE(sleeps.size(), 7u);
@@ -200,14 +223,93 @@ TEST_F(VideoThreadTest, TheConnectionWaitCountsItsAttempts) {
               (std::vector<int>{500, 500, 500, 1000, 1000, 500, 500}));
 }
 
+TEST_F(VideoThreadTest, WhileConnectingThePictureAreaSaysWhatWentWrong) {
+    pipeline().sleepMs = nullptr;  // real pauses between the attempts
+    uint16_t closed = 0;
+    {
+        kestrel_test::Listener gone;  // a port where nothing listens any more
+        closed = gone.port();
+    }
+    VideoThread connecting;
+    connecting.statusLine = &window;
+    connecting.site = siteAt(u"Porch", closed);
+    connecting.Resume();
+    // First the site's name, then the library's reason below it.
+    EXPECT_TRUE(kestrel_test::waitFor(
+        [&] { return window.screen.state().find(u'\n') != std::u16string::npos; }, 10000))
+        << toUtf8(window.screen.state().c_str(), 200, 800);
+    const std::u16string state = window.screen.state();
+    const int code = IPCamGetLastError(connecting.session);
+    connecting.RequestStop();
+    connecting.Wait();
+    EXPECT_EQ(state, connectingState(connecting.site, code));
+    EXPECT_EQ(state.rfind(u"Connecting to Porch\u2026\n", 0), 0u);
+    EXPECT_NE(code, IPCAM_IS_UNCONNECTED);
+
+    SiteRecord unnamed = siteAt(u"", 80);
+    EXPECT_EQ(connectingState(unnamed, IPCAM_IS_UNCONNECTED), u"Connecting to 127.0.0.1\u2026");
+    EXPECT_EQ(connectingState(unnamed, IPCAM_USER_OR_PASSWD_IS_ER),
+              u"Connecting to 127.0.0.1\u2026\nWrong account or password "
+              u"(IPCAM_USER_OR_PASSWD_IS_ER)");
+}
+
+// Stop never waits for a pause to run out: every pause of the video thread and of the frame
+// callback ends once the thread is stopping.
+TEST_F(VideoThreadTest, PausesEndWhenTheThreadStops) {
+    pipeline().sleepMs = nullptr;  // real pauses
+    video.RequestStop();
+    const auto timed = [](const std::function<void()> &step) {
+        const auto start = Clock::now();
+        step();
+        return Clock::now() - start;
+    };
+    const auto bound = std::chrono::milliseconds(500);
+    // The library's status costs a second; the session is gone, so there is one.
+    EXPECT_LT(timed([&] { video.ShowLastStatus(); }), bound);
+    EXPECT_LT(timed([&] { video.processOne(); }), bound);
+
+    // The frame callback's longest pause: a full queue of large MPEG-4 pictures while the
+    // picture is turned drops the frame and holds the session's thread for six seconds.
+    pipeline().rotateMode = 1;
+    OnFrame(&video, 0, formatFrame(4, 640, 480), 0);
+    EXPECT_EQ(pipeline().admission.dropDelay.load(), 6000);
+    pipeline().admission.waitingForKeyFrame = 0;
+    for (int i = 0; i < pipeline().admission.highMark; ++i) push(frame(IPCAM_FRAME_DEPENDENT));
+    EXPECT_LT(timed([&] { OnFrame(&video, 0, frame(IPCAM_FRAME_DEPENDENT), 0); }), bound);
+    EXPECT_EQ(pipeline().admission.waitingForKeyFrame.load(), 1);  // dropped as before
+    // Waiting for a key frame with the queue long: a second.
+    EXPECT_LT(timed([&] { OnFrame(&video, 0, frame(IPCAM_FRAME_KEY), 0); }), bound);
+    pipeline().rotateMode = 0;
+}
+
+TEST_F(VideoThreadTest, StopWhileConnectingEndsWithinAFractionOfASecond) {
+    pipeline().sleepMs = nullptr;   // real pauses
+    kestrel_test::Listener silent;  // accepts and never answers
+    VideoThread waiting;
+    waiting.statusLine = &window;
+    waiting.site = siteAt(u"Silent", silent.port());
+    waiting.Resume();
+    // After the fifth attempt's status the thread pauses for two seconds in all.
+    ASSERT_TRUE(kestrel_test::waitFor(
+        [&] {
+            for (const std::string &t : window.texts())
+                if (t.find("(IPCAM_") != std::string::npos) return true;
+            return false;
+        },
+        15000));
+    const auto start = Clock::now();
+    waiting.RequestStop();
+    waiting.Wait();
+    EXPECT_LT(Clock::now() - start, std::chrono::milliseconds(1500));
+}
+
 TEST(ResolutionWindow, LowestBitOfTheSizeClassesWindow) {
     struct Case {
         uint32_t size, mask, bit;
     } cases[] = {
-        {0, 0x7FF, 0x1},        {0, 0x30, 0x10},       {0, 0x40, 0},
-        {1, 0x7FF, 0x40},       {1, 0x401, 0x400},     {1, 0x800, 0},
-        {2, 0x1FFFFF, 0x800},   {2, 0x100000, 0x100000}, {2, 0x200000, 0},
-        {7, 0x3, 0x1},  // any other class is Small
+        {0, 0x7FF, 0x1},   {0, 0x30, 0x10}, {0, 0x40, 0},         {1, 0x7FF, 0x40},
+        {1, 0x401, 0x400}, {1, 0x800, 0},   {2, 0x1FFFFF, 0x800}, {2, 0x100000, 0x100000},
+        {2, 0x200000, 0},  {7, 0x3, 0x1},  // any other class is Small
     };
     for (const Case &c : cases) EXPECT_EQ(resolutionForSize(c.size, c.mask), c.bit) << c.size;
 }

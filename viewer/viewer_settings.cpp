@@ -1,0 +1,156 @@
+#include "viewer/viewer_settings.h"
+
+#include <charconv>
+#include <cstring>
+#include <vector>
+
+#include "viewer/atomic_file.h"
+#include "viewer/site_list.h"
+#include "viewer/text_convert.h"
+
+namespace kestrel {
+
+namespace {
+
+constexpr std::string_view kSiteName = "last_site_name";
+constexpr std::string_view kSiteHost = "last_site_host";
+constexpr std::string_view kSitePort = "last_site_port";
+constexpr std::string_view kStream = "last_site_stream";
+
+bool escaped(unsigned char c) {
+    return c < 0x20 || c == 0x7F || c == '%';
+}
+
+std::string escape(const std::u16string &text) {
+    static constexpr char kHex[] = "0123456789ABCDEF";
+    std::string out;
+    for (const char c : toUtf8(text.data(), text.size(), 4 * text.size() + 1)) {
+        const auto byte = static_cast<unsigned char>(c);
+        if (!escaped(byte)) {
+            out += c;
+            continue;
+        }
+        out += '%';
+        out += kHex[byte >> 4];
+        out += kHex[byte & 0xF];
+    }
+    return out;
+}
+
+int hexDigit(char c) {
+    if (c >= '0' && c <= '9') return c - '0';
+    if (c >= 'A' && c <= 'F') return c - 'A' + 10;
+    if (c >= 'a' && c <= 'f') return c - 'a' + 10;
+    return -1;
+}
+
+// A '%' without two hex digits after it stands for itself.
+std::u16string unescape(std::string_view text) {
+    std::string bytes;
+    for (std::size_t i = 0; i < text.size(); ++i) {
+        if (text[i] == '%' && i + 2 < text.size()) {
+            const int high = hexDigit(text[i + 1]), low = hexDigit(text[i + 2]);
+            if (high >= 0 && low >= 0) {
+                bytes += static_cast<char>(high << 4 | low);
+                i += 2;
+                continue;
+            }
+        }
+        bytes += text[i];
+    }
+    // Names and hosts end at a zero, as in the site file.
+    return fromUtf8(bytes.substr(0, bytes.find('\0')));
+}
+
+template <class Number>
+bool parseNumber(std::string_view text, Number &out) {
+    Number value{};
+    const auto [end, error] = std::from_chars(text.data(), text.data() + text.size(), value);
+    if (error != std::errc() || end != text.data() + text.size()) return false;
+    out = value;
+    return true;
+}
+
+}  // namespace
+
+ViewerSettings parseViewerSettings(std::string_view text) {
+    ViewerSettings s;
+    bool name = false, host = false;
+    while (!text.empty()) {
+        const std::size_t end = text.find('\n');
+        std::string_view line = text.substr(0, end);
+        text.remove_prefix(end == std::string_view::npos ? text.size() : end + 1);
+        if (!line.empty() && line.back() == '\r') line.remove_suffix(1);
+        const std::size_t equals = line.find('=');
+        if (equals == std::string_view::npos) continue;
+        const std::string_view key = line.substr(0, equals), value = line.substr(equals + 1);
+        if (key == kSiteName) {
+            s.siteName = unescape(value);
+            name = true;
+        } else if (key == kSiteHost) {
+            s.siteHost = unescape(value);
+            host = true;
+        } else if (key == kSitePort) {
+            parseNumber(value, s.sitePort);
+        } else if (key == kStream) {
+            parseNumber(value, s.streamNumber);
+        }
+    }
+    // A port or stream without the site they belong to means nothing.
+    if (!name && !host) return {};
+    s.hasLastSite = true;
+    return s;
+}
+
+std::string formatViewerSettings(const ViewerSettings &s) {
+    if (!s.hasLastSite) return {};
+    std::string out;
+    out.append(kSiteName).append("=").append(escape(s.siteName)).append("\n");
+    out.append(kSiteHost).append("=").append(escape(s.siteHost)).append("\n");
+    out.append(kSitePort).append("=").append(std::to_string(s.sitePort)).append("\n");
+    out.append(kStream).append("=").append(std::to_string(s.streamNumber)).append("\n");
+    return out;
+}
+
+ViewerSettings settingsForSite(const SiteRecord &site) {
+    ViewerSettings s;
+    s.hasLastSite = true;
+    s.siteName = siteName(site);
+    s.siteHost = siteHost(site);
+    s.sitePort = site.port;
+    s.streamNumber = site.streamNumber;
+    return s;
+}
+
+ViewerSettings loadViewerSettings(const std::string &directory) {
+    std::vector<uint8_t> bytes;
+    if (!readWholeFile(joinPath(directory, kViewerSettingsFile), bytes)) return {};
+    return parseViewerSettings(
+        std::string_view(reinterpret_cast<const char *>(bytes.data()), bytes.size()));
+}
+
+bool saveViewerSettings(const std::string &directory, const ViewerSettings &settings,
+                        std::string *why) {
+    const std::string text = formatViewerSettings(settings);
+    return replaceFile(joinPath(directory, kViewerSettingsFile),
+                       std::span(reinterpret_cast<const uint8_t *>(text.data()), text.size()), why);
+}
+
+SiteRecord startupSite(const SiteList &list, const ViewerSettings &settings) {
+    if (settings.hasLastSite) {
+        for (const SiteRecord &site : list.records()) {
+            if (siteName(site) != settings.siteName || siteHost(site) != settings.siteHost ||
+                site.port != settings.sitePort)
+                continue;
+            SiteRecord last = site;
+            last.streamNumber = settings.streamNumber;
+            return last;
+        }
+    }
+    if (const SiteRecord *first = list.at(0)) return *first;
+    SiteRecord none;
+    std::memset(&none, 0, sizeof none);
+    return none;
+}
+
+}  // namespace kestrel
