@@ -49,29 +49,29 @@ void setHost(IPCamSession *session, std::string_view host) {
     if (fieldText(session->host) != host) copyText(session->host, host);
 }
 
-// Settles session->host (and, through a redirector, session->port) from hostGiven.
+// Settles session->host and session->port from what the caller gave.
 int settleHost(IPCamSession *session) {
     char resolved[kAddressSlotSize];
     int result = resolveHost(session->hostGiven, resolved, sizeof resolved);
     if (result != IPCAM_OK) return result;
     const std::string_view given = fieldText(session->hostGiven);
 
-    // A dotted address, or a name that is not one of the dynamic-DNS services': use the address.
+    // A dotted address, or a name that is not one of the dynamic-DNS services': the device is
+    // there, on the port the caller gave.
     if (fieldText(resolved) == given || dynamicDnsService(fieldText(resolved)) < 0) {
         setHost(session, fieldText(resolved));
+        session->port = session->portGiven;
         return IPCAM_OK;
     }
 
-    // The name resolved to a redirector: ask it, under the camera's name, where the camera is.
-    // The answer is taken into the session only when all of it is usable.
+    // The name resolved to a redirector, which listens on the port the caller gave: ask it,
+    // under the camera's name, where the camera is. It is asked again on every attempt, since
+    // the camera may have moved. The answer is taken only when all of it is usable.
     char host[kTextFieldSize];
     copyText(host, given);
-    int32_t port = static_cast<int32_t>(session->port);
-    if (queryDynamicDns(resolved, port, host, sizeof host, &port) <= 0) {
-        setHost(session, given);
-        return IPCAM_DDNS_IS_ER;
-    }
-    if (port <= 0 || port > kHighestPort) {
+    int32_t port = static_cast<int32_t>(session->portGiven);
+    if (queryDynamicDns(resolved, port, host, sizeof host, &port) <= 0 || port <= 0 ||
+        port > kHighestPort) {
         setHost(session, given);
         return IPCAM_DDNS_IS_ER;
     }

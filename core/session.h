@@ -81,7 +81,10 @@ struct IPCamSession {
     char host[ipcam::kTextFieldSize] = {};       // the address actually used
     char password[ipcam::kTextFieldSize] = {};
     char user[ipcam::kTextFieldSize] = {};
-    uint32_t port = 0;
+    uint32_t portGiven = 0;  // as the caller gave it: a dynamic-DNS name's is its redirector's
+    // The device's web port in use: the video thread settles it before each attempt; command
+    // threads read it.
+    ipcam::Relaxed<uint32_t> port{0};
     uint32_t rtspPort = 554;
     ipcam::Relaxed<double> deviceNumber{0.0};  // firmware version; video thread, read by commands
 
