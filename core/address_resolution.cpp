@@ -1,11 +1,10 @@
 #include "core/address_resolution.h"
 
 #include <arpa/inet.h>
-#include <netdb.h>
 #include <netinet/in.h>
-#include <sys/socket.h>
 
 #include <cstring>
+#include <string>
 #include <string_view>
 
 #include "control/base64.h"
@@ -13,9 +12,11 @@
 #include "core/address_cache.h"
 #include "core/config.h"
 #include "core/fixed_text.h"
+#include "core/name_lookup.h"
 #include "core/reachability.h"
 #include "core/session.h"
 #include "core/session_api.h"
+#include "platform/stop_scope.h"
 
 namespace ipcam {
 
@@ -58,7 +59,10 @@ int settleHost(IPCamSession *session) {
 
     // A dotted address, or a name that is not one of the dynamic-DNS services': the device is
     // there, on the port the caller gave.
-    if (fieldText(resolved) == given || dynamicDnsService(fieldText(resolved)) < 0) {
+    const bool dotted = fieldText(resolved) == given;
+    const bool redirected = !dotted && dynamicDnsService(fieldText(resolved)) >= 0;
+    if (stopRequested()) return IPCAM_IS_OVER;  // a service lookup was cut short
+    if (!redirected) {
         setHost(session, fieldText(resolved));
         session->port = session->portGiven;
         return IPCAM_OK;
@@ -100,20 +104,16 @@ int resolveHost(const char *name, char *out, std::size_t capacity) {
     if (inet_pton(AF_INET, name, &parsed) == 1)
         return copyText(out, capacity, name) ? IPCAM_OK : IPCAM_DDNS_IS_ER;
 
-    addrinfo hints{};
-    hints.ai_family = AF_INET;
-    hints.ai_socktype = SOCK_STREAM;
-    addrinfo *answer = nullptr;
-    if (getaddrinfo(name, nullptr, &hints, &answer) != 0) return IPCAM_DDNS_IS_ER;
-    char dotted[INET_ADDRSTRLEN] = {};
-    bool found = false;
-    for (const addrinfo *a = answer; a && !found; a = a->ai_next) {
-        if (a->ai_family != AF_INET || !a->ai_addr) continue;
-        const auto *address = reinterpret_cast<const sockaddr_in *>(a->ai_addr);
-        found = inet_ntop(AF_INET, &address->sin_addr, dotted, sizeof dotted) != nullptr;
+    std::string dotted;
+    switch (lookupName(name, dotted)) {
+        case LookupResult::Found:
+            return copyText(out, capacity, dotted) ? IPCAM_OK : IPCAM_DDNS_IS_ER;
+        case LookupResult::Stopped:
+            return IPCAM_IS_OVER;
+        case LookupResult::NotFound:
+            break;
     }
-    freeaddrinfo(answer);
-    return found && copyText(out, capacity, dotted) ? IPCAM_OK : IPCAM_DDNS_IS_ER;
+    return IPCAM_DDNS_IS_ER;
 }
 
 int buildAuthorisation(IPCamSession *session) {
