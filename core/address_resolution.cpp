@@ -89,8 +89,8 @@ int settleHost(IPCamSession *session) {
 int resolveAndProbe(IPCamSession *session) {
     if (!session) return IPCAM_IS_NULL;
     if (session->awaitingFirstFrame) {
-        buildAuthorisation(session);
-        int result = settleHost(session);
+        int result = buildAuthorisation(session);
+        if (result == IPCAM_OK) result = settleHost(session);
         if (result != IPCAM_OK) return result;
     }
     if (IPCamVideoStopped(session)) return IPCAM_IS_OVER;
@@ -117,11 +117,14 @@ int resolveHost(const char *name, char *out, std::size_t capacity) {
 }
 
 int buildAuthorisation(IPCamSession *session) {
-    // "account:password", cut to what authText can carry.
+    session->authText[0] = '\0';
+    const std::string_view user = fieldText(session->user);
+    const std::string_view password = fieldText(session->password);
+    if (user.size() + 1 + password.size() > kMaxCredentialText) return IPCAM_USER_OR_PASSWD_IS_ER;
     char text[kMaxCredentialText + 1];
-    std::size_t n = copyTextCut(text, fieldText(session->user));
-    if (n < kMaxCredentialText) text[n++] = ':';
-    n += copyTextCut(text + n, sizeof text - n, fieldText(session->password));
+    std::size_t n = copyTextCut(text, user);
+    text[n++] = ':';
+    n += copyTextCut(text + n, sizeof text - n, password);
     EncodeBase64(text, n, session->authText, sizeof session->authText);
     return IPCAM_OK;
 }

@@ -57,7 +57,7 @@ using TalkSendOp = int (*)(IPCamSession *session, const void *data, std::size_t 
 
 inline constexpr int kTextFieldSize = 128;     // host, user and password: 127 characters
 inline constexpr int kAuthTextSize = 56;       // base64 of account:password with its NUL
-inline constexpr int kMaxCredentialText = 39;  // longest account:password that fits authText
+inline constexpr int kMaxCredentialText = IPCAM_CREDENTIALS_MAX;  // account:password in authText
 inline constexpr uint32_t kVideoThreadStack = 512 * 1024;
 inline constexpr uint32_t kAudioThreadStack = 128 * 1024;
 

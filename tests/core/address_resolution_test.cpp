@@ -184,27 +184,31 @@ TEST_F(AddressResolutionTest, AfterFramesTheHostIsReusedAndAStopEndsTheStep) {
     EXPECT_STREQ(stopped->host, "127.0.0.1");
 }
 
-TEST_F(AddressResolutionTest, AuthorisationTextIsCutToWhatTheFieldHolds) {
-    const std::string longUser(45, 'u');
+TEST_F(AddressResolutionTest, AuthorisationTextRefusesAnAccountThatDoesNotFit) {
     struct Case {
-        std::string user, password, expected;
+        std::string user, password;
+        int result;
+        std::string expected;
     } cases[] = {
-        {"admin", "secret", "YWRtaW46c2VjcmV0"},
-        {"", "", "Og=="},
-        // "abcdefghijklmnopqrst:012345678901234567", the first 39 characters
-        {"abcdefghijklmnopqrst", "0123456789012345678901234567890",
+        {"admin", "secret", IPCAM_OK, "YWRtaW46c2VjcmV0"},
+        {"", "", IPCAM_OK, "Og=="},
+        // "abcdefghijklmnopqrst:012345678901234567", 39 characters
+        {"abcdefghijklmnopqrst", "012345678901234567", IPCAM_OK,
          "YWJjZGVmZ2hpamtsbW5vcHFyc3Q6MDEyMzQ1Njc4OTAxMjM0NTY3"},
+        {"abcdefghijklmnopqrst", "0123456789012345678", IPCAM_USER_OR_PASSWD_IS_ER, ""},
         {std::string(kTextFieldSize - 1, 'u'), std::string(kTextFieldSize - 1, 'p'),
-         "dXV1dXV1dXV1dXV1dXV1dXV1dXV1dXV1dXV1dXV1dXV1dXV1dXV1"},  // 39 times "u"
+         IPCAM_USER_OR_PASSWD_IS_ER, ""},
     };
     for (const Case &c : cases) {
         auto s = session("10.0.0.1", 80);
         copyText(s->user, c.user);
         copyText(s->password, c.password);
+        copyText(s->authText, "stale");
         s->cseq = 0x5a5a;  // the field after authText
-        EXPECT_EQ(buildAuthorisation(s.get()), IPCAM_OK);
+        EXPECT_EQ(buildAuthorisation(s.get()), c.result) << c.user;
         EXPECT_EQ(fieldText(s->authText), c.expected) << c.user;
         EXPECT_EQ(s->cseq, 0x5a5a) << c.user;
+        EXPECT_EQ(resolveAndProbe(s.get()), c.result) << c.user;
     }
 }
 
