@@ -114,25 +114,6 @@ TEST_F(SocketSlotTest, AReaderOfAClosedSlotNeverReadsTheNextConnection) {
     }
 }
 
-TEST_F(SocketSlotTest, AWaitOnTheSlotEndsWhenAnotherThreadClosesIt) {
-    SocketSlot slot;
-    ASSERT_EQ(openConnection(&slot, "127.0.0.1", audioDevice.port()), 1);
-    const int peer = audioDevice.accept();
-    ASSERT_GE(peer, 0);
-    long long waited = 0;
-    int result = 1;
-    std::thread reader([&] {
-        char buffer[4];
-        waited = elapsedMs([&] { result = receiveExactly(slot, buffer, sizeof buffer, 8000); });
-    });
-    closeConnection(&slot);
-    reader.join();
-    EXPECT_LT(waited, 2000);
-    EXPECT_LE(result, 0);
-    EXPECT_EQ(slot.load(), -1);
-    close(peer);
-}
-
 TEST_F(SocketSlotTest, TheLastLeaseClosesAndWakingLeavesTheDescriptorInPlace) {
     SocketSlot slot;
     ASSERT_EQ(openConnection(&slot, "127.0.0.1", audioDevice.port()), 1);
