@@ -38,16 +38,17 @@ int CgiClient::SetAddress(const char *host, int32_t port) {
 }
 
 int CgiClient::SetCredentials(const char *account, const char *password) {
+    authText_[0] = '\0';
+    credentialsRefused_ = true;
     if (!account || !password) return kCgiNoCredentials;
-    if (!*account && !*password) {
-        authText_[0] = '\0';
-        return 0;
+    if (*account || *password) {
+        char text[kAuthSize * 2];
+        int n = fitted(std::snprintf(text, sizeof text, "%s:%s", account, password), sizeof text);
+        if (n < 0 || base64Length(static_cast<std::size_t>(n)) + 1 > kAuthSize)
+            return kCgiNoCredentials;
+        EncodeBase64(text, static_cast<std::size_t>(n), authText_, sizeof authText_);
     }
-    char text[kAuthSize * 2];
-    int n = fitted(std::snprintf(text, sizeof text, "%s:%s", account, password), sizeof text);
-    if (n < 0 || base64Length(static_cast<std::size_t>(n)) + 1 > kAuthSize)
-        return kCgiNoCredentials;
-    EncodeBase64(text, static_cast<std::size_t>(n), authText_, sizeof authText_);
+    credentialsRefused_ = false;
     return 0;
 }
 
@@ -83,6 +84,7 @@ int CgiClient::exchange(const char *request, int length, bool awaitReply) {
 
 int CgiClient::Get(const char *cgi) {
     if (!cgi) return kCgiNoName;
+    if (credentialsRefused_) return kCgiNoCredentials;
     char request[kRequestSize];
     int n = authText_[0] ? std::snprintf(request, sizeof request,
                                          "GET /%s HTTP/1.1\r\nAuthorization:Basic %s\r\n\r\n", cgi,
@@ -96,6 +98,7 @@ int CgiClient::Get(const char *cgi) {
 
 int CgiClient::Set(const char *cgi, const char *query) {
     if (!cgi) return kCgiNoName;
+    if (credentialsRefused_) return kCgiNoCredentials;
     if (!query) query = "";
     char request[kRequestSize];
     int n = authText_[0]

@@ -30,7 +30,9 @@ class CgiClient {
     // or one longer than the field; the client is unchanged then.
     int SetAddress(const char *host, int32_t port);
     // Encodes account:password for the Authorization line; both empty: no such line.
-    // -19 for a missing text or one whose encoding does not fit; 0 otherwise.
+    // -19 for a missing text, or for an account:password longer than the 39 characters the
+    // authorisation text holds: the client then refuses every request with -19 rather than
+    // sending it without the account, until credentials are set that fit. 0 otherwise.
     int SetCredentials(const char *account, const char *password);
     void SetFirmwareVersion(double version) { firmwareVersion_ = version; }
     double FirmwareVersion() const { return firmwareVersion_; }
@@ -61,6 +63,7 @@ class CgiClient {
     int exchange(const char *request, int length, bool awaitReply);
 
     char authText_[kAuthSize] = {};
+    bool credentialsRefused_ = false;  // the last SetCredentials failed: send nothing
     char host_[kHostSize] = {};
     int32_t port_ = 0;
     double firmwareVersion_ = 0.0;

@@ -1,11 +1,10 @@
 #include "core/address_resolution.h"
 
 #include <arpa/inet.h>
-#include <netdb.h>
 #include <netinet/in.h>
-#include <sys/socket.h>
 
 #include <cstring>
+#include <string>
 #include <string_view>
 
 #include "control/base64.h"
@@ -13,9 +12,11 @@
 #include "core/address_cache.h"
 #include "core/config.h"
 #include "core/fixed_text.h"
+#include "core/name_lookup.h"
 #include "core/reachability.h"
 #include "core/session.h"
 #include "core/session_api.h"
+#include "platform/stop_scope.h"
 
 namespace ipcam {
 
@@ -49,29 +50,32 @@ void setHost(IPCamSession *session, std::string_view host) {
     if (fieldText(session->host) != host) copyText(session->host, host);
 }
 
-// Settles session->host (and, through a redirector, session->port) from hostGiven.
+// Settles session->host and session->port from what the caller gave.
 int settleHost(IPCamSession *session) {
     char resolved[kAddressSlotSize];
     int result = resolveHost(session->hostGiven, resolved, sizeof resolved);
     if (result != IPCAM_OK) return result;
     const std::string_view given = fieldText(session->hostGiven);
 
-    // A dotted address, or a name that is not one of the dynamic-DNS services': use the address.
-    if (fieldText(resolved) == given || dynamicDnsService(fieldText(resolved)) < 0) {
+    // A dotted address, or a name that is not one of the dynamic-DNS services': the device is
+    // there, on the port the caller gave.
+    const bool dotted = fieldText(resolved) == given;
+    const bool redirected = !dotted && dynamicDnsService(fieldText(resolved)) >= 0;
+    if (stopRequested()) return IPCAM_IS_OVER;  // a service lookup was cut short
+    if (!redirected) {
         setHost(session, fieldText(resolved));
+        session->port = session->portGiven;
         return IPCAM_OK;
     }
 
-    // The name resolved to a redirector: ask it, under the camera's name, where the camera is.
-    // The answer is taken into the session only when all of it is usable.
+    // The name resolved to a redirector, which listens on the port the caller gave: ask it,
+    // under the camera's name, where the camera is. It is asked again on every attempt, since
+    // the camera may have moved. The answer is taken only when all of it is usable.
     char host[kTextFieldSize];
     copyText(host, given);
-    int32_t port = static_cast<int32_t>(session->port);
-    if (queryDynamicDns(resolved, port, host, sizeof host, &port) <= 0) {
-        setHost(session, given);
-        return IPCAM_DDNS_IS_ER;
-    }
-    if (port <= 0 || port > kHighestPort) {
+    int32_t port = static_cast<int32_t>(session->portGiven);
+    if (queryDynamicDns(resolved, port, host, sizeof host, &port) <= 0 || port <= 0 ||
+        port > kHighestPort) {
         setHost(session, given);
         return IPCAM_DDNS_IS_ER;
     }
@@ -85,8 +89,8 @@ int settleHost(IPCamSession *session) {
 int resolveAndProbe(IPCamSession *session) {
     if (!session) return IPCAM_IS_NULL;
     if (session->awaitingFirstFrame) {
-        buildAuthorisation(session);
-        int result = settleHost(session);
+        int result = buildAuthorisation(session);
+        if (result == IPCAM_OK) result = settleHost(session);
         if (result != IPCAM_OK) return result;
     }
     if (IPCamVideoStopped(session)) return IPCAM_IS_OVER;
@@ -100,28 +104,27 @@ int resolveHost(const char *name, char *out, std::size_t capacity) {
     if (inet_pton(AF_INET, name, &parsed) == 1)
         return copyText(out, capacity, name) ? IPCAM_OK : IPCAM_DDNS_IS_ER;
 
-    addrinfo hints{};
-    hints.ai_family = AF_INET;
-    hints.ai_socktype = SOCK_STREAM;
-    addrinfo *answer = nullptr;
-    if (getaddrinfo(name, nullptr, &hints, &answer) != 0) return IPCAM_DDNS_IS_ER;
-    char dotted[INET_ADDRSTRLEN] = {};
-    bool found = false;
-    for (const addrinfo *a = answer; a && !found; a = a->ai_next) {
-        if (a->ai_family != AF_INET || !a->ai_addr) continue;
-        const auto *address = reinterpret_cast<const sockaddr_in *>(a->ai_addr);
-        found = inet_ntop(AF_INET, &address->sin_addr, dotted, sizeof dotted) != nullptr;
+    std::string dotted;
+    switch (lookupName(name, dotted)) {
+        case LookupResult::Found:
+            return copyText(out, capacity, dotted) ? IPCAM_OK : IPCAM_DDNS_IS_ER;
+        case LookupResult::Stopped:
+            return IPCAM_IS_OVER;
+        case LookupResult::NotFound:
+            break;
     }
-    freeaddrinfo(answer);
-    return found && copyText(out, capacity, dotted) ? IPCAM_OK : IPCAM_DDNS_IS_ER;
+    return IPCAM_DDNS_IS_ER;
 }
 
 int buildAuthorisation(IPCamSession *session) {
-    // "account:password", cut to what authText can carry.
+    session->authText[0] = '\0';
+    const std::string_view user = fieldText(session->user);
+    const std::string_view password = fieldText(session->password);
+    if (user.size() + 1 + password.size() > kMaxCredentialText) return IPCAM_USER_OR_PASSWD_IS_ER;
     char text[kMaxCredentialText + 1];
-    std::size_t n = copyTextCut(text, fieldText(session->user));
-    if (n < kMaxCredentialText) text[n++] = ':';
-    n += copyTextCut(text + n, sizeof text - n, fieldText(session->password));
+    std::size_t n = copyTextCut(text, user);
+    text[n++] = ':';
+    n += copyTextCut(text + n, sizeof text - n, password);
     EncodeBase64(text, n, session->authText, sizeof session->authText);
     return IPCAM_OK;
 }

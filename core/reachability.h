@@ -12,8 +12,8 @@ namespace ipcam {
 int loadEchoFunctions();
 int loadEchoFunctions(std::span<const EchoMethod> methods);
 
-// 0 when the host answered or probing is off; -5 (IPCAM_PING_IS_ER) otherwise, also for every
-// host when no echo method could be loaded.
+// 0 when the host answered, probing is off or no echo method could be loaded (the host then
+// counts as reachable); -5 (IPCAM_PING_IS_ER) otherwise.
 int probeHost(const char *address, bool enabled, uint32_t timeoutMs);
 
 }  // namespace ipcam

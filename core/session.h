@@ -57,7 +57,7 @@ using TalkSendOp = int (*)(IPCamSession *session, const void *data, std::size_t 
 
 inline constexpr int kTextFieldSize = 128;     // host, user and password: 127 characters
 inline constexpr int kAuthTextSize = 56;       // base64 of account:password with its NUL
-inline constexpr int kMaxCredentialText = 39;  // longest account:password that fits authText
+inline constexpr int kMaxCredentialText = IPCAM_CREDENTIALS_MAX;  // account:password in authText
 inline constexpr uint32_t kVideoThreadStack = 512 * 1024;
 inline constexpr uint32_t kAudioThreadStack = 128 * 1024;
 
@@ -81,7 +81,10 @@ struct IPCamSession {
     char host[ipcam::kTextFieldSize] = {};       // the address actually used
     char password[ipcam::kTextFieldSize] = {};
     char user[ipcam::kTextFieldSize] = {};
-    uint32_t port = 0;
+    uint32_t portGiven = 0;  // as the caller gave it: a dynamic-DNS name's is its redirector's
+    // The device's web port in use: the video thread settles it before each attempt; command
+    // threads read it.
+    ipcam::Relaxed<uint32_t> port{0};
     uint32_t rtspPort = 554;
     ipcam::Relaxed<double> deviceNumber{0.0};  // firmware version; video thread, read by commands
 

@@ -47,6 +47,7 @@ IPCamSession *newSession(std::string_view host, unsigned port, std::string_view 
     copyText(s->host, host);
     copyText(s->user, user);
     copyText(s->password, password);
+    s->portGiven = port;
     s->port = port;
     s->id = id;
     s->protocolType = type;

@@ -1,6 +1,7 @@
 // Entry points of the session API that only the library itself calls.
 #pragma once
 
+#include <cstddef>
 #include <cstdint>
 
 #include "ipcam.h"
@@ -19,7 +20,9 @@ namespace ipcam {
 inline constexpr int kStopPollMs = 10;
 inline constexpr int kStopPolls = 301;
 
-// Threads that ignored their stop request and were left running, with their sessions kept.
+// Threads that ignored their stop request and were left running, since the process started.
 uint32_t abandonedThreadCount();
+// Deleted sessions still kept because a thread of theirs has not ended yet.
+std::size_t sessionsAwaitingThreads();
 
 }  // namespace ipcam

@@ -2,6 +2,7 @@
 #include <atomic>
 #include <chrono>
 #include <cstdio>
+#include <initializer_list>
 #include <memory>
 #include <thread>
 #include <vector>
@@ -23,23 +24,61 @@ void sleepMs(int ms) {
     std::this_thread::sleep_for(std::chrono::milliseconds(ms));
 }
 
-// Asks a thread to stop and waits for it, polling every 10 ms. A thread still running after
-// the last poll cannot be killed safely: it is left to run on and false is returned, so that
-// nothing it may touch gets freed.
+// Asks a thread to stop and waits for it, polling every 10 ms: true once it has ended. A
+// thread still running after the last poll cannot be killed safely; false is returned and the
+// thread is left to the caller.
 bool stopThread(Thread &thread, Relaxed<uint8_t> &started, Relaxed<uint8_t> &running) {
     if (!thread.valid()) return true;
     started = 0;
     running = 0;
     for (int polls = 0; thread.exitCode() == Thread::kStillActive;) {
-        if (++polls >= kStopPolls) {
-            thread.abandon();
-            g_abandoned.fetch_add(1, std::memory_order_relaxed);
-            return false;
-        }
+        if (++polls >= kStopPolls) return false;
         sleepMs(kStopPollMs);
     }
     thread.join();
     return true;
+}
+
+// The end of a deletion, once no thread of the session runs any more.
+void finishDeletion(IPCamSession *session) {
+    // First: the workers of retired command objects may still be at work on the session.
+    session->retiredControls.clear();
+    rtspTeardown(session);  // and every connection closed
+    delete session->control.exchange(nullptr);
+    session->protocolType = 0;
+    delete session;
+}
+
+void forgetKept(IPCamSession *session) {
+    std::lock_guard lock(registry().createLock);
+    std::erase(registry().kept, session);
+}
+
+// Threads that would not stop may still use the session, so nothing is freed while they run.
+// The caller's callback is cleared so that it is never entered again, and every connection is
+// shut down, which ends the threads' waits and the devices' side of the connections; the
+// descriptors stay where the threads expect them. The deletion is finished by the last of the
+// threads once it has ended.
+void abandonThreads(IPCamSession *session, std::initializer_list<Thread *> stuck) {
+    session->callback = nullptr;
+    for (SocketSlot &slot : session->sockets) slot.wake();
+    std::fprintf(stderr,
+                 "ipcam: session %d: a thread did not stop within %d ms; its connections are "
+                 "shut down and the session is freed when the thread ends\n",
+                 session->id, kStopPolls * kStopPollMs);
+    {
+        std::lock_guard lock(registry().createLock);
+        registry().kept.push_back(session);
+    }
+    auto running = std::make_shared<std::atomic<int>>(static_cast<int>(stuck.size()));
+    for (Thread *thread : stuck) {
+        g_abandoned.fetch_add(1, std::memory_order_relaxed);
+        thread->abandon([session, running] {
+            if (running->fetch_sub(1) != 1) return;
+            forgetKept(session);
+            finishDeletion(session);
+        });
+    }
 }
 
 }  // namespace
@@ -48,30 +87,28 @@ namespace ipcam {
 uint32_t abandonedThreadCount() {
     return g_abandoned.load(std::memory_order_relaxed);
 }
+
+std::size_t sessionsAwaitingThreads() {
+    std::lock_guard lock(registry().createLock);
+    return registry().kept.size();
+}
 }  // namespace ipcam
 
-// The threads are stopped before the sockets are touched: closing a descriptor that a live
-// thread still reads would let the number be reused under it. Their socket waits see the
-// stop request within one 100 ms slice.
+// The threads are stopped before the sockets are touched; their socket waits see the stop
+// request within one 100 ms slice.
 int IPCamDelete(IPCamSession *session) {
     if (!session) return IPCAM_TYPE_IS_ER;
-    bool videoEnded =
+    const bool videoEnded =
         stopThread(session->videoThread, session->videoStarted, session->videoRunning);
-    bool audioEnded =
+    const bool audioEnded =
         stopThread(session->audioThread, session->audioStarted, session->audioRunning);
-    if (!videoEnded || !audioEnded) {
-        std::fprintf(stderr,
-                     "ipcam: session %d: a thread did not stop within %d ms; it is left running "
-                     "and its session is kept\n",
-                     session->id, kStopPolls * kStopPollMs);
-        std::lock_guard lock(registry().createLock);
-        registry().kept.push_back(session);
-        return IPCAM_OK;
+    if (videoEnded && audioEnded) {
+        finishDeletion(session);
+    } else if (!videoEnded && !audioEnded) {
+        abandonThreads(session, {&session->videoThread, &session->audioThread});
+    } else {
+        abandonThreads(session, {videoEnded ? &session->audioThread : &session->videoThread});
     }
-    rtspTeardown(session);
-    delete session->control.exchange(nullptr);
-    session->protocolType = 0;
-    delete session;
     return IPCAM_OK;
 }
 

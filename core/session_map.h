@@ -14,8 +14,8 @@ struct SessionRegistry {
     std::mutex createLock;  // guards sessions
     std::mutex threadLock;  // serialises thread start in IPCamAction
     std::map<int32_t, IPCamSession *> sessions;
-    // Sessions whose threads would not stop: kept for the life of the process, since those
-    // threads may still use them.
+    // Deleted sessions whose threads would not stop: kept until the last of those threads
+    // has ended, since they may still use them.
     std::vector<IPCamSession *> kept;
 };
 

@@ -218,6 +218,20 @@ int streamBroken(IPCamSession *session) {
     return IPCAM_VIDEO_GETFRAME_IS_ER;
 }
 
+int connectVideo(IPCamSession *s) {
+    // The audio connections go too, so that the audio side reconnects with the video. Their
+    // reader is woken, and each descriptor is closed once that reader has let go of it.
+    closeSlots(s, {kSixthSocket, kSeventhSocket, kVideoSocket, kAudioSocket, kRtspSocket});
+    s->awaitingFirstFrame = 1;
+    {
+        std::lock_guard guard(s->formatLock);
+        s->format.width = s->format.height = 0;
+    }
+    s->rtp.channels.clear();
+    ConnectOp connect = s->driver.connect;
+    return connect ? connect(s, 0) : kNoTransport;
+}
+
 uint32_t videoThreadMain(IPCamSession *s) {
     StopScope scope(&s->videoRunning);
     const Relaxed<uint8_t> &running = s->videoRunning;
@@ -241,14 +255,7 @@ uint32_t videoThreadMain(IPCamSession *s) {
                 continue;
             }
             if (!running) break;
-            closeSlots(s, {kSixthSocket, kSeventhSocket, kVideoSocket, kAudioSocket, kRtspSocket});
-            s->awaitingFirstFrame = 1;
-            {
-                std::lock_guard guard(s->formatLock);
-                s->format.width = s->format.height = 0;
-            }
-            s->rtp.channels.clear();
-            const int r = s->driver.connect.load()(s, 0);
+            const int r = connectVideo(s);
             s->state = r;
             if (r == 0) {
                 s->videoDisconnected = 0;

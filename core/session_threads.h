@@ -18,6 +18,9 @@ int IPCamPrepare(IPCamSession *session);
 // format of device cameras, authorisation of family B, pan/tilt and recorder items), mode 1
 // before audio (whether the device sends sound). 0 or -16.
 int IPCamQueryInfo(IPCamSession *session, int32_t protocolType, int mode);
+// Opens a fresh video connection through the chosen driver, after closing every stream
+// connection of the session (the audio side then reconnects as well). The driver's result.
+int connectVideo(IPCamSession *session);
 // Reports the end of any event and input state when a stream ends.
 void notifyStreamEnd(IPCamSession *session);
 // For readers whose connection failed: ends an event, closes the video connection; -10.

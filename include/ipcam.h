@@ -414,8 +414,16 @@ IPCAM_API int IPCamInit(void);
 /* Releases the library. Returns 0. */
 IPCAM_API int IPCamExit(void);
 
+/* The longest text account:password (account, a colon, password) a session or a control
+ * request can carry in its Basic authorisation. */
+#define IPCAM_CREDENTIALS_MAX 39
+
 /* Creates a session keyed by id. Returns 0 (also when id already exists: then *out is left
- * alone), -1 for a null out pointer or a text that does not fit, -2 for a port above 65535. */
+ * alone), -2 for a port above 65535, and -1 for a null out pointer, a host, account or
+ * password longer than 127 characters, or an account and password whose text
+ * account:password is longer than IPCAM_CREDENTIALS_MAX: such an account could not be sent
+ * whole, so it is refused here rather than cut or left out of the requests. NULL account and
+ * password count as empty. */
 IPCAM_API int IPCamCreate(IPCamSession **out, const char *host, unsigned int port, const char *user,
                           const char *password, int id, int protocolType);
 /* Chooses the stream numbers used from the next connection attempt on. */

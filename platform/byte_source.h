@@ -12,6 +12,8 @@
 #include <string_view>
 #include <vector>
 
+#include "platform/socket_slot.h"
+
 namespace ipcam {
 
 enum class WaitResult {
@@ -35,15 +37,18 @@ class ByteSource {
     virtual int send(const void *data, std::size_t length, uint32_t timeoutMs) = 0;
 };
 
-// A connected socket.
+// A connected socket. Made from a slot, it holds a lease on the slot's descriptor for its
+// lifetime: another thread that closes the slot wakes its waits but cannot free the number.
 class SocketSource final : public ByteSource {
   public:
     explicit SocketSource(int socket) : socket_(socket) {}
+    explicit SocketSource(SocketSlot &slot) : lease_(slot), socket_(lease_.descriptor()) {}
     WaitResult waitReadable() override;
     int read(void *buffer, std::size_t capacity) override;
     int send(const void *data, std::size_t length, uint32_t timeoutMs) override;
 
   private:
+    SlotLease lease_;
     int socket_;
 };
 

@@ -66,6 +66,8 @@ bool connectWithin(int socket, const sockaddr_in &address, uint32_t timeoutMs) {
 
 }  // namespace
 
+// The socket goes into the slot only once it is connected, so no other thread ever sees a
+// descriptor that is still being set up.
 int openConnection(SocketSlot *slot, const char *address, uint32_t port) {
     if (!slot) return 0;
     closeConnection(slot);
@@ -81,11 +83,11 @@ int openConnection(SocketSlot *slot, const char *address, uint32_t port) {
     const Settings &cfg = settings();
     setTimeoutOption(s, SO_RCVTIMEO, cfg.getTimeout);
     setTimeoutOption(s, SO_SNDTIMEO, cfg.setTimeout);
-    *slot = s;
     if (!connectWithin(s, to, cfg.setTimeout)) {
-        closeConnection(slot);
+        close(s);
         return 0;
     }
+    slot->install(s);
     return 1;
 }
 
@@ -108,7 +110,7 @@ int openUdp(SocketSlot *slot, uint32_t localPort) {
         close(s);
         return -1;
     }
-    *slot = s;
+    slot->install(s);
     return ntohs(local.sin_port);
 }
 
@@ -122,10 +124,7 @@ bool connectUdp(int socket, const char *address, uint32_t port) {
 
 int closeConnection(SocketSlot *slot) {
     if (!slot) return -1;
-    int s = slot->exchange(-1);
-    if (s == -1) return 0;
-    shutdown(s, SHUT_RDWR);
-    close(s);
+    slot->close();
     return 0;
 }
 
@@ -180,6 +179,26 @@ int sendAll(int socket, const void *data, std::size_t length, uint32_t timeoutMs
         waits = 0;
     }
     return static_cast<int>(sent);
+}
+
+int receiveExactly(SocketSlot &slot, void *buffer, std::size_t length, uint32_t timeoutMs) {
+    SlotLease lease(slot);
+    return receiveExactly(lease.descriptor(), buffer, length, timeoutMs);
+}
+
+int receiveSome(SocketSlot &slot, void *buffer, std::size_t capacity, uint32_t timeoutMs) {
+    SlotLease lease(slot);
+    return receiveSome(lease.descriptor(), buffer, capacity, timeoutMs);
+}
+
+int receiveHeader(SocketSlot &slot, char *buffer, std::size_t capacity, uint32_t timeoutMs) {
+    SlotLease lease(slot);
+    return receiveHeader(lease.descriptor(), buffer, capacity, timeoutMs);
+}
+
+int sendAll(SocketSlot &slot, const void *data, std::size_t length, uint32_t timeoutMs) {
+    SlotLease lease(slot);
+    return sendAll(lease.descriptor(), data, length, timeoutMs);
 }
 
 }  // namespace ipcam

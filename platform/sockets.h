@@ -9,11 +9,9 @@
 #include <cstddef>
 #include <cstdint>
 
-#include "platform/relaxed.h"
+#include "platform/socket_slot.h"
 
 namespace ipcam {
-
-using SocketSlot = Relaxed<int>;
 
 inline constexpr int kWaitSliceMs = 100;
 
@@ -34,7 +32,9 @@ int openUdp(SocketSlot *slot, uint32_t localPort);
 // Makes a UDP socket talk to one peer only. true when done.
 bool connectUdp(int socket, const char *address, uint32_t port);
 
-// Shuts the socket down both ways, closes it and stores -1. 0; -1 for a null slot.
+// Shuts the socket down both ways, closes it and stores -1. 0; -1 for a null slot. A thread
+// still reading or writing it holds a lease: its wait ends at once, and the descriptor is
+// closed when that thread lets go of it.
 int closeConnection(SocketSlot *slot);
 
 // Receives exactly length bytes: length, 0 on time-out (even with part of the data in),
@@ -54,5 +54,11 @@ int receiveHeader(int socket, char *buffer, std::size_t capacity, uint32_t timeo
 // Sends all of data: the count sent, -9 when the peer stops taking data for the time-out,
 // -11 when a send fails, -1 on bad arguments or a socket exception.
 int sendAll(int socket, const void *data, std::size_t length, uint32_t timeoutMs);
+
+// The same on the descriptor of a slot, leased for the length of the call.
+int receiveExactly(SocketSlot &slot, void *buffer, std::size_t length, uint32_t timeoutMs);
+int receiveSome(SocketSlot &slot, void *buffer, std::size_t capacity, uint32_t timeoutMs);
+int receiveHeader(SocketSlot &slot, char *buffer, std::size_t capacity, uint32_t timeoutMs);
+int sendAll(SocketSlot &slot, const void *data, std::size_t length, uint32_t timeoutMs);
 
 }  // namespace ipcam

@@ -32,6 +32,8 @@ struct Thread::State {
     std::condition_variable gate;
     bool resumed = false;
     bool cancelled = false;  // destroyed before it was ever resumed
+    bool ended = false;      // the body has returned
+    std::function<void()> whenEnded;  // left by abandon(); run once the body has returned
     std::atomic<uint32_t> exitCode{kStillActive};
     Body body;
 };
@@ -52,7 +54,14 @@ void *threadMain(void *arg) {
     }
     uint32_t code = run ? state->body() : 0;
     state->body = nullptr;
+    std::function<void()> whenEnded;
+    {
+        std::lock_guard lock(state->mutex);
+        state->ended = true;
+        whenEnded = std::move(state->whenEnded);
+    }
     state->exitCode.store(code, std::memory_order_release);
+    if (whenEnded) whenEnded();
     return nullptr;
 }
 
@@ -115,11 +124,23 @@ void Thread::join() {
     handle_ = {};
 }
 
-void Thread::abandon() {
-    if (!state_) return;
+void Thread::abandon(std::function<void()> whenEnded) {
+    if (!state_) {
+        if (whenEnded) whenEnded();
+        return;
+    }
+    // Nothing of this object is touched once whenEnded may run: it may free the object.
+    std::shared_ptr<State> state = std::move(state_);
     pthread_detach(handle_);
-    state_.reset();
     handle_ = {};
+    {
+        std::lock_guard lock(state->mutex);
+        if (!state->ended) {
+            state->whenEnded = std::move(whenEnded);
+            return;
+        }
+    }
+    if (whenEnded) whenEnded();
 }
 
 }  // namespace ipcam

@@ -3,7 +3,8 @@
 // The body runs only after the first resume(). While it runs, exitCode() answers
 // kStillActive; afterwards it answers the body's result. A thread that will not end when asked
 // cannot be killed safely here, so its owner may abandon() it instead: the thread is detached,
-// keeps its own state alive and runs on until its body returns.
+// keeps its own state alive and runs on until its body returns, and then runs what its owner
+// left it to do at the end.
 #pragma once
 
 #include <pthread.h>
@@ -35,8 +36,9 @@ class Thread {
 
     // Waits for the thread to end and releases it.
     void join();
-    // Lets the thread run on by itself; this object no longer refers to it.
-    void abandon();
+    // Lets the thread run on by itself; this object no longer refers to it. whenEnded runs once
+    // the body has returned: on the thread itself, or here when it already has.
+    void abandon(std::function<void()> whenEnded = nullptr);
 
     struct State;  // shared by the object and its thread
 

@@ -48,8 +48,8 @@ void freshVideoConnection(IPCamSession *session) {
     session->stream.magicRetryCount = 0;
 }
 
-int readHead(int socket, char *head) {
-    const int n = receiveHeader(socket, head, kReplyHeadSize - 1, settings().getTimeout);
+int readHead(SocketSlot &slot, char *head) {
+    const int n = receiveHeader(slot, head, kReplyHeadSize - 1, settings().getTimeout);
     head[n > 0 ? n : 0] = '\0';
     return n;
 }

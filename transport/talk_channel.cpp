@@ -23,8 +23,8 @@ void putLe(std::string &out, std::size_t at, uint32_t value, int bytes) {
     for (int i = 0; i < bytes; ++i) out[at + i] = static_cast<char>(value >> (8 * i) & 0xFF);
 }
 
-bool sendText(int socket, const std::string &bytes) {
-    return sendAll(socket, bytes.data(), bytes.size(), settings().setTimeout) ==
+bool sendText(SocketSlot &slot, const std::string &bytes) {
+    return sendAll(slot, bytes.data(), bytes.size(), settings().setTimeout) ==
            static_cast<int>(bytes.size());
 }
 
@@ -104,13 +104,14 @@ int talkOpen(IPCamSession *session, int on) {
 }
 
 int talkSend(IPCamSession *session, const void *data, std::size_t length) {
-    const int socket = session->sockets[kThirdSocket];
-    if (socket == -1) return 0;
+    SocketSlot &slot = session->sockets[kThirdSocket];
+    if (slot == -1) return 0;
     if (length > UINT32_MAX / 2 || (length && !data)) return kTalkDataNotSent;
     const uint32_t n = static_cast<uint32_t>(length);
-    if (!sendText(socket, taggedStream(session) ? taggedTalkHeader(kTalkAudio, n) : htadTalkHeader(n)))
+    if (!sendText(slot,
+                  taggedStream(session) ? taggedTalkHeader(kTalkAudio, n) : htadTalkHeader(n)))
         return kTalkHeaderNotSent;
-    if (length && sendAll(socket, data, length, settings().setTimeout) != static_cast<int>(length))
+    if (length && sendAll(slot, data, length, settings().setTimeout) != static_cast<int>(length))
         return kTalkDataNotSent;
     return 0;
 }

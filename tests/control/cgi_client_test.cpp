@@ -227,6 +227,41 @@ TEST_F(CgiClientTest, AddressAndCredentialChecks) {
     }
 }
 
+TEST_F(CgiClientTest, AnAccountThatDoesNotFitIsRefusedNotLeftOut) {
+    const std::string user(19, 'u'), password(19, 'p');  // 39 characters: the longest
+    server.setCredentials(user, password);
+    server.setBody("Test.cgi", "x");
+    struct Case {
+        const char *what;
+        std::string user, password;
+        int set, request;  // what SetCredentials, then Get and Set answer
+        std::size_t reachedCamera;
+    } cases[] = {
+        {"39 characters", user, password, 0, 1, 2},
+        {"40 characters", user, password + "p", -19, -19, 0},
+        {"127 and 127", std::string(127, 'u'), std::string(127, 'p'), -19, -19, 0},
+    };
+    for (const Case &c : cases) {
+        CgiClient client;
+        ASSERT_EQ(client.SetAddress("127.0.0.1", server.port()), 0);
+        EXPECT_EQ(client.SetCredentials(c.user.c_str(), c.password.c_str()), c.set) << c.what;
+        EXPECT_EQ(client.Get("Test.cgi"), c.request) << c.what;
+        EXPECT_EQ(client.Set("Test.cgi", "a=1"), c.request) << c.what;
+        const auto requests = server.requests();
+        EXPECT_EQ(requests.size(), c.reachedCamera) << c.what;
+        for (const auto &r : requests) EXPECT_NE(r.header("Authorization"), "") << c.what;
+        server.clearRequests();
+    }
+
+    // Credentials that fit make a refused client usable again.
+    CgiClient client;
+    ASSERT_EQ(client.SetAddress("127.0.0.1", server.port()), 0);
+    EXPECT_EQ(client.SetCredentials(user.c_str(), nullptr), -19);
+    EXPECT_EQ(client.Get("Test.cgi"), -19);
+    EXPECT_EQ(client.SetCredentials(user.c_str(), password.c_str()), 0);
+    EXPECT_EQ(client.Get("Test.cgi"), 1);
+}
+
 TEST_F(CgiClientTest, RedirectProbe) {
     server.setRedirect("withport.example", "127.0.0.2:8081");
     server.setRedirect("noport.example", "127.0.0.3");

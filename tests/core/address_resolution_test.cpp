@@ -8,12 +8,15 @@
 #include <vector>
 
 #include "camsim/cgi_server.h"
+#include "camsim/device_model.h"
 #include "core/address_cache.h"
 #include "core/config.h"
 #include "core/fixed_text.h"
 #include "core/reachability.h"
 #include "core/session.h"
+#include "support/frame_collector.h"
 #include "support/scoped_timeouts.h"
+#include "support/wait.h"
 
 using namespace ipcam;
 
@@ -35,7 +38,8 @@ class AddressResolutionTest : public ::testing::Test {
         auto s = std::make_unique<IPCamSession>();
         copyText(s->hostGiven, host);
         copyText(s->host, "10.9.8.7");  // what an earlier attempt left
-        s->port = port;
+        s->portGiven = port;
+        s->port = 1;
         s->videoRunning = 1;
         return s;
     }
@@ -74,7 +78,7 @@ TEST_F(AddressResolutionTest, NamesAndAddressesWithoutARedirect) {
         auto s = session(c.given, server.port());
         EXPECT_EQ(resolveAndProbe(s.get()), c.result) << c.given;
         EXPECT_EQ(fieldText(s->host), c.host) << c.given;
-        EXPECT_EQ(s->port, server.port()) << c.given;
+        EXPECT_EQ(s->port, c.result == 0 ? server.port() : 1u) << c.given;
         for (std::size_t i = 0; i < kDynamicDnsServices; ++i)
             EXPECT_EQ(slot(i), c.slots[i]) << c.given << " slot " << i;
     }
@@ -82,7 +86,9 @@ TEST_F(AddressResolutionTest, NamesAndAddressesWithoutARedirect) {
 }
 
 TEST_F(AddressResolutionTest, DynamicDnsNameFollowsItsRedirector) {
-    constexpr uint32_t kSame = 0;  // expect the redirector's own port, the session's
+    constexpr uint32_t kSame = 0;  // expect the redirector's own port, the caller's
+    constexpr uint32_t kLeft = 1;  // what an earlier attempt left
+    const std::string tooLong(kTextFieldSize, '7');
     struct Case {
         const char *what;
         std::vector<std::string> services;
@@ -96,12 +102,10 @@ TEST_F(AddressResolutionTest, DynamicDnsNameFollowsItsRedirector) {
         {"second service", {"127.0.0.2", "localhost"}, "10.20.30.40:81", {}, 0, "10.20.30.40", 81},
         {"no colon", {"localhost"}, "10.20.30.40", {}, 0, "10.20.30.40", kSame},
         {"200 without redirect", {"localhost"}, "", {200, "parked"}, 0, "localhost", kSame},
-        {"401", {"localhost"}, "", {401, "no"}, IPCAM_DDNS_IS_ER, "localhost", kSame},
-        {"404", {"localhost"}, "", {404, "gone"}, IPCAM_DDNS_IS_ER, "localhost", kSame},
-        {"address too long", {"localhost"}, std::string(kTextFieldSize, '7'), {},
-         IPCAM_DDNS_IS_ER, "localhost", kSame},
-        {"port out of range", {"localhost"}, "127.0.0.1:70000", {}, IPCAM_DDNS_IS_ER,
-         "localhost", kSame},
+        {"401", {"localhost"}, "", {401, "no"}, IPCAM_DDNS_IS_ER, "localhost", kLeft},
+        {"404", {"localhost"}, "", {404, "gone"}, IPCAM_DDNS_IS_ER, "localhost", kLeft},
+        {"address too long", {"localhost"}, tooLong, {}, IPCAM_DDNS_IS_ER, "localhost", kLeft},
+        {"port too high", {"localhost"}, "1.2.3.4:70000", {}, IPCAM_DDNS_IS_ER, "localhost", kLeft},
     };
     for (const Case &c : cases) {
         clearAddressCache();
@@ -114,9 +118,12 @@ TEST_F(AddressResolutionTest, DynamicDnsNameFollowsItsRedirector) {
         EXPECT_EQ(resolveAndProbe(s.get()), c.result) << c.what;
         EXPECT_EQ(fieldText(s->host), c.host) << c.what;
         EXPECT_EQ(s->port, c.port == kSame ? redirector.port() : c.port) << c.what;
+        EXPECT_EQ(s->portGiven, redirector.port()) << c.what;
+        // The next attempt asks the redirector again, not the port it named.
+        EXPECT_EQ(resolveAndProbe(s.get()), c.result) << c.what;
         auto requests = redirector.requests();
-        ASSERT_EQ(requests.size(), 1u) << c.what;
-        EXPECT_EQ(requests[0].raw, "GET / HTTP/1.1\r\nHost:localhost\r\n\r\n") << c.what;
+        ASSERT_EQ(requests.size(), 2u) << c.what;
+        EXPECT_EQ(requests[1].raw, "GET / HTTP/1.1\r\nHost:localhost\r\n\r\n") << c.what;
     }
 
     // No redirector listening: the query fails like a refusal.
@@ -126,6 +133,36 @@ TEST_F(AddressResolutionTest, DynamicDnsNameFollowsItsRedirector) {
     closed.stop();
     auto s = session("localhost", deadPort);
     EXPECT_EQ(resolveAndProbe(s.get()), IPCAM_DDNS_IS_ER);
+}
+
+TEST_F(AddressResolutionTest, EveryAttemptAsksTheRedirectorAndNeverTheCamera) {
+    // A camera that wants an account, behind a redirector. The session's password is wrong, so
+    // every attempt fails at the camera and the next one starts again at the redirector.
+    camsim::CgiServer camera;
+    ASSERT_TRUE(camera.start());
+    camera.setCredentials("admin", "secret");
+    camsim::FamilyACamera device(camera, {.capabilities = 1});
+    camsim::CgiServer redirector;
+    ASSERT_TRUE(redirector.start());
+    redirector.setRedirect("localhost", "127.0.0.1:" + std::to_string(camera.port()));
+    useServices({"localhost"});
+
+    kestrel_test::FrameCollector frames;
+    IPCamSession *s = nullptr;
+    ASSERT_EQ(IPCamCreate(&s, "localhost", redirector.port(), "admin", "wrong", 61, 0), 0);
+    ASSERT_EQ(IPCamAction(s, &kestrel_test::FrameCollector::callback, &frames, 0), 0);
+    auto cameraRefusals = [&] {
+        std::size_t n = 0;
+        for (const auto &r : camera.requests()) n += r.path == "GetCameraType.cgi";
+        return n;
+    };
+    EXPECT_TRUE(kestrel_test::waitFor([&] { return cameraRefusals() >= 2; }, 15000))
+        << "status " << IPCamGetLastError(s);
+    EXPECT_EQ(IPCamGetStatus(s), IPCAM_USER_OR_PASSWD_IS_ER);
+    EXPECT_EQ(IPCamAllDelete(), 0);
+
+    EXPECT_GE(redirector.requests().size(), 2u);
+    for (const auto &r : camera.requests()) EXPECT_NE(r.raw.substr(0, 6), "GET / ") << r.raw;
 }
 
 TEST_F(AddressResolutionTest, AfterFramesTheHostIsReusedAndAStopEndsTheStep) {
@@ -147,27 +184,31 @@ TEST_F(AddressResolutionTest, AfterFramesTheHostIsReusedAndAStopEndsTheStep) {
     EXPECT_STREQ(stopped->host, "127.0.0.1");
 }
 
-TEST_F(AddressResolutionTest, AuthorisationTextIsCutToWhatTheFieldHolds) {
-    const std::string longUser(45, 'u');
+TEST_F(AddressResolutionTest, AuthorisationTextRefusesAnAccountThatDoesNotFit) {
     struct Case {
-        std::string user, password, expected;
+        std::string user, password;
+        int result;
+        std::string expected;
     } cases[] = {
-        {"admin", "secret", "YWRtaW46c2VjcmV0"},
-        {"", "", "Og=="},
-        // "abcdefghijklmnopqrst:012345678901234567", the first 39 characters
-        {"abcdefghijklmnopqrst", "0123456789012345678901234567890",
+        {"admin", "secret", IPCAM_OK, "YWRtaW46c2VjcmV0"},
+        {"", "", IPCAM_OK, "Og=="},
+        // "abcdefghijklmnopqrst:012345678901234567", 39 characters
+        {"abcdefghijklmnopqrst", "012345678901234567", IPCAM_OK,
          "YWJjZGVmZ2hpamtsbW5vcHFyc3Q6MDEyMzQ1Njc4OTAxMjM0NTY3"},
+        {"abcdefghijklmnopqrst", "0123456789012345678", IPCAM_USER_OR_PASSWD_IS_ER, ""},
         {std::string(kTextFieldSize - 1, 'u'), std::string(kTextFieldSize - 1, 'p'),
-         "dXV1dXV1dXV1dXV1dXV1dXV1dXV1dXV1dXV1dXV1dXV1dXV1dXV1"},  // 39 times "u"
+         IPCAM_USER_OR_PASSWD_IS_ER, ""},
     };
     for (const Case &c : cases) {
         auto s = session("10.0.0.1", 80);
         copyText(s->user, c.user);
         copyText(s->password, c.password);
+        copyText(s->authText, "stale");
         s->cseq = 0x5a5a;  // the field after authText
-        EXPECT_EQ(buildAuthorisation(s.get()), IPCAM_OK);
+        EXPECT_EQ(buildAuthorisation(s.get()), c.result) << c.user;
         EXPECT_EQ(fieldText(s->authText), c.expected) << c.user;
         EXPECT_EQ(s->cseq, 0x5a5a) << c.user;
+        EXPECT_EQ(resolveAndProbe(s.get()), c.result) << c.user;
     }
 }
 

@@ -5,7 +5,11 @@
 #include <string>
 #include <vector>
 
+#include "camsim/cgi_server.h"
+#include "control/cgi_client.h"
+#include "core/config.h"
 #include "ipcam.h"
+#include "support/scoped_timeouts.h"
 
 using namespace ipcam;
 
@@ -71,10 +75,32 @@ TEST_F(ReachabilityTest, DisabledProbeSendsNothing) {
     EXPECT_TRUE(g_log.events.empty());
 }
 
-TEST_F(ReachabilityTest, WithoutAMethodEveryHostIsUnreachable) {
-    EXPECT_EQ(loadEchoFunctions(std::span<const EchoMethod>()), -1);
-    EXPECT_EQ(probeHost("127.0.0.1", true, 100), IPCAM_PING_IS_ER);
-    EXPECT_EQ(probeHost("127.0.0.1", false, 100), 0);
+TEST_F(ReachabilityTest, WithoutAMethodEveryHostCountsAsReachable) {
+    // None loaded at all, or none of those tried available: the probe cannot tell.
+    for (std::span<const EchoMethod> methods :
+         {std::span<const EchoMethod>(), std::span<const EchoMethod>(kFakes, 2)}) {
+        EXPECT_EQ(loadEchoFunctions(methods), -1);
+        g_log.events.clear();
+        for (bool enabled : {true, false})
+            EXPECT_EQ(probeHost("127.0.0.1", enabled, 100), 0) << enabled;
+        EXPECT_TRUE(g_log.events.empty());
+    }
+}
+
+TEST_F(ReachabilityTest, WithoutAMethodSessionsStillConnect) {
+    // Probing on, nothing to probe with: a camera that answers is used.
+    kestrel_test::ScopedTimeouts timeouts{1000};
+    Settings cfg = settings();
+    cfg.pingEnable = true;
+    cfg.pingTimeout = 200;
+    setSettings(cfg);
+    ASSERT_EQ(loadEchoFunctions(std::span<const EchoMethod>()), -1);
+    camsim::CgiServer camera;
+    ASSERT_TRUE(camera.start());
+    camera.setBody("GetStatus.cgi", "Status=1<br>");
+    CgiClient client;
+    ASSERT_EQ(client.SetAddress("127.0.0.1", camera.port()), 0);
+    EXPECT_EQ(client.Get("GetStatus.cgi"), 1);
 }
 
 TEST_F(ReachabilityTest, BadAddressIsUnreachable) {

@@ -14,6 +14,7 @@
 #include "ipcam.h"
 #include "support/loopback.h"
 #include "support/scoped_timeouts.h"
+#include "support/wait.h"
 
 using namespace ipcam;
 using namespace kestrel_test;
@@ -264,27 +265,31 @@ TEST_F(SessionApiTest, AllDeleteStopsManySessionsInParallel) {
 
 TEST_F(SessionApiTest, AThreadThatIgnoresItsStopRequestIsLeftRunningSafely) {
     IPCamSession *s = create(8);
-    std::atomic<bool> release{false}, finished{false};
+    std::atomic<bool> release{false};
+    std::atomic<int> seen{0};
     s->videoStarted = 1;
     s->videoRunning = 1;
     ASSERT_TRUE(s->videoThread.create([&, s] {
         while (!release) std::this_thread::sleep_for(std::chrono::milliseconds(5));
         s->state = 42;  // the session must still be there
-        finished = true;
+        seen = s->state;
         return 0u;
     }));
     s->videoThread.resume();
 
     uint32_t abandonedBefore = abandonedThreadCount();
+    const std::size_t keptBefore = sessionsAwaitingThreads();
     long long ms = elapsedMs([] { EXPECT_EQ(IPCamAllDelete(), 0); });
     EXPECT_GE(ms, 2500);  // 301 polls of 10 ms
     EXPECT_LT(ms, 8000);
     EXPECT_EQ(abandonedThreadCount(), abandonedBefore + 1);
+    EXPECT_EQ(sessionsAwaitingThreads(), keptBefore + 1);
     EXPECT_EQ(s->videoRunning.load(), 0);
 
+    // Once the thread ends, the session goes.
     release = true;
-    while (!finished) std::this_thread::sleep_for(std::chrono::milliseconds(1));
-    EXPECT_EQ(s->state.load(), 42);
+    EXPECT_TRUE(waitFor([&] { return sessionsAwaitingThreads() == keptBefore; }, 5000));
+    EXPECT_EQ(seen.load(), 42);
 }
 
 TEST_F(SessionApiTest, DeletionEndsTheRtspStreamAndClosesEverySocket) {

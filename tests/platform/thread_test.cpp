@@ -70,4 +70,37 @@ TEST(ThreadTest, AnAbandonedThreadRunsOnWithItsOwnState) {
     EXPECT_EQ(*witness, 42);
 }
 
+TEST(ThreadTest, WhatAnAbandonedThreadIsLeftToDoRunsOnceItsBodyHasReturned) {
+    // Abandoned while the body runs: the thread runs it at its end. Abandoned once the body has
+    // returned: it runs at once, on the caller's thread.
+    for (bool endedFirst : {false, true}) {
+        SCOPED_TRACE(endedFirst ? "ended first" : "still running");
+        std::atomic<bool> release{false}, bodyDone{false}, hookRan{false};
+        std::atomic<bool> hookAfterBody{false}, hookOnCaller{false};
+        const std::thread::id caller = std::this_thread::get_id();
+        Thread t;
+        ASSERT_TRUE(t.create([&] {
+            waitFor(release);
+            bodyDone = true;
+            return 0u;
+        }));
+        t.resume();
+        if (endedFirst) {
+            release = true;
+            while (t.exitCode() == Thread::kStillActive)
+                std::this_thread::sleep_for(std::chrono::milliseconds(1));
+        }
+        t.abandon([&] {
+            hookAfterBody = bodyDone.load();
+            hookOnCaller = std::this_thread::get_id() == caller;
+            hookRan = true;
+        });
+        EXPECT_EQ(hookRan.load(), endedFirst);
+        release = true;
+        waitFor(hookRan);
+        EXPECT_TRUE(hookAfterBody);
+        EXPECT_EQ(hookOnCaller.load(), endedFirst);
+    }
+}
+
 }  // namespace

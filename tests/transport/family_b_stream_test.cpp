@@ -139,7 +139,6 @@ TEST_F(FamilyBStreamTest, APictureLargerThanTheBufferDoesNotCostTheNextOne) {
 
 TEST_F(FamilyBStreamTest, ALostConnectionEndsTheEvent) {
     session->eventState = 1;
-    session->sockets[kVideoSocket] = -1;
     MemorySource source(std::vector<std::string>{}, Ending::Close);
     EXPECT_EQ(readStatusVideo(session.get(), source), -10);
     auto events = ofKind(IPCAM_MSG_EVENT);
