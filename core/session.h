@@ -6,6 +6,7 @@
 // only through the bounded copies of fixed_text.h.
 #pragma once
 
+#include <atomic>
 #include <cstddef>
 #include <cstdint>
 #include <memory>
@@ -88,9 +89,12 @@ struct IPCamSession {
     uint32_t rtspPort = 554;
     ipcam::Relaxed<double> deviceNumber{0.0};  // firmware version; video thread, read by commands
 
-    // Set by IPCamAction before the threads start; read by them.
-    ipcam::Relaxed<IPCamFrameCallback> callback{nullptr};
+    // Set by IPCamAction before the threads start; read by them. Deletion clears it when it
+    // has to leave a thread running, and then waits for the deliveries still inside it
+    // (callbacksInFlight) so that the caller's callback is not entered after deletion returned.
+    std::atomic<IPCamFrameCallback> callback{nullptr};
     ipcam::Relaxed<void *> callbackContext{nullptr};
+    std::atomic<int32_t> callbacksInFlight{0};
     int32_t id = 0;
     ipcam::Relaxed<int32_t> protocolType{0};  // the video thread may settle Auto
 

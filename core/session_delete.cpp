@@ -20,6 +20,9 @@ namespace {
 
 std::atomic<uint32_t> g_abandoned{0};
 
+// How long a deletion that leaves a thread running waits for a callback in progress.
+constexpr int kCallbackPolls = 100;
+
 void sleepMs(int ms) {
     std::this_thread::sleep_for(std::chrono::milliseconds(ms));
 }
@@ -61,6 +64,11 @@ void forgetKept(IPCamSession *session) {
 // threads once it has ended.
 void abandonThreads(IPCamSession *session, std::initializer_list<Thread *> stuck) {
     session->callback = nullptr;
+    // A delivery that read the callback before it was cleared is let through first. One that
+    // stays inside the callback was entered long before, and is what keeps its thread from
+    // stopping: it is waited for a while only.
+    for (int polls = 0; session->callbacksInFlight.load() > 0 && polls < kCallbackPolls; ++polls)
+        sleepMs(kStopPollMs);
     for (SocketSlot &slot : session->sockets) slot.wake();
     std::fprintf(stderr,
                  "ipcam: session %d: a thread did not stop within %d ms; its connections are "

@@ -10,12 +10,15 @@ namespace ipcam {
 
 void deliverFrame(IPCamSession *session, EncodedFrame *frame) {
     if (!frame) return;
-    IPCamFrameCallback callback = session->callback;
-    if (!callback) {
+    // Counted from before the callback is read until it returned: deletion clears the
+    // callback and then waits for this count, so a delivery that read the callback just
+    // before it was cleared still ends inside the deletion, not after it.
+    session->callbacksInFlight.fetch_add(1);
+    if (IPCamFrameCallback callback = session->callback.load())
+        callback(session->callbackContext, session->id & 0xFF, frame, session->id);
+    else
         IPCamFreeFrame(frame);
-        return;
-    }
-    callback(session->callbackContext, session->id & 0xFF, frame, session->id);
+    session->callbacksInFlight.fetch_sub(1);
 }
 
 bool sendMessage(IPCamSession *session, int32_t kind, const void *payload, std::size_t length,

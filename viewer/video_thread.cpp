@@ -36,6 +36,19 @@ std::u16string connectingState(const SiteRecord &site, int lastError) {
     return text;
 }
 
+std::u16string creationFailedState(const SiteRecord &site, int createResult) {
+    // The library refuses an account it could not send whole; the site editor takes longer
+    // ones, so say which limit the site broke rather than only the code.
+    const std::size_t credentials = siteAccount(site).size() + 1 + sitePassword(site).size();
+    if (createResult != IPCAM_IS_NULL || credentials <= IPCAM_CREDENTIALS_MAX)
+        return connectingState(site, createResult);
+    char words[120];
+    std::snprintf(words, sizeof words,
+                  "Account and password are too long: together at most %d characters (%s)",
+                  IPCAM_CREDENTIALS_MAX - 1, statusName(createResult));
+    return connectingState(site, IPCAM_IS_UNCONNECTED) + u"\n" + fromUtf8(words);
+}
+
 uint32_t resolutionForSize(uint32_t videoSize, uint32_t mask) {
     uint32_t first = 0x1, last = 0x20;
     if (videoSize == 1) first = 0x40, last = 0x400;
@@ -94,7 +107,7 @@ bool VideoThread::startSession() {
     // not even be made keeps its creation's reason.
     const bool created = session != nullptr;
     int shownError = created ? IPCAM_IS_UNCONNECTED : createResult;
-    showState(connectingState(site, shownError));
+    showState(created ? connectingState(site, shownError) : creationFailedState(site, createResult));
     for (uint32_t attempt = 0; IPCamGetStatus(session) < 0;) {
         if (stopRequested) {
             deleteSessions();

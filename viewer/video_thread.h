@@ -81,6 +81,8 @@ class VideoThread final : public WorkerThread {
 // What the picture area shows while a site connects: "Connecting to NAME…" (the host when the
 // site has no name), and below it what went wrong when lastError says something did.
 std::u16string connectingState(const SiteRecord &site, int lastError);
+// The same when the session could not be made at all (IPCamCreate's result).
+std::u16string creationFailedState(const SiteRecord &site, int createResult);
 
 // The lowest single bit of the picture-size class's window that mask has: Small (0, and any
 // value but 1 and 2) 0x1-0x20, Middle (1) 0x40-0x400, Big (2) 0x800-0x100000; 0 for none.

@@ -253,6 +253,35 @@ TEST_F(VideoThreadTest, WhileConnectingThePictureAreaSaysWhatWentWrong) {
               u"(IPCAM_USER_OR_PASSWD_IS_ER)");
 }
 
+// An account the library cannot send whole is refused at creation; the picture area says
+// which limit the site broke, at the bound and one past it.
+TEST_F(VideoThreadTest, AnAccountTooLongToSendIsNamedAsSuch) {
+    struct Case {
+        std::size_t accountLength, passwordLength;
+        bool refused;
+    };
+    const Case cases[] = {{19, 19, false}, {19, 20, true}, {38, 0, false}, {0, 39, true}};
+    for (const Case &c : cases) {
+        pipeline().sleepMs = nullptr;
+        VideoThread starting;
+        starting.statusLine = &window;
+        starting.site = siteAt(u"Porch", 9);
+        std::memset(starting.site.account, 0, sizeof starting.site.account);
+        std::memset(starting.site.password, 0, sizeof starting.site.password);
+        std::memset(starting.site.account, 'a', c.accountLength);
+        std::memset(starting.site.password, 'p', c.passwordLength);
+        window.screen.showState(u"");
+        starting.Resume();
+        ASSERT_TRUE(kestrel_test::waitFor([&] { return !window.screen.state().empty(); }, 5000));
+        const std::string state = toUtf8(window.screen.state().c_str(), 400, 800);
+        starting.RequestStop();
+        starting.Wait();
+        EXPECT_EQ(state.find("too long") != std::string::npos, c.refused)
+            << c.accountLength << "+" << c.passwordLength << ": " << state;
+        EXPECT_EQ(state.rfind("Connecting to Porch", 0), 0u) << state;
+    }
+}
+
 // Stop never waits for a pause to run out: every pause of the video thread and of the frame
 // callback ends once the thread is stopping.
 TEST_F(VideoThreadTest, PausesEndWhenTheThreadStops) {
