@@ -53,6 +53,29 @@ void settleAutoType(IPCamSession *s, int32_t type) {
     if (s->protocolType == IPCAM_PROTOCOL_AUTO) s->protocolType = type;
 }
 
+// Requests that got no answer, by what the device did; any other result is an answer.
+struct ReachRow {
+    int result;
+    IPCamReach reach;
+};
+constexpr ReachRow kReachRows[] = {
+    {kCgiConnectFailed, IPCAM_REACH_REFUSED}, {kCgiNoReply, IPCAM_REACH_SILENT},
+    {kCgiClosedEmpty, IPCAM_REACH_SILENT},    {kCgiWaitFailed, IPCAM_REACH_SILENT},
+    {kCgiSendFailed, IPCAM_REACH_SILENT},     {kCgiSendTimedOut, IPCAM_REACH_SILENT},
+    {IPCAM_PING_IS_ER, IPCAM_REACH_SILENT},
+};
+
+// Sends one detection request and keeps what the device did with it, so that a caller can
+// tell a device that refuses or never answers from one of an unknown kind.
+int ask(CgiClient &client, IPCamSession *s, const char *cgi) {
+    const int result = client.Get(cgi);
+    IPCamReach reach = IPCAM_REACH_ANSWERED;
+    for (const ReachRow &row : kReachRows)
+        if (row.result == result) reach = row.reach;
+    s->reach = reach;
+    return result;
+}
+
 }  // namespace
 
 int channelCount(uint32_t code) {
@@ -62,9 +85,9 @@ int channelCount(uint32_t code) {
 int DetectFamilyA(IPCamSession *s) {
     CgiClient client;
     prepare(client, s, true);
-    if (client.Get("GetCameraType.cgi") < 1) {
+    if (ask(client, s, "GetCameraType.cgi") < 1) {
         // Older cameras know no type query but answer for their network settings.
-        int network = client.Get("GetNetwork.cgi");
+        int network = ask(client, s, "GetNetwork.cgi");
         if (network < 1) return network;
         s->inputCount = 2;
         s->outputCount = 2;
@@ -104,7 +127,7 @@ int DetectFamilyA(IPCamSession *s) {
 int DetectFamilyB(IPCamSession *s) {
     CgiClient client;
     prepare(client, s, true);
-    int r = client.Get("GetMyself.cgi");
+    int r = ask(client, s, "GetMyself.cgi");
     if (r >= 0) {
         s->protocolType = IPCAM_PROTOCOL_TYPE2;
         return 0;
@@ -117,7 +140,7 @@ int DetectFamilyB(IPCamSession *s) {
 int DetectServer(IPCamSession *s) {
     CgiClient client;
     prepare(client, s, false);
-    int r = client.Get("GetServerInfo.cgi");
+    int r = ask(client, s, "GetServerInfo.cgi");
     if (r < 0) return r == kCgiConnectFailed ? IPCAM_IS_UNCONNECTED : r;
     if (std::strstr(client.ReplyText(), "Channel=")) {
         limitChannel(s->videoStream, valueAfter(client, "Channel=", 0));

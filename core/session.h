@@ -141,6 +141,7 @@ struct IPCamSession {
     ipcam::Relaxed<int32_t> rtpOverUdp{0};
     ipcam::Relaxed<int32_t> clientPortBase{0};
     ipcam::Relaxed<uint32_t> modelCode{0};
+    ipcam::Relaxed<int32_t> reach{IPCAM_REACH_ANSWERED};  // IPCamReach; video thread
     ipcam::Relaxed<int32_t> inputCount{0};
     ipcam::Relaxed<int32_t> outputCount{0};
     char extraQuery[256] = {};                  // appended by camera control requests

@@ -174,6 +174,8 @@ extern "C" IPCAM_API int IPCamGetItem(IPCamSession *session, int item) {
             return model == 90 || model == 91 || model == 99;
         case 11:
             return model == 58 || model == 59 || model == 63 || model == 69;
+        case IPCAM_ITEM_REACH:
+            return session->reach;
         default:
             return 0;
     }

@@ -38,20 +38,24 @@ int MemorySource::send(const void *data, std::size_t length, uint32_t) {
     return static_cast<int>(length);
 }
 
-MemorySource::MemorySource(std::vector<std::string> chunks, Ending ending)
-    : chunks_(std::move(chunks)), ending_(ending) {
-    std::erase_if(chunks_, [](const std::string &c) { return c.empty(); });
+MemorySource::MemorySource(std::vector<std::string> chunks, Ending ending) : ending_(ending) {
+    for (const std::string &c : chunks) {
+        if (c.empty()) continue;
+        bytes_ += c;
+        ends_.push_back(bytes_.size());
+    }
 }
 
 MemorySource::MemorySource(std::string_view bytes, std::size_t chunkSize, Ending ending)
-    : ending_(ending) {
-    chunkSize = std::max<std::size_t>(chunkSize, 1);
-    for (std::size_t at = 0; at < bytes.size(); at += chunkSize)
-        chunks_.emplace_back(bytes.substr(at, chunkSize));
+    : bytes_(bytes), chunkSize_(std::max<std::size_t>(chunkSize, 1)), ending_(ending) {}
+
+std::size_t MemorySource::chunkEnd() const {
+    if (chunkSize_ == 0) return ends_[chunk_];
+    return std::min(bytes_.size(), at_ - at_ % chunkSize_ + chunkSize_);
 }
 
 WaitResult MemorySource::waitReadable() {
-    if (chunk_ < chunks_.size()) return WaitResult::Ready;
+    if (at_ < bytes_.size()) return WaitResult::Ready;
     switch (ending_) {
         case Ending::Close:
             return WaitResult::Ready;  // the read reports the close
@@ -64,25 +68,20 @@ WaitResult MemorySource::waitReadable() {
 }
 
 int MemorySource::read(void *buffer, std::size_t capacity) {
-    if (chunk_ >= chunks_.size()) {
+    if (at_ >= bytes_.size()) {
         if (ending_ == Ending::Close) return 0;
         return ending_ == Ending::Error ? -1 : kNothingYet;
     }
-    const std::string &c = chunks_[chunk_];
-    std::size_t n = std::min(capacity, c.size() - offset_);
-    std::memcpy(buffer, c.data() + offset_, n);
-    offset_ += n;
-    if (offset_ == c.size()) {
-        ++chunk_;
-        offset_ = 0;
-    }
+    const std::size_t end = chunkEnd();
+    const std::size_t n = std::min(capacity, end - at_);
+    std::memcpy(buffer, bytes_.data() + at_, n);
+    at_ += n;
+    if (at_ == end && chunkSize_ == 0) ++chunk_;
     return static_cast<int>(n);
 }
 
 std::size_t MemorySource::remaining() const {
-    std::size_t n = 0;
-    for (std::size_t i = chunk_; i < chunks_.size(); ++i) n += chunks_[i].size();
-    return n - offset_;
+    return bytes_.size() - at_;
 }
 
 namespace {

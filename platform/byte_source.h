@@ -76,9 +76,16 @@ class MemorySource final : public ByteSource {
 
   private:
     static constexpr std::size_t kIdleLimit = 100000;
-    std::vector<std::string> chunks_;
+    // Where the chunk being read ends.
+    std::size_t chunkEnd() const;
+
+    // The bytes in one piece, so that a fuzzer's many tiny chunks cost no allocation each.
+    std::string bytes_;
+    std::size_t chunkSize_ = 0;       // fixed chunks; 0: chunk ends listed in ends_
+    std::vector<std::size_t> ends_;   // end of every chunk, for chunks of any size
+    std::size_t at_ = 0, chunk_ = 0;  // next byte; index in ends_ of its chunk
     std::string sent_;
-    std::size_t chunk_ = 0, offset_ = 0, idleWaits_ = 0;
+    std::size_t idleWaits_ = 0;
     Ending ending_;
 };
 

@@ -23,6 +23,7 @@ class FrameBuffer {
         if (!storage_) capacity_ = capacity;
     }
     std::size_t capacity() const { return capacity_; }
+    bool reserved() const { return storage_ != nullptr; }
     std::size_t count() const { return count_; }
     std::size_t freeSpace() const { return capacity_ - count_; }
 

@@ -134,7 +134,9 @@ int readInterleaved(IPCamSession *session, ByteSource &connection) {
 
     if (session->rtp.frameBuffer.freeSpace() < static_cast<std::size_t>(payloadLength))
         session->rtp.clearFrame();
-    uint8_t *payload = session->rtp.packet.data();
+    const std::span<uint8_t> packet = session->rtp.packet.get();
+    if (packet.empty()) return videoFailure(session);
+    uint8_t *payload = packet.data();
     if (payloadLength > 0 &&
         receiveExactly(connection, payload, static_cast<std::size_t>(payloadLength), timeout) !=
             payloadLength)
@@ -170,10 +172,12 @@ int readInterleaved(IPCamSession *session, ByteSource &connection) {
 }
 
 int readUdpVideo(IPCamSession *session, ByteSource &rtp, ByteSource *rtcp) {
-    uint8_t *datagram = session->rtp.packet.data();
+    const std::span<uint8_t> packet = session->rtp.packet.get();
+    if (packet.empty()) return videoFailure(session);
+    uint8_t *datagram = packet.data();
     const bool mpeg4 = isMpeg4(session);
     for (;;) {
-        int n = receiveSome(rtp, datagram, session->rtp.packet.size(), settings().getTimeout);
+        int n = receiveSome(rtp, datagram, packet.size(), settings().getTimeout);
         if (n <= 12) return videoFailure(session);
         const std::size_t start = 12 + 4 * static_cast<std::size_t>(datagram[0] & 0x0F);
         if (start > static_cast<std::size_t>(n)) return videoFailure(session);
@@ -194,8 +198,10 @@ int readUdpVideo(IPCamSession *session, ByteSource &rtp, ByteSource *rtcp) {
 }
 
 int readUdpAudio(IPCamSession *session, ByteSource &rtp, ByteSource *rtcp) {
-    uint8_t *datagram = session->rtp.audioPacket.data();
-    int n = receiveSome(rtp, datagram, session->rtp.audioPacket.size(), settings().getTimeout);
+    const std::span<uint8_t> packet = session->rtp.audioPacket.get();
+    if (packet.empty()) return kAudioFailed;
+    uint8_t *datagram = packet.data();
+    int n = receiveSome(rtp, datagram, packet.size(), settings().getTimeout);
     if (n < 13) return kAudioFailed;
     const std::size_t start = 12 + 4 * static_cast<std::size_t>(datagram[0] & 0x0F);
     if (start > static_cast<std::size_t>(n)) return kAudioFailed;

@@ -1,6 +1,14 @@
 #include "transport/rtp_state.h"
 
+#include <new>
+
 namespace ipcam {
+
+std::span<uint8_t> PacketBuffer::get() {
+    if (!storage_) storage_.reset(new (std::nothrow) uint8_t[size_]);
+    if (!storage_) return {};
+    return {storage_.get(), size_};
+}
 
 void RtpChannels::clear() {
     std::lock_guard guard(lock_);

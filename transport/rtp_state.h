@@ -4,7 +4,9 @@
 
 #include <cstdint>
 #include <map>
+#include <memory>
 #include <mutex>
+#include <span>
 #include <vector>
 
 #include "transport/frame_buffer.h"
@@ -45,6 +47,20 @@ struct JpegScan {
     std::size_t position = 0;
 };
 
+// A receive buffer of a fixed size, reserved on first use: a session that never reads RTP
+// does not pay for it.
+class PacketBuffer {
+  public:
+    explicit PacketBuffer(std::size_t size) : size_(size) {}
+    // The whole buffer, reserved now if need be; empty when memory is short.
+    std::span<uint8_t> get();
+    bool reserved() const { return storage_ != nullptr; }
+
+  private:
+    std::size_t size_;
+    std::unique_ptr<uint8_t[]> storage_;
+};
+
 struct RtpState {
     static constexpr std::size_t kPacketBytes = 65'536;
 
@@ -62,8 +78,8 @@ struct RtpState {
         jpeg = {};
     }
 
-    std::vector<uint8_t> packet = std::vector<uint8_t>(kPacketBytes);       // video thread's
-    std::vector<uint8_t> audioPacket = std::vector<uint8_t>(kPacketBytes);  // audio thread's
+    PacketBuffer packet{kPacketBytes};       // video thread's
+    PacketBuffer audioPacket{kPacketBytes};  // audio thread's
 };
 
 }  // namespace ipcam

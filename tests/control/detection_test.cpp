@@ -172,6 +172,37 @@ TEST_F(DetectionTest, ServerChannelsAndRtspPort) {
     }
 }
 
+// Whatever a detector concludes, the caller learns whether the device refused the connection,
+// took it and stayed silent, or answered (here: with 404 to everything).
+TEST_F(DetectionTest, NotesWhetherTheDeviceTookTheConnectionAndAnswered) {
+    int closedPort;
+    {
+        kestrel_test::Listener gone;
+        closedPort = gone.port();
+    }
+    struct Case {
+        const char *name;
+        bool listening, answering;
+        int reach;
+    } cases[] = {
+        {"answers, of no known kind", true, true, IPCAM_REACH_ANSWERED},
+        {"takes the connection, never answers", true, false, IPCAM_REACH_SILENT},
+        {"nothing listens", false, false, IPCAM_REACH_REFUSED},
+    };
+    for (const Case &c : cases) {
+        for (const char *cgi :
+             {"GetCameraType.cgi", "GetNetwork.cgi", "GetMyself.cgi", "GetServerInfo.cgi"})
+            server.setBehaviour(cgi, {.never = !c.answering});
+        session->port = c.listening ? server.port() : static_cast<uint32_t>(closedPort);
+        for (int (*detect)(IPCamSession *) : {DetectFamilyA, DetectFamilyB, DetectServer}) {
+            session->reach = -1;
+            session->protocolType = 0;
+            EXPECT_LT(detect(session.get()), 0) << c.name;
+            EXPECT_EQ(IPCamGetItem(session.get(), IPCAM_ITEM_REACH), c.reach) << c.name;
+        }
+    }
+}
+
 TEST(ModelNumberTest, ChannelCountCodes) {
     const int expected[] = {1, 2, 4, 8, 16, 1, 1, 1, 1, 1, 1, 1, 1, 1, 1, 1};
     for (uint32_t code = 0; code < 16; ++code)

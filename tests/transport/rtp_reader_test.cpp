@@ -238,6 +238,66 @@ TEST_F(RtpReaderTest, JpegPicturesInOneBufferComeOutInOneCall) {
     EXPECT_TRUE(videoFrames() == (std::vector<std::string>{b}));
 }
 
+// A session keeps no packet or frame storage until a reader needs it; the reader that does
+// reserves only its own.
+TEST(RtpBuffersTest, AreReservedByTheReaderThatFirstNeedsThem) {
+    kestrel_test::ScopedTimeouts timeouts{200};
+    const std::string video = interleaved({0, 1, false, std::string("\0\0\1\xB0", 4)});
+    const std::string audio = rtp({2, 1, false, "tone"});
+    struct Case {
+        const char *name;
+        int (*read)(IPCamSession *, const std::string &video, const std::string &audio);
+        bool packet, audioPacket, frame;
+    } cases[] = {
+        {"nothing read", [](IPCamSession *, const std::string &, const std::string &) { return 0; },
+         false, false, false},
+        {"interleaved video",
+         [](IPCamSession *s, const std::string &v, const std::string &) {
+             MemorySource source(v, v.size());
+             return readInterleaved(s, source);
+         },
+         true, false, true},
+        {"UDP audio",
+         [](IPCamSession *s, const std::string &, const std::string &a) {
+             MemorySource source(std::vector<std::string>{a});
+             return readUdpAudio(s, source, nullptr);
+         },
+         false, true, false},
+    };
+    for (const Case &c : cases) {
+        SCOPED_TRACE(c.name);
+        LocalSession session;
+        FrameCollector collector;
+        collector.attach(session.get());
+        EXPECT_EQ(c.read(session.get(), video, audio), 0);
+        EXPECT_EQ(session->rtp.packet.reserved(), c.packet);
+        EXPECT_EQ(session->rtp.audioPacket.reserved(), c.audioPacket);
+        EXPECT_EQ(session->rtp.frameBuffer.reserved(), c.frame);
+    }
+}
+
+// What the session thread resets before it connects again; the first key frame after it comes
+// out whole from the buffers the first connection reserved.
+TEST_F(RtpReaderTest, TheFirstFrameAfterAReconnectionComesOutWhole) {
+    std::vector<std::string> frames = encodeMpeg4(176, 144, 10, 5);
+    std::vector<Packet> first = packetize({frames.begin(), frames.begin() + 4}, 200, 100);
+    EXPECT_EQ(readAll(first), 0);
+    ASSERT_EQ(videoFrames().size(), 3u);  // the fourth waits for the next start code
+
+    session->awaitingFirstFrame = 1;
+    session->rtp.channels.clear();
+    session->rtp.clearFrame();
+    collector.clear();
+    EXPECT_EQ(readAll(packetize({frames.begin() + 5, frames.end()}, 200, 7)), 0);
+    std::vector<std::string> got = videoFrames();
+    ASSERT_EQ(got.size(), 4u);
+    for (size_t i = 0; i < got.size(); ++i) EXPECT_TRUE(got[i] == frames[5 + i]) << i;
+    std::vector<int32_t> kinds = collector.kinds();
+    ASSERT_GE(kinds.size(), 3u);
+    EXPECT_EQ(std::vector<int32_t>(kinds.begin(), kinds.begin() + 3),
+              (std::vector<int32_t>{12, 7, 2}));
+}
+
 TEST_F(RtpReaderTest, UdpVideoAndItsKeepAliveReports) {
     std::vector<std::string> frames = encodeMpeg4(176, 144, 4, 10);
     std::vector<std::string> datagrams;

@@ -298,7 +298,8 @@ std::string usage(Command command) {
         return "usage: ipcam watch HOST[:PORT] [options]\n"
                "Connects and prints, once a second, frames per second by kind, bytes per second,\n"
                "the stream format, events and inputs; a summary at the end. Exit status 1 when\n"
-               "no picture arrived.\n" +
+               "no picture arrived. Until it connects it tries again for the whole time, then\n"
+               "says what the device did (refused the connection, gave no answer, ...).\n" +
                common +
                "  --audio          start the audio stream too\n"
                "  --seconds S      how long to watch (default 10; Ctrl-C ends earlier)\n"

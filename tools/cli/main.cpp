@@ -43,7 +43,9 @@ constexpr int kUnknownCode = -99;      // what a device's dialect answers to a c
 constexpr int kNoRecorderChannels = -98;
 
 volatile std::sig_atomic_t stopRequested = 0;
-void onSignal(int) { stopRequested = 1; }
+void onSignal(int) {
+    stopRequested = 1;
+}
 
 void installSignals() {
     struct sigaction action {};
@@ -69,8 +71,9 @@ class BlockQueue {
         auto *self = static_cast<BlockQueue *>(context);
         const auto *f = static_cast<const EncodedFrame *>(frame);
         if (self->keep_ && f->totalSize >= IPCAM_FRAME_HEAD_SIZE) {
-            Block block{f->kind, std::string(reinterpret_cast<const char *>(IPCAM_FRAME_PAYLOAD(frame)),
-                                             IPCAM_FRAME_PAYLOAD_SIZE(frame))};
+            Block block{f->kind,
+                        std::string(reinterpret_cast<const char *>(IPCAM_FRAME_PAYLOAD(frame)),
+                                    IPCAM_FRAME_PAYLOAD_SIZE(frame))};
             std::lock_guard guard(self->lock_);
             self->blocks_.push_back(std::move(block));
         }
@@ -134,8 +137,9 @@ class ConnectionWatch {
     bool poll() {
         const int status = IPCamGetStatus(session_);
         const int last = IPCamGetLastError(session_);
+        const int reach = IPCamGetItem(session_, IPCAM_ITEM_REACH);
         const bool up = status >= 0;
-        if (status != shownStatus_ || (!up && last != shownLast_)) {
+        if (status != shownStatus_ || (!up && (last != shownLast_ || reach != shownReach_))) {
             std::string line = (everConnected_ || up) ? "connection: " : "connecting: ";
             if (!up)
                 line += statusName(status);
@@ -148,10 +152,12 @@ class ConnectionWatch {
                 if (*statusHint(last)) line += std::string(": ") + statusHint(last);
                 line += ")";
             }
+            if (!up && *reachHint(reach)) line += std::string(": ") + reachHint(reach);
             std::printf("%s\n", line.c_str());
             std::fflush(stdout);
             shownStatus_ = status;
             shownLast_ = last;
+            shownReach_ = reach;
         }
         everConnected_ = everConnected_ || up;
         connected_ = up;
@@ -166,11 +172,19 @@ class ConnectionWatch {
     }
     bool connected() const { return connected_; }
     bool everConnected() const { return everConnected_; }
-    void reportNeverConnected() const {
+    // After seconds of trying, ended by the time limit or by Ctrl-C.
+    void reportNeverConnected(double seconds) const {
         const int last = IPCamGetLastError(session_);
-        std::fprintf(stderr, "ipcam: no connection to %s:%u within %g s (last status %s%s%s)\n",
-                     options_.host.c_str(), options_.port, options_.seconds,
-                     statusName(last).c_str(), *statusHint(last) ? ": " : "", statusHint(last));
+        const char *reach = reachHint(IPCamGetItem(session_, IPCAM_ITEM_REACH));
+        std::string why = std::string(": ") + reach;
+        if (!*reach) {
+            why = " (last status " + statusName(last);
+            if (*statusHint(last)) why += std::string(": ") + statusHint(last);
+            why += ")";
+        }
+        std::fprintf(stderr, "ipcam: no connection to %s:%u after %.1f s%s%s\n",
+                     options_.host.c_str(), options_.port, seconds,
+                     stopRequested ? ", interrupted" : "", why.c_str());
     }
 
   private:
@@ -178,20 +192,27 @@ class ConnectionWatch {
     const Options &options_;
     int shownStatus_ = 1;  // no status the library answers: the first poll prints
     int shownLast_ = 1;
+    int shownReach_ = IPCAM_REACH_ANSWERED;
     bool connected_ = false;
     bool everConnected_ = false;
 };
 
 const char *kindName(int kind) {
     switch (kind) {
-    case IPCAM_FRAME_KEY: return "key";
-    case IPCAM_FRAME_DEPENDENT: return "dependent";
-    case IPCAM_FRAME_DROPPABLE: return "droppable";
-    default: return "video";
+        case IPCAM_FRAME_KEY:
+            return "key";
+        case IPCAM_FRAME_DEPENDENT:
+            return "dependent";
+        case IPCAM_FRAME_DROPPABLE:
+            return "droppable";
+        default:
+            return "video";
     }
 }
 
-bool isVideo(int kind) { return kind >= IPCAM_FRAME_KEY && kind <= IPCAM_FRAME_DROPPABLE; }
+bool isVideo(int kind) {
+    return kind >= IPCAM_FRAME_KEY && kind <= IPCAM_FRAME_DROPPABLE;
+}
 
 // What every streaming command shares: the stream's codec from its format block (or the
 // pictures themselves until one came) and a decoder that follows it.
@@ -327,7 +348,7 @@ int runStream(const Options &o) {
     }
     // Frames may have come (and a snapshot been taken) between two looks at the state.
     if (!connection.everConnected() && stats.videoFrames() == 0) {
-        connection.reportNeverConnected();
+        connection.reportNeverConnected(elapsed);
         return kExitFailed;
     }
     if (o.command != Command::Snapshot) std::printf("%s\n", stats.summary(elapsed).c_str());
@@ -351,16 +372,16 @@ int runStream(const Options &o) {
 // Command codes whose records are words after the code, and how many words they hold.
 std::size_t wordCount(int32_t code) {
     switch (code) {
-    case IPCAM_CMD_READ_VIDEO_FORMAT:
-    case IPCAM_CMD_WRITE_VIDEO_FORMAT:
-        return (sizeof(IPCamVideoFormatRecord) - sizeof(int32_t)) / sizeof(int32_t);
-    case IPCAM_CMD_RECORDER_CHANNELS:
-        return (sizeof(IPCamRecorderChannelsRecord) - sizeof(int32_t)) / sizeof(int32_t);
-    case IPCAM_CMD_READ_ALARM_IO:
-    case IPCAM_CMD_WRITE_ALARM_IO:
-        return (sizeof(AlarmIoRequest) - sizeof(int32_t)) / sizeof(int32_t);
-    default:
-        return 0;
+        case IPCAM_CMD_READ_VIDEO_FORMAT:
+        case IPCAM_CMD_WRITE_VIDEO_FORMAT:
+            return (sizeof(IPCamVideoFormatRecord) - sizeof(int32_t)) / sizeof(int32_t);
+        case IPCAM_CMD_RECORDER_CHANNELS:
+            return (sizeof(IPCamRecorderChannelsRecord) - sizeof(int32_t)) / sizeof(int32_t);
+        case IPCAM_CMD_READ_ALARM_IO:
+        case IPCAM_CMD_WRITE_ALARM_IO:
+            return (sizeof(AlarmIoRequest) - sizeof(int32_t)) / sizeof(int32_t);
+        default:
+            return 0;
     }
 }
 
@@ -379,10 +400,12 @@ void printFields(const char (&fields)[N][IPCAM_SETTINGS_FIELD_SIZE]) {
 }
 
 template <std::size_t N>
-void fillFields(char (&fields)[N][IPCAM_SETTINGS_FIELD_SIZE], const std::vector<std::string> &texts) {
+void fillFields(char (&fields)[N][IPCAM_SETTINGS_FIELD_SIZE],
+                const std::vector<std::string> &texts) {
     for (std::size_t i = 0; i < texts.size() && i < N; ++i)
-        std::memcpy(fields[i], texts[i].data(),
-                    std::min(texts[i].size(), static_cast<std::size_t>(IPCAM_SETTINGS_FIELD_SIZE - 1)));
+        std::memcpy(
+            fields[i], texts[i].data(),
+            std::min(texts[i].size(), static_cast<std::size_t>(IPCAM_SETTINGS_FIELD_SIZE - 1)));
 }
 
 // Starts the session and waits until it is connected; false (reported) when it was not.
@@ -394,11 +417,10 @@ bool connectSession(const Options &o, Session &session, BlockQueue &queue) {
     ConnectionWatch connection(session.get(), o);
     const auto start = Clock::now();
     while (!connection.connected()) {
-        if (stopRequested) return false;
         if (!connection.poll()) return false;
         if (connection.connected()) break;
-        if (secondsSince(start) >= o.seconds) {
-            connection.reportNeverConnected();
+        if (stopRequested || secondsSince(start) >= o.seconds) {
+            connection.reportNeverConnected(secondsSince(start));
             return false;
         }
         std::this_thread::sleep_for(kPoll);
@@ -418,7 +440,8 @@ int sendRecord(const Options &o, IPCamSession *session) {
         std::printf("%s\n", resultText(result).c_str());
         const std::size_t shown = std::max(o.words.size(), wordCount(o.code));
         for (std::size_t i = 1; i <= shown; ++i)
-            std::printf("word[%zu] = %d (0x%08X)\n", i, record[i], static_cast<uint32_t>(record[i]));
+            std::printf("word[%zu] = %d (0x%08X)\n", i, record[i],
+                        static_cast<uint32_t>(record[i]));
     } else if (o.code == IPCAM_CMD_READ_PAN_TILT) {
         auto record = std::make_unique<IPCamPanTiltRecord>();
         std::memset(record.get(), 0, sizeof *record);
@@ -498,8 +521,10 @@ int alarmOutputs(const Options &o, IPCamSession *session) {
     io = AlarmIoRequest{};
     io.code = IPCAM_CMD_READ_ALARM_IO;
     result = IPCamCommand(session, &io, nullptr);
-    if (result >= 0) printOutputs(io);
-    else std::printf("%s\n", resultText(result).c_str());
+    if (result >= 0)
+        printOutputs(io);
+    else
+        std::printf("%s\n", resultText(result).c_str());
     return result;
 }
 
@@ -526,8 +551,8 @@ int namedSetting(const Options &o, IPCamSession *session) {
             std::printf("%s set\n", std::string(setting.name).c_str());
         else
             std::printf("%s = %.*s\n", std::string(setting.name).c_str(),
-                        static_cast<int>(strnlen(record->field[access.readField],
-                                                 IPCAM_SETTINGS_FIELD_SIZE)),
+                        static_cast<int>(
+                            strnlen(record->field[access.readField], IPCAM_SETTINGS_FIELD_SIZE)),
                         record->field[access.readField]);
         return result;
     }
@@ -545,12 +570,22 @@ int runControl(const Options &o) {
     if (!connectSession(o, session, queue)) return kExitFailed;
     int result = 0;
     switch (o.command) {
-    case Command::Ptz: result = sendPtz(o, session.get()); break;
-    case Command::Key: result = sendKey(o, session.get()); break;
-    case Command::Io: result = alarmOutputs(o, session.get()); break;
-    case Command::Get:
-    case Command::Set: result = namedSetting(o, session.get()); break;
-    default: result = sendRecord(o, session.get()); break;
+        case Command::Ptz:
+            result = sendPtz(o, session.get());
+            break;
+        case Command::Key:
+            result = sendKey(o, session.get());
+            break;
+        case Command::Io:
+            result = alarmOutputs(o, session.get());
+            break;
+        case Command::Get:
+        case Command::Set:
+            result = namedSetting(o, session.get());
+            break;
+        default:
+            result = sendRecord(o, session.get());
+            break;
     }
     std::fflush(stdout);
     return result < 0 ? kExitFailed : 0;

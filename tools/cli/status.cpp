@@ -20,19 +20,32 @@ const char *statusHint(int status) {
     return status == IPCAM_OK ? "" : kestrel::statusSentence(status);
 }
 
+const char *reachHint(int reach) {
+    struct Row {
+        int reach;
+        const char *hint;
+    };
+    static constexpr Row kRows[] = {
+        {IPCAM_REACH_REFUSED, "connection refused (nothing listens on that port)"},
+        {IPCAM_REACH_SILENT, "no answer (the device takes the connection but never answers)"},
+    };
+    for (const Row &row : kRows)
+        if (row.reach == reach) return row.hint;
+    return "";
+}
+
 bool statusIsFinal(int status) {
     switch (status) {
-    case IPCAM_IS_NULL:
-    case IPCAM_PORT_IS_ER:
-    case IPCAM_TYPE_IS_ER:
-    case IPCAM_USER_OR_PASSWD_IS_ER:
-    case IPCAM_DDNS_IS_ER:
-    case IPCAM_CANT_DETECT_TYPE_ER:
-    case IPCAM_CHECK_SUM_IS_ER:
-    case IPCAM_IS_OVER:
-        return true;
-    default:
-        return false;
+        case IPCAM_IS_NULL:
+        case IPCAM_PORT_IS_ER:
+        case IPCAM_TYPE_IS_ER:
+        case IPCAM_USER_OR_PASSWD_IS_ER:
+        case IPCAM_DDNS_IS_ER:
+        case IPCAM_CHECK_SUM_IS_ER:
+        case IPCAM_IS_OVER:
+            return true;
+        default:
+            return false;
     }
 }
 

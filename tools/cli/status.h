@@ -11,9 +11,13 @@ std::string statusName(int status);
 // What went wrong in a plain sentence ("Wrong account or password"); empty for success.
 const char *statusHint(int status);
 
+// What the device did with the library's requests to learn its kind (IPCamReach), in words:
+// "connection refused (...)", "no answer (...)"; empty when it answered.
+const char *reachHint(int reach);
+
 // True for failures that trying again will not mend (an unknown host, a refused account, a
-// device of no known kind, a session that stopped for good): a tool waiting for the first
-// connection gives up on these.
+// session that stopped for good): a tool waiting for the first connection gives up on these.
+// A device that did not tell its kind may be starting up, so that one is tried again.
 bool statusIsFinal(int status);
 
 }  // namespace ipcam_cli

@@ -1,7 +1,5 @@
 // The built ipcam tool against simulated devices in this process: it watches, records,
 // snapshots and sends commands, and fails clearly on a host that is not there.
-#include <sys/wait.h>
-
 #include <gtest/gtest.h>
 
 #include <chrono>
@@ -17,35 +15,13 @@
 #include "camsim/device_model.h"
 #include "camsim/rtsp_server.h"
 #include "support/media.h"
+#include "tool_process.h"
 
 namespace {
 
 namespace fs = std::filesystem;
 
-struct ToolRun {
-    int status = -1;  // exit status
-    std::string output;  // standard output and error
-    double seconds = 0;
-};
-
-// Runs the tool with args (no shell quoting needed: plain words), its library reading no
-// configuration file but the default.
-ToolRun runTool(const std::string &args, const fs::path &configDir) {
-    const std::string command = "IPCAM_CONFIG_DIR=" + configDir.string() + " timeout -s KILL 60 " +
-                                IPCAM_CLI_PATH + " " + args + " 2>&1";
-    const auto start = std::chrono::steady_clock::now();
-    ToolRun run;
-    FILE *pipe = popen(command.c_str(), "r");
-    if (!pipe) return run;
-    char buffer[4096];
-    for (std::size_t n; (n = std::fread(buffer, 1, sizeof buffer, pipe)) > 0;)
-        run.output.append(buffer, n);
-    const int status = pclose(pipe);
-    run.status = WIFEXITED(status) ? WEXITSTATUS(status) : -1;
-    run.seconds =
-        std::chrono::duration<double>(std::chrono::steady_clock::now() - start).count();
-    return run;
-}
+using kestrel_test::ToolRun;
 
 std::string readFile(const fs::path &path) {
     std::ifstream in(path, std::ios::binary);
@@ -96,19 +72,19 @@ class Device {
         jpeg.height = 240;
         jpeg.fps = 10;
         switch (kind) {
-        case Kind::Mpeg4Http:
-            camera_ = std::make_unique<camsim::FamilyACamera>(
-                web_, camsim::FamilyAConfig{.capabilities = 1});
-            break;
-        case Kind::JpegHttp:
-            camera_ = std::make_unique<camsim::FamilyACamera>(
-                web_, camsim::FamilyAConfig{.capabilities = 1, .stream = {.channels = {jpeg}}});
-            break;
-        case Kind::StreamingServer:
-            rtsp_.addChannel({});
-            EXPECT_TRUE(rtsp_.start());
-            camsim::addServerDevice(rtsp_, web_);
-            break;
+            case Kind::Mpeg4Http:
+                camera_ = std::make_unique<camsim::FamilyACamera>(
+                    web_, camsim::FamilyAConfig{.capabilities = 1});
+                break;
+            case Kind::JpegHttp:
+                camera_ = std::make_unique<camsim::FamilyACamera>(
+                    web_, camsim::FamilyAConfig{.capabilities = 1, .stream = {.channels = {jpeg}}});
+                break;
+            case Kind::StreamingServer:
+                rtsp_.addChannel({});
+                EXPECT_TRUE(rtsp_.start());
+                camsim::addServerDevice(rtsp_, web_);
+                break;
         }
     }
     std::string address() const { return "127.0.0.1:" + std::to_string(web_.port()); }
@@ -130,7 +106,7 @@ class CliEndToEnd : public ::testing::Test {
         fs::create_directories(dir_);
     }
     void TearDown() override { fs::remove_all(dir_); }
-    ToolRun run(const std::string &args) { return runTool(args, dir_); }
+    ToolRun run(const std::string &args) { return kestrel_test::runTool(args, dir_); }
 
     fs::path dir_;
 };
@@ -169,7 +145,7 @@ TEST_F(CliEndToEnd, RecordWritesFilesThatDecode) {
     {
         Device device(Kind::Mpeg4Http);
         const ToolRun r = run("record " + device.address() + kAccount + " --seconds 3 --out " +
-                          (dir_ / "m4v").string());
+                              (dir_ / "m4v").string());
         ASSERT_EQ(r.status, 0) << r.output;
         const std::vector<std::string> frames = splitMpeg4(readFile(dir_ / "m4v" / "video.m4v"));
         ASSERT_GE(frames.size(), 5u);
@@ -186,8 +162,8 @@ TEST_F(CliEndToEnd, RecordWritesFilesThatDecode) {
     {
         Device device(Kind::JpegHttp);
         const fs::path out = dir_ / "jpeg";
-        const ToolRun r = run("record " + device.address() + kAccount + " --seconds 3 --out " +
-                          out.string());
+        const ToolRun r =
+            run("record " + device.address() + kAccount + " --seconds 3 --out " + out.string());
         ASSERT_EQ(r.status, 0) << r.output;
         std::size_t files = 0;
         auto numbered = [&](std::size_t n) {
@@ -250,7 +226,8 @@ TEST_F(CliEndToEnd, ControlSubcommandsChangeTheDevice) {
     ASSERT_TRUE(webB.start());
     webA.setCredentials("admin", "secret");
     webB.setCredentials("admin", "secret");
-    camsim::FamilyACamera camera(webA, {.model = 20, .capabilities = 1});  // a 4-channel recorder too
+    camsim::FamilyACamera camera(webA,
+                                 {.model = 20, .capabilities = 1});  // a 4-channel recorder too
     camsim::FamilyBCamera recorder(webB, {.recorderChannels = 8});
     const std::string a = "127.0.0.1:" + std::to_string(webA.port()) + kAccount;
     const std::string b = "127.0.0.1:" + std::to_string(webB.port()) + kAccount;
@@ -312,7 +289,8 @@ TEST_F(CliEndToEnd, FailuresAreClearAndQuick) {
         double withinSeconds;
     } cases[] = {
         {"watch no-such-host.invalid --seconds 20", 1, "IPCAM_DDNS_IS_ER", 10},
-        {"snapshot no-such-host.invalid --out x.jpg", 1, "cannot connect to no-such-host.invalid", 10},
+        {"snapshot no-such-host.invalid --out x.jpg", 1, "cannot connect to no-such-host.invalid",
+         10},
         {"watch", 2, "ipcam: missing HOST[:PORT] (try 'ipcam watch --help')", 2},
         {"watch h --seconds -1", 2, "bad --seconds '-1'", 2},
         {"frob h", 2, "unknown command 'frob'", 2},
