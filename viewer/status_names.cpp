@@ -50,6 +50,17 @@ const char *statusName(int code) {
     return s ? s->name : nullptr;
 }
 
+const char *reachSentence(int reach) {
+    switch (reach) {
+        case IPCAM_REACH_REFUSED:
+            return "Connection refused: nothing listens on that port";
+        case IPCAM_REACH_SILENT:
+            return "No answer: the device takes the connection but never answers";
+        default:
+            return "";
+    }
+}
+
 const char *statusSentence(int code) {
     const Status *s = findStatus(code);
     return s ? s->sentence : "Unexpected answer from the camera";

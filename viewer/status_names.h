@@ -15,6 +15,12 @@ const char *statusName(int code);
 // show these beside the code's name.
 const char *statusSentence(int code);
 
+// What the device did with the library's requests to learn its kind (IPCamGetItem's
+// IPCAM_ITEM_REACH): "Connection refused: ..." or "No answer: ..."; empty when it answered.
+// A refused port and a silent device both leave the session only "not connected", so these
+// say the rest.
+const char *reachSentence(int reach);
+
 // What the status line shows for the library's last status: nothing for 0, else the sentence
 // with the code's name beside it ("Wrong account or password (IPCAM_USER_OR_PASSWD_IS_ER)"),
 // or "Unknow status:%d" for a code without a name.

@@ -27,12 +27,19 @@ constexpr int32_t kEncodingMpeg4 = 4;
 
 }  // namespace
 
-std::u16string connectingState(const SiteRecord &site, int lastError) {
+std::u16string connectingState(const SiteRecord &site, int lastError, int reach) {
     std::u16string name = siteName(site);
     if (name.empty()) name = siteHost(site);
     std::u16string text = u"Connecting to " + name + u"\u2026";
-    if (lastError != IPCAM_OK && lastError != IPCAM_IS_UNCONNECTED)
+    if (lastError == IPCAM_OK) return text;
+    // A refused port or a silent device leaves only "not connected": the reach says why.
+    if (const char *why = reachSentence(reach); *why) {
+        const char *code = statusName(lastError);
+        text += u"\n" + fromUtf8(why);
+        if (code) text += u" (" + fromUtf8(code) + u")";
+    } else if (lastError != IPCAM_IS_UNCONNECTED) {
         text += u"\n" + fromUtf8(lastStatusText(lastError));
+    }
     return text;
 }
 
@@ -107,6 +114,7 @@ bool VideoThread::startSession() {
     // not even be made keeps its creation's reason.
     const bool created = session != nullptr;
     int shownError = created ? IPCAM_IS_UNCONNECTED : createResult;
+    int shownReach = IPCAM_REACH_ANSWERED;
     showState(created ? connectingState(site, shownError) : creationFailedState(site, createResult));
     for (uint32_t attempt = 0; IPCamGetStatus(session) < 0;) {
         if (stopRequested) {
@@ -116,9 +124,12 @@ bool VideoThread::startSession() {
         ++attempt;
         static constexpr const char *kStops[] = {".", "..", "...", "....", "....."};
         ShowStatus("Connecting%s\n", kStops[attempt % 5]);
-        if (const int last = IPCamGetLastError(session); created && last != shownError) {
+        const int last = IPCamGetLastError(session);
+        const int reach = IPCamGetItem(session, IPCAM_ITEM_REACH);
+        if (created && (last != shownError || reach != shownReach)) {
             shownError = last;
-            showState(connectingState(site, last));
+            shownReach = reach;
+            showState(connectingState(site, last, reach));
         }
         if (attempt % 5 == 4) {
             ShowLastStatus();

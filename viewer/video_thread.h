@@ -79,8 +79,10 @@ class VideoThread final : public WorkerThread {
 };
 
 // What the picture area shows while a site connects: "Connecting to NAME…" (the host when the
-// site has no name), and below it what went wrong when lastError says something did.
-std::u16string connectingState(const SiteRecord &site, int lastError);
+// site has no name), and below it what went wrong when lastError says something did, or what
+// the device did with the connection (reach, IPCAM_ITEM_REACH) when it refused or stayed silent.
+std::u16string connectingState(const SiteRecord &site, int lastError,
+                               int reach = IPCAM_REACH_ANSWERED);
 // The same when the session could not be made at all (IPCamCreate's result).
 std::u16string creationFailedState(const SiteRecord &site, int createResult);
 

@@ -87,7 +87,7 @@ TEST_F(ViewerDialogTest, StopAndSiteChangesLeaveNoStalePicture) {
     ASSERT_TRUE(web.start());
     camsim::FamilyACamera camera(web, {.model = 20, .capabilities = 1});
     SiteRecord dead = siteAt(u"Dead", u"127.0.0.1", closedPort());
-    dead.protocolType = 1;  // refused at once: the library says so (Auto keeps trying quietly)
+    dead.protocolType = 1;  // refused at once, and the stream connection fails with -7
     writeSites({siteAt(u"Cam", u"127.0.0.1", web.port()), dead});
     auto w = makeWindow(320, 400);
     auto *picture = w->findChild<QtDisplayWidget *>();
@@ -113,9 +113,9 @@ TEST_F(ViewerDialogTest, StopAndSiteChangesLeaveNoStalePicture) {
         << QString::fromStdU16String(w->qtDisplay().presentedState()).toStdString();
     EXPECT_TRUE(pumpUntil(
         [&] {
-            return picture->stateText() == QStringLiteral(
-                                               "Connecting to Dead\u2026\nCannot reach the camera "
-                                               "(IPCAM_SETSOCKET_IS_ER)") &&
+            return picture->stateText() ==
+                       QStringLiteral("Connecting to Dead\u2026\nConnection refused: nothing "
+                                      "listens on that port (IPCAM_SETSOCKET_IS_ER)") &&
                    allBlack(picture->image());
         },
         10000))

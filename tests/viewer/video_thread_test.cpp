@@ -230,21 +230,29 @@ TEST_F(VideoThreadTest, WhileConnectingThePictureAreaSaysWhatWentWrong) {
         kestrel_test::Listener gone;  // a port where nothing listens any more
         closed = gone.port();
     }
-    VideoThread connecting;
-    connecting.statusLine = &window;
-    connecting.site = siteAt(u"Porch", closed);
-    connecting.Resume();
-    // First the site's name, then the library's reason below it.
-    EXPECT_TRUE(kestrel_test::waitFor(
-        [&] { return window.screen.state().find(u'\n') != std::u16string::npos; }, 10000))
-        << toUtf8(window.screen.state().c_str(), 200, 800);
-    const std::u16string state = window.screen.state();
-    const int code = IPCamGetLastError(connecting.session);
-    connecting.RequestStop();
-    connecting.Wait();
-    EXPECT_EQ(state, connectingState(connecting.site, code));
-    EXPECT_EQ(state.rfind(u"Connecting to Porch\u2026\n", 0), 0u);
-    EXPECT_NE(code, IPCAM_IS_UNCONNECTED);
+    // A site of a known type and an Auto one: detection meets the refused port either way,
+    // and the picture area says so rather than only "not connected".
+    for (const int type : {1, 0}) {
+        SCOPED_TRACE(type);
+        window.screen.showState(u"");
+        VideoThread connecting;
+        connecting.statusLine = &window;
+        connecting.site = siteAt(u"Porch", closed);
+        connecting.site.protocolType = type;
+        connecting.Resume();
+        // First the site's name, then the library's reason below it.
+        EXPECT_TRUE(kestrel_test::waitFor(
+            [&] { return window.screen.state().find(u'\n') != std::u16string::npos; }, 10000))
+            << toUtf8(window.screen.state().c_str(), 200, 800);
+        const std::u16string state = window.screen.state();
+        const int code = IPCamGetLastError(connecting.session);
+        const int reach = IPCamGetItem(connecting.session, IPCAM_ITEM_REACH);
+        connecting.RequestStop();
+        connecting.Wait();
+        EXPECT_EQ(state, connectingState(connecting.site, code, reach));
+        EXPECT_EQ(state.rfind(u"Connecting to Porch\u2026\nConnection refused", 0), 0u)
+            << toUtf8(state.c_str(), 200, 800);
+    }
 
     SiteRecord unnamed = siteAt(u"", 80);
     EXPECT_EQ(connectingState(unnamed, IPCAM_IS_UNCONNECTED), u"Connecting to 127.0.0.1\u2026");

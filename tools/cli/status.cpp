@@ -21,17 +21,7 @@ const char *statusHint(int status) {
 }
 
 const char *reachHint(int reach) {
-    struct Row {
-        int reach;
-        const char *hint;
-    };
-    static constexpr Row kRows[] = {
-        {IPCAM_REACH_REFUSED, "connection refused (nothing listens on that port)"},
-        {IPCAM_REACH_SILENT, "no answer (the device takes the connection but never answers)"},
-    };
-    for (const Row &row : kRows)
-        if (row.reach == reach) return row.hint;
-    return "";
+    return kestrel::reachSentence(reach);
 }
 
 bool statusIsFinal(int status) {

@@ -11,8 +11,8 @@ std::string statusName(int status);
 // What went wrong in a plain sentence ("Wrong account or password"); empty for success.
 const char *statusHint(int status);
 
-// What the device did with the library's requests to learn its kind (IPCamReach), in words:
-// "connection refused (...)", "no answer (...)"; empty when it answered.
+// What the device did with the library's requests to learn its kind (IPCamReach), in the
+// viewer's words ("Connection refused: ..."); empty when it answered.
 const char *reachHint(int reach);
 
 // True for failures that trying again will not mend (an unknown host, a refused account, a

@@ -88,9 +88,9 @@ TEST_F(CliNoConnection, KeepsTryingUntilTheTimeIsUpThenSaysWhatTheDeviceDid) {
         std::size_t detections;  // rounds of detection the silent device saw at least
     } cases[] = {
         // A round takes four requests of 300 ms, then the library pauses 3 s.
-        {"device that never answers", silentAddress(), 7, "no answer", 2},
+        {"device that never answers", silentAddress(), 7, "No answer", 2},
         {"port with nothing listening", "127.0.0.1:" + std::to_string(closedPort()), 2,
-         "connection refused", 0},
+         "Connection refused", 0},
     };
     for (const Case &c : cases) {
         SCOPED_TRACE(c.name);
