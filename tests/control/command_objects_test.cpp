@@ -20,6 +20,7 @@
 #include "control/settings_tables.h"
 #include "core/session.h"
 #include "core/session_api.h"
+#include "support/control_fixture.h"
 #include "support/frame_collector.h"
 #include "support/loopback.h"
 #include "support/scoped_timeouts.h"
@@ -36,39 +37,15 @@ struct Request {
     IPCamSettingsRecord &settings() { return *reinterpret_cast<IPCamSettingsRecord *>(bytes); }
 };
 
-class CommandObjectsTest : public ::testing::Test {
-    kestrel_test::ScopedTimeouts timeouts{500};
-
+class CommandObjectsTest : public kestrel_test::ControlFixture {
   protected:
-    void SetUp() override {
-        ASSERT_TRUE(server.start());
-        std::strcpy(session->host, "127.0.0.1");
-        session->port = server.port();
-    }
-    void TearDown() override {
-        delete session->control.exchange(nullptr);
-        server.stop();
-    }
-
-    void use(CameraControl *control, int32_t protocolType, uint32_t model) {
-        delete session->control.exchange(control);
-        session->protocolType = protocolType;
-        session->modelCode = model;
-    }
-
     // Runs one command; the targets of the requests it caused. Requests that are not
     // answered may reach the server after the command has returned: expect says how many.
     std::vector<std::string> run(void *request, int &result, std::size_t expect = 0) {
         server.clearRequests();
         result = IPCamCommandDirect(session.get(), request, nullptr);
-        if (expect) server.waitForRequests(expect, 1000);
-        std::vector<std::string> targets;
-        for (const auto &r : server.requests()) targets.push_back(r.target);
-        return targets;
+        return targets(expect);
     }
-
-    camsim::CgiServer server;
-    kestrel_test::LocalSession session;
 };
 
 // The numbered commands below the settings: result and the requests each sends.

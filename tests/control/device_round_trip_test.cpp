@@ -8,6 +8,7 @@
 #include "camsim/device_model.h"
 #include "control/detection.h"
 #include "control/settings_tables.h"
+#include "support/control_fixture.h"
 #include "support/frame_collector.h"
 #include "support/scoped_timeouts.h"
 
@@ -15,17 +16,8 @@ using namespace ipcam;
 
 namespace {
 
-class DeviceRoundTripTest : public ::testing::Test {
-    kestrel_test::ScopedTimeouts timeouts{500};
-
+class DeviceRoundTripTest : public kestrel_test::ControlFixture {
   protected:
-    void SetUp() override {
-        ASSERT_TRUE(server.start());
-        std::strcpy(session->host, "127.0.0.1");
-        session->port = server.port();
-    }
-    void TearDown() override { server.stop(); }
-
     int setting(int32_t code, IPCamSettingsRecord &record, bool familyA) {
         CgiClient client;
         client.SetAddress("127.0.0.1", server.port());
@@ -34,9 +26,6 @@ class DeviceRoundTripTest : public ::testing::Test {
         return familyA ? runFamilyASetting(*row, context, record)
                        : runFamilyBSetting(*row, context, record);
     }
-
-    camsim::CgiServer server;
-    kestrel_test::LocalSession session;
 };
 
 TEST_F(DeviceRoundTripTest, DetectsEveryKindOfFamilyACamera) {

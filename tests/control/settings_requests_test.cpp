@@ -13,6 +13,7 @@
 #include "control/settings_tables.h"
 #include "core/session.h"
 #include "core/session_api.h"
+#include "support/control_fixture.h"
 #include "support/frame_collector.h"
 #include "support/scoped_timeouts.h"
 
@@ -20,26 +21,8 @@ using namespace ipcam;
 
 namespace {
 
-class SettingsRequestsTest : public ::testing::Test {
-    kestrel_test::ScopedTimeouts timeouts{500};
-
+class SettingsRequestsTest : public kestrel_test::ControlFixture {
   protected:
-    void SetUp() override {
-        ASSERT_TRUE(server.start());
-        std::strcpy(session->host, "127.0.0.1");
-        session->port = server.port();
-    }
-    void TearDown() override {
-        delete session->control.exchange(nullptr);
-        server.stop();
-    }
-
-    void use(int32_t protocolType, uint32_t model) {
-        delete session->control.exchange(makeCameraControl(protocolType, model));
-        session->protocolType = protocolType;
-        session->modelCode = model;
-    }
-
     // Runs one settings command with every field filled (the first with a blank in it); the
     // targets of the requests it caused, once expect of them have arrived.
     std::vector<std::string> run(int32_t code, int &result, std::size_t expect) {
@@ -50,14 +33,8 @@ class SettingsRequestsTest : public ::testing::Test {
             std::snprintf(record.field[i], sizeof record.field[i], "%d", i + 1);
         server.clearRequests();
         result = IPCamCommandDirect(session.get(), &record, nullptr);
-        if (expect) server.waitForRequests(expect, 1000);
-        std::vector<std::string> targets;
-        for (const auto &r : server.requests()) targets.push_back(r.target);
-        return targets;
+        return targets(expect);
     }
-
-    camsim::CgiServer server;
-    kestrel_test::LocalSession session;
 };
 
 struct EveryRow {

@@ -16,6 +16,7 @@
 #include "control/pan_tilt_protocols.h"
 #include "core/session.h"
 #include "core/session_api.h"
+#include "support/control_fixture.h"
 #include "support/frame_collector.h"
 #include "support/scoped_timeouts.h"
 
@@ -133,24 +134,8 @@ TEST(VideoFormatTest, PanTiltProtocolFlags) {
     EXPECT_EQ(panTiltIndexOf(PanTiltFamily::A, 3), -1);
 }
 
-class CameraCommandsTest : public ::testing::Test {
-    kestrel_test::ScopedTimeouts timeouts{500};
-
+class CameraCommandsTest : public kestrel_test::ControlFixture {
   protected:
-    void SetUp() override {
-        ASSERT_TRUE(server.start());
-        std::strcpy(session->host, "127.0.0.1");
-        session->port = server.port();
-    }
-    void TearDown() override {
-        delete session->control.exchange(nullptr);
-        server.stop();
-    }
-    void use(int32_t type, uint32_t model) {
-        delete session->control.exchange(makeCameraControl(type, model));
-        session->protocolType = type;
-        session->modelCode = model;
-    }
     template <typename Record>
     int command(Record &record) {
         server.clearRequests();
@@ -169,9 +154,6 @@ class CameraCommandsTest : public ::testing::Test {
         r.code = code;
         return r;
     }
-
-    camsim::CgiServer server;
-    kestrel_test::LocalSession session;
 };
 
 TEST_F(CameraCommandsTest, FamilyAReadsAndWritesTheVideoFormat) {
