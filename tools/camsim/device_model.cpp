@@ -356,18 +356,22 @@ FamilyBCamera::FamilyBCamera(CgiServer &server, FamilyBConfig config) : config_(
     }
     routeSet(server, s, "SetMonitorRect.cgi", rule("SetMonitorRect.cgi"),
              "GetStatus.cgi");  // reported as "Rect"
-    routeSet(server, s, "SetMotionDetect.cgi", rule("SetMotionDetect.cgi"), "GetMotionDetect.cgi");
-    routeSet(server, s, "SetName.cgi", rule("SetName.cgi"), "GetName.cgi");
-    routeSet(server, s, "SetUserCheck.cgi", rule("SetUserCheck.cgi"), "GetUser.cgi");
-    routeSet(server, s, "SetMail.cgi", rule("SetMail.cgi"), "GetMail.cgi");
-    routeSet(server, s, "SetIP.cgi", rule("SetIP.cgi"), "GetIP.cgi");
-    routeSet(server, s, "SetHttp.cgi", rule("SetHttp.cgi"), "GetHttp.cgi");
-    routeSet(server, s, "SetTime.cgi", rule("SetTime.cgi"), "GetTime.cgi");
-    routeSet(server, s, "SetFtp.cgi", rule("SetFtp.cgi"), "GetFtp.cgi");
-    routeSet(server, s, "SetDDNS.cgi", rule("SetDDNS.cgi"), "GetDDNS.cgi");
-    routeSet(server, s, "SetLanguage.cgi", rule("SetLanguage.cgi"), "GetLanguage.cgi");
-    routeSet(server, s, "SetCCD.cgi", rule("SetCCD.cgi"), "GetCCD.cgi");
-    routeSet(server, s, "SetPTZ.cgi", rule("SetPTZ.cgi"), "GetPTZ.cgi");
+    // Writes whose keys are the ones their Get reports.
+    static constexpr std::pair<const char *, const char *> kPlainSets[] = {
+        {"SetMotionDetect.cgi", "GetMotionDetect.cgi"},
+        {"SetName.cgi", "GetName.cgi"},
+        {"SetUserCheck.cgi", "GetUser.cgi"},
+        {"SetMail.cgi", "GetMail.cgi"},
+        {"SetIP.cgi", "GetIP.cgi"},
+        {"SetHttp.cgi", "GetHttp.cgi"},
+        {"SetTime.cgi", "GetTime.cgi"},
+        {"SetFtp.cgi", "GetFtp.cgi"},
+        {"SetDDNS.cgi", "GetDDNS.cgi"},
+        {"SetLanguage.cgi", "GetLanguage.cgi"},
+        {"SetCCD.cgi", "GetCCD.cgi"},
+        {"SetPTZ.cgi", "GetPTZ.cgi"},
+    };
+    for (const auto &[set, get] : kPlainSets) routeSet(server, s, set, rule(set), get);
     routeSet(server, s, "SetAdmin.cgi", rule("SetAdmin.cgi"), "GetLanguage.cgi",
              renameNumbered({{"Admin", "admin"}}));
     routeSet(server, s, "SetIO.cgi", rule("SetIO.cgi"), "GetIO.cgi",
