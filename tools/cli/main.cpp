@@ -24,6 +24,7 @@ extern "C" {
 #include "tools/cli/args.h"
 #include "tools/cli/control_args.h"
 #include "tools/cli/decode.h"
+#include "tools/cli/live_session.h"
 #include "tools/cli/stats.h"
 #include "tools/cli/status.h"
 #include "tools/cli/writer.h"
@@ -36,7 +37,6 @@ using Clock = std::chrono::steady_clock;
 constexpr int kExitFailed = 1;
 constexpr int kExitUsage = 2;
 constexpr auto kPoll = std::chrono::milliseconds(50);
-constexpr int kSessionId = 1;
 constexpr int kSnapshotQuality = 90;
 constexpr int kDecodeErrorLines = 20;  // later decode errors are only counted
 constexpr int kUnknownCode = -99;      // what a device's dialect answers to a code it lacks
@@ -58,144 +58,6 @@ void installSignals() {
 double secondsSince(Clock::time_point start) {
     return std::chrono::duration<double>(Clock::now() - start).count();
 }
-
-// One block as the callback was handed it, copied so the library's thread goes on at once.
-struct Block {
-    int kind;
-    std::string payload;
-};
-
-class BlockQueue {
-  public:
-    static int callback(void *context, int, void *frame, int) {
-        auto *self = static_cast<BlockQueue *>(context);
-        const auto *f = static_cast<const EncodedFrame *>(frame);
-        if (self->keep_ && f->totalSize >= IPCAM_FRAME_HEAD_SIZE) {
-            Block block{f->kind,
-                        std::string(reinterpret_cast<const char *>(IPCAM_FRAME_PAYLOAD(frame)),
-                                    IPCAM_FRAME_PAYLOAD_SIZE(frame))};
-            std::lock_guard guard(self->lock_);
-            self->blocks_.push_back(std::move(block));
-        }
-        IPCamFreeFrame(frame);
-        return 0;
-    }
-    explicit BlockQueue(bool keep) : keep_(keep) {}
-    std::deque<Block> take() {
-        std::lock_guard guard(lock_);
-        return std::exchange(blocks_, {});
-    }
-
-  private:
-    const bool keep_;
-    std::mutex lock_;
-    std::deque<Block> blocks_;
-};
-
-// The library and one session for the life of a command; IPCamAllDelete and IPCamExit at the
-// end, so no callback runs after it.
-class Session {
-  public:
-    Session() { IPCamInit(); }
-    ~Session() {
-        IPCamAllDelete();
-        IPCamExit();
-    }
-    Session(const Session &) = delete;
-    Session &operator=(const Session &) = delete;
-
-    // An error line, or empty when the session runs.
-    std::string start(const Options &o, BlockQueue &queue) {
-        const int created = IPCamCreate(&session_, o.host.c_str(), o.port, o.user.c_str(),
-                                        o.password.c_str(), kSessionId, o.type);
-        if (created != IPCAM_OK || !session_)
-            return "cannot create a session: " + statusName(created);
-        IPCamSetStreamNum(session_, o.stream, o.stream);
-        if (o.udp) IPCamSetTransport(session_, 1, 0);
-        if (int r = IPCamAction(session_, &BlockQueue::callback, &queue, IPCAM_ACTION_VIDEO); r < 0)
-            return "cannot start the video thread: " + statusName(r);
-        if (o.audio) {
-            if (int r = IPCamAction(session_, &BlockQueue::callback, &queue, IPCAM_ACTION_AUDIO);
-                r < 0)
-                return "cannot start the audio thread: " + statusName(r);
-        }
-        return {};
-    }
-    IPCamSession *get() const { return session_; }
-
-  private:
-    IPCamSession *session_ = nullptr;
-};
-
-// Follows the connection state and prints each change: "connecting: ..." until the first
-// connection, "connection: ..." afterwards.
-class ConnectionWatch {
-  public:
-    ConnectionWatch(IPCamSession *session, const Options &o) : session_(session), options_(o) {}
-
-    // Looks at the state once. False when connecting has failed for good (message printed).
-    bool poll() {
-        const int status = IPCamGetStatus(session_);
-        const int last = IPCamGetLastError(session_);
-        const int reach = IPCamGetItem(session_, IPCAM_ITEM_REACH);
-        const bool up = status >= 0;
-        if (status != shownStatus_ || (!up && (last != shownLast_ || reach != shownReach_))) {
-            std::string line = (everConnected_ || up) ? "connection: " : "connecting: ";
-            if (!up)
-                line += statusName(status);
-            else if (status == IPCAM_OK)
-                line += "IPCAM_OK (connected)";
-            else
-                line += "connected, channel flagged (status " + std::to_string(status) + ")";
-            if (!up && last != status && last < 0) {
-                line += " (last error " + statusName(last);
-                if (*statusHint(last)) line += std::string(": ") + statusHint(last);
-                line += ")";
-            }
-            if (!up && *reachHint(reach)) line += std::string(": ") + reachHint(reach);
-            std::printf("%s\n", line.c_str());
-            std::fflush(stdout);
-            shownStatus_ = status;
-            shownLast_ = last;
-            shownReach_ = reach;
-        }
-        everConnected_ = everConnected_ || up;
-        connected_ = up;
-        if (!everConnected_ && (statusIsFinal(status) || statusIsFinal(last))) {
-            const int why = statusIsFinal(last) ? last : status;
-            std::fprintf(stderr, "ipcam: cannot connect to %s:%u: %s%s%s\n", options_.host.c_str(),
-                         options_.port, statusName(why).c_str(), *statusHint(why) ? " - " : "",
-                         statusHint(why));
-            return false;
-        }
-        return true;
-    }
-    bool connected() const { return connected_; }
-    bool everConnected() const { return everConnected_; }
-    // After seconds of trying, ended by the time limit or by Ctrl-C.
-    void reportNeverConnected(double seconds) const {
-        const int last = IPCamGetLastError(session_);
-        const char *reach = reachHint(IPCamGetItem(session_, IPCAM_ITEM_REACH));
-        std::string why = std::string(": ") + reach;
-        if (!*reach) {
-            why = " (last status " + statusName(last);
-            if (*statusHint(last)) why += std::string(": ") + statusHint(last);
-            why += ")";
-        }
-        std::fprintf(stderr, "ipcam: no connection to %s:%u after %.1f s%s%s\n",
-                     options_.host.c_str(), options_.port, seconds,
-                     stopRequested ? ", interrupted" : "", why.c_str());
-    }
-
-  private:
-    IPCamSession *session_;
-    const Options &options_;
-    int shownStatus_ = 1;  // no status the library answers: the first poll prints
-    int shownLast_ = 1;
-    int shownReach_ = IPCAM_REACH_ANSWERED;
-    bool connected_ = false;
-    bool everConnected_ = false;
-};
 
 const char *kindName(int kind) {
     switch (kind) {
@@ -348,7 +210,7 @@ int runStream(const Options &o) {
     }
     // Frames may have come (and a snapshot been taken) between two looks at the state.
     if (!connection.everConnected() && stats.videoFrames() == 0) {
-        connection.reportNeverConnected(elapsed);
+        connection.reportNeverConnected(elapsed, stopRequested != 0);
         return kExitFailed;
     }
     if (o.command != Command::Snapshot) std::printf("%s\n", stats.summary(elapsed).c_str());
@@ -420,7 +282,7 @@ bool connectSession(const Options &o, Session &session, BlockQueue &queue) {
         if (!connection.poll()) return false;
         if (connection.connected()) break;
         if (stopRequested || secondsSince(start) >= o.seconds) {
-            connection.reportNeverConnected(secondsSince(start));
+            connection.reportNeverConnected(secondsSince(start), stopRequested != 0);
             return false;
         }
         std::this_thread::sleep_for(kPoll);

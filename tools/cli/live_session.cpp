@@ -1,0 +1,111 @@
+#include "tools/cli/live_session.h"
+
+#include <cstdio>
+#include <utility>
+
+#include "tools/cli/status.h"
+
+namespace ipcam_cli {
+
+namespace {
+constexpr int kSessionId = 1;
+constexpr std::size_t kLongestText = 127;  // host, account, password
+}  // namespace
+
+int BlockQueue::callback(void *context, int, void *frame, int) {
+    auto *self = static_cast<BlockQueue *>(context);
+    const auto *f = static_cast<const EncodedFrame *>(frame);
+    if (self->keep_ && f->totalSize >= IPCAM_FRAME_HEAD_SIZE) {
+        Block block{f->kind, std::string(reinterpret_cast<const char *>(IPCAM_FRAME_PAYLOAD(frame)),
+                                         IPCAM_FRAME_PAYLOAD_SIZE(frame))};
+        std::lock_guard guard(self->lock_);
+        self->blocks_.push_back(std::move(block));
+    }
+    IPCamFreeFrame(frame);
+    return 0;
+}
+
+std::deque<Block> BlockQueue::take() {
+    std::lock_guard guard(lock_);
+    return std::exchange(blocks_, {});
+}
+
+std::string creationFailure(const Options &o, int created) {
+    std::string line = "cannot create a session: " + statusName(created);
+    if (created != IPCAM_IS_NULL) return line;
+    // The library takes no text it would have to cut: say which one.
+    if (o.host.size() > kLongestText || o.user.size() > kLongestText ||
+        o.password.size() > kLongestText)
+        return line + " - host, user and password may have at most 127 characters each";
+    if (o.user.size() + 1 + o.password.size() > IPCAM_CREDENTIALS_MAX)
+        return line + " - user and password together may have at most " +
+               std::to_string(IPCAM_CREDENTIALS_MAX - 1) + " characters";
+    return line;
+}
+
+std::string Session::start(const Options &o, BlockQueue &queue) {
+    const int created = IPCamCreate(&session_, o.host.c_str(), o.port, o.user.c_str(),
+                                    o.password.c_str(), kSessionId, o.type);
+    if (created != IPCAM_OK || !session_) return creationFailure(o, created);
+    IPCamSetStreamNum(session_, o.stream, o.stream);
+    if (o.udp) IPCamSetTransport(session_, 1, 0);
+    if (int r = IPCamAction(session_, &BlockQueue::callback, &queue, IPCAM_ACTION_VIDEO); r < 0)
+        return "cannot start the video thread: " + statusName(r);
+    if (o.audio) {
+        if (int r = IPCamAction(session_, &BlockQueue::callback, &queue, IPCAM_ACTION_AUDIO); r < 0)
+            return "cannot start the audio thread: " + statusName(r);
+    }
+    return {};
+}
+
+bool ConnectionWatch::poll() {
+    const int status = IPCamGetStatus(session_);
+    const int last = IPCamGetLastError(session_);
+    const int reach = IPCamGetItem(session_, IPCAM_ITEM_REACH);
+    const bool up = status >= 0;
+    if (status != shownStatus_ || (!up && (last != shownLast_ || reach != shownReach_))) {
+        std::string line = (everConnected_ || up) ? "connection: " : "connecting: ";
+        if (!up)
+            line += statusName(status);
+        else if (status == IPCAM_OK)
+            line += "IPCAM_OK (connected)";
+        else
+            line += "connected, channel flagged (status " + std::to_string(status) + ")";
+        if (!up && last != status && last < 0) {
+            line += " (last error " + statusName(last);
+            if (*statusHint(last)) line += std::string(": ") + statusHint(last);
+            line += ")";
+        }
+        if (!up && *reachHint(reach)) line += std::string(": ") + reachHint(reach);
+        std::printf("%s\n", line.c_str());
+        std::fflush(stdout);
+        shownStatus_ = status;
+        shownLast_ = last;
+        shownReach_ = reach;
+    }
+    everConnected_ = everConnected_ || up;
+    connected_ = up;
+    if (!everConnected_ && (statusIsFinal(status) || statusIsFinal(last))) {
+        const int why = statusIsFinal(last) ? last : status;
+        std::fprintf(stderr, "ipcam: cannot connect to %s:%u: %s%s%s\n", options_.host.c_str(),
+                     options_.port, statusName(why).c_str(), *statusHint(why) ? " - " : "",
+                     statusHint(why));
+        return false;
+    }
+    return true;
+}
+
+void ConnectionWatch::reportNeverConnected(double seconds, bool interrupted) const {
+    const int last = IPCamGetLastError(session_);
+    const char *reach = reachHint(IPCamGetItem(session_, IPCAM_ITEM_REACH));
+    std::string why = std::string(": ") + reach;
+    if (!*reach) {
+        why = " (last status " + statusName(last);
+        if (*statusHint(last)) why += std::string(": ") + statusHint(last);
+        why += ")";
+    }
+    std::fprintf(stderr, "ipcam: no connection to %s:%u after %.1f s%s%s\n", options_.host.c_str(),
+                 options_.port, seconds, interrupted ? ", interrupted" : "", why.c_str());
+}
+
+}  // namespace ipcam_cli
