@@ -169,11 +169,7 @@ TEST_F(CgiClientTest, AccountAndPathFailures) {
     prepare(right);
     EXPECT_EQ(right.Get("Missing.cgi"), -16);
 
-    int closedPort;
-    {
-        kestrel_test::Listener gone;
-        closedPort = gone.port();
-    }
+    const int closedPort = kestrel_test::closedPort();
     CgiClient nobody;
     ASSERT_EQ(nobody.SetAddress("127.0.0.1", closedPort), 0);
     EXPECT_EQ(nobody.Get("Test.cgi"), -6);

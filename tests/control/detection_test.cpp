@@ -113,11 +113,7 @@ TEST_F(DetectionTest, OlderFamilyACameraAnswersOnlyForItsNetwork) {
 }
 
 TEST_F(DetectionTest, ProbeResultsForTheOtherFamilies) {
-    int closedPort;
-    {
-        kestrel_test::Listener gone;
-        closedPort = gone.port();
-    }
+    const int closedPort = kestrel_test::closedPort();
     struct Case {
         const char *name;
         int (*probe)(IPCamSession *);
@@ -175,11 +171,7 @@ TEST_F(DetectionTest, ServerChannelsAndRtspPort) {
 // Whatever a detector concludes, the caller learns whether the device refused the connection,
 // took it and stayed silent, or answered (here: with 404 to everything).
 TEST_F(DetectionTest, NotesWhetherTheDeviceTookTheConnectionAndAnswered) {
-    int closedPort;
-    {
-        kestrel_test::Listener gone;
-        closedPort = gone.port();
-    }
+    const int closedPort = kestrel_test::closedPort();
     struct Case {
         const char *name;
         bool listening, answering;

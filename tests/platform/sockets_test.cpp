@@ -66,11 +66,7 @@ TEST_F(SocketsTest, OpenAndCloseKeepTheSlotHonest) {
 }
 
 TEST_F(SocketsTest, FailedOpenLeavesTheSlotClosed) {
-    int freePort;
-    {
-        Listener gone;
-        freePort = gone.port();
-    }
+    const int freePort = closedPort();
     struct Case {
         const char *address;
         uint32_t port;

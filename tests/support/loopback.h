@@ -46,6 +46,12 @@ class Listener {
     uint16_t port_ = 0;
 };
 
+// A loopback port where nothing listens: one a listener had a moment ago.
+inline uint16_t closedPort() {
+    Listener gone;
+    return gone.port();
+}
+
 // Reads until the peer closes or timeoutMs passes; returns what arrived.
 inline std::string readAll(int fd, int timeoutMs = 5000) {
     std::string out;

@@ -104,11 +104,7 @@ class ViewerDialogTest : public testing::Test {
                 if (image.pixel(x, y) != qRgb(0, 0, 0)) return false;
         return true;
     }
-    // A port on this machine where nothing listens.
-    static uint16_t closedPort() {
-        kestrel_test::Listener gone;
-        return gone.port();
-    }
+    static uint16_t closedPort() { return kestrel_test::closedPort(); }
 
     kestrel_test::TempDir temp_;
     const std::string &dir_ = temp_.path;

@@ -225,11 +225,7 @@ TEST_F(VideoThreadTest, TheConnectionWaitCountsItsAttempts) {
 
 TEST_F(VideoThreadTest, WhileConnectingThePictureAreaSaysWhatWentWrong) {
     pipeline().sleepMs = nullptr;  // real pauses between the attempts
-    uint16_t closed = 0;
-    {
-        kestrel_test::Listener gone;  // a port where nothing listens any more
-        closed = gone.port();
-    }
+    const uint16_t closed = kestrel_test::closedPort();
     // A site of a known type and an Auto one: detection meets the refused port either way,
     // and the picture area says so rather than only "not connected".
     for (const int type : {1, 0}) {
