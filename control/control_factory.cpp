@@ -17,6 +17,7 @@ CameraControl *makeCameraControl(int32_t protocolType, uint32_t modelNumber) {
         case IPCAM_PROTOCOL_TYPE2:
             return new FamilyBControl();
         case IPCAM_PROTOCOL_STREAMING_SERVER:
+        case IPCAM_PROTOCOL_RTSP_URL:
             return new ServerControl();
         default:
             return nullptr;

@@ -89,7 +89,10 @@ int settleHost(IPCamSession *session) {
 int resolveAndProbe(IPCamSession *session) {
     if (!session) return IPCAM_IS_NULL;
     if (session->awaitingFirstFrame) {
-        int result = buildAuthorisation(session);
+        // URL sessions answer the server's challenge themselves, with accounts of any length.
+        int result = session->protocolType == IPCAM_PROTOCOL_RTSP_URL
+                         ? IPCAM_OK
+                         : buildAuthorisation(session);
         if (result == IPCAM_OK) result = settleHost(session);
         if (result != IPCAM_OK) return result;
     }

@@ -20,6 +20,7 @@
 #include "platform/thread.h"
 #include "transport/family_a_stream.h"
 #include "transport/rtp_state.h"
+#include "transport/rtsp_state.h"
 
 namespace ipcam {
 
@@ -102,10 +103,8 @@ struct IPCamSession {
     uint16_t cseq = 0;            // RTSP "CSeq: %d", counted for the session's life
     int32_t videoServerPort = 0;  // the device's RTP ports (RTSP over UDP)
     int32_t audioServerPort = 0;
-    char rtspSession[32] = {};
-    char videoControl[64] = {};
-    char audioControl[64] = {};
     char channelName[64] = {};
+    char rtspUrl[1024] = {};  // URL sessions: what their requests name, without the account
 
     // Stream format last sent to the callback. Written by the video thread and read by the
     // audio thread, both under formatLock.
@@ -148,6 +147,7 @@ struct IPCamSession {
     ipcam::Relaxed<uint8_t> channelFlagged{0};  // makes IPCamGetStatus answer 5
 
     ipcam::RtpState rtp;                 // RTP readers and frame assembly
+    ipcam::RtspState rtsp;               // the RTSP server's session (video thread)
     ipcam::FamilyAStreamState stream;    // "HUNT" and "3297" readers, the device's ports
     ipcam::FamilyBStreamState familyB;   // status blocks of the type-2 video reader
 };

@@ -12,6 +12,7 @@
 #include "core/session.h"
 #include "core/session_map.h"
 #include "core/session_threads.h"
+#include "transport/rtsp_url.h"
 
 using namespace ipcam;
 
@@ -75,6 +76,30 @@ extern "C" IPCAM_API int IPCamCreate(IPCamSession **out, const char *host, unsig
     if (reg.sessions.count(id)) return IPCAM_OK;
     IPCamSession *s = newSession(host, port, u, p, id, protocolType);
     if (!s) return IPCAM_IS_NULL;
+    reg.sessions.emplace(id, s);
+    *out = s;
+    return IPCAM_OK;
+}
+
+extern "C" IPCAM_API int IPCamCreateUrl(IPCamSession **out, const char *url, const char *user,
+                                        const char *password, int id) {
+    if (!out || !url) return IPCAM_IS_NULL;
+    RtspUrl parsed;
+    if (int r = parseRtspUrl(url, parsed); r != 0) return r;
+    if (user) parsed.user = user;
+    if (password) parsed.password = password;
+    if (parsed.user.size() > kMaxUrlAccount || parsed.password.size() > kMaxUrlAccount ||
+        parsed.requestUri.size() >= sizeof IPCamSession::rtspUrl)
+        return IPCAM_IS_NULL;
+
+    SessionRegistry &reg = registry();
+    std::lock_guard lock(reg.createLock);
+    if (reg.sessions.count(id)) return IPCAM_OK;
+    IPCamSession *s = newSession(parsed.host, parsed.port, parsed.user, parsed.password, id,
+                                 IPCAM_PROTOCOL_RTSP_URL);
+    if (!s) return IPCAM_IS_NULL;
+    s->rtspPort = parsed.port;
+    copyText(s->rtspUrl, parsed.requestUri);
     reg.sessions.emplace(id, s);
     *out = s;
     return IPCAM_OK;

@@ -121,8 +121,8 @@ int IPCamPrepare(IPCamSession *session) {
         chooseDriver(session, familyAConnect, video, audio);
     } else if (type == IPCAM_PROTOCOL_TYPE2) {
         chooseDriver(session, familyBConnect, familyBRunVideo, familyBRunAudio);
-    } else if (type == IPCAM_PROTOCOL_STREAMING_SERVER) {
-        chooseDriver(session, rtspConnect, rtpRunVideo, rtpRunAudio);
+    } else if (type == IPCAM_PROTOCOL_STREAMING_SERVER || type == IPCAM_PROTOCOL_RTSP_URL) {
+        chooseDriver(session, rtspConnect, rtspRunVideo, rtpRunAudio);
     } else {
         chooseDriver(session, nullptr, nullptr, nullptr);
         // A caller may be inside the old object right now: it is kept until the session goes.
@@ -148,7 +148,8 @@ int IPCamQueryInfo(IPCamSession *session, int32_t type, int mode) {
             return r >= 0 && block.field[0][0] == '1' ? 0 : kNoInfo;
         }
         if (type == IPCAM_PROTOCOL_TYPE4 || type == IPCAM_PROTOCOL_TYPE5 ||
-            type == IPCAM_PROTOCOL_STREAMING_SERVER || type == IPCAM_PROTOCOL_MULTICAST)
+            type == IPCAM_PROTOCOL_STREAMING_SERVER || type == IPCAM_PROTOCOL_MULTICAST ||
+            type == IPCAM_PROTOCOL_RTSP_URL)
             return 0;
         return kNoInfo;
     }
@@ -174,7 +175,7 @@ int IPCamQueryInfo(IPCamSession *session, int32_t type, int mode) {
             if (flag.field[0][0] == '1') session->authRequired = 1;
         }
     } else if (type == IPCAM_PROTOCOL_TYPE5 || type == IPCAM_PROTOCOL_STREAMING_SERVER ||
-               type == IPCAM_PROTOCOL_MULTICAST) {
+               type == IPCAM_PROTOCOL_MULTICAST || type == IPCAM_PROTOCOL_RTSP_URL) {
         return 0;
     } else {
         return kNoInfo;
@@ -219,6 +220,7 @@ int streamBroken(IPCamSession *session) {
 }
 
 int connectVideo(IPCamSession *s) {
+    rtspEndSession(s);  // a server session still open is ended before its connection goes
     // The audio connections go too, so that the audio side reconnects with the video. Their
     // reader is woken, and each descriptor is closed once that reader has let go of it.
     closeSlots(s, {kSixthSocket, kSeventhSocket, kVideoSocket, kAudioSocket, kRtspSocket});
@@ -314,7 +316,8 @@ uint32_t audioThreadMain(IPCamSession *s) {
             continue;
         }
         if (s->protocolType == IPCAM_PROTOCOL_TYPE5 ||
-            s->protocolType == IPCAM_PROTOCOL_STREAMING_SERVER) {
+            s->protocolType == IPCAM_PROTOCOL_STREAMING_SERVER ||
+            s->protocolType == IPCAM_PROTOCOL_RTSP_URL) {
             // RTSP: over UDP the video side has opened the audio socket; interleaved audio is
             // read on the video side. Closing the slots and connecting again here would throw
             // away the sockets the SETUP of the video side made.

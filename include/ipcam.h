@@ -52,7 +52,8 @@ enum IPCamStatus {
 };
 
 /* Protocol types given to IPCamCreate. Types 3, 6, 7, 8 and others have no transport;
- * 10 is set by the library for multicast addresses. */
+ * 10 is set by the library for multicast addresses; 11 is the type of the sessions
+ * IPCamCreateUrl makes. */
 enum IPCamProtocolType {
     IPCAM_PROTOCOL_AUTO = 0,
     IPCAM_PROTOCOL_TYPE1 = 1,
@@ -60,7 +61,8 @@ enum IPCamProtocolType {
     IPCAM_PROTOCOL_TYPE4 = 4,
     IPCAM_PROTOCOL_TYPE5 = 5,
     IPCAM_PROTOCOL_STREAMING_SERVER = 9,
-    IPCAM_PROTOCOL_MULTICAST = 10
+    IPCAM_PROTOCOL_MULTICAST = 10,
+    IPCAM_PROTOCOL_RTSP_URL = 11
 };
 
 /* Thread kinds of IPCamAction. */
@@ -426,6 +428,16 @@ IPCAM_API int IPCamExit(void);
  * password count as empty. */
 IPCAM_API int IPCamCreate(IPCamSession **out, const char *host, unsigned int port, const char *user,
                           const char *password, int id, int protocolType);
+/* Creates a session that plays any RTSP server by its URL,
+ * rtsp://[user[:password]@]host[:port]/path[?query] (port 554 when absent), with Basic or
+ * Digest authentication as the server asks. The account and password in the URL are
+ * percent-decoded; user and password, when not NULL, take their place. Returns 0 (also when id
+ * already exists: then *out is left alone), -1 for a null out pointer or url, a text that is
+ * no such URL or does not fit (URLs up to 1023 bytes, account and password up to 127 bytes
+ * each; no blanks or control characters), -2 for a port of 0 or above 65535. The session has
+ * protocol type IPCAM_PROTOCOL_RTSP_URL and no CGI dialect: IPCamCommand answers -99. */
+IPCAM_API int IPCamCreateUrl(IPCamSession **out, const char *url, const char *user,
+                             const char *password, int id);
 /* Chooses the stream numbers used from the next connection attempt on. */
 IPCAM_API int IPCamSetStreamNum(IPCamSession *session, int videoStream, int audioStream);
 /* Chooses how RTSP sessions carry RTP: rtpOverUdp 0 interleaved on the RTSP connection (the

@@ -107,7 +107,7 @@ int familyAConnect(IPCamSession *session, int which) {
     const int32_t type = session->protocolType;
     auto useRtsp = [session, which] {
         session->driver.connect = rtspConnect;
-        session->driver.runVideo = rtpRunVideo;
+        session->driver.runVideo = rtspRunVideo;
         session->driver.runAudio = rtpRunAudio;
         return rtspConnect(session, which);
     };

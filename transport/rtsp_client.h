@@ -1,5 +1,5 @@
 // The RTSP transport: DESCRIBE, SETUP and PLAY on one TCP connection, then RTP interleaved on
-// it or on UDP sockets; TEARDOWN when the session goes.
+// it or on UDP sockets; keep-alives while it plays; TEARDOWN before the connection closes.
 #pragma once
 
 #include <cstdint>
@@ -9,14 +9,17 @@
 namespace ipcam {
 
 // The connect operation: which 0 performs the handshake, anything else has nothing to do.
-// Returns 0, -8 (video path), -9 (audio sockets) or -100 when stopped.
+// Returns 0, -4 (the server refused the account), -8 (video path), -9 (audio sockets) or -100
+// when stopped.
 int rtspConnect(IPCamSession *session, int which);
 
-// Reads an SDP media section ("m=video 0 RTP/AVP 96\r\n..."): the codec, and when asked the
-// clock rate and channel code (0 one channel, 1 more). 1 on success, 0 otherwise.
-int parseMediaLine(const char *section, int32_t *codec, int32_t *clock, int32_t *channels);
+// The runVideo operation: the keep-alive when it is due, then one unit of RTP.
+int rtspRunVideo(IPCamSession *session);
 
-// Ends the stream of a type-5 session with TEARDOWN, then closes every socket of the session.
+// Ends the server's session with TEARDOWN when one is open, and closes the RTSP connection.
+void rtspEndSession(IPCamSession *session);
+
+// At deletion: the session's end as above, then every socket of the session closed.
 void rtspTeardown(IPCamSession *session);
 
 }  // namespace ipcam

@@ -1,5 +1,6 @@
 #include "tools/cli/args.h"
 
+#include <cctype>
 #include <cerrno>
 #include <cmath>
 #include <cstdlib>
@@ -47,8 +48,26 @@ bool validType(long long type) {
     }
 }
 
-// Splits "HOST[:PORT]"; an error text when it is malformed.
+bool isRtspUrl(std::string_view text) {
+    constexpr std::string_view scheme = "rtsp://";
+    if (text.size() < scheme.size()) return false;
+    for (std::size_t i = 0; i < scheme.size(); ++i)
+        if (std::tolower(static_cast<unsigned char>(text[i])) != scheme[i]) return false;
+    return true;
+}
+
+// Splits "HOST[:PORT]"; an error text when it is malformed. An rtsp:// URL is kept whole for
+// the library to read.
 std::string parseAddress(const std::string &text, Options &o) {
+    if (isRtspUrl(text)) {
+        if (o.command != Command::Watch && o.command != Command::Record &&
+            o.command != Command::Snapshot)
+            return std::string("an rtsp:// address can be watched, recorded or saved as a "
+                               "snapshot; ") +
+                   commandName(o.command) + " needs HOST[:PORT]";
+        o.url = text;
+        return {};
+    }
     const std::size_t colon = text.find(':');
     if (colon == std::string::npos) {
         o.host = text;
@@ -95,8 +114,10 @@ constexpr OptionSpec kOptions[] = {
 std::string apply(std::string_view name, const std::string &value, Options &o) {
     if (name == "--user") {
         o.user = value;
+        o.userGiven = true;
     } else if (name == "--password") {
         o.password = value;
+        o.passwordGiven = true;
     } else if (name == "--type") {
         const auto type = value == "auto" ? std::optional<long long>(0) : parseInteger(value, 0, 255);
         if (!type || !validType(*type))
@@ -286,16 +307,28 @@ ParseResult parseArgs(const std::vector<std::string> &args) {
     return checkOperands(result);
 }
 
+std::string addressText(const Options &o) {
+    if (o.url.empty()) return o.host + ":" + std::to_string(o.port);
+    // The account stays out of what is printed.
+    const std::size_t authority = o.url.find("://") + 3;
+    const std::size_t end = o.url.find_first_of("/?", authority);
+    const std::size_t at = o.url.rfind('@', end == std::string::npos ? o.url.size() : end);
+    if (at == std::string::npos || at < authority) return o.url;
+    return o.url.substr(0, authority) + o.url.substr(at + 1);
+}
+
 std::string usage(Command command) {
     const std::string common =
-        "  --user U         account name (default admin)\n"
+        "  URL              rtsp://[user[:password]@]host[:port]/path[?query]: any RTSP\n"
+        "                   camera by its stream address (watch, record, snapshot)\n"
+        "  --user U         account name (default admin; a URL's own account otherwise)\n"
         "  --password P     account password (default empty)\n"
         "  --type T         protocol type: 0 auto (default), 1, 2, 4, 5, 9 streaming server\n"
         "  --stream N       stream number, 0 the first (default 0)\n"
         "  --udp            RTP over UDP for RTSP devices (default: on the RTSP connection)\n";
     switch (command) {
     case Command::Watch:
-        return "usage: ipcam watch HOST[:PORT] [options]\n"
+        return "usage: ipcam watch HOST[:PORT]|URL [options]\n"
                "Connects and prints, once a second, frames per second by kind, bytes per second,\n"
                "the stream format, events and inputs; a summary at the end. Exit status 1 when\n"
                "no picture arrived. Until it connects it tries again for the whole time, then\n"
@@ -305,7 +338,7 @@ std::string usage(Command command) {
                "  --seconds S      how long to watch (default 10; Ctrl-C ends earlier)\n"
                "  --decode         decode every video frame and report decode errors\n";
     case Command::Record:
-        return "usage: ipcam record HOST[:PORT] --out DIR [options]\n"
+        return "usage: ipcam record HOST[:PORT]|URL --out DIR [options]\n"
                "Writes the pictures received: MPEG-4 to DIR/video.m4v from the first key frame,\n"
                "Motion-JPEG to DIR/000001.jpg, DIR/000002.jpg, ...\n" +
                common +
@@ -313,7 +346,7 @@ std::string usage(Command command) {
                "  --audio          start the audio stream too (counted, not written)\n"
                "  --seconds S      how long to record (default 10; Ctrl-C ends earlier)\n";
     case Command::Snapshot:
-        return "usage: ipcam snapshot HOST[:PORT] --out FILE.jpg [options]\n"
+        return "usage: ipcam snapshot HOST[:PORT]|URL --out FILE.jpg [options]\n"
                "Writes the first picture that decodes as a JPEG file.\n" +
                common +
                "  --out FILE       the JPEG file to write\n"

@@ -15,8 +15,10 @@ struct Options {
 
     std::string host;
     unsigned port = 80;
+    std::string url;  // an rtsp:// address given instead of HOST[:PORT]
     std::string user = "admin";
     std::string password;
+    bool userGiven = false, passwordGiven = false;  // a URL's own account yields to these
     int type = 0;    // protocol type of IPCamCreate, 0 detects
     int stream = 0;  // stream number, 0 the first
     bool audio = false;
@@ -46,6 +48,9 @@ struct ParseResult {
 
 // args excludes the program name.
 ParseResult parseArgs(const std::vector<std::string> &args);
+
+// The device as messages name it: HOST:PORT, or the URL without its account.
+std::string addressText(const Options &options);
 
 // The usage text of command, or of the whole tool for Command::None.
 std::string usage(Command command);

@@ -32,6 +32,13 @@ std::deque<Block> BlockQueue::take() {
 
 std::string creationFailure(const Options &o, int created) {
     std::string line = "cannot create a session: " + statusName(created);
+    if (!o.url.empty()) {
+        if (created == IPCAM_PORT_IS_ER) return line + " - the URL's port is not 1-65535";
+        if (created == IPCAM_IS_NULL)
+            return line + " - not an rtsp://[user[:password]@]host[:port]/path URL, or too long "
+                          "(URL 1023, user and password 127 characters each; no blanks)";
+        return line;
+    }
     if (created != IPCAM_IS_NULL) return line;
     // The library takes no text it would have to cut: say which one.
     if (o.host.size() > kLongestText || o.user.size() > kLongestText ||
@@ -44,8 +51,12 @@ std::string creationFailure(const Options &o, int created) {
 }
 
 std::string Session::start(const Options &o, BlockQueue &queue) {
-    const int created = IPCamCreate(&session_, o.host.c_str(), o.port, o.user.c_str(),
-                                    o.password.c_str(), kSessionId, o.type);
+    const int created =
+        o.url.empty()
+            ? IPCamCreate(&session_, o.host.c_str(), o.port, o.user.c_str(), o.password.c_str(),
+                          kSessionId, o.type)
+            : IPCamCreateUrl(&session_, o.url.c_str(), o.userGiven ? o.user.c_str() : nullptr,
+                             o.passwordGiven ? o.password.c_str() : nullptr, kSessionId);
     if (created != IPCAM_OK || !session_) return creationFailure(o, created);
     IPCamSetStreamNum(session_, o.stream, o.stream);
     if (o.udp) IPCamSetTransport(session_, 1, 0);
@@ -87,9 +98,9 @@ bool ConnectionWatch::poll() {
     connected_ = up;
     if (!everConnected_ && (statusIsFinal(status) || statusIsFinal(last))) {
         const int why = statusIsFinal(last) ? last : status;
-        std::fprintf(stderr, "ipcam: cannot connect to %s:%u: %s%s%s\n", options_.host.c_str(),
-                     options_.port, statusName(why).c_str(), *statusHint(why) ? " - " : "",
-                     statusHint(why));
+        std::fprintf(stderr, "ipcam: cannot connect to %s: %s%s%s\n",
+                     addressText(options_).c_str(), statusName(why).c_str(),
+                     *statusHint(why) ? " - " : "", statusHint(why));
         return false;
     }
     return true;
@@ -104,8 +115,9 @@ void ConnectionWatch::reportNeverConnected(double seconds, bool interrupted) con
         if (*statusHint(last)) why += std::string(": ") + statusHint(last);
         why += ")";
     }
-    std::fprintf(stderr, "ipcam: no connection to %s:%u after %.1f s%s%s\n", options_.host.c_str(),
-                 options_.port, seconds, interrupted ? ", interrupted" : "", why.c_str());
+    std::fprintf(stderr, "ipcam: no connection to %s after %.1f s%s%s\n",
+                 addressText(options_).c_str(), seconds, interrupted ? ", interrupted" : "",
+                 why.c_str());
 }
 
 }  // namespace ipcam_cli
