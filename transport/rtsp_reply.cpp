@@ -174,8 +174,11 @@ std::optional<SessionHeader> sessionHeader(std::string_view head) {
     SessionHeader session{std::string(id)};
     if (semicolon == std::string_view::npos) return session;
     forEachPart(text.substr(semicolon + 1), ';', [&](std::string_view part) {
-        if (!startsWithNoCase(part, "timeout=")) return true;
-        auto seconds = plainNumber(trimBlanks(part.substr(8)));
+        const std::size_t equals = part.find('=');
+        if (equals == std::string_view::npos ||
+            !equalsNoCase(trimBlanks(part.substr(0, equals)), "timeout"))
+            return true;
+        auto seconds = plainNumber(trimBlanks(part.substr(equals + 1)));
         if (seconds && *seconds >= 1 && *seconds <= 86'400)
             session.timeout = static_cast<int>(*seconds);
         return false;
