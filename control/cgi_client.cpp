@@ -2,6 +2,7 @@
 
 #include <cstdio>
 #include <cstring>
+#include <string>
 #include <string_view>
 
 #include "control/base64.h"
@@ -48,6 +49,7 @@ int CgiClient::SetCredentials(const char *account, const char *password) {
             return kCgiNoCredentials;
         EncodeBase64(text, static_cast<std::size_t>(n), authText_, sizeof authText_);
     }
+    auth_.setCredentials(account, password);
     credentialsRefused_ = false;
     return 0;
 }
@@ -83,32 +85,65 @@ int CgiClient::exchange(const char *request, int length, bool awaitReply) {
 }
 
 int CgiClient::Get(const char *cgi) {
-    if (!cgi) return kCgiNoName;
-    if (credentialsRefused_) return kCgiNoCredentials;
-    char request[kRequestSize];
-    int n = authText_[0] ? std::snprintf(request, sizeof request,
-                                         "GET /%s HTTP/1.1\r\nAuthorization:Basic %s\r\n\r\n", cgi,
-                                         authText_)
-                         : std::snprintf(request, sizeof request,
-                                         "GET /%s HTTP/1.1\r\nConnection: Keep-Alive\r\n\r\n", cgi);
-    n = fitted(n, sizeof request);
-    if (n < 0) return kCgiNoName;
-    return exchange(request, n, true);
+    return request(cgi, nullptr);
 }
 
 int CgiClient::Set(const char *cgi, const char *query) {
-    if (!cgi) return kCgiNoName;
-    if (credentialsRefused_) return kCgiNoCredentials;
-    if (!query) query = "";
-    char request[kRequestSize];
-    int n = authText_[0]
-                ? std::snprintf(request, sizeof request,
+    return request(cgi, query ? query : "");
+}
+
+// The request text: Basic as always until the camera asked for Digest; -1 when it does not fit.
+int CgiClient::formatRequest(char (&out)[kRequestSize], const char *cgi, const char *query) {
+    if (auth_.answering() && auth_.scheme() == AuthScheme::Digest) {
+        char target[kRequestSize];
+        int t = query ? std::snprintf(target, sizeof target, "/%s?%s", cgi, query)
+                      : std::snprintf(target, sizeof target, "/%s", cgi);
+        if (fitted(t, sizeof target) < 0) return -1;
+        const std::string answer = auth_.authorization("GET", target);
+        return fitted(std::snprintf(out, sizeof out, "GET %s HTTP/1.1\r\nAuthorization: %s\r\n\r\n",
+                                    target, answer.c_str()),
+                      sizeof out);
+    }
+    int n;
+    if (query)
+        n = authText_[0]
+                ? std::snprintf(out, sizeof out,
                                 "GET /%s?%s HTTP/1.1\r\nAuthorization:Basic %s\r\n\r\n", cgi, query,
                                 authText_)
-                : std::snprintf(request, sizeof request, "GET /%s?%s HTTP/1.1\r\n\r\n", cgi, query);
-    n = fitted(n, sizeof request);
+                : std::snprintf(out, sizeof out, "GET /%s?%s HTTP/1.1\r\n\r\n", cgi, query);
+    else
+        n = authText_[0] ? std::snprintf(out, sizeof out,
+                                         "GET /%s HTTP/1.1\r\nAuthorization:Basic %s\r\n\r\n", cgi,
+                                         authText_)
+                         : std::snprintf(out, sizeof out,
+                                         "GET /%s HTTP/1.1\r\nConnection: Keep-Alive\r\n\r\n", cgi);
+    return fitted(n, sizeof out);
+}
+
+// After a 401: whether the camera's challenge can be answered with something other than what
+// was just sent. A Basic answer already refused is not sent again.
+bool CgiClient::answerChallenge() {
+    if (!authText_[0]) return false;  // no account: nothing to answer with
+    const bool sentDigest = auth_.answering() && auth_.scheme() == AuthScheme::Digest;
+    if (auth_.challenged(reply_) != Authenticator::Outcome::Answer) return false;
+    return auth_.scheme() == AuthScheme::Digest || sentDigest;
+}
+
+int CgiClient::request(const char *cgi, const char *query) {
+    if (!cgi) return kCgiNoName;
+    if (credentialsRefused_) return kCgiNoCredentials;
+    const bool awaitReply = !query || !isFireAndForget(cgi);
+    char text[kRequestSize];
+    int n = formatRequest(text, cgi, query);
     if (n < 0) return kCgiNoName;
-    return exchange(request, n, !isFireAndForget(cgi));
+    int result = exchange(text, n, awaitReply);
+    if (result == kCgiUnauthorised && answerChallenge()) {
+        n = formatRequest(text, cgi, query);
+        if (n < 0) return kCgiNoName;
+        result = exchange(text, n, awaitReply);
+    }
+    if (result == kCgiAccepted) auth_.accepted();
+    return result;
 }
 
 int CgiClient::ProbeRedirect(char *host, std::size_t hostCapacity, int32_t *port) {

@@ -9,6 +9,7 @@
 #include <cstdint>
 
 #include "control/cgi_reply.h"
+#include "core/http_auth.h"
 #include "platform/sockets.h"
 
 namespace ipcam {
@@ -38,6 +39,9 @@ class CgiClient {
     double FirmwareVersion() const { return firmwareVersion_; }
 
     // A request without query string; 1 when the reply was accepted, else a CgiResult.
+    // Requests carry Basic authorisation first; a 401 that offers Digest (or Basic, when the
+    // request carried a Digest answer) is answered once on a new connection, and later requests of this
+    // client answer the known Digest challenge at once.
     int Get(const char *cgi);
     // A request with a query string. The CGIs that restart the camera or its network are not
     // waited for: 0 once sent.
@@ -56,11 +60,16 @@ class CgiClient {
     const char *host() const { return host_; }
     int32_t port() const { return port_; }
     const char *authorisation() const { return authText_; }
+    // The Digest answers of this client; tests fix its client nonce through it.
+    Authenticator &authenticator() { return auth_; }
 
   private:
     int connect(SocketSlot &slot);
     int send(int socket, const char *request, int length);
     int exchange(const char *request, int length, bool awaitReply);
+    int request(const char *cgi, const char *query);
+    int formatRequest(char (&out)[kRequestSize], const char *cgi, const char *query);
+    bool answerChallenge();
 
     char authText_[kAuthSize] = {};
     bool credentialsRefused_ = false;  // the last SetCredentials failed: send nothing
@@ -68,6 +77,7 @@ class CgiClient {
     int32_t port_ = 0;
     double firmwareVersion_ = 0.0;
     char reply_[kReplySize] = {};
+    Authenticator auth_;  // the challenge this camera asked, answered on every request
 };
 
 }  // namespace ipcam
