@@ -25,7 +25,7 @@ tsan: deps
 
 fuzz: deps
 	cmake --preset fuzz >/dev/null
-	cmake --build --preset fuzz -j $(JOBS)
+	cmake --build --preset fuzz -j $(JOBS) --target fuzzers
 	scripts/run-fuzzers.sh build-fuzz
 
 check: test asan tsan fuzz

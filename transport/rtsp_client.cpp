@@ -10,6 +10,7 @@
 #include "core/session.h"
 #include "core/session_api.h"
 #include "platform/clock.h"
+#include "transport/interleaved_unit.h"
 #include "transport/rtp_reader.h"
 #include "transport/rtsp_exchange.h"
 #include "transport/rtsp_reply.h"
@@ -43,7 +44,7 @@ int failExchange(IPCamSession *s, int result) {
 int askOptions(IPCamSession *s, ByteSource &connection) {
     RtspRequest options{"OPTIONS", s->rtsp.base, {}, {}, false};
     RtspReplyText reply;
-    if (int r = rtspExchange(s, connection, options, reply, false); r != 0) return r;
+    if (int r = rtspExchange(s, connection, options, reply); r != 0) return r;
     if (reply.status == kOk) s->rtsp.getParameter = publicLists(reply.head, "GET_PARAMETER");
     return 0;
 }
@@ -83,7 +84,7 @@ int describe(IPCamSession *s, ByteSource &connection) {
     RtspRequest describe{"DESCRIBE", s->rtsp.base, {}, {}, false};
     if (isUrlSession(s)) describe.afterCseq.push_back("Accept: application/sdp");
     RtspReplyText reply;
-    if (int r = rtspExchange(s, connection, describe, reply, false); r != 0)
+    if (int r = rtspExchange(s, connection, describe, reply); r != 0)
         return failExchange(s, r);
     if (reply.status != kOk || !readDescription(s, reply)) return fail(s, kRtspSocket, kVideoFailed);
     return 0;
@@ -142,7 +143,7 @@ int setupVideo(IPCamSession *s, ByteSource &connection) {
     }
     RtspRequest setup{"SETUP", s->rtsp.videoUrl, {}, {transportLine(s, true, localPort)}, false};
     RtspReplyText reply;
-    if (int r = rtspExchange(s, connection, setup, reply, false); r != 0) return failExchange(s, r);
+    if (int r = rtspExchange(s, connection, setup, reply); r != 0) return failExchange(s, r);
     std::optional<PortPair> server;
     if (!readSetupReply(s, reply, true, server)) return fail(s, kRtspSocket, kVideoFailed);
     if (!udp) return 0;
@@ -166,7 +167,7 @@ int setupAudio(IPCamSession *s, ByteSource &connection) {
         setup.afterCseq = {transportLine(s, false, localPort)};
     }
     RtspReplyText reply;
-    if (int r = rtspExchange(s, connection, setup, reply, false); r != 0) return failExchange(s, r);
+    if (int r = rtspExchange(s, connection, setup, reply); r != 0) return failExchange(s, r);
     std::optional<PortPair> server;
     if (!readSetupReply(s, reply, false, server)) return fail(s, kRtspSocket, kVideoFailed);
     if (!udp) return 0;
@@ -180,7 +181,7 @@ int setupAudio(IPCamSession *s, ByteSource &connection) {
 int play(IPCamSession *s, ByteSource &connection) {
     RtspRequest play{"PLAY", s->rtsp.playUrl, {}, {"Session: " + s->rtsp.sessionId}, false};
     RtspReplyText reply;
-    if (int r = rtspExchange(s, connection, play, reply, true); r != 0) return failExchange(s, r);
+    if (int r = rtspExchange(s, connection, play, reply); r != 0) return failExchange(s, r);
     if (reply.status != kOk) return fail(s, kRtspSocket, kVideoFailed);
     s->rtsp.nextKeepAliveMs = monotonicMs() + static_cast<uint64_t>(s->rtsp.timeoutSeconds) * 500;
     return 0;
@@ -260,8 +261,8 @@ void rtspEndSession(IPCamSession *s) {
         if (rtspSendOnly(s, connection, teardown)) {
             // The answer is not needed; a short wait lets the server read the request before
             // the connection closes under it.
-            std::string head, body;
-            awaitRtspReply(s, connection, head, body, kTeardownWaitMs);
+            RtspMessage reply;
+            awaitRtspReply(s, connection, reply, kTeardownWaitMs);
         }
     }
     r.sessionId.clear();

@@ -3,40 +3,27 @@
 #include "core/config.h"
 #include "core/session.h"
 #include "platform/sockets.h"
-#include "transport/rtsp_reply.h"
+#include "transport/interleaved_unit.h"
 
 namespace ipcam {
 
 namespace {
 
 constexpr int kVideoFailed = -8;
-constexpr std::size_t kReplyHead = 8192;
 constexpr int kUnauthorized = 401;
-// Replies to earlier requests (a late keep-alive answer) skipped before ours.
-constexpr int kStaleRepliesSkipped = 4;
 // Answers to challenges in one exchange: the first, then fresh stale nonces.
 constexpr int kAnswersPerExchange = 1 + Authenticator::kMaxStaleRepeats;
 
-// The next reply on the connection: its head, then the body its Content-Length announces.
-bool readReply(IPCamSession *session, ByteSource &connection, RtspReplyText &reply,
-               bool mediaMayArrive) {
-    const uint32_t timeout = settings().getTimeout;
-    if (mediaMayArrive) {
-        return awaitRtspReply(session, connection, reply.head, reply.body, timeout) == 0 &&
-               (reply.status = statusCode(reply.head)) > 0;
-    }
-    std::string head(kReplyHead, '\0');
-    const int n = receiveHeader(connection, head.data(), head.size(), timeout);
-    if (n <= 0) return false;
-    head.resize(static_cast<std::size_t>(n));
-    reply.status = statusCode(head);
-    const std::optional<std::size_t> length = contentLength(head);
-    if (reply.status < 0 || !length) return false;
-    reply.head = std::move(head);
-    reply.body.assign(*length, '\0');
-    return *length == 0 ||
-           receiveExactly(connection, reply.body.data(), *length, timeout) ==
-               static_cast<int>(*length);
+// The reply with that CSeq: blocks of media that come first are kept for the reader, and the
+// server's own requests are answered on the way.
+bool readReply(IPCamSession *session, ByteSource &connection, int cseq, RtspReplyText &reply) {
+    RtspMessage message;
+    const int status = awaitRtspReply(session, connection, message, settings().getTimeout, cseq);
+    if (status < 0) return false;
+    reply.status = status;
+    reply.head = std::move(message.head);
+    reply.body = std::move(message.body);
+    return true;
 }
 
 }  // namespace
@@ -69,18 +56,13 @@ bool rtspSendOnly(IPCamSession *session, ByteSource &connection, const RtspReque
 }
 
 int rtspExchange(IPCamSession *session, ByteSource &connection, const RtspRequest &request,
-                 RtspReplyText &reply, bool mediaMayArrive) {
+                 RtspReplyText &reply) {
     Authenticator &auth = session->rtsp.auth;
     for (int answers = 0;; ++answers) {
         const int cseq = session->cseq++;
         if (!sendRequest(session, connection, request, cseq)) return kVideoFailed;
-        for (int skipped = 0;; ++skipped) {
-            reply = {};
-            if (!readReply(session, connection, reply, mediaMayArrive)) return kVideoFailed;
-            const std::optional<int32_t> echoed = cseqNumber(reply.head);
-            if (!echoed || *echoed == static_cast<uint16_t>(cseq)) break;
-            if (skipped == kStaleRepliesSkipped) return kVideoFailed;
-        }
+        reply = {};
+        if (!readReply(session, connection, cseq, reply)) return kVideoFailed;
         if (reply.status != kUnauthorized) {
             if (reply.status / 100 == 2 && auth.answering()) auth.accepted();
             return 0;

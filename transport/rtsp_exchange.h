@@ -30,13 +30,13 @@ struct RtspReplyText {
     std::string body;
 };
 
-// Sends request with the session's next CSeq and reads its reply into reply. A 401 is answered
-// with the session's account (once; again only for a stale nonce). mediaMayArrive: the
-// connection may carry RTP before the reply (PLAY and after), which is kept for the reader.
-// Returns 0 with any status in reply, -4 when the server refuses the account, -8 when sending
-// or reading fails.
+// Sends request with the session's next CSeq and reads the reply that echoes it (media that
+// comes first, as after PLAY, is kept for the reader). A 401 is answered with the session's
+// account (once; again only for a stale nonce). Returns 0 with any status in reply, -4 when
+// the server refuses the account or asks for a scheme we cannot answer, -8 when sending or
+// reading fails.
 int rtspExchange(IPCamSession *session, ByteSource &connection, const RtspRequest &request,
-                 RtspReplyText &reply, bool mediaMayArrive);
+                 RtspReplyText &reply);
 
 // Sends request without waiting for its reply (keep-alives: the stream reader takes the reply
 // between the media). True when it went out whole.
