@@ -8,7 +8,6 @@
 #include <string>
 #include <string_view>
 
-#include "transport/rtsp_client.h"
 #include "transport/rtsp_reply.h"
 #include "transport/sdp.h"
 
@@ -49,13 +48,6 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t *data, size_t size) {
         }
         ipcam::firstVideo(*d);
         ipcam::firstAudio(*d);
-    }
-
-    // The older single-section reader, on every media line of the body.
-    const std::string text(body);
-    for (std::size_t at = text.find("m="); at != std::string::npos; at = text.find("m=", at + 1)) {
-        int32_t codec = 0, clock = 0, channels = 0;
-        ipcam::parseMediaLine(text.c_str() + at, &codec, &clock, &channels);
     }
     return 0;
 }
