@@ -40,8 +40,8 @@ class CgiClient {
 
     // A request without query string; 1 when the reply was accepted, else a CgiResult.
     // Requests carry Basic authorisation first; a 401 that offers Digest (or Basic, when the
-    // request carried a Digest answer) is answered once on a new connection, and later requests of this
-    // client answer the known Digest challenge at once.
+    // request carried a Digest answer) is answered once on a new connection, and later requests of
+    // this client answer the known Digest challenge at once.
     int Get(const char *cgi);
     // A request with a query string. The CGIs that restart the camera or its network are not
     // waited for: 0 once sent.
