@@ -36,18 +36,18 @@ constexpr auto kAudioWait = std::chrono::milliseconds(100);
 constexpr int kAudioWaitSlices = 10;  // one second
 constexpr int kNoTransport = IPCAM_CANT_DETECT_TYPE_ER;
 constexpr int kNoInfo = IPCAM_GET_INFO_IS_ER;
-constexpr int kAccountRefused = -15;   // what the user list answers for a refused account
+constexpr int kAccountRefused = -15;  // what the user list answers for a refused account
 constexpr int kChecksumStop = IPCAM_CHECK_SUM_IS_ER;
 constexpr uint32_t kMulticastFirst = 0xE0030100;  // 224.3.1.0
 constexpr uint32_t kMulticastLast = 0xEFFFFFFF;   // 239.255.255.255
 
 // Commands the threads send.
-constexpr int32_t kReadVersion = 0x1005;       // "GetVer.cgi"
+constexpr int32_t kReadVersion = 0x1005;         // "GetVer.cgi"
 constexpr int32_t kReadStreamSettings = 0x100C;  // "GetMultimedia.cgi"
-constexpr int32_t kReadUsers = 0x101C;         // "GetUser.cgi"
-constexpr int32_t kReadStatusBlock = 0x2002;   // "GetStatus.cgi" block
-constexpr int32_t kReadAuthFlag = 0x2019;      // "GetStatus.cgi" flag
-constexpr std::size_t kAudioFlagField = 5;     // "Audio" in the stream settings
+constexpr int32_t kReadUsers = 0x101C;           // "GetUser.cgi"
+constexpr int32_t kReadStatusBlock = 0x2002;     // "GetStatus.cgi" block
+constexpr int32_t kReadAuthFlag = 0x2019;        // "GetStatus.cgi" flag
+constexpr std::size_t kAudioFlagField = 5;       // "Audio" in the stream settings
 
 // Three seconds in 500 ms slices. The running flag is looked at before each slice, so a stop
 // is seen within one slice. False when the thread is to stop.
@@ -229,7 +229,7 @@ int connectVideo(IPCamSession *s) {
         std::lock_guard guard(s->formatLock);
         s->format.width = s->format.height = 0;
     }
-    s->rtp.channels.clear();
+    s->rtp.resetForConnection();
     ConnectOp connect = s->driver.connect;
     return connect ? connect(s, 0) : kNoTransport;
 }
@@ -301,7 +301,8 @@ uint32_t audioThreadMain(IPCamSession *s) {
     while (running) {
         StreamFormatBlock format = currentFormat(s);
         if (s->state >= 0 && format.width != 0 && format.height != 0) break;
-        for (int i = 0; i < kAudioWaitSlices && running; ++i) std::this_thread::sleep_for(kAudioWait);
+        for (int i = 0; i < kAudioWaitSlices && running; ++i)
+            std::this_thread::sleep_for(kAudioWait);
     }
     int last = -1;
     while (running) {

@@ -2,6 +2,7 @@
 
 #include <cstring>
 #include <span>
+#include <vector>
 
 #include "core/session.h"
 #include "core/session_api.h"
@@ -44,14 +45,22 @@ std::size_t nextStartCode(const FrameBuffer &buffer, std::size_t from, bool &fou
 }
 
 // Delivers a key frame: the size from its layer header, then the time-step and format rules,
-// and the decoder configuration when the format was sent.
-void deliverKeyFrame(IPCamSession *session, EncodedFrame *frame) {
+// and the decoder configuration when the format was sent: the headers the description gave
+// (described) when they were put in front, else the frame's own.
+void deliverKeyFrame(IPCamSession *session, EncodedFrame *frame,
+                     const std::vector<uint8_t> *described) {
     std::span<const uint8_t> payload(framePayload(frame), frame->totalSize - kFrameHeadSize);
     StreamFormatBlock format = currentFormat(session);
     readVideoObjectLayerSize(payload.data(), payload.size(), format.width, format.height);
     bool stepped = timeStepRule(session, frame->time) == 1;
     session->lastFrameTime = frame->time;
-    if (formatRule(session, format, stepped, frame->time) == 1) {
+    if (formatRule(session, format, stepped, frame->time) != 1) {
+        deliverFrame(session, frame);
+        return;
+    }
+    if (described) {
+        session->rtp.decoderConfig = *described;
+    } else {
         std::size_t start = findStartCode(payload, 0, kSequence);
         std::size_t end = start == std::span<const uint8_t>::extent
                               ? start
@@ -64,6 +73,16 @@ void deliverKeyFrame(IPCamSession *session, EncodedFrame *frame) {
             config.clear();
     }
     deliverFrame(session, frame);
+}
+
+// The configuration headers from the description, when the frame about to be dropped while
+// waiting for a key frame can start decoding with them in front: an intra picture
+// (vop_coding_type 0, the two bits after 00 00 01 B6) of a stream that sends no headers of
+// its own. Otherwise nullptr.
+const std::vector<uint8_t> *describedKeyPicture(IPCamSession *session, std::size_t length) {
+    const RtpState &rtp = session->rtp;
+    if (rtp.sdpConfig.empty() || rtp.inBandConfig || length <= 4) return nullptr;
+    return rtp.frameBuffer.at(4) >> 6 == 0 ? &rtp.sdpConfig : nullptr;
 }
 
 }  // namespace
@@ -148,16 +167,26 @@ int assembleMpeg4(IPCamSession *session) {
 
         const int kind = scan.state;
         scan = Mpeg4Scan{};
+        if (kind == 2) session->rtp.inBandConfig = true;
+        const std::vector<uint8_t> *described = nullptr;
         if (session->awaitingFirstFrame && kind == 3) {
-            buffer.remove(at);
-            continue;
+            described = describedKeyPicture(session, at);
+            if (!described) {
+                buffer.remove(at);
+                continue;
+            }
         }
-        EncodedFrame *frame = allocateFrame(kind, at, localFileTimeNow());
-        if (frame) buffer.take(framePayload(frame), at);
+        const std::size_t front = described ? described->size() : 0;
+        EncodedFrame *frame =
+            allocateFrame(described ? IPCAM_FRAME_KEY : kind, front + at, localFileTimeNow());
+        if (frame) {
+            if (described) std::memcpy(framePayload(frame), described->data(), front);
+            buffer.take(framePayload(frame) + front, at);
+        }
         buffer.remove(at);
         if (frame) {
-            if (kind == 2)
-                deliverKeyFrame(session, frame);
+            if (kind == 2 || described)
+                deliverKeyFrame(session, frame, described);
             else
                 deliverFrame(session, frame);
         }

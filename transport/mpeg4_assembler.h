@@ -15,8 +15,10 @@ bool readVideoObjectLayerSize(const uint8_t *data, std::size_t size, int32_t &wi
 
 // Delivers every complete frame in the frame buffer: kind 2 for a frame that begins with
 // configuration headers, 3 for a picture. Picture frames are dropped until the first
-// configuration frame after a connection or a lost packet. Returns 0 (wait for more bytes)
-// or -100 when the session has been stopped.
+// configuration frame after a connection or a lost packet; for a stream that sends no
+// configuration of its own, the first intra picture instead, with the configuration from the
+// description (RtpState::sdpConfig) put in front, when there is one. Returns 0 (wait for more
+// bytes) or -100 when the session has been stopped.
 int assembleMpeg4(IPCamSession *session);
 
 }  // namespace ipcam

@@ -1,7 +1,8 @@
 // Reading RTP: video over the RTSP connection (interleaved) or UDP, audio over UDP.
 //
 // Each call reads one network unit, hands on what it completes and returns 0, or a failure:
-// -8 (video), -9 (audio), -100 when the session has been stopped.
+// -8 (video), -9 (audio), -100 when the session has been stopped. Packets that are no RTP of
+// version 2, and copies that come late, are passed over without ending the stream.
 #pragma once
 
 #include "ipcam.h"
@@ -9,14 +10,19 @@
 
 namespace ipcam {
 
-inline constexpr int kHostNameLimit = 209;  // keeps the RTCP answer's 8-bit length right
-
-// One '$'-framed block from the RTSP connection: video, the device's RTCP (answered on the
-// same connection) or audio.
+// One unit of the RTSP connection, blocks queued while a reply was awaited first: a block is
+// taken by the channel the handshake assigned to it (RtpState::interleaved): video, the
+// device's reports (answered on the same connection), audio; blocks of other channels are
+// passed over. An RTSP message between blocks is answered or noted (takeRtspMessage).
+// -8 when the connection ends or carries bytes that are neither.
 int readInterleaved(IPCamSession *session, ByteSource &connection);
 
 // Video datagrams up to the end of a frame. rtcp, when given, carries the keep-alive reports.
-int readUdpVideo(IPCamSession *session, ByteSource &rtp, ByteSource *rtcp);
+// control, when given, is the RTSP connection: looked at between datagrams and in every idle
+// wait, its messages are answered or noted, and its close ends the call at once with -8.
+// Datagrams of another SSRC than the stream's first are passed over; the call ends with -8
+// when no datagram of the stream comes for the receive time-out.
+int readUdpVideo(IPCamSession *session, ByteSource &rtp, ByteSource *rtcp, ByteSource *control);
 
 // One audio datagram.
 int readUdpAudio(IPCamSession *session, ByteSource &rtp, ByteSource *rtcp);

@@ -4,6 +4,14 @@
 
 namespace ipcam {
 
+namespace {
+
+// A packet this far behind the expected number is a straggler; further back, the stream has
+// jumped.
+constexpr uint16_t kMaxMisorder = 100;
+
+}  // namespace
+
 std::span<uint8_t> PacketBuffer::get() {
     if (!storage_) storage_.reset(new (std::nothrow) uint8_t[size_]);
     if (!storage_) return {};
@@ -15,17 +23,64 @@ void RtpChannels::clear() {
     records_.clear();
 }
 
-bool RtpChannels::advance(uint8_t channel, uint32_t ssrc, uint16_t sequence) {
+RtpChannels::Arrival RtpChannels::advance(uint8_t stream, uint32_t ssrc, uint16_t sequence,
+                                          bool adopt) {
     std::lock_guard guard(lock_);
-    auto [it, created] = records_.try_emplace(channel, Record{channel, ssrc, sequence});
-    bool expected = it->second.expected == sequence;
-    it->second.expected = static_cast<uint16_t>(sequence + 1);
-    return created || expected;
+    auto [it, created] = records_.try_emplace(stream, Record{stream, ssrc, sequence});
+    Record &r = it->second;
+    Arrival arrival = Arrival::InOrder;
+    if (!created && r.ssrc != ssrc) {
+        if (!adopt) return Arrival::Foreign;
+        r.ssrc = ssrc;
+        arrival = Arrival::Gap;
+    } else if (!created && r.expected != sequence) {
+        const uint16_t behind = static_cast<uint16_t>(r.expected - sequence);
+        if (behind <= kMaxMisorder) return Arrival::Late;
+        arrival = Arrival::Gap;
+    }
+    r.expected = static_cast<uint16_t>(sequence + 1);
+    return arrival;
 }
 
-RtpChannels::Record RtpChannels::record(uint8_t channel, uint32_t ssrc) {
+RtpChannels::Record RtpChannels::record(uint8_t stream, uint32_t ssrc) {
     std::lock_guard guard(lock_);
-    return records_.try_emplace(channel, Record{channel, ssrc, 0}).first->second;
+    return records_.try_emplace(stream, Record{stream, ssrc, 0}).first->second;
+}
+
+bool PendingBlocks::push(uint8_t channel, std::span<const uint8_t> bytes) {
+    if (blocks_.size() >= kMaxBlocks || bytes.size() > kMaxBytes - bytes_) {
+        ++dropped_;
+        return false;
+    }
+    blocks_.push_back({channel, std::vector<uint8_t>(bytes.begin(), bytes.end())});
+    bytes_ += bytes.size();
+    return true;
+}
+
+bool PendingBlocks::pop(Block &out) {
+    if (blocks_.empty()) return false;
+    out = std::move(blocks_.front());
+    blocks_.pop_front();
+    bytes_ -= out.bytes.size();
+    return true;
+}
+
+void PendingBlocks::clear() {
+    blocks_.clear();
+    bytes_ = 0;
+}
+
+void RtpState::resetForConnection() {
+    channels.clear();
+    clearFrame();
+    interleaved = {};
+    sdpConfig.clear();
+    inBandConfig = false;
+    pending.clear();
+    replies = {};
+    const uint32_t own = rtcp.ownSsrc;
+    rtcp = {};
+    rtcp.ownSsrc = own;
 }
 
 }  // namespace ipcam

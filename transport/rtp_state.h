@@ -1,8 +1,10 @@
 // What a session keeps between RTP packets: the frame being assembled, the expected sequence
-// number of every stream, and the assemblers' scan positions.
+// number of every stream, the assemblers' scan positions, and what the RTSP connection
+// carries besides media.
 #pragma once
 
 #include <cstdint>
+#include <deque>
 #include <map>
 #include <memory>
 #include <mutex>
@@ -13,22 +15,33 @@
 
 namespace ipcam {
 
-// The expected sequence numbers of the streams of a session (channel 0 video, 2 audio, 1 the
-// device's RTCP). The video and audio threads both use it, hence the lock.
+// The RTP streams of a session by role: video, the device's reports, audio. The video and
+// audio threads both use it, hence the lock.
 class RtpChannels {
   public:
+    static constexpr uint8_t kVideo = 0, kDeviceReports = 1, kAudio = 2;
+
     struct Record {
         uint8_t channel = 0;
         uint32_t ssrc = 0;  // as received
         uint16_t expected = 0;
     };
 
+    // How a packet stands against its stream.
+    enum class Arrival {
+        InOrder,  // the expected packet, or a new stream's first
+        Gap,      // packets before it are missing (or the stream jumped): counting resumes here
+        Late,     // a copy or a straggler of one already counted past: drop it
+        Foreign,  // another source than the stream's, refused when the caller keeps the source
+    };
+
     void clear();
-    // Checks a packet against its stream and expects the next one: true when it was the
-    // expected packet (a new stream's first packet always is).
-    bool advance(uint8_t channel, uint32_t ssrc, uint16_t sequence);
+    // Checks a packet against its stream and, unless it is late or foreign, expects the next
+    // one. A packet of another SSRC starts the stream afresh (a gap) when adopt is set and is
+    // foreign otherwise.
+    Arrival advance(uint8_t stream, uint32_t ssrc, uint16_t sequence, bool adopt = true);
     // The record of a stream, created with ssrc when missing.
-    Record record(uint8_t channel, uint32_t ssrc);
+    Record record(uint8_t stream, uint32_t ssrc);
 
   private:
     std::mutex lock_;
@@ -47,6 +60,12 @@ struct JpegScan {
     std::size_t position = 0;
 };
 
+// The RTP/JPEG fragments of the picture being collected.
+struct JpegFragments {
+    bool collecting = false;  // a first fragment came and nothing of the picture is missing
+    uint32_t nextOffset = 0;  // where the next fragment's data must start
+};
+
 // A receive buffer of a fixed size, reserved on first use: a session that never reads RTP
 // does not pay for it.
 class PacketBuffer {
@@ -61,22 +80,87 @@ class PacketBuffer {
     std::unique_ptr<uint8_t[]> storage_;
 };
 
+// The interleaved channels the SETUP replies assigned; -1 for a stream without one.
+struct InterleavedChannels {
+    int videoRtp = 0, videoRtcp = 1, audioRtp = 2, audioRtcp = 3;
+};
+
+// Interleaved blocks that arrived while a reply was awaited, kept for the reader. Bounded:
+// what does not fit is dropped (the reader sees the gap in the numbering).
+class PendingBlocks {
+  public:
+    static constexpr std::size_t kMaxBlocks = 256;
+    static constexpr std::size_t kMaxBytes = 2 * 1024 * 1024;
+
+    struct Block {
+        uint8_t channel = 0;
+        std::vector<uint8_t> bytes;
+    };
+
+    // Keeps a copy; false when the queue is full and the block was dropped.
+    bool push(uint8_t channel, std::span<const uint8_t> bytes);
+    // Moves the oldest block into out; false when none is waiting.
+    bool pop(Block &out);
+    bool empty() const { return blocks_.empty(); }
+    std::size_t size() const { return blocks_.size(); }
+    uint32_t dropped() const { return dropped_; }
+    void clear();
+
+  private:
+    std::deque<Block> blocks_;
+    std::size_t bytes_ = 0;
+    uint32_t dropped_ = 0;
+};
+
+// Replies that came on the RTSP connection while media was read (keep-alive answers, late
+// replies), and the server requests answered.
+struct RtspReplyLog {
+    int32_t lastStatus = 0;  // 0: none yet
+    int32_t lastCseq = -1;   // -1: none, or the reply had no readable CSeq
+    uint32_t replies = 0;
+    uint32_t serverRequests = 0;
+};
+
+// Our side of RTCP over the RTSP connection.
+struct RtcpAnswerState {
+    uint32_t ownSsrc = 0;     // chosen once per session, never 0; network byte order
+    uint32_t senderSsrc = 0;  // as received, from the device's latest report
+    bool senderKnown = false;
+    uint64_t nextAnswerMs = 0;  // monotonic; 0: answer the first report at once
+};
+
 struct RtpState {
-    static constexpr std::size_t kPacketBytes = 65'536;
+    static constexpr std::size_t kPacketBytes = 65'536;  // the largest datagram or block
 
     FrameBuffer frameBuffer;  // video thread
     RtpChannels channels;
     Mpeg4Scan mpeg4;                                // video thread
     JpegScan jpeg;                                  // video thread
+    JpegFragments jpegFragments;                    // video thread
     uint64_t videoReportMs = 0, audioReportMs = 0;  // last keep-alive report (monotonic ms)
     std::vector<uint8_t> decoderConfig;             // video thread
     uint32_t largestFrame = 512;                    // video thread
+
+    // Filled by the RTSP handshake (video thread) for the readers.
+    InterleavedChannels interleaved;
+    // MPEG-4 configuration headers from the description (fmtp "config="); empty when it gave
+    // none. Put in front of the first key picture of a stream that sends none itself.
+    std::vector<uint8_t> sdpConfig;
+    bool inBandConfig = false;  // the stream sent configuration headers (video thread)
+
+    PendingBlocks pending;  // video thread
+    RtspReplyLog replies;   // video thread
+    RtcpAnswerState rtcp;   // video thread
+
     // Drops the frame being assembled, with the assemblers' place in it.
     void clearFrame() {
         frameBuffer.clear();
         mpeg4 = {};
         jpeg = {};
+        jpegFragments = {};
     }
+    // Forgets what belonged to the previous connection; the session's own SSRC stays.
+    void resetForConnection();
 
     PacketBuffer packet{kPacketBytes};       // video thread's
     PacketBuffer audioPacket{kPacketBytes};  // audio thread's

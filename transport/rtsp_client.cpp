@@ -62,9 +62,9 @@ bool readDescription(IPCamSession *s, const RtspReplyText &reply) {
     r.videoUrl = resolveControl(base, video->control);
     const MediaSection *audio = firstAudio(*description);
     r.audioUrl = audio && !audio->control.empty() ? resolveControl(base, audio->control) : "";
-    // The aggregate: the session-level control, else the base the server named, else ours.
+    // The aggregate: the session-level control, else what DESCRIBE named.
     const std::string &session = description->control;
-    r.playUrl = !session.empty() && session != "*" ? resolveControl(base, session) : base;
+    r.playUrl = !session.empty() && session != "*" ? resolveControl(base, session) : r.base;
 
     s->rtp.sdpConfig = mpeg4Config(*video).value_or(std::vector<uint8_t>{});
     std::lock_guard guard(s->formatLock);
@@ -106,7 +106,9 @@ bool readSetupReply(IPCamSession *s, const RtspReplyText &reply, bool video,
     serverPorts = transport ? transport->serverPort : std::nullopt;
     if (transport && transport->interleaved) {
         const PortPair &pair = *transport->interleaved;
-        (video ? s->rtp.interleaved.video : s->rtp.interleaved.audio) = {pair.first, pair.second};
+        InterleavedChannels &channels = s->rtp.interleaved;
+        (video ? channels.videoRtp : channels.audioRtp) = pair.first;
+        (video ? channels.videoRtcp : channels.audioRtcp) = pair.second;
     }
     return true;
 }
@@ -258,7 +260,7 @@ void rtspEndSession(IPCamSession *s) {
     if (!r.sessionId.empty() && s->sockets[kRtspSocket] != -1) {
         RtspRequest teardown{"TEARDOWN", r.playUrl, {}, {"Session: " + r.sessionId}, true};
         SocketSource connection(s->sockets[kRtspSocket]);
-        if (rtspSendOnly(s, connection, teardown)) {
+        if (rtspSendOnly(s, connection, teardown, false)) {
             // The answer is not needed; a short wait lets the server read the request before
             // the connection closes under it.
             RtspMessage reply;

@@ -51,8 +51,9 @@ bool sendRequest(IPCamSession *session, ByteSource &connection, const RtspReques
 
 }  // namespace
 
-bool rtspSendOnly(IPCamSession *session, ByteSource &connection, const RtspRequest &request) {
-    return sendRequest(session, connection, request, session->cseq++);
+bool rtspSendOnly(IPCamSession *session, ByteSource &connection, const RtspRequest &request,
+                  bool countCseq) {
+    return sendRequest(session, connection, request, countCseq ? session->cseq++ : session->cseq);
 }
 
 int rtspExchange(IPCamSession *session, ByteSource &connection, const RtspRequest &request,

@@ -39,7 +39,9 @@ int rtspExchange(IPCamSession *session, ByteSource &connection, const RtspReques
                  RtspReplyText &reply);
 
 // Sends request without waiting for its reply (keep-alives: the stream reader takes the reply
-// between the media). True when it went out whole.
-bool rtspSendOnly(IPCamSession *session, ByteSource &connection, const RtspRequest &request);
+// between the media). TEARDOWN, the last request of a connection, goes with the current CSeq
+// without counting it (countCseq false). True when it went out whole.
+bool rtspSendOnly(IPCamSession *session, ByteSource &connection, const RtspRequest &request,
+                  bool countCseq = true);
 
 }  // namespace ipcam

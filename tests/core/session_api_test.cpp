@@ -118,11 +118,11 @@ TEST_F(SessionApiTest, CreateUrlChecksItsArgumentsAndMakesAnRtspSession) {
         // The arguments take the place of the URL's account, even when empty.
         {"rtsp://a:b@h/x", "admin", "", 0, "h", "rtsp://h/x", "admin", "", 554},
         {"rtsp://h/x", nullptr, longestPassword.c_str(), 0, "h", "rtsp://h/x", "", nullptr, 554},
-        {"rtsp://h/x", tooLongUser.c_str(), nullptr, -1},
-        {"http://h/x", nullptr, nullptr, -1},
-        {"rtsp://h/a b", nullptr, nullptr, -1},
-        {nullptr, nullptr, nullptr, -1},
-        {"rtsp://h:70000/x", nullptr, nullptr, -2},
+        {"rtsp://h/x", tooLongUser.c_str(), nullptr, -1, nullptr, nullptr, nullptr, nullptr, 0},
+        {"http://h/x", nullptr, nullptr, -1, nullptr, nullptr, nullptr, nullptr, 0},
+        {"rtsp://h/a b", nullptr, nullptr, -1, nullptr, nullptr, nullptr, nullptr, 0},
+        {nullptr, nullptr, nullptr, -1, nullptr, nullptr, nullptr, nullptr, 0},
+        {"rtsp://h:70000/x", nullptr, nullptr, -2, nullptr, nullptr, nullptr, nullptr, 0},
     };
     int id = 100;
     for (const auto &c : cases) {
@@ -138,7 +138,9 @@ TEST_F(SessionApiTest, CreateUrlChecksItsArgumentsAndMakesAnRtspSession) {
         EXPECT_STREQ(s->hostGiven, c.host);
         EXPECT_STREQ(s->rtspUrl, c.requestUri);
         EXPECT_STREQ(s->user, c.account);
-        if (c.secret) EXPECT_STREQ(s->password, c.secret);
+        if (c.secret) {
+            EXPECT_STREQ(s->password, c.secret);
+        }
         EXPECT_EQ(s->rtspPort, c.port);
     }
     EXPECT_EQ(IPCamCreateUrl(nullptr, "rtsp://h/x", nullptr, nullptr, 1), -1);
@@ -372,9 +374,10 @@ TEST_F(SessionApiTest, DeletionEndsTheRtspStreamAndClosesEverySocket) {
         });
         EXPECT_EQ(IPCamAllDelete(), 0);
         peer.join();
-        if (serverSession)
+        if (serverSession) {
             EXPECT_EQ(request, "TEARDOWN rtsp://127.0.0.1/live.sdp RTSP/1.0\r\nCSeq: 4\r\nSession: " +
                                    std::string(127, 'S') + "\r\n\r\n\r\n");
+        }
         EXPECT_EQ(readAll(rtspPeer, 2000), "");  // closed after the answer
         EXPECT_EQ(readAll(videoPeer, 2000), "");
         close(rtspPeer);

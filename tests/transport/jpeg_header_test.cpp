@@ -5,39 +5,12 @@
 #include <string>
 
 #include "support/media.h"
+#include "support/rtp_packets.h"
 
 using namespace ipcam;
 using namespace kestrel_test;
 
 namespace {
-
-// An RTP/JPEG payload carrying a whole picture in one fragment.
-std::string rtpJpegPayload(const std::string &jpeg, int type, int q, int widthField,
-                           int heightField, int restart, bool inBandTables, uint32_t offset = 0) {
-    std::string p;
-    p += '\0';
-    p += static_cast<char>(offset >> 16);
-    p += static_cast<char>(offset >> 8);
-    p += static_cast<char>(offset);
-    p += static_cast<char>(type);
-    p += static_cast<char>(q);
-    p += static_cast<char>(widthField);
-    p += static_cast<char>(heightField);
-    if (type >= 64) {
-        p += static_cast<char>(restart >> 8);
-        p += static_cast<char>(restart);
-        p += "\xFF\xFF";
-    }
-    if (inBandTables && offset == 0) {
-        std::string tables = quantTables(jpeg);
-        p += '\0';
-        p += '\0';
-        p += static_cast<char>(tables.size() >> 8);
-        p += static_cast<char>(tables.size());
-        p += tables;
-    }
-    return p + scanData(jpeg);
-}
 
 TEST(JpegHeaderTest, RebuiltPicturesDecodeToTheirSize) {
     struct Case {
@@ -132,7 +105,8 @@ TEST(JpegPictureSizeTest, FromTheFrameHeader) {
     // Cut before the frame header, or not a JPEG at all.
     EXPECT_FALSE(jpegPictureSize(p, 20, w, h));
     const std::string junk = "\xFF\xD8\x00\x01\x02\x03\x04\x05";
-    EXPECT_FALSE(jpegPictureSize(reinterpret_cast<const uint8_t *>(junk.data()), junk.size(), w, h));
+    EXPECT_FALSE(
+        jpegPictureSize(reinterpret_cast<const uint8_t *>(junk.data()), junk.size(), w, h));
     const std::string zeroLength = "\xFF\xD8\xFF\xE0\x00\x00\xFF\xC0";
     EXPECT_FALSE(jpegPictureSize(reinterpret_cast<const uint8_t *>(zeroLength.data()),
                                  zeroLength.size(), w, h));

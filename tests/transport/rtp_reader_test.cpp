@@ -3,6 +3,7 @@
 #include <gtest/gtest.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <cstring>
 #include <string>
 #include <vector>
@@ -10,6 +11,7 @@
 #include "core/config.h"
 #include "support/frame_collector.h"
 #include "support/media.h"
+#include "support/rtp_packets.h"
 #include "support/scoped_timeouts.h"
 #include "transport/jpeg_assembler.h"
 #include "transport/mpeg4_assembler.h"
@@ -20,42 +22,10 @@ using Ending = MemorySource::Ending;
 
 namespace {
 
-struct Packet {
-    uint8_t channel = 0;
-    uint16_t sequence = 0;
-    bool marker = false;
-    std::string payload;
-    uint32_t ssrc = 0x11223344;
-    int csrcCount = 0;
-};
+using Packet = RtpPacketSpec;
 
 std::string rtp(const Packet &p) {
-    std::string h(12, '\0');
-    h[0] = static_cast<char>(0x80 | p.csrcCount);
-    h[1] = static_cast<char>((p.marker ? 0x80 : 0) | 96);
-    h[2] = static_cast<char>(p.sequence >> 8);
-    h[3] = static_cast<char>(p.sequence);
-    std::memcpy(h.data() + 8, &p.ssrc, 4);
-    return h + std::string(4 * static_cast<size_t>(p.csrcCount), 'c') + p.payload;
-}
-
-std::string interleaved(const Packet &p) {
-    std::string body = rtp(p);
-    std::string h = "$";
-    h += static_cast<char>(p.channel);
-    h += static_cast<char>(body.size() >> 8);
-    h += static_cast<char>(body.size());
-    return h + body;
-}
-
-// Frames cut into RTP packets of at most size bytes, numbered from first.
-std::vector<Packet> packetize(const std::vector<std::string> &frames, size_t size,
-                              uint16_t first = 1) {
-    std::vector<Packet> out;
-    for (const std::string &f : frames)
-        for (size_t at = 0; at < f.size(); at += size)
-            out.push_back({0, first++, at + size >= f.size(), f.substr(at, size)});
-    return out;
+    return rtpPacket(p);
 }
 
 struct Fixture : ::testing::Test {
@@ -153,9 +123,10 @@ TEST_F(RtpReaderTest, DamagedBlocksFailAndClearTheFrame) {
         {"no dollar", "#" + interleaved({0, 1, true, "abc"}).substr(1)},
         {"short head", interleaved({0, 1, true, "abcdef"}).substr(0, 10)},
         {"short payload", interleaved({0, 1, true, "abcdef"}).substr(0, 19)},
-        {"length below the RTP header", std::string("$\0\0\x08", 4) + std::string(12, '\x80')},
-        {"CSRC list beyond the length",
-         std::string("$\0\0\x0E", 4) + "\x8F" + std::string(11, '\0') + "xx"},
+        {"neither a block nor a message",
+         "\x17\x17\x17\x17"
+         "camsim garbage\r\n"},
+        {"message head without its end", "RTSP/1.0 200 OK\r\nCSeq: 4\r\n"},
     };
     for (const Case &c : cases) {
         session->rtp.frameBuffer.append("\0\0\1\xB6junk", 8);
@@ -178,27 +149,32 @@ TEST_F(RtpReaderTest, APayloadLargerThanTheFreeSpaceEmptiesTheFrameFirst) {
 
 TEST_F(RtpReaderTest, DeviceReportsAreAnsweredAndAudioIsHandedOn) {
     session->awaitingFirstFrame = 0;
-    std::string bytes =
-        interleaved({0, 5, false, "", 0xA1A2A3A4}) + interleaved({1, 9, false, "", 0xB1B2B3B4}) +
-        interleaved({2, 1, false, "sound", 0xC1C2C3C4}) + interleaved({3, 1, false, "", 0});
+    std::string report = std::string("\x80\xC8\x00\x06\xB1\xB2\xB3\xB4", 8) + std::string(20, 'n');
+    std::string bytes = interleaved({0, 5, false, "", 0xA1A2A3A4}) + interleavedBlock(1, report) +
+                        interleaved({2, 1, false, "sound", 0xC1C2C3C4}) +
+                        interleaved({3, 1, false, "", 0});
     MemorySource source(bytes, 7);
     for (int i = 0; i < 4; ++i) EXPECT_EQ(readInterleaved(session.get(), source), 0) << i;
 
     char name[256] = {};
     gethostname(name, sizeof name - 1);
     std::string host(name, strnlen(name, 209));
+    const std::string &sent = source.sent();
+    ASSERT_EQ(sent.size(), 50u + host.size());
+    const std::string own = sent.substr(8, 4);
+    EXPECT_NE(own, std::string(4, '\0'));
     std::string answer = "$";
     answer += '\x01';
     answer += '\0';
     answer += static_cast<char>(host.size() + 46);
     answer += std::string("\x81\xC9\x00\x07", 4);
-    answer += "\xB4\xB3\xB2\xB1\xA4\xA3\xA2\xA1";
+    answer += own + "\xB1\xB2\xB3\xB4";
     answer += std::string(24, '\xFF');
-    answer += "\xB4\xB3\xB2\xB1";
+    answer += own;
     answer += '\x01';
     answer += static_cast<char>(host.size());
     answer += host + std::string(4, '\0');
-    EXPECT_EQ(source.sent(), answer);
+    EXPECT_EQ(sent, answer);
 
     std::vector<Delivered> frames = collector.frames();
     ASSERT_EQ(frames.size(), 1u);
@@ -236,6 +212,69 @@ TEST_F(RtpReaderTest, JpegPicturesInOneBufferComeOutInOneCall) {
     session->rtp.frameBuffer.append(broken.data(), broken.size());
     EXPECT_EQ(assembleJpeg(session.get()), 0);
     EXPECT_TRUE(videoFrames() == (std::vector<std::string>{b}));
+}
+
+// A stream whose configuration travels only in the description: the first intra picture
+// after joining or after a gap starts decoding with that configuration in front.
+TEST_F(RtpReaderTest, ConfigurationFromTheDescription) {
+    const std::vector<std::string> frames = encodeMpeg4(176, 144, 12, 4);
+    const std::string vop("\0\0\1\xB6", 4), group("\0\0\1\xB3", 4);
+    const std::string &key = frames[0];
+    const std::string config = key.substr(0, std::min(key.find(group), key.find(vop)));
+    ASSERT_EQ(config.substr(0, 4), std::string("\0\0\1\xB0", 4));
+    std::vector<std::string> pictures;
+    for (const std::string &f : frames) pictures.push_back(f.substr(f.find(vop)));
+
+    struct Case {
+        const char *name;
+        bool configInBand;
+    } cases[] = {{"only in the description", false}, {"in band as well", true}};
+    for (const Case &c : cases) {
+        SCOPED_TRACE(c.name);
+        LocalSession fresh;
+        collector.clear();
+        collector.attach(fresh.get());
+        fresh->rtp.sdpConfig.assign(config.begin(), config.end());
+        const std::vector<std::string> &sent = c.configInBand ? frames : pictures;
+        // Join after the first key picture and lose the second packet of the seventh frame
+        // (its first still ends the sixth).
+        std::vector<Packet> packets = packetize({sent.begin() + 1, sent.end()}, 100);
+        size_t lost = 0;
+        for (size_t i = 0, frame = 1; i < packets.size() && !lost; ++i) {
+            if (frame == 6 && !packets[i].marker) lost = i + 1;
+            if (packets[i].marker) ++frame;
+        }
+        ASSERT_GT(lost, 0u);
+        packets.erase(packets.begin() + static_cast<long>(lost));
+        std::string bytes;
+        for (const Packet &p : packets) bytes += interleaved(p);
+        MemorySource source(bytes, 1000);
+        while (source.remaining() > 0) ASSERT_EQ(readInterleaved(fresh.get(), source), 0);
+
+        const std::vector<std::string> expected =
+            c.configInBand
+                ? std::vector<std::string>{frames[4], frames[5], frames[8], frames[9], frames[10]}
+                : std::vector<std::string>{config + pictures[4], pictures[5], config + pictures[8],
+                                           pictures[9], pictures[10]};
+        std::vector<std::string> got;
+        std::vector<int32_t> kinds;
+        for (const Delivered &d : collector.frames())
+            if (d.kind == IPCAM_FRAME_KEY || d.kind == IPCAM_FRAME_DEPENDENT) {
+                got.push_back(d.payload);
+                kinds.push_back(d.kind);
+            }
+        ASSERT_EQ(got.size(), expected.size());
+        for (size_t i = 0; i < got.size(); ++i) EXPECT_TRUE(got[i] == expected[i]) << i;
+        EXPECT_EQ(kinds, (std::vector<int32_t>{2, 3, 2, 3, 3}));
+        EXPECT_TRUE(decodeMpeg4({got.begin(), got.begin() + 2}).ok);
+        EXPECT_TRUE(decodeMpeg4({got.begin() + 2, got.end()}).ok);
+        EXPECT_EQ(fresh->format.width, 176);
+        EXPECT_EQ(fresh->format.height, 144);
+        if (!c.configInBand || key.find(group) != std::string::npos) {
+            EXPECT_EQ(std::string(fresh->rtp.decoderConfig.begin(), fresh->rtp.decoderConfig.end()),
+                      config);
+        }
+    }
 }
 
 // A session keeps no packet or frame storage until a reader needs it; the reader that does
@@ -306,7 +345,7 @@ TEST_F(RtpReaderTest, UdpVideoAndItsKeepAliveReports) {
     MemorySource rtcp({});
     int calls = 0;
     while (source.remaining() > 0) {
-        EXPECT_EQ(readUdpVideo(session.get(), source, &rtcp), 0);
+        EXPECT_EQ(readUdpVideo(session.get(), source, &rtcp, nullptr), 0);
         ++calls;
     }
     EXPECT_EQ(calls, 4);  // one call per frame, ended by its marker
@@ -316,21 +355,23 @@ TEST_F(RtpReaderTest, UdpVideoAndItsKeepAliveReports) {
     EXPECT_EQ(rtcp.sent().substr(4), std::string(28, '\xFF'));
 
     MemorySource tiny({std::string(12, '\x80')});
-    EXPECT_EQ(readUdpVideo(session.get(), tiny, nullptr), -8);
+    EXPECT_EQ(readUdpVideo(session.get(), tiny, nullptr, nullptr), -8);
 }
 
-TEST_F(RtpReaderTest, UdpAudioDropsPacketsOutOfSequence) {
+// A lost audio packet costs only itself; a copy that comes late is passed over.
+TEST_F(RtpReaderTest, UdpAudioLosesOnlyWhatIsMissing) {
     session->awaitingFirstFrame = 0;
     MemorySource source({rtp({2, 10, false, "a"}), rtp({2, 11, false, "b"}),
-                         rtp({2, 13, false, "lost"}), rtp({2, 14, false, "c"}),
-                         std::string(12, '\x80')});
+                         rtp({2, 13, false, "after the gap"}), rtp({2, 11, false, "late"}),
+                         rtp({2, 14, false, "c"}), std::string(12, '\x80')});
     MemorySource rtcp({});
-    for (int i = 0; i < 4; ++i) EXPECT_EQ(readUdpAudio(session.get(), source, &rtcp), 0);
+    for (int i = 0; i < 5; ++i) EXPECT_EQ(readUdpAudio(session.get(), source, &rtcp), 0);
     EXPECT_EQ(readUdpAudio(session.get(), source, &rtcp), -9);
     std::vector<std::string> payloads;
     for (const Delivered &d : collector.frames()) payloads.push_back(d.payload);
-    EXPECT_EQ(payloads, (std::vector<std::string>{"a", "b", "c"}));
+    EXPECT_EQ(payloads, (std::vector<std::string>{"a", "b", "after the gap", "c"}));
     EXPECT_EQ(rtcp.sent().size(), 32u);
+    EXPECT_EQ(session->awaitingFirstFrame, 0);
 }
 
 }  // namespace

@@ -80,8 +80,8 @@ TEST_F(RtspClientTest, HandshakeTextsByteForByte) {
     start({channel(camsim::ChannelConfig::Codec::Mpeg4, true)});
     session->protocolType = IPCAM_PROTOCOL_TYPE5;
     ASSERT_EQ(rtspConnect(session.get(), 0), 0);
-    const std::string video = session->videoControl, audio = session->audioControl,
-                      id = session->rtspSession;
+    const std::string video = session->rtsp.videoUrl, audio = session->rtsp.audioUrl,
+                      id = session->rtsp.sessionId;
     ASSERT_FALSE(video.empty());
     ASSERT_FALSE(audio.empty());
     ASSERT_FALSE(id.empty());
@@ -93,9 +93,9 @@ TEST_F(RtspClientTest, HandshakeTextsByteForByte) {
         requestHeads(),
         (std::vector<std::string>{
             "DESCRIBE " + base + " RTSP/1.0\r\nCSeq: 0\r\n\r\n",
-            "SETUP " + base + "/" + video +
+            "SETUP " + video +
                 " RTSP/1.0\r\nCSeq: 1\r\nTransport: RTP/AVP/TCP;unicast;interleaved=0\r\n\r\n",
-            "SETUP " + base + "/" + audio + " RTSP/1.0\r\nSession: " + id +
+            "SETUP " + audio + " RTSP/1.0\r\nSession: " + id +
                 "\r\nCSeq: 2\r\nTransport: RTP/AVP/TCP;unicast;interleaved=2\r\n\r\n",
             "PLAY " + base + " RTSP/1.0\r\nCSeq: 3\r\nSession: " + id + "\r\n\r\n",
             "TEARDOWN " + base + " RTSP/1.0\r\nCSeq: 4\r\nSession: " + id + "\r\n\r\n",
@@ -117,7 +117,7 @@ TEST_F(RtspClientTest, UdpHandshakeNamesTheLocalPorts) {
     EXPECT_NE(heads[1].find("Transport: RTP/AVP/UDP;unicast;client_port=" + std::to_string(base) +
                             "\r\n"),
               std::string::npos);
-    EXPECT_NE(heads[2].find("\r\nCSeq: 2\r\nSession: " + std::string(session->rtspSession) +
+    EXPECT_NE(heads[2].find("\r\nCSeq: 2\r\nSession: " + session->rtsp.sessionId +
                             "\r\nTransport: RTP/AVP/UDP;unicast;client_port=" +
                             std::to_string(base + 2) + "-" + std::to_string(base + 3) + "\r\n"),
               std::string::npos);
@@ -128,7 +128,7 @@ TEST_F(RtspClientTest, UdpHandshakeNamesTheLocalPorts) {
 TEST_F(RtspClientTest, WithoutAudioPlayFollowsOneSetup) {
     start({channel(camsim::ChannelConfig::Codec::Mpeg4, false)});
     ASSERT_EQ(rtspConnect(session.get(), 0), 0);
-    EXPECT_STREQ(session->audioControl, "");
+    EXPECT_TRUE(session->rtsp.audioUrl.empty());
     std::vector<std::string> heads = requestHeads();
     ASSERT_EQ(heads.size(), 3u);
     EXPECT_EQ(heads[2].rfind("PLAY ", 0), 0u);
@@ -254,23 +254,32 @@ TEST(RtspScriptedTest, LengthsFromTheDeviceAreChecked) {
          {describeReply(video), "RTSP/1.0 200 OK\r\nSession: " + std::string(31, 's') + "\r\n\r\n",
           playOk},
          0},
-        {"session of 32 characters",
-         {describeReply(video), "RTSP/1.0 200 OK\r\nSession: " + std::string(32, 's') + "\r\n\r\n"},
+        {"session of 127 characters",
+         {describeReply(video), "RTSP/1.0 200 OK\r\nSession: " + std::string(127, 's') + "\r\n\r\n",
+          playOk},
+         0},
+        {"session of 128 characters",
+         {describeReply(video), "RTSP/1.0 200 OK\r\nSession: " + std::string(128, 's') + "\r\n\r\n"},
          -8},
         {"setup without session", {describeReply(video), "RTSP/1.0 200 OK\r\nCSeq: 1\r\n\r\n"}, -8},
-        {"video control too long",
-         {describeReply("m=video 0 RTP/AVP 26\r\na=control:" + std::string(64, 'c') + "\r\n")},
+        {"long controls",
+         {describeReply("m=video 0 RTP/AVP 26\r\na=control:" + std::string(500, 'c') +
+                        "\r\nm=audio 0 RTP/AVP 14\r\na=control:" + std::string(500, 'a') + "\r\n"),
+          setupOk, "RTSP/1.0 200 OK\r\nCSeq: 2\r\n\r\n", "RTSP/1.0 200 OK\r\nCSeq: 3\r\n\r\n"},
+         0},
+        {"unknown video codec", {describeReply("m=video 0 RTP/AVP 96\r\na=rtpmap:96 VP8/90000\r\n"
+                                               "a=control:v\r\n")},
          -8},
-        {"audio control too long",
-         {describeReply(video + "m=audio 0 RTP/AVP 14\r\na=control:" + std::string(70, 'a') +
-                        "\r\n")},
+        {"channel out of range", {describeReply(video), "RTSP/1.0 200 OK\r\nSession: 1\r\n"
+                                      "Transport: RTP/AVP/TCP;interleaved=0-256\r\n\r\n"},
          -8},
         {"empty audio control: no audio",
          {describeReply(video + "m=audio 0 RTP/AVP 14\r\na=control:\r\n"), setupOk, playOk},
          0},
         {"description too long", {"RTSP/1.0 200 OK\r\nContent-Length: 9999999\r\n\r\n"}, -8},
         {"description cut short", {"RTSP/1.0 200 OK\r\nContent-Length: 500\r\n\r\n" + video}, -8},
-        {"refused", {"RTSP/1.0 401 Unauthorized\r\n\r\n"}, -8},
+        {"refused without a challenge", {"RTSP/1.0 401 Unauthorized\r\n\r\n"}, -4},
+        {"not found", {"RTSP/1.0 404 Not Found\r\n\r\n"}, -8},
         {"no video", {describeReply("m=audio 0 RTP/AVP 14\r\na=control:a\r\n")}, -8},
     };
     kestrel_test::ScopedTimeouts timeouts(300);
@@ -281,8 +290,9 @@ TEST(RtspScriptedTest, LengthsFromTheDeviceAreChecked) {
         std::strcpy(session->host, "127.0.0.1");
         std::strcpy(session->channelName, "CH01");
         session->rtspPort = listener.port();
-        EXPECT_EQ(rtspConnect(session.get(), 0), c.expected) << c.name;
-        EXPECT_LT(strnlen(session->rtspSession, 32), 32u) << c.name;
+        SCOPED_TRACE(c.name);
+        EXPECT_EQ(rtspConnect(session.get(), 0), c.expected);
+        EXPECT_LE(session->rtsp.sessionId.size(), 127u) << c.name;
         rtspTeardown(session.get());
         device.join();
     }

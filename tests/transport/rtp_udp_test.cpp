@@ -1,0 +1,107 @@
+// The UDP video reader: strangers on the socket, and the RTSP connection it watches.
+#include <gtest/gtest.h>
+
+#include <string>
+#include <vector>
+
+#include "core/session.h"
+#include "support/frame_collector.h"
+#include "support/media.h"
+#include "support/rtp_packets.h"
+#include "support/scoped_timeouts.h"
+#include "transport/rtp_reader.h"
+
+using namespace ipcam;
+using namespace kestrel_test;
+using Ending = MemorySource::Ending;
+
+namespace {
+
+struct RtpUdpTest : ::testing::Test {
+    ScopedTimeouts timeouts{200};
+    LocalSession session;
+    FrameCollector collector;
+    const std::vector<std::string> frames = encodeMpeg4(176, 144, 5, 5);
+
+    void SetUp() override { collector.attach(session.get()); }
+
+    std::vector<std::string> datagrams(const std::vector<RtpPacketSpec> &packets) {
+        std::vector<std::string> out;
+        for (const RtpPacketSpec &p : packets) out.push_back(rtpPacket(p));
+        return out;
+    }
+    std::vector<std::string> videoFrames() {
+        std::vector<std::string> v;
+        for (const Delivered &d : collector.frames())
+            if (d.kind == IPCAM_FRAME_KEY || d.kind == IPCAM_FRAME_DEPENDENT)
+                v.push_back(d.payload);
+        return v;
+    }
+};
+
+TEST_F(RtpUdpTest, TheServerClosingTheRtspConnectionEndsTheCallAtOnce) {
+    const std::vector<std::string> flowing = datagrams(packetize({std::string(40'000, 'p')}, 100));
+    struct Case {
+        const char *name;
+        std::vector<std::string> rtp;
+        std::vector<std::string> control;  // what comes before the close
+    } cases[] = {
+        {"no RTP at all", {}, {}},
+        {"no RTP, a request before the close", {}, {"OPTIONS * RTSP/1.0\r\nCSeq: 2\r\n\r\n"}},
+        {"RTP flowing without the end of a frame", flowing, {}},
+        {"RTP flowing, a request before the close",
+         flowing,
+         {"OPTIONS * RTSP/1.0\r\nCSeq: 2\r\n\r\n"}},
+    };
+    for (const Case &c : cases) {
+        SCOPED_TRACE(c.name);
+        LocalSession fresh;
+        MemorySource rtp(c.rtp, Ending::Silence);
+        MemorySource control(c.control, Ending::Close);
+        EXPECT_EQ(readUdpVideo(fresh.get(), rtp, nullptr, &control), -8);
+        EXPECT_EQ(rtp.idleWaits(), 0u);  // not a single wait for RTP first
+        EXPECT_EQ(control.sent().empty(), c.control.empty());
+        if (!c.rtp.empty()) {
+            EXPECT_GT(rtp.remaining(), 0u);
+        }
+    }
+}
+
+TEST_F(RtpUdpTest, MessagesOnTheRtspConnectionAreTakenWhileVideoFlows) {
+    session->rtsp.sessionId = "77";
+    MemorySource rtp(datagrams(packetize(frames, 200)), Ending::Silence);
+    MemorySource control({"GET_PARAMETER rtsp://h/CH01 RTSP/1.0\r\nCSeq: 41\r\n\r\n",
+                          "RTSP/1.0 200 OK\r\nCSeq: 6\r\n\r\n"},
+                         Ending::Silence);
+    while (rtp.remaining() > 0) ASSERT_EQ(readUdpVideo(session.get(), rtp, nullptr, &control), 0);
+    EXPECT_EQ(control.sent(), "RTSP/1.0 200 OK\r\nCSeq: 41\r\nSession: 77\r\n\r\n");
+    EXPECT_EQ(session->rtp.replies.lastCseq, 6);
+    EXPECT_EQ(session->rtp.replies.lastStatus, 200);
+    EXPECT_TRUE(videoFrames() == std::vector<std::string>(frames.begin(), frames.end() - 1));
+
+    // Nothing more: the receive time-out ends the call, the connection still open.
+    EXPECT_EQ(readUdpVideo(session.get(), rtp, nullptr, &control), -8);
+    EXPECT_GE(rtp.idleWaits(), 3u);
+}
+
+TEST_F(RtpUdpTest, DatagramsOfStrangersArePassedOver) {
+    std::vector<RtpPacketSpec> packets = packetize(frames, 250);
+    std::vector<std::string> sent;
+    for (size_t i = 0; i < packets.size(); ++i) {
+        sent.push_back(rtpPacket(packets[i]));
+        if (i % 3 == 1) {
+            RtpPacketSpec other = packets[i];
+            other.ssrc = 0x55667788;  // another source, with numbers that would fit
+            other.sequence = static_cast<uint16_t>(packets[i].sequence + 1);
+            other.payload = std::string("\0\0\1\xB6stranger", 12);
+            sent.push_back(rtpPacket(other));
+        }
+        if (i % 4 == 2) sent.push_back(std::string(20, '\x17'));  // no RTP at all
+    }
+    MemorySource rtp(sent, Ending::Silence);
+    while (rtp.remaining() > 0) ASSERT_EQ(readUdpVideo(session.get(), rtp, nullptr, nullptr), 0);
+    EXPECT_TRUE(videoFrames() == std::vector<std::string>(frames.begin(), frames.end() - 1));
+    EXPECT_EQ(session->awaitingFirstFrame, 0);
+}
+
+}  // namespace

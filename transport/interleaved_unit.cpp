@@ -1,0 +1,115 @@
+#include "transport/interleaved_unit.h"
+
+#include <algorithm>
+#include <array>
+
+#include "core/config.h"
+#include "core/session.h"
+#include "platform/clock.h"
+
+namespace ipcam {
+
+namespace {
+
+constexpr int kFailed = -8;
+constexpr std::size_t kUnitHead = 4;
+
+std::size_t blockLength(const std::array<uint8_t, kUnitHead> &head) {
+    return static_cast<std::size_t>(head[2] << 8 | head[3]);
+}
+
+// Reads what follows the first four bytes of a message.
+int completeMessage(ByteSource &connection, const std::array<uint8_t, kUnitHead> &head,
+                    RtspMessage &message, uint32_t timeoutMs) {
+    if (!looksLikeRtspStart(head)) return kFailed;
+    return readRtspMessage(connection, head, message, timeoutMs);
+}
+
+}  // namespace
+
+int readInterleavedUnit(ByteSource &connection, std::span<uint8_t> area, InterleavedUnit &unit,
+                        uint32_t timeoutMs) {
+    std::array<uint8_t, kUnitHead> head;
+    if (receiveExactly(connection, head.data(), head.size(), timeoutMs) != kUnitHead)
+        return kFailed;
+    if (head[0] != '$') {
+        unit.kind = InterleavedUnit::Kind::Message;
+        return completeMessage(connection, head, unit.message, timeoutMs);
+    }
+    const std::size_t length = blockLength(head);
+    if (length > area.size()) return kFailed;
+    if (length > 0 &&
+        receiveExactly(connection, area.data(), length, timeoutMs) != static_cast<int>(length))
+        return kFailed;
+    unit.kind = InterleavedUnit::Kind::Block;
+    unit.channel = head[1];
+    unit.block = area.first(length);
+    return 0;
+}
+
+int takeRtspMessage(IPCamSession *session, ByteSource &connection, const RtspMessage &message) {
+    RtspReplyLog &log = session->rtp.replies;
+    if (message.isReply()) {
+        log.lastStatus = message.status;
+        log.lastCseq = message.cseq();
+        ++log.replies;
+        return 0;
+    }
+    ++log.serverRequests;
+    const std::string answer = answerToServerRequest(message, session->rtsp.sessionId);
+    return connection.send(answer.data(), answer.size(), settings().setTimeout) ==
+                   static_cast<int>(answer.size())
+               ? 0
+               : kFailed;
+}
+
+int awaitRtspReply(IPCamSession *session, ByteSource &connection, RtspMessage &reply,
+                   uint32_t timeoutMs, int32_t expectedCseq) {
+    const std::span<uint8_t> area = session->rtp.packet.get();
+    if (area.empty()) return kFailed;
+    const uint64_t deadline = monotonicMs() + timeoutMs;
+    for (;;) {
+        // Each unit gets what is left of the time, the first at least one wait.
+        const uint64_t now = monotonicMs();
+        const uint32_t left = now < deadline ? static_cast<uint32_t>(deadline - now) : 1;
+        InterleavedUnit unit;
+        if (readInterleavedUnit(connection, area, unit, left) != 0) return kFailed;
+        if (unit.kind == InterleavedUnit::Kind::Block) {
+            session->rtp.pending.push(unit.channel, unit.block);
+        } else {
+            if (takeRtspMessage(session, connection, unit.message) != 0) return kFailed;
+            const int32_t cseq = unit.message.cseq();
+            if (unit.message.isReply() && (expectedCseq < 0 || cseq < 0 || cseq == expectedCseq)) {
+                reply = std::move(unit.message);
+                return reply.status;
+            }
+        }
+        if (monotonicMs() >= deadline) return kFailed;
+    }
+}
+
+int watchRtspConnection(IPCamSession *session, ByteSource &connection) {
+    std::array<uint8_t, kUnitHead> head;
+    const int n = connection.read(head.data(), 1);
+    if (n == ByteSource::kNothingYet) return 0;
+    if (n <= 0) return kFailed;  // closed by the server, or failed
+    const uint32_t timeout = settings().getTimeout;
+    if (receiveExactly(connection, head.data() + 1, kUnitHead - 1, timeout) != kUnitHead - 1)
+        return kFailed;
+    if (head[0] == '$') {
+        // Nothing is expected here while media comes over UDP; a block is passed over whole.
+        std::array<uint8_t, 1024> skip;
+        for (std::size_t left = blockLength(head); left > 0;) {
+            const std::size_t part = std::min(left, skip.size());
+            if (receiveExactly(connection, skip.data(), part, timeout) != static_cast<int>(part))
+                return kFailed;
+            left -= part;
+        }
+        return 0;
+    }
+    RtspMessage message;
+    if (completeMessage(connection, head, message, timeout) != 0) return kFailed;
+    return takeRtspMessage(session, connection, message);
+}
+
+}  // namespace ipcam
