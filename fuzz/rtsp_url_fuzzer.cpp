@@ -18,8 +18,8 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t *data, size_t size) {
             url.password.size() > ipcam::kMaxUrlAccount ||
             url.requestUri.find_first_of(" \r\n") != std::string::npos)
             std::abort();
-        const std::string_view authority = std::string_view(url.requestUri)
-                                               .substr(0, url.requestUri.size() - url.path.size());
+        const std::string_view authority =
+            std::string_view(url.requestUri).substr(0, url.requestUri.size() - url.path.size());
         if (authority.find('@') != std::string_view::npos) std::abort();
     }
     return 0;

@@ -84,9 +84,9 @@ int describe(IPCamSession *s, ByteSource &connection) {
     RtspRequest describe{"DESCRIBE", s->rtsp.base, {}, {}, false};
     if (isUrlSession(s)) describe.afterCseq.push_back("Accept: application/sdp");
     RtspReplyText reply;
-    if (int r = rtspExchange(s, connection, describe, reply); r != 0)
-        return failExchange(s, r);
-    if (reply.status != kOk || !readDescription(s, reply)) return fail(s, kRtspSocket, kVideoFailed);
+    if (int r = rtspExchange(s, connection, describe, reply); r != 0) return failExchange(s, r);
+    if (reply.status != kOk || !readDescription(s, reply))
+        return fail(s, kRtspSocket, kVideoFailed);
     return 0;
 }
 

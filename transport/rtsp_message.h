@@ -31,11 +31,6 @@ struct RtspMessage {
 // method name; every method has at least four letters).
 bool looksLikeRtspStart(std::span<const uint8_t, 4> start);
 
-// The value of the header called name in a message head: the name compared without regard
-// to case, blanks after the colon and at the end of the line dropped. Nothing when absent.
-// The start line is not a header.
-std::optional<std::string_view> rtspHeader(std::string_view head, std::string_view name);
-
 // Reads the rest of a message whose first bytes (start, which looksLikeRtspStart accepted)
 // have been read: the head up to its blank line (kRtspHeadLimit bytes at most), then the body
 // its Content-Length announces (kRtspBodyLimit at most). 0, or -8 when the connection closes,

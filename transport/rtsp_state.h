@@ -16,8 +16,8 @@ struct RtspState {
     std::string videoUrl;  // SETUP targets
     std::string audioUrl;  // empty: no audio
     std::string sessionId;
-    int timeoutSeconds = 60;     // the server ends a session this long without a request
-    bool getParameter = false;   // the server's Public lists GET_PARAMETER
+    int timeoutSeconds = 60;       // the server ends a session this long without a request
+    bool getParameter = false;     // the server's Public lists GET_PARAMETER
     uint64_t nextKeepAliveMs = 0;  // monotonic; 0 while no session plays
     Authenticator auth;
 };

@@ -83,7 +83,8 @@ int parseRtspUrl(std::string_view text, RtspUrl &out) {
         hostPort = authority.substr(at + 1);
         const std::size_t colon = account.find(':');
         url.user = percentDecoded(account.substr(0, colon));
-        if (colon != std::string_view::npos) url.password = percentDecoded(account.substr(colon + 1));
+        if (colon != std::string_view::npos)
+            url.password = percentDecoded(account.substr(colon + 1));
         if (url.user.size() > kMaxUrlAccount || url.password.size() > kMaxUrlAccount) return kNoUrl;
     }
     if (hostPort.empty() || hostPort.front() == '[') return kNoUrl;

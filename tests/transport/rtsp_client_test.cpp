@@ -259,7 +259,8 @@ TEST(RtspScriptedTest, LengthsFromTheDeviceAreChecked) {
           playOk},
          0},
         {"session of 128 characters",
-         {describeReply(video), "RTSP/1.0 200 OK\r\nSession: " + std::string(128, 's') + "\r\n\r\n"},
+         {describeReply(video),
+          "RTSP/1.0 200 OK\r\nSession: " + std::string(128, 's') + "\r\n\r\n"},
          -8},
         {"setup without session", {describeReply(video), "RTSP/1.0 200 OK\r\nCSeq: 1\r\n\r\n"}, -8},
         {"long controls",
@@ -267,11 +268,14 @@ TEST(RtspScriptedTest, LengthsFromTheDeviceAreChecked) {
                         "\r\nm=audio 0 RTP/AVP 14\r\na=control:" + std::string(500, 'a') + "\r\n"),
           setupOk, "RTSP/1.0 200 OK\r\nCSeq: 2\r\n\r\n", "RTSP/1.0 200 OK\r\nCSeq: 3\r\n\r\n"},
          0},
-        {"unknown video codec", {describeReply("m=video 0 RTP/AVP 96\r\na=rtpmap:96 VP8/90000\r\n"
-                                               "a=control:v\r\n")},
+        {"unknown video codec",
+         {describeReply("m=video 0 RTP/AVP 96\r\na=rtpmap:96 VP8/90000\r\n"
+                        "a=control:v\r\n")},
          -8},
-        {"channel out of range", {describeReply(video), "RTSP/1.0 200 OK\r\nSession: 1\r\n"
-                                      "Transport: RTP/AVP/TCP;interleaved=0-256\r\n\r\n"},
+        {"channel out of range",
+         {describeReply(video),
+          "RTSP/1.0 200 OK\r\nSession: 1\r\n"
+          "Transport: RTP/AVP/TCP;interleaved=0-256\r\n\r\n"},
          -8},
         {"empty audio control: no audio",
          {describeReply(video + "m=audio 0 RTP/AVP 14\r\na=control:\r\n"), setupOk, playOk},

@@ -30,8 +30,8 @@ TEST(RtspUrl, AcceptedUrlsAndTheirParts) {
         {"rtsp://h", "h", 554, "/", "", "", "rtsp://h/"},
         {"rtsp://h:65535?stream=1", "h", 65535, "/?stream=1", "", "", "rtsp://h:65535/?stream=1"},
         {"RTSP://H/live", "H", 554, "/live", "", "", "RTSP://H/live"},
-        {"rtsp://" + std::string(127, 'u') + ":" + std::string(127, 'p') + "@h/",
-         "h", 554, "/", nullptr, nullptr, "rtsp://h/"},
+        {"rtsp://" + std::string(127, 'u') + ":" + std::string(127, 'p') + "@h/", "h", 554, "/",
+         nullptr, nullptr, "rtsp://h/"},
         {"rtsp://h/" + std::string(1023 - 9, 'a'), "h", 554, nullptr, "", "", nullptr},
     };
     for (const auto &c : cases) {

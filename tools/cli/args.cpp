@@ -36,15 +36,15 @@ std::optional<double> parseSeconds(const std::string &text) {
 
 bool validType(long long type) {
     switch (type) {
-    case IPCAM_PROTOCOL_AUTO:
-    case IPCAM_PROTOCOL_TYPE1:
-    case IPCAM_PROTOCOL_TYPE2:
-    case IPCAM_PROTOCOL_TYPE4:
-    case IPCAM_PROTOCOL_TYPE5:
-    case IPCAM_PROTOCOL_STREAMING_SERVER:
-        return true;
-    default:
-        return false;
+        case IPCAM_PROTOCOL_AUTO:
+        case IPCAM_PROTOCOL_TYPE1:
+        case IPCAM_PROTOCOL_TYPE2:
+        case IPCAM_PROTOCOL_TYPE4:
+        case IPCAM_PROTOCOL_TYPE5:
+        case IPCAM_PROTOCOL_STREAMING_SERVER:
+            return true;
+        default:
+            return false;
     }
 }
 
@@ -62,8 +62,9 @@ std::string parseAddress(const std::string &text, Options &o) {
     if (isRtspUrl(text)) {
         if (o.command != Command::Watch && o.command != Command::Record &&
             o.command != Command::Snapshot)
-            return std::string("an rtsp:// address can be watched, recorded or saved as a "
-                               "snapshot; ") +
+            return std::string(
+                       "an rtsp:// address can be watched, recorded or saved as a "
+                       "snapshot; ") +
                    commandName(o.command) + " needs HOST[:PORT]";
         o.url = text;
         return {};
@@ -90,12 +91,24 @@ struct OptionSpec {
     bool (*allowed)(Command);
 };
 
-bool any(Command) { return true; }
-bool watchOrRecord(Command c) { return c == Command::Watch || c == Command::Record; }
-bool watchOnly(Command c) { return c == Command::Watch; }
-bool writes(Command c) { return c == Command::Record || c == Command::Snapshot; }
-bool sendOnly(Command c) { return c == Command::Send; }
-bool ioOnly(Command c) { return c == Command::Io; }
+bool any(Command) {
+    return true;
+}
+bool watchOrRecord(Command c) {
+    return c == Command::Watch || c == Command::Record;
+}
+bool watchOnly(Command c) {
+    return c == Command::Watch;
+}
+bool writes(Command c) {
+    return c == Command::Record || c == Command::Snapshot;
+}
+bool sendOnly(Command c) {
+    return c == Command::Send;
+}
+bool ioOnly(Command c) {
+    return c == Command::Io;
+}
 // Commands that take words after the address.
 bool takesOperands(Command c) {
     return c == Command::Ptz || c == Command::Key || c == Command::Get || c == Command::Set ||
@@ -103,8 +116,8 @@ bool takesOperands(Command c) {
 }
 
 constexpr OptionSpec kOptions[] = {
-    {"--user", true, any},      {"--password", true, any}, {"--type", true, any},
-    {"--stream", true, any},    {"--seconds", true, any},  {"--audio", false, watchOrRecord},
+    {"--user", true, any},      {"--password", true, any},      {"--type", true, any},
+    {"--stream", true, any},    {"--seconds", true, any},       {"--audio", false, watchOrRecord},
     {"--udp", false, any},      {"--decode", false, watchOnly}, {"--out", true, writes},
     {"--code", true, sendOnly}, {"--field", true, sendOnly},    {"--word", true, sendOnly},
     {"--set", true, ioOnly},
@@ -119,7 +132,8 @@ std::string apply(std::string_view name, const std::string &value, Options &o) {
         o.password = value;
         o.passwordGiven = true;
     } else if (name == "--type") {
-        const auto type = value == "auto" ? std::optional<long long>(0) : parseInteger(value, 0, 255);
+        const auto type =
+            value == "auto" ? std::optional<long long>(0) : parseInteger(value, 0, 255);
         if (!type || !validType(*type))
             return "bad --type '" + value + "': expected 0 (auto), 1, 2, 4, 5 or 9";
         o.type = static_cast<int>(*type);
@@ -186,42 +200,45 @@ ParseResult checkOperands(ParseResult result) {
     const std::vector<std::string> &words = o.operands;
     std::string error;
     switch (o.command) {
-    case Command::Ptz: {
-        PtzRequest request;
-        error = parsePtzAction(words, request);
-        break;
-    }
-    case Command::Key: {
-        int32_t key = 0;
-        IPCamDateTime time{};
-        bool haveTime = false;
-        error = parseRecorderKey(words, key, time, haveTime);
-        break;
-    }
-    case Command::Io:
-        if (o.output == 0 && !words.empty()) error = "unexpected argument '" + words[0] + "'";
-        else if (o.output != 0 && (words.size() != 1 || (words[0] != "on" && words[0] != "off")))
-            error = "--set N needs on or off";
-        else if (o.output != 0) o.outputOn = words[0] == "on";
-        break;
-    case Command::Get:
-    case Command::Set: {
-        const std::size_t wanted = o.command == Command::Get ? 1 : 2;
-        if (words.empty()) {
-            error = "missing setting name";
-        } else if (!findSetting(words[0])) {
-            error = "unknown setting '" + words[0] + "'";
-        } else if (words.size() != wanted) {
-            error = o.command == Command::Get ? "get takes one setting name"
-                                              : "set needs a setting name and one value";
-        } else if (o.command == Command::Set && words[1].size() >= IPCAM_SETTINGS_FIELD_SIZE) {
-            error = "value longer than " + std::to_string(IPCAM_SETTINGS_FIELD_SIZE - 1) +
-                    " characters";
+        case Command::Ptz: {
+            PtzRequest request;
+            error = parsePtzAction(words, request);
+            break;
         }
-        break;
-    }
-    default:
-        break;
+        case Command::Key: {
+            int32_t key = 0;
+            IPCamDateTime time{};
+            bool haveTime = false;
+            error = parseRecorderKey(words, key, time, haveTime);
+            break;
+        }
+        case Command::Io:
+            if (o.output == 0 && !words.empty())
+                error = "unexpected argument '" + words[0] + "'";
+            else if (o.output != 0 &&
+                     (words.size() != 1 || (words[0] != "on" && words[0] != "off")))
+                error = "--set N needs on or off";
+            else if (o.output != 0)
+                o.outputOn = words[0] == "on";
+            break;
+        case Command::Get:
+        case Command::Set: {
+            const std::size_t wanted = o.command == Command::Get ? 1 : 2;
+            if (words.empty()) {
+                error = "missing setting name";
+            } else if (!findSetting(words[0])) {
+                error = "unknown setting '" + words[0] + "'";
+            } else if (words.size() != wanted) {
+                error = o.command == Command::Get ? "get takes one setting name"
+                                                  : "set needs a setting name and one value";
+            } else if (o.command == Command::Set && words[1].size() >= IPCAM_SETTINGS_FIELD_SIZE) {
+                error = "value longer than " + std::to_string(IPCAM_SETTINGS_FIELD_SIZE - 1) +
+                        " characters";
+            }
+            break;
+        }
+        default:
+            break;
     }
     if (!error.empty()) result.error = error;
     return result;
@@ -231,16 +248,26 @@ ParseResult checkOperands(ParseResult result) {
 
 const char *commandName(Command command) {
     switch (command) {
-    case Command::Watch: return "watch";
-    case Command::Record: return "record";
-    case Command::Snapshot: return "snapshot";
-    case Command::Send: return "command";
-    case Command::Ptz: return "ptz";
-    case Command::Key: return "key";
-    case Command::Io: return "io";
-    case Command::Get: return "get";
-    case Command::Set: return "set";
-    case Command::None: break;
+        case Command::Watch:
+            return "watch";
+        case Command::Record:
+            return "record";
+        case Command::Snapshot:
+            return "snapshot";
+        case Command::Send:
+            return "command";
+        case Command::Ptz:
+            return "ptz";
+        case Command::Key:
+            return "key";
+        case Command::Io:
+            return "io";
+        case Command::Get:
+            return "get";
+        case Command::Set:
+            return "set";
+        case Command::None:
+            break;
     }
     return "ipcam";
 }
@@ -327,68 +354,72 @@ std::string usage(Command command) {
         "  --stream N       stream number, 0 the first (default 0)\n"
         "  --udp            RTP over UDP for RTSP devices (default: on the RTSP connection)\n";
     switch (command) {
-    case Command::Watch:
-        return "usage: ipcam watch HOST[:PORT]|URL [options]\n"
-               "Connects and prints, once a second, frames per second by kind, bytes per second,\n"
-               "the stream format, events and inputs; a summary at the end. Exit status 1 when\n"
-               "no picture arrived. Until it connects it tries again for the whole time, then\n"
-               "says what the device did (refused the connection, gave no answer, ...).\n" +
-               common +
-               "  --audio          start the audio stream too\n"
-               "  --seconds S      how long to watch (default 10; Ctrl-C ends earlier)\n"
-               "  --decode         decode every video frame and report decode errors\n";
-    case Command::Record:
-        return "usage: ipcam record HOST[:PORT]|URL --out DIR [options]\n"
-               "Writes the pictures received: MPEG-4 to DIR/video.m4v from the first key frame,\n"
-               "Motion-JPEG to DIR/000001.jpg, DIR/000002.jpg, ...\n" +
-               common +
-               "  --out DIR        where to write (created when missing)\n"
-               "  --audio          start the audio stream too (counted, not written)\n"
-               "  --seconds S      how long to record (default 10; Ctrl-C ends earlier)\n";
-    case Command::Snapshot:
-        return "usage: ipcam snapshot HOST[:PORT]|URL --out FILE.jpg [options]\n"
-               "Writes the first picture that decodes as a JPEG file.\n" +
-               common +
-               "  --out FILE       the JPEG file to write\n"
-               "  --seconds S      how long to wait for a picture (default 10)\n";
-    case Command::Send:
-        return "usage: ipcam command HOST[:PORT] --code N [--field TEXT ...] [--word N ...]\n"
-               "Waits for the connection, sends one request and prints what came back.\n"
-               "With --field: a settings record, fields in order (code 11: the pan/tilt\n"
-               "record). With --word: 32-bit words after the code. Without either, codes 3, 4\n"
-               "(video format), 13 (recorder channels), 17 and 18 (alarm outputs) send words,\n"
-               "every other code an empty settings record.\n" +
-               common +
-               "  --code N         command code\n"
-               "  --field TEXT     next text field (up to 32, 127 characters each)\n"
-               "  --word N         next 32-bit word (decimal or 0x hexadecimal)\n"
-               "  --seconds S      how long to wait for the connection (default 10)\n";
-    case Command::Ptz:
-        return "usage: ipcam ptz HOST[:PORT] ACTION [ARGS] [options]\n"
-               "Waits for the connection and sends one pan/tilt/zoom command. Actions:\n" +
-               ptzActionHelp() + "Options:\n" + common +
-               "  --seconds S      how long to wait for the connection (default 10)\n";
-    case Command::Key:
-        return "usage: ipcam key HOST[:PORT] KEY [options]\n"
-               "Presses one key of a recorder's front panel. Keys:\n" +
-               recorderKeyHelp() + "Options:\n" + common +
-               "  --seconds S      how long to wait for the connection (default 10)\n";
-    case Command::Io:
-        return "usage: ipcam io HOST[:PORT] [--set N on|off] [options]\n"
-               "Prints the alarm outputs' mode, interval and states; with --set, first switches\n"
-               "output N (1-4) on or off.\n" +
-               common +
-               "  --set N          the output to switch, followed by on or off\n"
-               "  --seconds S      how long to wait for the connection (default 10)\n";
-    case Command::Get:
-    case Command::Set:
-        return "usage: ipcam get HOST[:PORT] SETTING [options]\n"
-               "       ipcam set HOST[:PORT] SETTING VALUE [options]\n"
-               "Reads or writes one of the camera's settings by name. Settings:\n" +
-               settingHelp() + "Options:\n" + common +
-               "  --seconds S      how long to wait for the connection (default 10)\n";
-    case Command::None:
-        break;
+        case Command::Watch:
+            return "usage: ipcam watch HOST[:PORT]|URL [options]\n"
+                   "Connects and prints, once a second, frames per second by kind, bytes per "
+                   "second,\n"
+                   "the stream format, events and inputs; a summary at the end. Exit status 1 "
+                   "when\n"
+                   "no picture arrived. Until it connects it tries again for the whole time, then\n"
+                   "says what the device did (refused the connection, gave no answer, ...).\n" +
+                   common +
+                   "  --audio          start the audio stream too\n"
+                   "  --seconds S      how long to watch (default 10; Ctrl-C ends earlier)\n"
+                   "  --decode         decode every video frame and report decode errors\n";
+        case Command::Record:
+            return "usage: ipcam record HOST[:PORT]|URL --out DIR [options]\n"
+                   "Writes the pictures received: MPEG-4 to DIR/video.m4v from the first key "
+                   "frame,\n"
+                   "Motion-JPEG to DIR/000001.jpg, DIR/000002.jpg, ...\n" +
+                   common +
+                   "  --out DIR        where to write (created when missing)\n"
+                   "  --audio          start the audio stream too (counted, not written)\n"
+                   "  --seconds S      how long to record (default 10; Ctrl-C ends earlier)\n";
+        case Command::Snapshot:
+            return "usage: ipcam snapshot HOST[:PORT]|URL --out FILE.jpg [options]\n"
+                   "Writes the first picture that decodes as a JPEG file.\n" +
+                   common +
+                   "  --out FILE       the JPEG file to write\n"
+                   "  --seconds S      how long to wait for a picture (default 10)\n";
+        case Command::Send:
+            return "usage: ipcam command HOST[:PORT] --code N [--field TEXT ...] [--word N ...]\n"
+                   "Waits for the connection, sends one request and prints what came back.\n"
+                   "With --field: a settings record, fields in order (code 11: the pan/tilt\n"
+                   "record). With --word: 32-bit words after the code. Without either, codes 3, 4\n"
+                   "(video format), 13 (recorder channels), 17 and 18 (alarm outputs) send words,\n"
+                   "every other code an empty settings record.\n" +
+                   common +
+                   "  --code N         command code\n"
+                   "  --field TEXT     next text field (up to 32, 127 characters each)\n"
+                   "  --word N         next 32-bit word (decimal or 0x hexadecimal)\n"
+                   "  --seconds S      how long to wait for the connection (default 10)\n";
+        case Command::Ptz:
+            return "usage: ipcam ptz HOST[:PORT] ACTION [ARGS] [options]\n"
+                   "Waits for the connection and sends one pan/tilt/zoom command. Actions:\n" +
+                   ptzActionHelp() + "Options:\n" + common +
+                   "  --seconds S      how long to wait for the connection (default 10)\n";
+        case Command::Key:
+            return "usage: ipcam key HOST[:PORT] KEY [options]\n"
+                   "Presses one key of a recorder's front panel. Keys:\n" +
+                   recorderKeyHelp() + "Options:\n" + common +
+                   "  --seconds S      how long to wait for the connection (default 10)\n";
+        case Command::Io:
+            return "usage: ipcam io HOST[:PORT] [--set N on|off] [options]\n"
+                   "Prints the alarm outputs' mode, interval and states; with --set, first "
+                   "switches\n"
+                   "output N (1-4) on or off.\n" +
+                   common +
+                   "  --set N          the output to switch, followed by on or off\n"
+                   "  --seconds S      how long to wait for the connection (default 10)\n";
+        case Command::Get:
+        case Command::Set:
+            return "usage: ipcam get HOST[:PORT] SETTING [options]\n"
+                   "       ipcam set HOST[:PORT] SETTING VALUE [options]\n"
+                   "Reads or writes one of the camera's settings by name. Settings:\n" +
+                   settingHelp() + "Options:\n" + common +
+                   "  --seconds S      how long to wait for the connection (default 10)\n";
+        case Command::None:
+            break;
     }
     return "usage: ipcam COMMAND HOST[:PORT] [options]\n"
            "Commands:\n"

@@ -35,8 +35,9 @@ std::string creationFailure(const Options &o, int created) {
     if (!o.url.empty()) {
         if (created == IPCAM_PORT_IS_ER) return line + " - the URL's port is not 1-65535";
         if (created == IPCAM_IS_NULL)
-            return line + " - not an rtsp://[user[:password]@]host[:port]/path URL, or too long "
-                          "(URL 1023, user and password 127 characters each; no blanks)";
+            return line +
+                   " - not an rtsp://[user[:password]@]host[:port]/path URL, or too long "
+                   "(URL 1023, user and password 127 characters each; no blanks)";
         return line;
     }
     if (created != IPCAM_IS_NULL) return line;
@@ -98,9 +99,8 @@ bool ConnectionWatch::poll() {
     connected_ = up;
     if (!everConnected_ && (statusIsFinal(status) || statusIsFinal(last))) {
         const int why = statusIsFinal(last) ? last : status;
-        std::fprintf(stderr, "ipcam: cannot connect to %s: %s%s%s\n",
-                     addressText(options_).c_str(), statusName(why).c_str(),
-                     *statusHint(why) ? " - " : "", statusHint(why));
+        std::fprintf(stderr, "ipcam: cannot connect to %s: %s%s%s\n", addressText(options_).c_str(),
+                     statusName(why).c_str(), *statusHint(why) ? " - " : "", statusHint(why));
         return false;
     }
     return true;

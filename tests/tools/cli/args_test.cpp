@@ -33,7 +33,8 @@ TEST(CliArgs, GoodCommandLines) {
              EXPECT_EQ(o.seconds, 10);
              EXPECT_FALSE(o.audio || o.udp || o.decode || o.help);
          }},
-        {"watch 10.0.0.2:8080 --user u --password p --type 5 --stream 1 --audio --udp --seconds 2.5 "
+        {"watch 10.0.0.2:8080 --user u --password p --type 5 --stream 1 --audio --udp --seconds "
+         "2.5 "
          "--decode",
          [](const Options &o) {
              EXPECT_EQ(o.host, "10.0.0.2");
@@ -89,7 +90,8 @@ TEST(CliArgs, GoodCommandLines) {
              EXPECT_EQ(addressText(o), "RTSP://cam/x@y") << "an '@' in the path is no account";
          }},
         {"watch h --help --bogus", [](const Options &o) { EXPECT_TRUE(o.help); }},
-        {"--help", [](const Options &o) {
+        {"--help",
+         [](const Options &o) {
              EXPECT_TRUE(o.help);
              EXPECT_EQ(o.command, Command::None);
          }},
@@ -180,8 +182,11 @@ TEST(CliArgs, ControlSubcommandsTakeTheirWords) {
         std::vector<std::string> operands;
     } cases[] = {
         {"ptz h:81 up", Command::Ptz, {"up"}},
-        {"ptz h preset-set 3 front door --seconds 2", Command::Ptz, {"preset-set", "3", "front", "door"}},
-        {"key h play-from 2009-03-07 14:05:09", Command::Key,
+        {"ptz h preset-set 3 front door --seconds 2",
+         Command::Ptz,
+         {"preset-set", "3", "front", "door"}},
+        {"key h play-from 2009-03-07 14:05:09",
+         Command::Key,
          {"play-from", "2009-03-07", "14:05:09"}},
         {"io h", Command::Io, {}},
         {"get h brightness", Command::Get, {"brightness"}},
