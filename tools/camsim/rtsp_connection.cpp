@@ -142,7 +142,9 @@ std::string RtspConnection::authority(const RecordedRequest &request) const {
 
 RtspConnection::Reply RtspConnection::describe(const RecordedRequest &request) {
     const std::string path = requestPath(request.target);
-    for (const auto &[mount, config] : hooks_.mounts()) {
+    for (const RtspHooks::Mounted &m : hooks_.mounts()) {
+        const Mount &mount = m.mount;
+        const ChannelConfig &config = m.config;
         if (!mount.describedBy(path)) continue;
         auto loop = mediaLoop(config);
         if (!loop) return {500, {}, {}};

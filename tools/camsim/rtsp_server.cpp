@@ -130,12 +130,14 @@ std::vector<RtspHooks::Mounted> StreamingServer::mounts() const {
     for (std::size_t i = 0; i < channels_.size(); ++i) {
         const ChannelConfig &c = channels_[i];
         const int number = static_cast<int>(i + 1);
+        // Without a Content-Base the request URL, query and all, is what controls join.
+        const bool queryInBase = c.faults.queryInBase || c.faults.noContentBase;
         if (c.namedMount)
-            all.push_back({{number, "/" + channelName(number), "", true, c.faults.queryInBase}, c});
+            all.push_back({{number, "/" + channelName(number), "", true, queryInBase}, c});
         for (const std::string &path : c.paths) {
             const std::size_t q = path.find('?');
             Mount m{number, path.substr(0, q), q == std::string::npos ? "" : path.substr(q + 1),
-                    false, c.faults.queryInBase};
+                    false, queryInBase};
             all.push_back({std::move(m), c});
         }
     }

@@ -23,7 +23,8 @@ struct StreamFaults {
     bool absoluteControls = false;  // a=control:rtsp://127.0.0.1:PORT/path/track
     bool queryInBase = false;       // a query mount's Content-Base keeps the query and the
                                     // controls join after it (Dahua)
-    bool noContentBase = false;     // DESCRIBE without Content-Base: the request URL is the base
+    bool noContentBase = false;     // DESCRIBE without Content-Base: the request URL, query
+                                    // and all, is the base
     bool noContentType = false;     // DESCRIBE without Content-Type
 
     // The description.

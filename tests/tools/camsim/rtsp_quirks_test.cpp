@@ -92,10 +92,11 @@ TEST(RtspQuirksTest, RepliesAndDescriptions) {
                  "4\r\nTransport: RTP/AVP/TCP;unicast\r\n\r\n";
              EXPECT_EQ(c.request(resolved).status, 404);
          }},
-        {"mpeg4:160x128@30,notype,nobase",
-         [](RtspClient &, const Played &p, const std::string &) {
+        {"mpeg4:160x128@30,notype,nobase,path=/cam/realmonitor?channel=1&subtype=0",
+         [&](RtspClient &, const Played &p, const std::string &port) {
              EXPECT_EQ(p.describe.header("Content-Type"), "");
              EXPECT_EQ(p.describe.header("Content-Base"), "");
+             EXPECT_EQ(p.videoUrl, "rtsp://127.0.0.1:" + port + query + "/trackID=0");
              EXPECT_EQ(p.describe.header("Content-Length"), std::to_string(p.describe.body.size()));
          }},
         {"mpeg4:160x128@30,sdplf,path=/live/ch00_0,pathonly",
