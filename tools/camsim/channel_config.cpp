@@ -3,9 +3,13 @@
 #include <charconv>
 #include <cstdio>
 
+#include "tools/camsim/rtsp_mounts.h"
+
 namespace camsim {
 
 namespace {
+
+constexpr int kMaxBitrateKbps = 50000;
 
 std::optional<int> number(std::string_view text) {
     int n = 0;
@@ -28,47 +32,89 @@ bool parseGeometry(std::string_view text, ChannelConfig &config) {
     return true;
 }
 
+// The keys without a value: each sets a switch of the channel or of its faults.
+struct Flag {
+    std::string_view key;
+    bool ChannelConfig::*field;
+    bool StreamFaults::*fault;
+    bool value;
+};
+constexpr Flag kFlags[] = {
+    {"audio", &ChannelConfig::audio, nullptr, true},
+    {"live", &ChannelConfig::live, nullptr, true},
+    {"noeoi", &ChannelConfig::jpegEndMarker, nullptr, false},
+    {"sdpconfig", &ChannelConfig::mpeg4ConfigInBand, nullptr, false},
+    {"pathonly", &ChannelConfig::namedMount, nullptr, false},
+    {"nocontrol", nullptr, &StreamFaults::omitVideoControl, true},
+    {"lowerheaders", nullptr, &StreamFaults::oddHeaders, true},
+    {"abscontrol", nullptr, &StreamFaults::absoluteControls, true},
+    {"querybase", nullptr, &StreamFaults::queryInBase, true},
+    {"nobase", nullptr, &StreamFaults::noContentBase, true},
+    {"notype", nullptr, &StreamFaults::noContentType, true},
+    {"sdplf", nullptr, &StreamFaults::sdpLfOnly, true},
+    {"sdpblanks", nullptr, &StreamFaults::sdpTrailingBlanks, true},
+    {"sdplower", nullptr, &StreamFaults::sdpLowerCase, true},
+    {"extramap", nullptr, &StreamFaults::sdpExtraRtpmap, true},
+    {"shortrtcp", nullptr, &StreamFaults::shortRtcp, true},
+    {"earlyrtp", nullptr, &StreamFaults::rtpBeforePlayReply, true},
+};
+
+// The keys with a number.
+struct Field {
+    std::string_view key;
+    int ChannelConfig::*field;
+};
+constexpr Field kFields[] = {
+    {"type", &ChannelConfig::jpegType},           {"q", &ChannelConfig::jpegQ},
+    {"restart", &ChannelConfig::restartInterval}, {"tables", &ChannelConfig::jpegTablesQ},
+    {"bitrate", &ChannelConfig::bitrateKbps},
+};
+struct Fault {
+    std::string_view key;
+    int StreamFaults::*field;
+    bool StreamFaults::*alsoSet;  // a switch the key turns on besides, or none
+};
+constexpr Fault kFaults[] = {
+    {"drop", &StreamFaults::dropEveryNth, nullptr},
+    {"stall", &StreamFaults::stallAfterFrames, nullptr},
+    {"garbage", &StreamFaults::garbageAfterFrames, nullptr},
+    {"pt", &StreamFaults::videoPayloadType, nullptr},
+    {"ext", &StreamFaults::extensionEvery, nullptr},
+    {"ext2", &StreamFaults::extensionEvery, &StreamFaults::twoByteExtension},
+    {"pad", &StreamFaults::paddingEvery, nullptr},
+    {"channels", &StreamFaults::interleavedBase, nullptr},
+    {"getparam", &StreamFaults::serverRequestSeconds, nullptr},
+    {"setparam", &StreamFaults::serverRequestSeconds, &StreamFaults::serverRequestSet},
+    {"timeout", &StreamFaults::sessionTimeout, nullptr},
+};
+
 // One ",key" or ",key=value" of a spec.
 bool applyKey(std::string_view item, ChannelConfig &config) {
     std::size_t eq = item.find('=');
     std::string_view key = item.substr(0, eq);
     if (eq == std::string_view::npos) {
-        if (key == "audio")
-            config.audio = true;
-        else if (key == "live")
-            config.live = true;
-        else if (key == "noeoi")
-            config.jpegEndMarker = false;
-        else if (key == "nocontrol")
-            config.faults.omitVideoControl = true;
-        else
-            return false;
-        return true;
+        for (const Flag &f : kFlags) {
+            if (key != f.key) continue;
+            (f.field ? config.*f.field : config.faults.*f.fault) = f.value;
+            return true;
+        }
+        return false;
+    }
+    if (key == "path") {
+        auto path = normalizeMountPath(item.substr(eq + 1));
+        if (path) config.paths.push_back(*path);
+        return path.has_value();
     }
     auto value = number(item.substr(eq + 1));
     if (!value) return false;
-    struct Field {
-        std::string_view key;
-        int ChannelConfig::*field;
-    };
-    static constexpr Field kFields[] = {
-        {"type", &ChannelConfig::jpegType},
-        {"q", &ChannelConfig::jpegQ},
-        {"restart", &ChannelConfig::restartInterval},
-    };
     for (const Field &f : kFields)
         if (key == f.key) return (config.*f.field = *value, true);
-    struct Fault {
-        std::string_view key;
-        int StreamFaults::*field;
-    };
-    static constexpr Fault kFaults[] = {
-        {"drop", &StreamFaults::dropEveryNth},
-        {"stall", &StreamFaults::stallAfterFrames},
-        {"garbage", &StreamFaults::garbageAfterFrames},
-    };
-    for (const Fault &f : kFaults)
-        if (key == f.key) return (config.faults.*f.field = *value, true);
+    for (const Fault &f : kFaults) {
+        if (key != f.key) continue;
+        config.faults.*f.field = *value;
+        if (f.alsoSet) config.faults.*f.alsoSet = true;
+        return true;
+    }
     return false;
 }
 
@@ -92,9 +138,22 @@ std::optional<std::string> configProblem(const ChannelConfig &c) {
         return "JPEG q must be from 1 to 99 or from 128 to 255";
     if (c.restartInterval < 0 || c.restartInterval > 0xFFFF)
         return "restart interval must be from 0 to 65535";
-    if (c.faults.dropEveryNth < 0 || c.faults.stallAfterFrames < 0 ||
-        c.faults.garbageAfterFrames < 0)
+    if (jpeg && (c.jpegTablesQ < 1 || c.jpegTablesQ > 99))
+        return "JPEG tables must be from 1 to 99";
+    if (c.bitrateKbps < 0 || c.bitrateKbps > kMaxBitrateKbps)
+        return "bitrate must be from 0 to " + std::to_string(kMaxBitrateKbps) + " kbit/s";
+    for (const std::string &path : c.paths)
+        if (normalizeMountPath(path) != path)
+            return "path '" + path + "' must start with '/' and have no blanks, '#' or final '/'";
+    if (!c.namedMount && c.paths.empty()) return "pathonly needs a path=";
+    const StreamFaults &f = c.faults;
+    if (f.dropEveryNth < 0 || f.stallAfterFrames < 0 || f.garbageAfterFrames < 0 ||
+        f.extensionEvery < 0 || f.paddingEvery < 0 || f.serverRequestSeconds < 0 ||
+        f.sessionTimeout < 0)
         return "fault counts must not be negative";
+    if (f.videoPayloadType != 0 && (f.videoPayloadType < 96 || f.videoPayloadType > 127))
+        return "pt must be a dynamic payload type, 96 to 127";
+    if (f.interleavedBase < -1 || f.interleavedBase > 252) return "channels must be from 0 to 252";
     return std::nullopt;
 }
 

@@ -1,10 +1,11 @@
 // What one RTSP channel of the simulator streams. Channels are named CH01, CH02, ... in the
-// order they are added.
+// order they are added, and may be mounted at paths of their own besides.
 #pragma once
 
 #include <optional>
 #include <string>
 #include <string_view>
+#include <vector>
 
 #include "tools/camsim/stream_faults.h"
 
@@ -22,7 +23,13 @@ struct ChannelConfig {
     int restartInterval = 0;        // JPEG: MCUs between restart markers, 0: none
     bool jpegEndMarker = true;      // JPEG: the last fragment ends with FF D9, as most cameras
                                     // send it; receivers must add it themselves when false
-    bool live = false;  // encode each session's video as it goes instead of replaying the loop
+    bool live = false;     // encode each session's video as it goes instead of replaying the loop
+    int jpegTablesQ = 80;  // JPEG with Q >= 128: the quality of the tables sent in band
+    bool mpeg4ConfigInBand = true;  // false: VOS and VOL only in the SDP's config=, key frames
+                                    // begin with the GOV
+    int bitrateKbps = 0;            // 0: fixed quality; else about this many kbit/s of video
+    std::vector<std::string> paths = {};  // mounts besides "/CHnn", e.g. "/Streaming/Channels/101"
+    bool namedMount = true;               // false: only at paths
     StreamFaults faults = {};
 };
 
@@ -32,9 +39,9 @@ std::string channelName(int number);
 // Why config cannot be streamed; nothing when it can.
 std::optional<std::string> configProblem(const ChannelConfig &config);
 
-// "mpeg4:640x480@30,audio" or "jpeg:320x240@15,type=0,q=255,restart=4", with the keys audio,
-// live, noeoi, type=, q=, restart=, drop=, stall=, garbage=, nocontrol. Nothing, and a one-line
-// error, when the text is malformed or the channel cannot be streamed.
+// "mpeg4:640x480@30,audio" or "jpeg:320x240@15,type=0,q=255,restart=4,path=/live/ch00_0": the
+// keys are listed by usage() of the options. Nothing, and a one-line error, when the text is
+// malformed or the channel cannot be streamed.
 std::optional<ChannelConfig> parseChannelSpec(std::string_view spec, std::string &error);
 
 }  // namespace camsim

@@ -14,41 +14,81 @@ namespace {
 
 using Codec = ChannelConfig::Codec;
 
+// Grain for a stream with a bit rate: the bare pattern predicts too well to fill one.
+constexpr int kGrain = 6;
+
 bool isJpeg(const ChannelConfig &c) {
     return c.codec == Codec::Jpeg;
 }
 
+Chroma jpegChroma(const ChannelConfig &c) {
+    return c.jpegType == 0 ? Chroma::Yuv422 : Chroma::Yuv420;
+}
+
+// The quality (1..99) whose first picture comes closest to the channel's bit rate from above;
+// 1 when even that is larger.
+int qualityForBitrate(const ChannelConfig &c, JpegParams params) {
+    const std::size_t target = static_cast<std::size_t>(c.bitrateKbps) * 1000 / 8 / c.fps;
+    const Picture picture = drawTestPattern(c.width, c.height, jpegChroma(c), 0, true);
+    int low = 1, high = 99;
+    while (low < high) {
+        const int q = (low + high + 1) / 2;
+        params.tables = tablesForQ(q);
+        if (encodeJpegScan(picture, params).size() <= target)
+            low = q;
+        else
+            high = q - 1;
+    }
+    return low;
+}
+
 class JpegFrameEncoder : public FrameEncoder {
   public:
-    explicit JpegFrameEncoder(const ChannelConfig &c) : config_(c) {
-        params_.tables = tablesForQ(c.jpegQ < 128 ? c.jpegQ : kInBandTablesQuality);
+    explicit JpegFrameEncoder(const ChannelConfig &c) : config_(c), q_(c.jpegQ) {
         params_.restartInterval = c.restartInterval;
+        int quality = c.jpegQ < 128 ? c.jpegQ : c.jpegTablesQ;
+        if (c.bitrateKbps > 0) {
+            quality = qualityForBitrate(c, params_);
+            if (q_ < 128) q_ = quality;
+        }
+        params_.tables = tablesForQ(quality);
     }
 
     std::optional<MediaUnit> encode(uint64_t n) override {
-        const Chroma chroma = config_.jpegType == 0 ? Chroma::Yuv422 : Chroma::Yuv420;
         std::string scan = encodeJpegScan(
-            drawTestPattern(config_.width, config_.height, chroma, n, true), params_);
+            drawTestPattern(config_.width, config_.height, jpegChroma(config_), n, true), params_);
         if (config_.jpegEndMarker) scan += "\xFF\xD9";
-        JpegFrame frame{config_.jpegType,        config_.jpegQ,  config_.width, config_.height,
-                        config_.restartInterval, params_.tables, scan};
+        JpegFrame frame{
+            config_.jpegType, q_,  config_.width, config_.height, config_.restartInterval,
+            params_.tables,   scan};
         return MediaUnit{packetizeJpeg(frame), true};
     }
 
   private:
     ChannelConfig config_;
+    int q_;  // in the RTP/JPEG header
     JpegParams params_;
 };
 
 class Mpeg4FrameEncoder : public FrameEncoder {
   public:
     explicit Mpeg4FrameEncoder(const ChannelConfig &c)
-        : width_(c.width), height_(c.height), encoder_(c.width, c.height, c.fps) {}
+        : width_(c.width),
+          height_(c.height),
+          configInBand_(c.mpeg4ConfigInBand),
+          grain_(c.bitrateKbps > 0 ? kGrain : 0),
+          encoder_(c.width, c.height, c.fps, c.bitrateKbps) {}
 
     std::optional<MediaUnit> encode(uint64_t n) override {
-        auto frame = encoder_.encode(drawTestPattern(width_, height_, Chroma::Yuv420, n));
+        Picture picture = drawTestPattern(width_, height_, Chroma::Yuv420, n);
+        addGrain(picture, n, grain_);
+        auto frame = encoder_.encode(picture);
         if (!frame) return std::nullopt;
         if (frame->key && config_.empty()) config_ = camsim::decoderConfig(frame->data);
+        // Cameras that give the configuration only in the description start key frames at
+        // the group of VOPs.
+        if (frame->key && !configInBand_)
+            frame->data.erase(0, std::min(frame->data.size(), findStartCode(frame->data, 0xB3)));
         return MediaUnit{packetizeMpeg4(frame->data), frame->key};
     }
 
@@ -56,6 +96,8 @@ class Mpeg4FrameEncoder : public FrameEncoder {
 
   private:
     int width_, height_;
+    bool configInBand_;
+    int grain_;
     Mpeg4Encoder encoder_;
     std::string config_;
 };
@@ -104,7 +146,7 @@ const MediaUnit *MediaLoop::video(uint64_t n) {
 }
 
 std::shared_ptr<MediaLoop> mediaLoop(const ChannelConfig &c) {
-    using Key = std::tuple<Codec, int, int, int, bool, int, int, int, bool>;
+    using Key = std::tuple<Codec, int, int, int, bool, int, int, int, bool, int, int, bool>;
     const bool jpeg = isJpeg(c);
     const Key key{c.codec,
                   c.width,
@@ -114,7 +156,10 @@ std::shared_ptr<MediaLoop> mediaLoop(const ChannelConfig &c) {
                   jpeg ? c.jpegType : 0,
                   jpeg ? c.jpegQ : 0,
                   jpeg ? c.restartInterval : 0,
-                  jpeg && c.jpegEndMarker};
+                  jpeg && c.jpegEndMarker,
+                  jpeg && c.jpegQ >= 128 ? c.jpegTablesQ : 0,
+                  c.bitrateKbps,
+                  jpeg || c.mpeg4ConfigInBand};
     static std::mutex lock;
     static std::map<Key, std::shared_ptr<MediaLoop>> loops;  // lock
     std::lock_guard guard(lock);

@@ -22,7 +22,6 @@
 namespace camsim {
 
 inline constexpr int kLoopSeconds = 2;
-inline constexpr int kInBandTablesQuality = 80;  // tables sent with Q >= 128
 
 // One frame as RTP payloads; the marker goes on the last payload of a video frame.
 struct MediaUnit {

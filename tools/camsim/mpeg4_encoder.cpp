@@ -14,7 +14,7 @@ constexpr int kQuantiser = 4;  // fixed quality: the pattern's sharp edges stay 
 
 }  // namespace
 
-Mpeg4Encoder::Mpeg4Encoder(int width, int height, int fps) {
+Mpeg4Encoder::Mpeg4Encoder(int width, int height, int fps, int bitrateKbps) {
     const AVCodec *codec = avcodec_find_encoder(AV_CODEC_ID_MPEG4);
     if (!codec) return;
     CodecContextPtr context(avcodec_alloc_context3(codec));
@@ -29,8 +29,13 @@ Mpeg4Encoder::Mpeg4Encoder(int width, int height, int fps) {
     context->gop_size = fps;
     context->max_b_frames = 0;
     context->thread_count = 1;
-    context->flags |= AV_CODEC_FLAG_QSCALE;  // and no global header: VOS/VOL before each key
-    context->global_quality = FF_QP2LAMBDA * kQuantiser;
+    if (bitrateKbps > 0) {
+        context->bit_rate = int64_t{bitrateKbps} * 1000;
+        context->qmin = 1;
+    } else {
+        context->flags |= AV_CODEC_FLAG_QSCALE;  // and no global header: VOS/VOL before each key
+        context->global_quality = FF_QP2LAMBDA * kQuantiser;
+    }
     if (avcodec_open2(context.get(), codec, nullptr) < 0) return;
 
     frame->format = AV_PIX_FMT_YUV420P;
@@ -55,7 +60,7 @@ std::optional<Mpeg4Frame> Mpeg4Encoder::encode(const Picture &picture) {
             std::memcpy(frame_->data[c] + static_cast<std::ptrdiff_t>(row) * frame_->linesize[c],
                         planes[c] + static_cast<std::size_t>(row) * widths[c], widths[c]);
     frame_->pts = pts_++;
-    frame_->quality = context_->global_quality;
+    frame_->quality = context_->global_quality;  // 0 under rate control
 
     int sent = avcodec_send_frame(context_.get(), frame_.get());
     if (sent == AVERROR(EAGAIN)) {

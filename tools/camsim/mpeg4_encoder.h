@@ -21,8 +21,9 @@ struct Mpeg4Frame {
 
 class Mpeg4Encoder {
   public:
-    // Key frames every fps frames; no B-frames, so each picture gives its frame at once.
-    Mpeg4Encoder(int width, int height, int fps);
+    // Key frames every fps frames; no B-frames, so each picture gives its frame at once. A
+    // fixed quantiser, or rate control to about bitrateKbps when that is not 0.
+    Mpeg4Encoder(int width, int height, int fps, int bitrateKbps = 0);
     Mpeg4Encoder(const Mpeg4Encoder &) = delete;
     Mpeg4Encoder &operator=(const Mpeg4Encoder &) = delete;
 

@@ -5,6 +5,8 @@
 #include <string_view>
 #include <tuple>
 
+#include "tools/camsim/rtsp_mounts.h"
+
 namespace camsim {
 
 namespace {
@@ -288,6 +290,54 @@ bool parseStreamSetting(std::string_view name, std::string_view value, std::stri
     return true;
 }
 
+bool isRtspOption(std::string_view option) {
+    static constexpr std::string_view kNames[] = {"--rtsp-path", "--rtsp-auth",
+                                                  "--rtsp-user", "--rtsp-password",
+                                                  "--rtsp-qop",  "--rtsp-stale-after"};
+    return std::find(std::begin(kNames), std::end(kNames), option) != std::end(kNames);
+}
+
+// One of the options isRtspOption() knows; why its value is refused, or nothing.
+std::optional<std::string> parseRtspOption(const std::string &option, const std::string &value,
+                                           Options &options) {
+    RtspAuthConfig &auth = options.rtspAuth;
+    if (option == "--rtsp-path") {
+        // "N=PATH" names the channel; a bare path goes to the last --channel given so far.
+        int number = options.channels.empty() ? 1 : static_cast<int>(options.channels.size());
+        std::string_view text = value;
+        const std::size_t eq = text.find('=');
+        if (eq != std::string_view::npos && eq > 0 &&
+            text.substr(0, eq).find_first_not_of("0123456789") == std::string_view::npos) {
+            auto n = parseNumber(text.substr(0, eq), 99);
+            if (!n || *n == 0) return "expected a channel from 1, got '" + value + "'";
+            number = static_cast<int>(*n);
+            text.remove_prefix(eq + 1);
+        }
+        auto path = normalizeMountPath(text);
+        if (!path) return "expected [N=]/PATH[?QUERY] without blanks or '#', got '" + value + "'";
+        options.rtspPaths.emplace_back(number, *path);
+    } else if (option == "--rtsp-auth") {
+        auto scheme = parseAuthScheme(value);
+        if (!scheme)
+            return "expected none, basic, digest-md5, digest-sha256, digest-both, "
+                   "digest-both-sha-first, basic+digest or digest+basic, got '" +
+                   value + "'";
+        auth.scheme = *scheme;
+    } else if (option == "--rtsp-user") {
+        auth.user = value;
+    } else if (option == "--rtsp-password") {
+        auth.password = value;
+    } else if (option == "--rtsp-qop") {
+        if (value != "on" && value != "off") return "expected on or off, got '" + value + "'";
+        auth.qop = value == "on";
+    } else if (option == "--rtsp-stale-after") {
+        auto seconds = parseNumber(value, 86400);
+        if (!seconds) return "expected seconds, got '" + value + "'";
+        auth.staleAfterSeconds = static_cast<int>(*seconds);
+    }
+    return std::nullopt;
+}
+
 }  // namespace
 
 std::optional<DeviceChoice> parseDeviceSpec(const std::string &text, std::string &error) {
@@ -409,12 +459,14 @@ std::optional<Options> parseOptions(const std::vector<std::string> &args, std::s
         bool known = option == "--port" || option == "--user" || option == "--password" ||
                      option == "--cgi" || option == "--values-a" || option == "--values-b" ||
                      option == "--redirect" || option == "--rtsp-port" || option == "--channel" ||
-                     option == "--device";
+                     option == "--device" || isRtspOption(option);
         if (!known) return fail("unknown option (see --help)");
         if (i + 1 >= args.size()) return fail("needs a value");
         const std::string &value = args[++i];
 
-        if (option == "--port" || option == "--rtsp-port") {
+        if (isRtspOption(option)) {
+            if (auto why = parseRtspOption(option, value, options)) return fail(*why);
+        } else if (option == "--port" || option == "--rtsp-port") {
             auto port = parseNumber(value, 65535);
             if (!port) return fail("not a port number: '" + value + "'");
             (option == "--port" ? options.port : options.rtspPort) = static_cast<uint16_t>(*port);
@@ -450,6 +502,16 @@ std::optional<Options> parseOptions(const std::vector<std::string> &args, std::s
             }
         }
     }
+    const std::size_t channels =
+        options.channels.empty() ? defaultChannels().size() : options.channels.size();
+    for (const auto &[number, path] : options.rtspPaths) {
+        if (static_cast<std::size_t>(number) > channels) {
+            error = "--rtsp-path: there is no channel " + std::to_string(number);
+            return std::nullopt;
+        }
+        if (!options.channels.empty())
+            options.channels[static_cast<std::size_t>(number) - 1].paths.push_back(path);
+    }
     return options;
 }
 
@@ -477,148 +539,16 @@ std::vector<ChannelConfig> defaultChannels() {
 
 std::shared_ptr<FamilyACamera> applyOptions(const Options &options, StreamingServer &streaming,
                                             CgiServer &web) {
-    for (const ChannelConfig &channel :
-         options.channels.empty() ? defaultChannels() : options.channels)
-        streaming.addChannel(channel);
+    std::vector<ChannelConfig> channels = options.channels;
+    if (channels.empty()) {
+        channels = defaultChannels();
+        for (const auto &[number, path] : options.rtspPaths)
+            channels[static_cast<std::size_t>(number) - 1].paths.push_back(path);
+    }
+    for (const ChannelConfig &channel : channels) streaming.addChannel(channel);
+    streaming.setAuth(options.rtspAuth);
     addServerDevice(streaming, web, options.announceRtspPort);
     return applyOptions(options, web);
-}
-
-std::string usage() {
-    return R"(Usage: kestrel-camsim [OPTION]...
-A simulated camera on 127.0.0.1: a CGI site with Basic authorisation, a dynamic-DNS
-redirector and an RTSP server streaming test pictures. Runs until interrupted (SIGINT or
-SIGTERM).
-
-  --port N                 listen on port N; 0 (the default) lets the system choose. The
-                           port in use is printed as "listening on 127.0.0.1:PORT".
-  --user U                 user name the site asks for (with --password; without either,
-                           no authorisation is asked)
-  --password P             password the site asks for
-  --cgi NAME=BODY          answer NAME (e.g. GetStatus.cgi) with BODY; repeatable
-  --values-a NAME=k1:v1,k2:v2
-                           answer NAME with key/value pairs in family A form
-                           ("key=value<br>" lines); repeatable
-  --values-b NAME=k1:v1,k2:v2
-                           the same in family B form ("key = value" lines); repeatable
-  --redirect NAME=ADDR[:PORT]
-                           as a dynamic-DNS redirector, answer "GET /" with "Host: NAME" by
-                           a 302 to http://ADDR[:PORT]/; repeatable
-  --rtsp-port N            RTSP server port; 0 (the default) lets the system choose. The
-                           port in use is printed as "rtsp on 127.0.0.1:PORT".
-  --channel SPEC           add the next RTSP channel (CH01, CH02, ...); repeatable. Without
-                           any: mpeg4:640x480@30,audio and jpeg:320x240@15. SPEC is
-                           CODEC:WxH@FPS[,SETTING]... with CODEC mpeg4 or jpeg, sides
-                           multiples of 16, FPS 1 to 60, and the settings
-                             audio       a second track: MPEG audio, a 1 kHz tone
-                             live        encode per session instead of replaying a loop
-                             type=T      JPEG 0 (4:2:2) or 1 (4:2:0, the default)
-                             q=Q         JPEG Q 1..99 (default 75), or 128..255 to send
-                                         the quantisation tables in band
-                             restart=N   JPEG restart marker every N MCUs (types 64/65)
-                             noeoi       JPEG frames without the end marker FF D9
-                           and the faults
-                             drop=N      leave out every Nth video RTP packet
-                             stall=N     send nothing after N video frames
-                             garbage=N   after N video frames send bytes that are no
-                                         interleaved frame, once
-                             nocontrol   no a=control line for the video in the SDP
-                           e.g. jpeg:320x240@15,type=0,q=255,restart=4,drop=10
-  --device MODEL           what the CGI site plays besides the streaming server:
-                             server      the streaming server alone (the default):
-                                         only GetServerInfo.cgi
-                             family-a[:SETTING,...]
-                                         a family A camera answering every settings CGI
-                                         ("key=value<br>" replies) from a store that its
-                                         Set CGIs change; SETTINGs:
-                               model=N       model code 0-255 (default 20)
-                               firmware=V    firmware version (default 1.06)
-                               video=C, audio=C
-                                             channel count codes 0-4 for 1, 2, 4, 8, 16
-                                             channels (bits 16-19, 20-23 of CameraType)
-                               older         no GetCameraType.cgi (404)
-                               device=K      a device camera of kind K: GetCameraType.cgi
-                                             adds Device, Ptz, 2-Way, VideoNum, AudioNum,
-                                             IO_InputNum, IO_OutputNum, Resolution<K+1>,
-                                             CodecType<K+1>, set by ptz=0|1 (1), 2way=0|1
-                                             (0), videonum=N (1), audionum=N (1),
-                                             inputs=N (2), outputs=N (2),
-                                             resolutions=A/B/... (640x480/320x240/160x120),
-                                             codecs=A/B/... (mpeg4/mjpeg)
-                               dvr=N         dvr_channel of GetDVRCHANNEL.cgi (default 4)
-                             and its streams (GetStream.cgi on the web port always):
-                               http-stream   announce GetStream.cgi (capability bit 0)
-                               rtsp=P        announce RTSP (capability bit 1), Rtsp_Port=P
-                               caps=N        the capability byte, bits 8-15 of CameraType
-                               framing=F     hunt (the default) or 3297
-                               video-port=N  listen for the login-block video stream on N
-                                             (0: any), reported as Video_Port
-                               audio-port=N  the same for audio (no login)
-                               i2p-port=N    Audio_I2P_Port=N
-                               noports       GetNetwork.cgi without any port key
-                               path1=P, path2=P, path3gpp=P
-                                             Path_Live1=, Path_Live2=, Path_3GPP=
-                               stream=SPEC   the next video channel, CODEC:WxH@FPS with
-                                             '/' before further settings (default: one
-                                             mpeg4:640x480@30 per announced channel)
-                               tz=MIN        time-zone offset in the stream (default 0)
-                               start=S       the camera's clock at a stream's start, seconds
-                                             since 1970 (default: now)
-                               noinfo        no info packet at the start of a 3297 stream
-                               extra-header=N
-                                             3297 headers N bytes longer than 20
-                               full          accept streams and send nothing (no free slot)
-                               status=N      GetStream.cgi answers status N
-                               nohttp        GetStream.cgi answers 404
-                               at=F:WHAT[:A[:B]]
-                                             before picture F of every video stream: event:E,
-                                             inputs:BITS, overlay:MODE:ON, talk:STREAMS:TALK,
-                                             flag:MASK, info, ignored:BYTES, trailer, empty,
-                                             badsum, garbage, switch (framing), stall:MS (0:
-                                             for good); repeatable
-                             family-b[:SETTING,...]
-                                         a family B camera ("key = value" replies,
-                                         GetMyself.cgi, GetStatus.cgi with its status
-                                         block); SETTINGs:
-                               recorder=N    a recorder of 4, 8 or 16 channels, answering
-                                             GetDVRtype.cgi with "DVRtype = 0, 1 or 2"
-                               firmware=V    firmware version (default 2.10)
-                               notv          GetStatus.cgi without tv_standard
-                             and its data channels (GetData.cgi?Status=true: JPEG pictures,
-                             each followed by "plaintext" and an 82-byte status block;
-                             GetAudioData.cgi?Format=Pcm: 8 kHz 16-bit PCM of a 1 kHz tone):
-                               size=WxH      picture size (default 640x480); status byte 21
-                                             is 0 for 160x120, 1 320x240, 2 640x480,
-                                             3 1280x960, 255 other sizes
-                               fps=N         pictures per second, 1-60 (default 15)
-                               q=Q           JPEG Q 1-99 (default 75)
-                               size-code=N   status byte 21 is N whatever the size
-                               bytes=HEX     status bytes 60-65, 12 hex digits (default 0s)
-                               nodata, noaudio
-                                             GetData.cgi, GetAudioData.cgi answer 404
-                               refuse=N      GetData.cgi answers status N
-                               cut           GetData.cgi's refusal (refuse=N, nodata) ends
-                                             before the blank line of its head
-                               at=P:WHAT[:A[:B]]
-                                             before picture P of every GetData.cgi stream:
-                                             status:HEX (bytes 60-65 from here on),
-                                             changing (bytes 60-65 change every picture),
-                                             resize:WxH, code[:N] (byte 21, none: the
-                                             size's), split:MS[:N] (the block in two
-                                             pieces, N bytes first, MS apart), garbage,
-                                             big:BYTES (picture padded to BYTES),
-                                             stall:MS (0: for good); repeatable
-                           and for either family
-                               talk-status=N Chatting.cgi answers N (default 200: keeps the
-                                             connection and records what the client
-                                             sends); 0 closes without answering
-                           e.g. family-a:model=20,firmware=1.06,device=1,codecs=mpeg4
-  --hide-rtsp-port         GetServerInfo.cgi answers "Channel=N" without "Rtsp_Port=P"
-  --log                    print each request head (CGI and RTSP) to standard error
-  -h, --help               print this help and exit
-
-Bad arguments exit with status 2.
-)";
 }
 
 }  // namespace camsim

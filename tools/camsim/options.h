@@ -41,8 +41,13 @@ struct Options {
     std::vector<std::pair<std::string, std::string>> redirects;  // --redirect NAME=ADDR[:PORT]
     uint16_t rtspPort = 0;
     std::vector<ChannelConfig> channels;  // --channel; none: defaultChannels()
-    bool announceRtspPort = true;         // false: GetServerInfo.cgi without Rtsp_Port
-    DeviceChoice device;                  // --device; the streaming server alone by default
+    // --rtsp-path [N=]PATH: channel number (from 1) and mount path, already in channels' paths
+    // when --channel gave the channels, else to be added to the default ones.
+    std::vector<std::pair<int, std::string>> rtspPaths;
+    RtspAuthConfig rtspAuth;       // --rtsp-auth, --rtsp-user, --rtsp-password, --rtsp-qop,
+                                   // --rtsp-stale-after
+    bool announceRtspPort = true;  // false: GetServerInfo.cgi without Rtsp_Port
+    DeviceChoice device;           // --device; the streaming server alone by default
     bool log = false;
     bool help = false;
 };

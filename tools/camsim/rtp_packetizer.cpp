@@ -68,10 +68,10 @@ std::vector<std::string> packetizeMpegAudio(std::string_view frame, std::size_t 
 }
 
 std::string rtpHeader(uint8_t payloadType, bool marker, uint16_t sequence, uint32_t timestamp,
-                      uint32_t ssrc) {
+                      uint32_t ssrc, bool extension, bool padding) {
     std::string h;
     h.reserve(kRtpHeaderSize);
-    h += '\x80';
+    h += static_cast<char>(0x80 | (padding ? 0x20 : 0) | (extension ? 0x10 : 0));
     h += static_cast<char>(payloadType | (marker ? 0x80 : 0));
     putBigEndian(h, sequence, 2);
     putBigEndian(h, timestamp, 4);

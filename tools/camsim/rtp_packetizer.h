@@ -47,9 +47,10 @@ std::vector<std::string> packetizeJpeg(const JpegFrame &frame,
 std::vector<std::string> packetizeMpegAudio(std::string_view frame,
                                             std::size_t maxPayload = kMaxRtpPayload);
 
-// Version 2, no padding, extension or contributors.
+// Version 2 without contributors. The X and P bits are set as asked; the extension and the
+// padding themselves are the caller's to add.
 std::string rtpHeader(uint8_t payloadType, bool marker, uint16_t sequence, uint32_t timestamp,
-                      uint32_t ssrc);
+                      uint32_t ssrc, bool extension = false, bool padding = false);
 
 void putBigEndian(std::string &out, uint64_t value, int bytes);
 

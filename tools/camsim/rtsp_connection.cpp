@@ -1,7 +1,6 @@
 #include "tools/camsim/rtsp_connection.h"
 
 #include <algorithm>
-#include <charconv>
 #include <cstdio>
 #include <random>
 
@@ -13,8 +12,13 @@ namespace camsim {
 
 namespace {
 
-constexpr const char *kPublic = "OPTIONS, DESCRIBE, SETUP, PLAY, TEARDOWN, GET_PARAMETER";
-constexpr const char *kSessionTimeout = ";timeout=60";
+constexpr const char *kPublic =
+    "OPTIONS, DESCRIBE, SETUP, PLAY, TEARDOWN, GET_PARAMETER, SET_PARAMETER";
+// Methods of RTSP this server does not offer: 405 with Allow; anything else is 501.
+constexpr std::string_view kNotAllowed[] = {"PAUSE", "ANNOUNCE", "RECORD", "REDIRECT"};
+constexpr int kAnnouncedTimeout = 60;  // said when no time-out is enforced
+// How long the media of a session whose connection was closed goes on without a time-out.
+constexpr auto kOrphanLife = std::chrono::seconds(kAnnouncedTimeout);
 
 std::string newSessionId() {
     thread_local std::mt19937_64 generator{std::random_device{}()};
@@ -29,44 +33,10 @@ std::string hex32(uint32_t value) {
     return text;
 }
 
-// "CH01/track1" into "CH01" and "track1".
-std::pair<std::string, std::string> channelAndControl(const std::string &path) {
-    std::size_t slash = path.find('/');
-    if (slash == std::string::npos) return {path, ""};
-    return {path.substr(0, slash), path.substr(slash + 1)};
-}
-
-// The request URL without its query and trailing slashes.
-std::string aggregateUrl(std::string_view target) {
-    target = target.substr(0, target.find('?'));
-    while (!target.empty() && target.back() == '/') target.remove_suffix(1);
-    return std::string(target);
-}
-
-// Just past the first blank line, or npos.
-std::size_t headEnd(std::string_view text) {
-    std::size_t crlf = text.find("\r\n\r\n"), lf = text.find("\n\n");
-    std::size_t end = std::string_view::npos;
-    if (crlf != std::string_view::npos) end = crlf + 4;
-    if (lf != std::string_view::npos) end = std::min(end, lf + 2);
-    return end;
-}
-
-// The Content-Length of request; nothing when malformed or too large.
-std::optional<std::size_t> bodyLength(const RecordedRequest &request) {
-    std::string text = request.header("Content-Length");
-    if (text.empty()) return 0;
-    std::size_t n = 0;
-    auto [end, error] = std::from_chars(text.data(), text.data() + text.size(), n);
-    if (error != std::errc() || end != text.data() + text.size() || n > kMaxRequestBody)
-        return std::nullopt;
-    return n;
-}
-
 }  // namespace
 
 RtspConnection::RtspConnection(Connection &connection, RtspHooks &hooks)
-    : connection_(connection), hooks_(hooks) {}
+    : connection_(connection), hooks_(hooks), closeOrdersSeen_(hooks.closeOrders()) {}
 
 RtspConnection::~RtspConnection() {
     if (!sessions_.empty()) hooks_.sessionsChanged(-static_cast<int>(sessions_.size()));
@@ -74,8 +44,13 @@ RtspConnection::~RtspConnection() {
 
 void RtspConnection::serve() {
     for (;;) {
+        if (orphaned_) {
+            if (!connection_.pause(waitMs()) || !sendMedia() || !sessionsAlive()) return;
+            continue;
+        }
         if (connection_.readAvailable(input_, waitMs()) != Connection::Read::Done) return;
-        if (!takeInput() || !sendMedia()) return;
+        if (!takeInput() || !sendMedia() || !sendServerRequests() || !sessionsAlive()) return;
+        obeyCloseOrder();
     }
 }
 
@@ -90,45 +65,56 @@ int RtspConnection::waitMs() const {
 
 bool RtspConnection::takeInput() {
     for (;;) {
-        std::size_t start = input_.find_first_not_of("\r\n");
-        input_.erase(0, std::min(start, input_.size()));
-        if (input_.empty()) return true;
-
-        if (input_[0] == '$') {
-            if (input_.size() < 4) return true;
-            std::size_t length =
-                static_cast<uint8_t>(input_[2]) << 8 | static_cast<uint8_t>(input_[3]);
-            if (input_.size() < 4 + length) return true;
-            hooks_.rtcpReceived(1);
-            input_.erase(0, 4 + length);
-            continue;
+        RtspInput in = takeRtspInput(input_);
+        switch (in.kind) {
+            case RtspInput::Kind::NeedMore:
+                return true;
+            case RtspInput::Kind::Interleaved:
+                hooks_.rtcpReceived(1);
+                break;
+            case RtspInput::Kind::TooLarge:
+                connection_.send(formatRtspReply(400, "", {}));
+                return false;
+            case RtspInput::Kind::BadLength:
+                hooks_.requestReceived(in.message);
+                connection_.send(formatRtspReply(400, in.message.header("CSeq"), {}));
+                return false;
+            case RtspInput::Kind::Response:
+                takeAnswer(in.message);
+                break;
+            case RtspInput::Kind::Request:
+                if (!answer(in.message)) return false;
+                break;
         }
-
-        std::size_t end = headEnd(input_);
-        if (end == std::string::npos || end > kMaxRequestHead) {
-            if (end == std::string::npos && input_.size() <= kMaxRequestHead) return true;
-            connection_.send(formatRtspReply(400, "", {}));
-            return false;
-        }
-        RecordedRequest request = parseRequest(input_.substr(0, end));
-        auto length = bodyLength(request);
-        if (!length) {
-            hooks_.requestReceived(request);
-            connection_.send(formatRtspReply(400, request.header("CSeq"), {}));
-            return false;
-        }
-        if (input_.size() < end + *length) return true;
-        request.body = input_.substr(end, *length);
-        input_.erase(0, end + *length);
-        if (!answer(request)) return false;
     }
+}
+
+void RtspConnection::takeAnswer(const RecordedRequest &answer) {
+    const bool ours = unanswered_.erase(answer.header("CSeq")) > 0;
+    hooks_.serverRequestAnswered(ours);
 }
 
 bool RtspConnection::answer(const RecordedRequest &request) {
     hooks_.requestReceived(request);
     const std::string cseq = request.header("CSeq");
-    Reply reply = cseq.empty() ? Reply{400, {}, {}} : dispatch(request);
-    return connection_.send(formatRtspReply(reply.status, cseq, reply.headers, reply.body));
+    Reply reply;
+    if (cseq.empty()) {
+        reply = {400, {}, {}};
+    } else if (auto challenges = hooks_.authenticate(request)) {
+        reply = {401, {}, {}};
+        for (std::string &value : *challenges)
+            reply.headers.emplace_back("WWW-Authenticate", std::move(value));
+    } else {
+        if (RtspSession *s = session(request)) s->touch(SteadyClock::now());
+        reply = dispatch(request);
+    }
+    const auto faults = faultsFor(request);
+    // Some cameras start the stream before they answer the PLAY that asked for it.
+    if (reply.status == 200 && request.method == "PLAY" && faults && faults->rtpBeforePlayReply &&
+        !sendMedia())
+        return false;
+    const HeaderStyle style = faults && faults->oddHeaders ? HeaderStyle::Odd : HeaderStyle::Plain;
+    return connection_.send(formatRtspReply(reply.status, cseq, reply.headers, reply.body, style));
 }
 
 RtspConnection::Reply RtspConnection::dispatch(const RecordedRequest &request) {
@@ -139,119 +125,174 @@ RtspConnection::Reply RtspConnection::dispatch(const RecordedRequest &request) {
         {"PLAY", &RtspConnection::play},
         {"TEARDOWN", &RtspConnection::teardown},
         {"GET_PARAMETER", &RtspConnection::keepAlive},
+        {"SET_PARAMETER", &RtspConnection::keepAlive},
     };
     if (request.method == "OPTIONS") return {200, {{"Public", kPublic}}, {}};
     for (const auto &[name, method] : kMethods)
         if (request.method == name) return (this->*method)(request);
+    for (std::string_view name : kNotAllowed)
+        if (request.method == name) return {405, {{"Allow", kPublic}}, {}};
     return {501, {}, {}};
 }
 
+std::string RtspConnection::authority(const RecordedRequest &request) const {
+    std::string given = requestAuthority(request.target);
+    return given.empty() ? "rtsp://127.0.0.1:" + std::to_string(hooks_.port()) : given;
+}
+
 RtspConnection::Reply RtspConnection::describe(const RecordedRequest &request) {
-    auto [name, control] = channelAndControl(urlPath(request.target));
-    auto channel = hooks_.channel(name);
-    if (!channel || !control.empty()) return {404, {}, {}};
-    auto loop = mediaLoop(channel->second);
-    if (!loop) return {500, {}, {}};
-    return {
-        200,
-        {{"Content-Base", aggregateUrl(request.target) + "/"}, {"Content-Type", "application/sdp"}},
-        sessionDescription(channel->second, *loop, name)};
+    const std::string path = requestPath(request.target);
+    for (const RtspHooks::Mounted &m : hooks_.mounts()) {
+        const Mount &mount = m.mount;
+        const ChannelConfig &config = m.config;
+        if (!mount.describedBy(path)) continue;
+        auto loop = mediaLoop(config);
+        if (!loop) return {500, {}, {}};
+        const StreamFaults &f = config.faults;
+        auto control = [&](TrackKind kind) {
+            if (!f.absoluteControls) return mount.relativeControl(kind);
+            return "rtsp://127.0.0.1:" + std::to_string(hooks_.port()) + mount.trackUri(kind);
+        };
+        const DescriptionLayout layout{channelName(mount.channel), control(TrackKind::Video),
+                                       control(TrackKind::Audio)};
+        Reply reply{200, {}, sessionDescription(config, *loop, layout)};
+        if (!f.noContentBase)
+            reply.headers.emplace_back("Content-Base", authority(request) + mount.base());
+        if (!f.noContentType) reply.headers.emplace_back("Content-Type", "application/sdp");
+        return reply;
+    }
+    return {404, {}, {}};
 }
 
 RtspConnection::Reply RtspConnection::setup(const RecordedRequest &request) {
-    auto [name, control] = channelAndControl(urlPath(request.target));
-    auto channel = hooks_.channel(name);
-    if (!channel) return {404, {}, {}};
-    const ChannelConfig &config = channel->second;
+    const std::string path = requestPath(request.target);
+    std::optional<RtspHooks::Mounted> found;
     TrackKind kind = TrackKind::Video;
-    if (control == kAudioControl && config.audio)
-        kind = TrackKind::Audio;
-    else if (!control.empty() && control != kVideoControl)
-        return {404, {}, {}};
+    for (auto &m : hooks_.mounts()) {
+        // The aggregate URL stands for the video when the description gave it no control.
+        auto track = m.mount.trackOf(path);
+        if (!track && !m.mount.aggregateOf(path)) continue;
+        kind = track.value_or(TrackKind::Video);
+        found = std::move(m);
+        break;
+    }
+    if (!found || (kind == TrackKind::Audio && !found->config.audio)) return {404, {}, {}};
+    const Mount &mount = found->mount;
+    const ChannelConfig &config = found->config;
 
     RtspSession *s = nullptr;
     if (!request.header("Session").empty()) {
         s = session(request);
-        if (!s) return {454, {}, {}};
-        if (s->channel() != channel->first) return {459, {}, {}};
+        if (!s) return {sessions_.empty() ? 454 : 459, {}, {}};
+        if (s->channel() != mount.channel || s->mount().uri() != mount.uri()) return {459, {}, {}};
         if (s->hasTrack(kind)) return {455, {}, {}};
     }
-    auto parsed = parseTransport(request.header("Transport"));
-    if (!parsed) return {461, {}, {}};
-    TrackTransport transport;
+    int status = 200;
+    auto transport = makeTransport(request.header("Transport"), kind, status);
+    if (!transport) return {status, {}, {}};
+    const int interleavedBase = config.faults.interleavedBase;
+    if (transport->tcp && interleavedBase >= 0) {
+        transport->rtpChannel = interleavedBase + (kind == TrackKind::Video ? 0 : 2);
+        transport->rtcpChannel = transport->rtpChannel + 1;
+        if (transport->rtcpChannel > 255) return {461, {}, {}};
+    }
     std::string offer;
-    if (parsed->tcp) {
-        transport.rtpChannel =
-            parsed->channels[0] >= 0 ? parsed->channels[0] : (kind == TrackKind::Video ? 0 : 2);
-        transport.rtcpChannel =
-            parsed->channels[1] >= 0 ? parsed->channels[1] : transport.rtpChannel + 1;
-        if (transport.rtcpChannel > 255) return {461, {}, {}};
-        offer = "RTP/AVP/TCP;unicast;interleaved=" + std::to_string(transport.rtpChannel) + "-" +
-                std::to_string(transport.rtcpChannel);
+    if (transport->tcp) {
+        offer = "RTP/AVP/TCP;unicast;interleaved=" + std::to_string(transport->rtpChannel) + "-" +
+                std::to_string(transport->rtcpChannel);
     } else {
-        // One client port means RTCP on the next.
-        const int rtp = parsed->ports[0], rtcp = parsed->ports[1] >= 0 ? parsed->ports[1] : rtp + 1;
-        if (rtp <= 0 || rtcp > 65535) return {461, {}, {}};
-        transport.tcp = false;
-        transport.clientRtpPort = static_cast<uint16_t>(rtp);
-        transport.clientRtcpPort = static_cast<uint16_t>(rtcp);
-        transport.udp = UdpPair::open();
-        if (!transport.udp) return {503, {}, {}};
-        offer = parsed->profile + ";unicast;client_port=" + std::to_string(rtp) + "-" +
-                std::to_string(rtcp) + ";server_port=" + std::to_string(transport.udp->rtpPort()) +
-                "-" + std::to_string(transport.udp->rtcpPort());
+        offer = std::string(transport->udpProfile) +
+                ";unicast;client_port=" + std::to_string(transport->clientRtpPort) + "-" +
+                std::to_string(transport->clientRtcpPort) +
+                ";server_port=" + std::to_string(transport->udp->rtpPort()) + "-" +
+                std::to_string(transport->udp->rtcpPort());
     }
     auto loop = mediaLoop(config);
     if (!loop) return {500, {}, {}};
     if (!s) {
         std::string id = newSessionId();
-        auto created = std::make_unique<RtspSession>(id, channel->first, config, loop);
+        auto created = std::make_unique<RtspSession>(id, mount, config, loop, SteadyClock::now());
         s = created.get();
         sessions_.emplace(id, std::move(created));
         hooks_.sessionsChanged(+1);
     }
-    const uint32_t ssrc = s->addTrack(kind, std::move(transport));
+    const int timeout = s->faults().sessionTimeout;
+    const uint32_t ssrc = s->addTrack(kind, std::move(*transport));
     return {200,
-            {{"Session", s->id() + kSessionTimeout}, {"Transport", offer + ";ssrc=" + hex32(ssrc)}},
+            {{"Session",
+              s->id() + ";timeout=" + std::to_string(timeout > 0 ? timeout : kAnnouncedTimeout)},
+             {"Transport", offer + ";ssrc=" + hex32(ssrc)}},
             {}};
 }
 
-RtspConnection::Reply RtspConnection::play(const RecordedRequest &request) {
-    RtspSession *s = session(request);
-    if (!s) return {454, {}, {}};
-    s->play(SteadyClock::now());
-    auto channel = hooks_.channel(channelName(s->channel()));
-    const bool videoControl = channel && !channel->second.faults.omitVideoControl;
+std::optional<TrackTransport> RtspConnection::makeTransport(const std::string &header,
+                                                            TrackKind kind, int &status) {
+    status = 461;
+    auto parsed = parseTransport(header);
+    if (!parsed) return std::nullopt;
+    TrackTransport transport;
+    if (parsed->tcp) {
+        transport.rtpChannel =
+            parsed->channels[0] >= 0 ? parsed->channels[0] : (kind == TrackKind::Video ? 0 : 2);
+        transport.rtcpChannel =
+            parsed->channels[1] >= 0 ? parsed->channels[1] : transport.rtpChannel + 1;
+        if (transport.rtcpChannel > 255) return std::nullopt;
+        return transport;
+    }
+    // One client port means RTCP on the next.
+    const int rtp = parsed->ports[0], rtcp = parsed->ports[1] >= 0 ? parsed->ports[1] : rtp + 1;
+    if (rtp <= 0 || rtcp > 65535) return std::nullopt;
+    transport.tcp = false;
+    transport.udpProfile = parsed->profile;
+    transport.clientRtpPort = static_cast<uint16_t>(rtp);
+    transport.clientRtcpPort = static_cast<uint16_t>(rtcp);
+    transport.udp = UdpPair::open();
+    if (!transport.udp) {
+        status = 503;
+        return std::nullopt;
+    }
+    return transport;
+}
 
-    // The aggregate URL, or the track's own when PLAY named a track.
-    std::string base = aggregateUrl(request.target);
-    auto [name, control] = channelAndControl(urlPath(request.target));
-    if (!control.empty()) base = base.substr(0, base.size() - control.size() - 1);
+std::pair<RtspSession *, int> RtspConnection::sessionFor(const RecordedRequest &request) {
+    RtspSession *s = session(request);
+    if (!s) return {nullptr, 454};
+    const std::string path = requestPath(request.target);
+    if (path != "*" && !s->mount().aggregateOf(path) && !s->mount().trackOf(path))
+        return {nullptr, 404};
+    return {s, 200};
+}
+
+RtspConnection::Reply RtspConnection::play(const RecordedRequest &request) {
+    auto [s, status] = sessionFor(request);
+    if (!s) return {status, {}, {}};
+    s->play(SteadyClock::now());
+    const bool videoControl = !s->faults().omitVideoControl;
+    const Mount &mount = s->mount();
     std::string info;
     for (const auto &start : s->trackStarts()) {
         if (!info.empty()) info += ",";
-        std::string url = base;
-        if (start.kind == TrackKind::Audio)
-            url += "/" + std::string(kAudioControl);
-        else if (videoControl)
-            url += "/" + std::string(kVideoControl);
-        info += "url=" + url + ";seq=" + std::to_string(start.sequence) +
-                ";rtptime=" + std::to_string(start.rtpTime);
+        const bool aggregate = start.kind == TrackKind::Video && !videoControl;
+        info +=
+            "url=" + authority(request) + (aggregate ? mount.uri() : mount.trackUri(start.kind)) +
+            ";seq=" + std::to_string(start.sequence) + ";rtptime=" + std::to_string(start.rtpTime);
     }
     return {200, {{"Session", s->id()}, {"Range", "npt=0.000-"}, {"RTP-Info", info}}, {}};
 }
 
 RtspConnection::Reply RtspConnection::teardown(const RecordedRequest &request) {
-    RtspSession *s = session(request);
-    if (!s) return {454, {}, {}};
+    auto [s, status] = sessionFor(request);
+    if (!s) return {status, {}, {}};
+    std::string goodbye;
+    s->sayGoodbye(goodbye);
+    if (!goodbye.empty()) connection_.send(goodbye);
     endSession(sessions_.find(s->id()));
     return {200, {}, {}};
 }
 
 RtspConnection::Reply RtspConnection::keepAlive(const RecordedRequest &request) {
-    if (request.header("Session").empty()) return {200, {}, {}};
-    RtspSession *s = session(request);
-    if (!s) return {454, {}, {}};
+    auto [s, status] = sessionFor(request);
+    if (!s) return {status, {}, {}};
     return {200, {{"Session", s->id()}}, {}};
 }
 
@@ -260,6 +301,14 @@ RtspSession *RtspConnection::session(const RecordedRequest &request) {
     id = id.substr(0, id.find(';'));
     auto it = sessions_.find(id);
     return it == sessions_.end() ? nullptr : it->second.get();
+}
+
+std::optional<StreamFaults> RtspConnection::faultsFor(const RecordedRequest &request) {
+    if (RtspSession *s = session(request)) return s->faults();
+    const std::string path = requestPath(request.target);
+    for (const auto &[mount, config] : hooks_.mounts())
+        if (mount.aggregateOf(path) || mount.trackOf(path)) return config.faults;
+    return std::nullopt;
 }
 
 void RtspConnection::endSession(SessionMap::iterator it) {
@@ -276,7 +325,57 @@ bool RtspConnection::sendMedia() {
         s->sendDue(now, interleaved);
     }
     if (rtcp > 0) hooks_.rtcpReceived(static_cast<std::size_t>(rtcp));
-    return interleaved.empty() || connection_.send(interleaved);
+    return interleaved.empty() || orphaned_ || connection_.send(interleaved);
+}
+
+bool RtspConnection::sendServerRequests() {
+    const auto now = SteadyClock::now();
+    for (auto &[id, s] : sessions_) {
+        if (!s->serverRequestDue(now)) continue;
+        const std::string cseq = std::to_string(++serverCSeq_);
+        const bool set = s->faults().serverRequestSet;
+        std::string text = std::string(set ? "SET_PARAMETER " : "GET_PARAMETER ") +
+                           "rtsp://127.0.0.1:" + std::to_string(hooks_.port()) + s->mount().uri() +
+                           " RTSP/1.0\r\nCSeq: " + cseq + "\r\nSession: " + id + "\r\n";
+        if (set) {
+            const std::string body = "keepalive: 1\r\n";
+            text +=
+                "Content-Type: text/parameters\r\nContent-Length: " + std::to_string(body.size()) +
+                "\r\n\r\n" + body;
+        } else {
+            text += "\r\n";
+        }
+        unanswered_.insert(cseq);
+        hooks_.serverRequestSent();
+        if (!connection_.send(text)) return false;
+    }
+    return true;
+}
+
+bool RtspConnection::sessionsAlive() {
+    const auto now = SteadyClock::now();
+    for (const auto &[id, s] : sessions_) {
+        const bool over =
+            orphaned_ ? s->expired(now) || s->idleFor(now) >= kOrphanLife : s->expired(now);
+        if (over) {
+            hooks_.sessionTimedOut();
+            return false;
+        }
+    }
+    return !orphaned_ || !sessions_.empty();
+}
+
+void RtspConnection::obeyCloseOrder() {
+    const uint64_t orders = hooks_.closeOrders();
+    if (orders == closeOrdersSeen_) return;
+    closeOrdersSeen_ = orders;
+    const bool playingUdp = std::any_of(sessions_.begin(), sessions_.end(), [](const auto &s) {
+        return s.second->playing() && s.second->hasUdpTrack();
+    });
+    if (!playingUdp) return;
+    // Without media the next read finds the connection closed and the sessions end with it.
+    connection_.close();
+    orphaned_ = hooks_.keepMediaAfterClose();
 }
 
 }  // namespace camsim

@@ -3,7 +3,9 @@
 #include <strings.h>
 
 #include <algorithm>
+#include <cctype>
 #include <charconv>
+#include <cstdint>
 #include <utility>
 
 namespace camsim {
@@ -13,7 +15,9 @@ namespace {
 constexpr std::pair<int, std::string_view> kStatusTexts[] = {
     {200, "OK"},
     {400, "Bad Request"},
+    {401, "Unauthorized"},
     {404, "Not Found"},
+    {405, "Method Not Allowed"},
     {454, "Session Not Found"},
     {455, "Method Not Valid in This State"},
     {459, "Aggregate Operation Not Allowed"},
@@ -54,18 +58,74 @@ bool parseRange(std::string_view text, int (&pair)[2]) {
     return true;
 }
 
+// Just past the first blank line, or npos.
+std::size_t headEnd(std::string_view text) {
+    std::size_t crlf = text.find("\r\n\r\n"), lf = text.find("\n\n");
+    std::size_t end = std::string_view::npos;
+    if (crlf != std::string_view::npos) end = crlf + 4;
+    if (lf != std::string_view::npos) end = std::min(end, lf + 2);
+    return end;
+}
+
+// The Content-Length of a message; nothing when malformed or too large.
+std::optional<std::size_t> bodyLength(const RecordedRequest &message) {
+    std::string text = message.header("Content-Length");
+    if (text.empty()) return 0;
+    std::size_t n = 0;
+    auto [end, error] = std::from_chars(text.data(), text.data() + text.size(), n);
+    if (error != std::errc() || end != text.data() + text.size() || n > kMaxRequestBody)
+        return std::nullopt;
+    return n;
+}
+
+// "Content-Length" as the style writes it, the i-th header of a reply.
+std::string headerLine(std::string_view name, std::string_view value, HeaderStyle style,
+                       std::size_t i) {
+    if (style == HeaderStyle::Plain) return std::string(name) + ": " + std::string(value) + "\r\n";
+    static constexpr std::string_view kBlanks[] = {"", "  ", "\t", " "};
+    std::string line(name);
+    std::transform(line.begin(), line.end(), line.begin(),
+                   [](unsigned char c) { return static_cast<char>(std::tolower(c)); });
+    return line + ":" + std::string(kBlanks[i % std::size(kBlanks)]) + std::string(value) + "\r\n";
+}
+
 }  // namespace
 
-std::string urlPath(std::string_view url) {
-    if (startsWithNoCase(url, "rtsp://")) {
-        url.remove_prefix(7);
-        std::size_t slash = url.find('/');
-        url = slash == std::string_view::npos ? std::string_view() : url.substr(slash);
+RtspInput takeRtspInput(std::string &input) {
+    RtspInput got;
+    input.erase(0, std::min(input.find_first_not_of("\r\n"), input.size()));
+    if (input.empty()) return got;
+
+    if (input[0] == '$') {
+        if (input.size() < 4) return got;
+        const std::size_t length =
+            static_cast<uint8_t>(input[2]) << 8 | static_cast<uint8_t>(input[3]);
+        if (input.size() < 4 + length) return got;
+        got.kind = RtspInput::Kind::Interleaved;
+        got.channel = static_cast<uint8_t>(input[1]);
+        got.packet = input.substr(4, length);
+        input.erase(0, 4 + length);
+        return got;
     }
-    url = url.substr(0, url.find('?'));
-    while (!url.empty() && url.front() == '/') url.remove_prefix(1);
-    while (!url.empty() && url.back() == '/') url.remove_suffix(1);
-    return std::string(url);
+
+    const std::size_t end = headEnd(input);
+    if (end == std::string::npos || end > kMaxRequestHead) {
+        if (end == std::string::npos && input.size() <= kMaxRequestHead) return got;
+        got.kind = RtspInput::Kind::TooLarge;
+        return got;
+    }
+    got.message = parseRequest(input.substr(0, end));
+    auto length = bodyLength(got.message);
+    if (!length) {
+        got.kind = RtspInput::Kind::BadLength;
+        return got;
+    }
+    if (input.size() < end + *length) return got;
+    got.message.body = input.substr(end, *length);
+    input.erase(0, end + *length);
+    got.kind = got.message.method.starts_with("RTSP/") ? RtspInput::Kind::Response
+                                                       : RtspInput::Kind::Request;
+    return got;
 }
 
 std::optional<TransportRequest> parseTransport(std::string_view header) {
@@ -99,14 +159,15 @@ std::optional<TransportRequest> parseTransport(std::string_view header) {
 }
 
 std::string formatRtspReply(int status, std::string_view cseq, const HeaderList &headers,
-                            std::string_view body) {
+                            std::string_view body, HeaderStyle style) {
     std::string_view text = "Status";
     for (const auto &[code, words] : kStatusTexts)
         if (code == status) text = words;
     std::string reply = "RTSP/1.0 " + std::to_string(status) + " " + std::string(text) + "\r\n";
-    if (!cseq.empty()) reply += "CSeq: " + std::string(cseq) + "\r\n";
-    for (const auto &[name, value] : headers) reply += name + ": " + value + "\r\n";
-    if (!body.empty()) reply += "Content-Length: " + std::to_string(body.size()) + "\r\n";
+    std::size_t i = 0;
+    if (!cseq.empty()) reply += headerLine("CSeq", cseq, style, i++);
+    for (const auto &[name, value] : headers) reply += headerLine(name, value, style, i++);
+    if (!body.empty()) reply += headerLine("Content-Length", std::to_string(body.size()), style, i);
     reply += "\r\n";
     reply += body;
     return reply;

@@ -105,12 +105,51 @@ bool StreamingServer::waitUntilIdle(int timeoutMs) const {
     return server_.waitUntilIdle(static_cast<int>(std::max<long long>(0, left.count())));
 }
 
-std::optional<std::pair<int, ChannelConfig>> StreamingServer::channel(std::string_view name) const {
+void StreamingServer::setAuth(const RtspAuthConfig &auth) {
+    auth_.configure(auth);
+}
+
+RtspStatistics StreamingServer::statistics() const {
+    RtspStatistics s;
+    s.auth = auth_.statistics();
+    s.serverRequestsSent = serverRequestsSent_.load();
+    s.serverRequestAnswers = serverRequestAnswers_.load();
+    s.serverRequestWrongAnswers = serverRequestWrongAnswers_.load();
+    s.sessionsTimedOut = sessionsTimedOut_.load();
+    return s;
+}
+
+void StreamingServer::closeUdpSessionConnections(bool keepMedia) {
+    keepMediaAfterClose_ = keepMedia;
+    ++closeOrders_;
+}
+
+std::vector<RtspHooks::Mounted> StreamingServer::mounts() const {
     std::lock_guard lock(channelLock_);
-    for (std::size_t i = 0; i < channels_.size(); ++i)
-        if (channelName(static_cast<int>(i + 1)) == name)
-            return std::make_pair(static_cast<int>(i + 1), channels_[i]);
-    return std::nullopt;
+    std::vector<Mounted> all;
+    for (std::size_t i = 0; i < channels_.size(); ++i) {
+        const ChannelConfig &c = channels_[i];
+        const int number = static_cast<int>(i + 1);
+        // Without a Content-Base the request URL, query and all, is what controls join.
+        const bool queryInBase = c.faults.queryInBase || c.faults.noContentBase;
+        if (c.namedMount)
+            all.push_back({{number, "/" + channelName(number), "", true, queryInBase}, c});
+        for (const std::string &path : c.paths) {
+            const std::size_t q = path.find('?');
+            Mount m{number, path.substr(0, q), q == std::string::npos ? "" : path.substr(q + 1),
+                    false, queryInBase};
+            all.push_back({std::move(m), c});
+        }
+    }
+    return all;
+}
+
+std::optional<std::vector<std::string>> StreamingServer::authenticate(const RecordedRequest &r) {
+    return auth_.check(r);
+}
+
+void StreamingServer::serverRequestAnswered(bool rightCSeq) {
+    ++(rightCSeq ? serverRequestAnswers_ : serverRequestWrongAnswers_);
 }
 
 void StreamingServer::requestReceived(const RecordedRequest &request) {

@@ -6,6 +6,7 @@
 #include "tools/camsim/audio_encoder.h"
 #include "tools/camsim/rtcp_report.h"
 #include "tools/camsim/rtp_packetizer.h"
+#include "tools/camsim/sdp.h"
 
 namespace camsim {
 
@@ -45,13 +46,15 @@ struct RtspSession::Track {
     }
 };
 
-RtspSession::RtspSession(std::string id, int channel, const ChannelConfig &config,
-                         std::shared_ptr<MediaLoop> loop)
+RtspSession::RtspSession(std::string id, const Mount &mount, const ChannelConfig &config,
+                         std::shared_ptr<MediaLoop> loop, SteadyClock::time_point now)
     : id_(std::move(id)),
-      channel_(channel),
+      mount_(mount),
       config_(config),
       loop_(std::move(loop)),
-      faults_(config.faults) {}
+      faults_(config.faults),
+      lastRequest_(now),
+      nextServerRequest_(now + std::chrono::seconds(config.faults.serverRequestSeconds)) {}
 
 RtspSession::~RtspSession() = default;
 
@@ -65,6 +68,23 @@ bool RtspSession::hasTrack(TrackKind kind) const {
     return find(kind) != nullptr;
 }
 
+bool RtspSession::hasUdpTrack() const {
+    return std::any_of(tracks_.begin(), tracks_.end(),
+                       [](const auto &t) { return !t->transport.tcp; });
+}
+
+bool RtspSession::expired(SteadyClock::time_point now) const {
+    const int timeout = config_.faults.sessionTimeout;
+    return timeout > 0 && now - lastRequest_ >= std::chrono::seconds(timeout);
+}
+
+bool RtspSession::serverRequestDue(SteadyClock::time_point now) {
+    const int every = config_.faults.serverRequestSeconds;
+    if (every <= 0 || !playing_ || now < nextServerRequest_) return false;
+    nextServerRequest_ = now + std::chrono::seconds(every);
+    return true;
+}
+
 const TrackTransport *RtspSession::transport(TrackKind kind) const {
     Track *t = find(kind);
     return t ? &t->transport : nullptr;
@@ -75,8 +95,7 @@ uint32_t RtspSession::addTrack(TrackKind kind, TrackTransport transport) {
     track->kind = kind;
     track->transport = std::move(transport);
     if (kind == TrackKind::Video) {
-        track->payloadType =
-            config_.codec == ChannelConfig::Codec::Jpeg ? kPayloadJpeg : kPayloadMpeg4;
+        track->payloadType = videoPayloadType(config_);
         track->ticksPerUnitNum = kRtpClock;
         track->ticksPerUnitDen = static_cast<uint64_t>(config_.fps);
         video_ = makeVideoSource(config_, loop_);
@@ -103,6 +122,7 @@ std::vector<RtspSession::TrackStart> RtspSession::trackStarts() const {
 void RtspSession::play(SteadyClock::time_point now) {
     if (playing_) return;
     playing_ = true;
+    nextServerRequest_ = now + std::chrono::seconds(config_.faults.serverRequestSeconds);
     for (auto &t : tracks_) {
         t->start = now;
         t->nextReport = now;
@@ -116,6 +136,7 @@ SteadyClock::time_point RtspSession::nextDue() const {
         due = std::min(due, t->due(t->next));
         if (t->stats.packets > 0) due = std::min(due, t->nextReport);
     }
+    if (config_.faults.serverRequestSeconds > 0) due = std::min(due, nextServerRequest_);
     return due;
 }
 
@@ -150,8 +171,16 @@ void RtspSession::sendUnit(Track &t, const MediaUnit &unit, std::string &interle
         const bool marker = video && i + 1 == unit.payloads.size();
         const uint16_t sequence = t.sequence++;
         if (video && faults_.dropNextVideoPacket()) continue;
-        deliver(t, false, rtpHeader(t.payloadType, marker, sequence, timestamp, t.ssrc) + payload,
-                interleaved);
+        const std::string extension = faults_.nextExtension();
+        const int padding = faults_.nextPadding();
+        std::string packet = rtpHeader(t.payloadType, marker, sequence, timestamp, t.ssrc,
+                                       !extension.empty(), padding > 0) +
+                             extension + payload;
+        if (padding > 0) {
+            packet.append(static_cast<std::size_t>(padding - 1), '\0');
+            packet += static_cast<char>(padding);
+        }
+        deliver(t, false, packet, interleaved);
         ++t.stats.packets;
         t.stats.octets += static_cast<uint32_t>(payload.size());
     }
@@ -161,6 +190,13 @@ void RtspSession::sendReport(Track &t, SteadyClock::time_point now, std::string 
     t.stats.rtpTime = t.rtpTimeAt(now);
     deliver(t, true, senderReport(t.stats, ntpTime(std::chrono::system_clock::now()), kCname),
             interleaved);
+    if (config_.faults.shortRtcp && t.transport.tcp) {
+        // Empty receiver reports: the header alone, then with the reporter's SSRC.
+        deliver(t, true, std::string("\x80\xC9\x00\x00", 4), interleaved);
+        std::string emptyReport("\x80\xC9\x00\x01", 4);
+        putBigEndian(emptyReport, t.ssrc, 4);
+        deliver(t, true, emptyReport, interleaved);
+    }
     t.nextReport += kReportPeriod;
     if (t.nextReport <= now) t.nextReport = now + kReportPeriod;
 }
@@ -185,6 +221,16 @@ void RtspSession::deliver(Track &t, bool rtcp, const std::string &packet,
         to.udp->sendRtcp(to.clientRtcpPort, packet);
     } else {
         to.udp->sendRtp(to.clientRtpPort, packet);
+    }
+}
+
+void RtspSession::sayGoodbye(std::string &interleaved) {
+    if (!config_.faults.shortRtcp) return;
+    for (auto &t : tracks_) {
+        if (!t->transport.tcp || t->stats.packets == 0) continue;
+        std::string bye("\x81\xCB\x00\x01", 4);
+        putBigEndian(bye, t->ssrc, 4);
+        deliver(*t, true, bye, interleaved);
     }
 }
 

@@ -13,6 +13,7 @@
 
 #include "tools/camsim/channel_config.h"
 #include "tools/camsim/media_source.h"
+#include "tools/camsim/rtsp_mounts.h"
 #include "tools/camsim/stream_faults.h"
 #include "tools/camsim/udp_pair.h"
 
@@ -20,12 +21,11 @@ namespace camsim {
 
 using SteadyClock = std::chrono::steady_clock;
 
-enum class TrackKind { Video, Audio };
-
 struct TrackTransport {
     bool tcp = true;
     int rtpChannel = 0, rtcpChannel = 1;             // TCP: interleaved channels
     uint16_t clientRtpPort = 0, clientRtcpPort = 0;  // UDP: where the client listens
+    std::string udpProfile;                          // UDP: "RTP/AVP" or "RTP/AVP/UDP", as asked
     std::unique_ptr<UdpPair> udp;                    // UDP: our ports
 };
 
@@ -37,15 +37,27 @@ class RtspSession {
         uint32_t rtpTime;   // of the first packet
     };
 
-    RtspSession(std::string id, int channel, const ChannelConfig &config,
-                std::shared_ptr<MediaLoop> loop);
+    RtspSession(std::string id, const Mount &mount, const ChannelConfig &config,
+                std::shared_ptr<MediaLoop> loop, SteadyClock::time_point now);
     ~RtspSession();
     RtspSession(const RtspSession &) = delete;
     RtspSession &operator=(const RtspSession &) = delete;
 
     const std::string &id() const { return id_; }
-    int channel() const { return channel_; }
+    int channel() const { return mount_.channel; }
+    const Mount &mount() const { return mount_; }
+    const StreamFaults &faults() const { return config_.faults; }
     bool hasTrack(TrackKind kind) const;
+    bool hasUdpTrack() const;
+
+    // A request named the session: its time-out starts again.
+    void touch(SteadyClock::time_point now) { lastRequest_ = now; }
+    // The sessionTimeout fault: true once no request has named the session for that long.
+    bool expired(SteadyClock::time_point now) const;
+    SteadyClock::duration idleFor(SteadyClock::time_point now) const { return now - lastRequest_; }
+    // The serverRequestSeconds fault: true when a request of the server's own is due now,
+    // which then counts as sent.
+    bool serverRequestDue(SteadyClock::time_point now);
     // The SSRC the track will use; its transport as set.
     uint32_t addTrack(TrackKind kind, TrackTransport transport);
     const TrackTransport *transport(TrackKind kind) const;
@@ -55,12 +67,17 @@ class RtspSession {
     void play(SteadyClock::time_point now);
     bool playing() const { return playing_; }
 
-    // When something is next due; only meaningful while playing.
+    // When something is next due (media, a report, a request of ours); only meaningful while
+    // playing.
     SteadyClock::time_point nextDue() const;
 
     // Sends every packet and report due by now: UDP directly, interleaved frames appended to
     // interleaved for the connection to write in one go.
     void sendDue(SteadyClock::time_point now, std::string &interleaved);
+
+    // The shortRtcp fault: an 8-byte RTCP BYE on each interleaved track that sent something,
+    // as the session ends.
+    void sayGoodbye(std::string &interleaved);
 
     // Reads and drops what the client sent to our UDP ports; the number of datagrams.
     int drainUdp();
@@ -75,7 +92,7 @@ class RtspSession {
     void deliver(Track &track, bool rtcp, const std::string &packet, std::string &interleaved);
 
     const std::string id_;
-    const int channel_;
+    const Mount mount_;
     const ChannelConfig config_;
     const std::shared_ptr<MediaLoop> loop_;
     std::unique_ptr<VideoSource> video_;
@@ -83,6 +100,7 @@ class RtspSession {
     FaultPlan faults_;
     bool playing_ = false;
     uint64_t videoFramesSent_ = 0;
+    SteadyClock::time_point lastRequest_, nextServerRequest_;
 };
 
 }  // namespace camsim

@@ -1,5 +1,9 @@
 #include "tools/camsim/sdp.h"
 
+#include <algorithm>
+#include <cctype>
+#include <vector>
+
 #include "tools/camsim/rtp_packetizer.h"
 
 namespace camsim {
@@ -16,28 +20,54 @@ std::string hex(std::string_view bytes) {
     return out;
 }
 
+// "a=rtpmap:96 MP4V-ES/90000", the name in lower case when the faults say so.
+std::string rtpmap(int payloadType, std::string name, const StreamFaults &faults) {
+    if (faults.sdpLowerCase)
+        std::transform(name.begin(), name.end(), name.begin(),
+                       [](unsigned char c) { return static_cast<char>(std::tolower(c)); });
+    return "a=rtpmap:" + std::to_string(payloadType) + " " + name + "/90000";
+}
+
 }  // namespace
 
+uint8_t videoPayloadType(const ChannelConfig &config) {
+    if (config.faults.videoPayloadType > 0)
+        return static_cast<uint8_t>(config.faults.videoPayloadType);
+    return config.codec == ChannelConfig::Codec::Jpeg ? kPayloadJpeg : kPayloadMpeg4;
+}
+
 std::string sessionDescription(const ChannelConfig &config, const MediaLoop &loop,
-                               std::string_view name) {
-    const std::string pt =
-        std::to_string(config.codec == ChannelConfig::Codec::Jpeg ? kPayloadJpeg : kPayloadMpeg4);
-    std::string sdp = "v=0\r\no=- 1 1 IN IP4 127.0.0.1\r\ns=camsim " + std::string(name) +
-                      "\r\nc=IN IP4 0.0.0.0\r\nt=0 0\r\na=control:*\r\n";
-    sdp += "m=video 0 RTP/AVP " + pt + "\r\n";
+                               const DescriptionLayout &layout) {
+    const StreamFaults &faults = config.faults;
+    const int pt = videoPayloadType(config);
+    std::vector<std::string> lines = {"v=0",
+                                      "o=- 1 1 IN IP4 127.0.0.1",
+                                      "s=camsim " + layout.name,
+                                      "c=IN IP4 0.0.0.0",
+                                      "t=0 0",
+                                      "a=control:*",
+                                      "m=video 0 RTP/AVP " + std::to_string(pt)};
+    // A map of a format the media line does not offer, before the real one.
+    if (faults.sdpExtraRtpmap) lines.push_back(rtpmap(pt == 97 ? 98 : 97, "H264", faults));
     if (config.codec == ChannelConfig::Codec::Mpeg4) {
-        sdp += "a=rtpmap:" + pt + " MP4V-ES/90000\r\n";
-        sdp += "a=fmtp:" + pt + " profile-level-id=" + std::to_string(loop.profileLevel()) +
-               ";config=" + hex(loop.decoderConfig()) + "\r\n";
+        lines.push_back(rtpmap(pt, "MP4V-ES", faults));
+        lines.push_back("a=fmtp:" + std::to_string(pt) +
+                        " profile-level-id=" + std::to_string(loop.profileLevel()) +
+                        ";config=" + hex(loop.decoderConfig()));
     } else {
-        sdp += "a=framerate:" + std::to_string(config.fps) + "\r\n";
+        if (pt != kPayloadJpeg || faults.sdpLowerCase) lines.push_back(rtpmap(pt, "JPEG", faults));
+        lines.push_back("a=framerate:" + std::to_string(config.fps));
     }
-    if (!config.faults.omitVideoControl) sdp += "a=control:" + std::string(kVideoControl) + "\r\n";
+    if (!faults.omitVideoControl) lines.push_back("a=control:" + layout.videoControl);
     if (config.audio) {
-        const std::string apt = std::to_string(kPayloadMpegAudio);
-        sdp += "m=audio 0 RTP/AVP " + apt + "\r\na=rtpmap:" + apt +
-               " MPA/90000\r\na=control:" + std::string(kAudioControl) + "\r\n";
+        lines.push_back("m=audio 0 RTP/AVP " + std::to_string(kPayloadMpegAudio));
+        lines.push_back(rtpmap(kPayloadMpegAudio, "MPA", faults));
+        lines.push_back("a=control:" + layout.audioControl);
     }
+    const std::string end =
+        std::string(faults.sdpTrailingBlanks ? " \t" : "") + (faults.sdpLfOnly ? "\n" : "\r\n");
+    std::string sdp;
+    for (const std::string &line : lines) sdp += line + end;
     return sdp;
 }
 

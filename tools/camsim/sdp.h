@@ -1,21 +1,28 @@
 // The session description a channel's DESCRIBE returns.
 #pragma once
 
+#include <cstdint>
 #include <string>
-#include <string_view>
 
 #include "tools/camsim/channel_config.h"
 #include "tools/camsim/media_source.h"
 
 namespace camsim {
 
-// Controls of the two media, relative to the channel's URL.
-inline constexpr std::string_view kVideoControl = "track1";
-inline constexpr std::string_view kAudioControl = "track2";
+// What a description says besides the media: the session's name and each track's a=control
+// value (relative or absolute, as the mount and the faults make it).
+struct DescriptionLayout {
+    std::string name;
+    std::string videoControl, audioControl;
+};
 
-// Every line ends in CRLF. Each media's a=control comes after its rtpmap and fmtp lines;
-// the omitVideoControl fault leaves out the video's.
+// The video's RTP payload type: the fault's dynamic type, else 96 for MPEG-4 and 26 for JPEG.
+uint8_t videoPayloadType(const ChannelConfig &config);
+
+// Lines end in CRLF, unless the faults ask for LF alone or blanks before the line ends. Each
+// media's a=control comes after its rtpmap and fmtp lines; the omitVideoControl fault leaves
+// out the video's.
 std::string sessionDescription(const ChannelConfig &config, const MediaLoop &loop,
-                               std::string_view name);
+                               const DescriptionLayout &layout);
 
 }  // namespace camsim

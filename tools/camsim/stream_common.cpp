@@ -14,7 +14,7 @@ namespace camsim {
 PictureLoop::PictureLoop(const ChannelConfig &c)
     : config_(c), count_(static_cast<std::size_t>(kLoopSeconds * std::max(1, c.fps))) {
     if (c.codec == ChannelConfig::Codec::Jpeg) {
-        jpeg_.tables = tablesForQ(c.jpegQ < 128 ? c.jpegQ : kInBandTablesQuality);
+        jpeg_.tables = tablesForQ(c.jpegQ < 128 ? c.jpegQ : c.jpegTablesQ);
         jpeg_.restartInterval = c.restartInterval;
         jpegHead_ = jpegHeaders(c.width, c.height, chroma(), jpeg_);
     } else {
@@ -51,7 +51,7 @@ std::optional<StreamPicture> PictureLoop::encode(uint64_t n) {
 }
 
 std::shared_ptr<PictureLoop> pictureLoop(const ChannelConfig &c) {
-    using Key = std::tuple<ChannelConfig::Codec, int, int, int, int, int, int, bool>;
+    using Key = std::tuple<ChannelConfig::Codec, int, int, int, int, int, int, bool, int>;
     const bool jpeg = c.codec == ChannelConfig::Codec::Jpeg;
     const Key key{c.codec,
                   c.width,
@@ -60,7 +60,8 @@ std::shared_ptr<PictureLoop> pictureLoop(const ChannelConfig &c) {
                   jpeg ? c.jpegType : 0,
                   jpeg ? c.jpegQ : 0,
                   jpeg ? c.restartInterval : 0,
-                  jpeg && c.jpegEndMarker};
+                  jpeg && c.jpegEndMarker,
+                  jpeg && c.jpegQ >= 128 ? c.jpegTablesQ : 0};
     static std::mutex lock;
     static std::map<Key, std::shared_ptr<PictureLoop>> loops;  // lock
     std::lock_guard guard(lock);

@@ -1,7 +1,9 @@
-// Scripted faults of an RTSP channel: the ways a camera's stream goes wrong.
+// Scripted faults of an RTSP channel: the ways a camera's stream goes wrong, and the quirks
+// of real servers that clients must live with.
 #pragma once
 
 #include <cstdint>
+#include <random>
 #include <string>
 
 namespace camsim {
@@ -15,6 +17,40 @@ struct StreamFaults {
     int garbageAfterFrames = 0;     // after N video frames, once: bytes that are no interleaved
                                     // frame (over UDP a datagram that is no RTP packet)
     bool omitVideoControl = false;  // no "a=control:" in the video media of the SDP
+
+    // Replies.
+    bool oddHeaders = false;        // header names in lower case, odd blanks after the colon
+    bool absoluteControls = false;  // a=control:rtsp://127.0.0.1:PORT/path/track
+    bool queryInBase = false;       // a query mount's Content-Base keeps the query and the
+                                    // controls join after it (Dahua)
+    bool noContentBase = false;     // DESCRIBE without Content-Base: the request URL, query
+                                    // and all, is the base
+    bool noContentType = false;     // DESCRIBE without Content-Type
+
+    // The description.
+    bool sdpLfOnly = false;          // lines end in LF alone
+    bool sdpTrailingBlanks = false;  // a blank and a tab before each line's end
+    bool sdpLowerCase = false;       // encoding names in lower case ("mp4v-es/90000")
+    bool sdpExtraRtpmap = false;     // an a=rtpmap of another payload type first in the video
+    int videoPayloadType = 0;        // 96..127: that dynamic type; 0: 96 MPEG-4, 26 JPEG
+
+    // Packets.
+    int extensionEvery = 0;         // RTP packets 1, N+1, 2N+1, ... carry a header extension
+    bool twoByteExtension = false;  // of the two-byte form (0x100x), else one-byte (0xBEDE)
+    int paddingEvery = 0;           // RTP packets 1, N+1, ... end with 1-255 bytes of padding
+    bool shortRtcp = false;         // interleaved: a 4-byte and an 8-byte empty receiver
+                                    // report after every sender report, an 8-byte BYE at
+                                    // TEARDOWN
+    int interleavedBase = -1;       // >= 0: video on channels N, N+1, audio on N+2, N+3,
+                                    // whatever the client asked for
+
+    // The session.
+    int serverRequestSeconds = 0;     // a request of the server's own every N s on the RTSP
+                                      // connection, which the client must answer
+    bool serverRequestSet = false;    // SET_PARAMETER instead of GET_PARAMETER
+    bool rtpBeforePlayReply = false;  // the first RTP and RTCP go out before the PLAY reply
+    int sessionTimeout = 0;           // > 0: "timeout=N", and the session ends when no request
+                                      // names it for N s; 0: "timeout=60", never enforced
 
     bool operator==(const StreamFaults &) const = default;
 };
@@ -47,10 +83,18 @@ class FaultPlan {
     // Neither '$' nor "RTSP" at its start, nor a '$' anywhere, nor RTP version 2 bits.
     static std::string garbage() { return std::string(8, '\x17') + "camsim garbage\r\n"; }
 
+    // The header extension (profile, length, contents) the next RTP packet carries after its
+    // fixed header, "" for none; and how many bytes of padding it ends with, 0 for none. Each
+    // call counts one packet.
+    std::string nextExtension();
+    int nextPadding();
+
   private:
     StreamFaults faults_;
     uint64_t videoPackets_ = 0;
     bool garbageSent_ = false;
+    uint64_t extended_ = 0, padded_ = 0;
+    std::mt19937 random_{std::random_device{}()};
 };
 
 }  // namespace camsim

@@ -119,4 +119,18 @@ Picture drawTestPattern(int width, int height, Chroma chroma, uint64_t frame, bo
     return p;
 }
 
+void addGrain(Picture &picture, uint64_t frame, int amplitude) {
+    if (amplitude <= 0) return;
+    // A cheap generator is plenty: the grain only has to defeat prediction.
+    uint64_t state = frame * 0x9E3779B97F4A7C15ULL + 1;
+    const int span = 2 * amplitude + 1;
+    for (uint8_t &y : picture.y) {
+        state ^= state << 13;
+        state ^= state >> 7;
+        state ^= state << 17;
+        const int noise = static_cast<int>(state % static_cast<uint64_t>(span)) - amplitude;
+        y = static_cast<uint8_t>(std::clamp(y + noise, 0, 255));
+    }
+}
+
 }  // namespace camsim

@@ -25,4 +25,8 @@ struct Picture {
 Picture drawTestPattern(int width, int height, Chroma chroma, uint64_t frame,
                         bool fullRange = false);
 
+// Adds film grain of up to +-amplitude to the luma, different in every frame (the same for the
+// same frame number), so that a stream has detail to spend a bit rate on.
+void addGrain(Picture &picture, uint64_t frame, int amplitude);
+
 }  // namespace camsim

@@ -69,6 +69,12 @@ class Client {
         }
     }
 
+    // True once the server has closed its side, whatever data is still unread.
+    bool peerClosed() const {
+        pollfd p{fd_, POLLRDHUP, 0};
+        return poll(&p, 1, 0) > 0 && (p.revents & (POLLRDHUP | POLLHUP | POLLERR)) != 0;
+    }
+
     // True when nothing at all (neither data nor the end of the stream) comes for ms.
     bool silentFor(int ms) {
         pollfd p{fd_, POLLIN, 0};

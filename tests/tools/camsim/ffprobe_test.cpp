@@ -1,9 +1,12 @@
-// Other clients play the simulator: FFmpeg's RTSP client over TCP and over UDP.
+// Other clients play the simulator: FFmpeg's RTSP client over TCP and over UDP, at every kind
+// of mount, with authentication and with the quirks of real servers that FFmpeg copes with.
 #include <gtest/gtest.h>
 
 #include <cstdio>
 #include <cstdlib>
+#include <future>
 #include <string>
+#include <vector>
 
 #include "tools/camsim/rtsp_server.h"
 
@@ -27,6 +30,13 @@ std::string run(const std::string &command) {
     return out;
 }
 
+ChannelConfig spec(const std::string &text) {
+    std::string error;
+    auto c = parseChannelSpec(text, error);
+    EXPECT_TRUE(c) << error;
+    return c.value_or(ChannelConfig{});
+}
+
 class FfmpegPlaysTest : public ::testing::Test {
   protected:
     void SetUp() override {
@@ -41,8 +51,8 @@ class FfmpegPlaysTest : public ::testing::Test {
         ASSERT_TRUE(server.start());
     }
 
-    std::string url(const std::string &path) const {
-        return "rtsp://127.0.0.1:" + std::to_string(server.port()) + "/" + path;
+    static std::string url(const StreamingServer &s, const std::string &path) {
+        return "rtsp://127.0.0.1:" + std::to_string(s.port()) + "/" + path;
     }
 
     StreamingServer server;
@@ -60,7 +70,8 @@ TEST_F(FfmpegPlaysTest, FfprobeSeesCodecAndSizeOverBothTransports) {
     for (const Case &c : cases)
         EXPECT_EQ(
             run(std::string("ffprobe -v error -rtsp_transport ") + c.transport +
-                " -show_entries stream=codec_name,width,height -of compact=p=0 " + url(c.path)),
+                " -show_entries stream=codec_name,width,height -of compact=p=0 " +
+                url(server, c.path)),
             c.expected)
             << c.transport << " " << c.path;
     EXPECT_TRUE(server.waitUntilIdle(3000));
@@ -68,11 +79,63 @@ TEST_F(FfmpegPlaysTest, FfprobeSeesCodecAndSizeOverBothTransports) {
 
 TEST_F(FfmpegPlaysTest, FfmpegDecodesWithoutErrors) {
     for (const char *path : {"CH01", "CH02"})
-        EXPECT_EQ(run("ffmpeg -nostdin -v error -rtsp_transport tcp -i " + url(path) +
+        EXPECT_EQ(run("ffmpeg -nostdin -v error -rtsp_transport tcp -i " + url(server, path) +
                       " -frames:v 10 -f null -"),
                   "")
             << path;
     EXPECT_TRUE(server.waitUntilIdle(3000));
+}
+
+// Every kind of mount and every quirk FFmpeg copes with (not extramap: it takes the first
+// rtpmap for the video; not shortrtcp: it does not skip interleaved blocks under 8 bytes),
+// and Digest at a path of its own; all at once, each over TCP and UDP.
+TEST_F(FfmpegPlaysTest, MountsQuirksAndDigest) {
+    const std::string mpeg4 = "codec_name=mpeg4|width=160|height=128\n";
+    const std::string jpeg = "codec_name=mjpeg|width=160|height=128\n";
+    struct Case {
+        std::string channel, path, expected;
+        bool digest;
+    } cases[] = {
+        {"mpeg4:160x128@30,path=/Streaming/Channels/101,lowerheaders,abscontrol,notype,sdplf,"
+         "sdplower,pt=101,ext=1,pad=3,channels=4,earlyrtp,getparam=1,timeout=5",
+         "Streaming/Channels/101", mpeg4, false},
+        {"mpeg4:160x128@30,path=/cam/realmonitor?channel=1&subtype=0,querybase,sdpconfig",
+         "cam/realmonitor?channel=1&subtype=0", mpeg4, false},
+        {"mpeg4:160x128@30,path=/cam/realmonitor?channel=2&subtype=0,ext2=2",
+         "cam/realmonitor?channel=2&subtype=0", mpeg4, false},
+        {"mpeg4:160x128@30,path=/cam/realmonitor?channel=3&subtype=0,nobase",
+         "cam/realmonitor?channel=3&subtype=0", mpeg4, false},
+        {"jpeg:160x128@15,path=/live/ch00_0,pathonly,q=255,tables=6,noeoi,pt=120,setparam=1",
+         "live/ch00_0", jpeg, false},
+        {"jpeg:160x128@15,path=/live/ch00_1,q=18", "live/ch00_1", jpeg, false},
+        {"mpeg4:160x128@30,path=/Streaming/Channels/102,sdplower", "Streaming/Channels/102",
+         mpeg4, true},
+    };
+    StreamingServer open, locked;
+    for (const Case &c : cases)
+        ASSERT_FALSE((c.digest ? locked : open).addChannel(spec(c.channel)).empty()) << c.channel;
+    locked.setAuth({.scheme = RtspAuthConfig::Scheme::DigestMd5});
+    ASSERT_TRUE(open.start());
+    ASSERT_TRUE(locked.start());
+
+    std::vector<std::future<std::string>> runs;
+    for (const Case &c : cases)
+        for (const char *transport : {"tcp", "udp"}) {
+            std::string at = url(c.digest ? locked : open, c.path);
+            if (c.digest) at.insert(7, "admin:secret@");
+            runs.push_back(std::async(std::launch::async, [=] {
+                return run(std::string("ffprobe -v error -rtsp_transport ") + transport +
+                           " -show_entries stream=codec_name,width,height -of compact=p=0 '" +
+                           at + "'");
+            }));
+        }
+    for (std::size_t i = 0; i < runs.size(); ++i)
+        EXPECT_EQ(runs[i].get(), cases[i / 2].expected)
+            << cases[i / 2].channel << (i % 2 ? " udp" : " tcp");
+    EXPECT_EQ(locked.statistics().auth.refused, 0u);
+    EXPECT_GE(locked.statistics().auth.accepted, 8u);
+    EXPECT_TRUE(open.waitUntilIdle(3000));
+    EXPECT_TRUE(locked.waitUntilIdle(3000));
 }
 
 }  // namespace

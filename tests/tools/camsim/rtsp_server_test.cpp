@@ -12,6 +12,7 @@
 #include "tools/camsim/jpeg_encoder.h"
 #include "tools/camsim/mpeg4_encoder.h"
 #include "tools/camsim/rtp_packetizer.h"
+#include "tools/camsim/rtsp_play.h"
 #include "tools/camsim/rtsp_test_client.h"
 
 using namespace camsim;
@@ -167,7 +168,8 @@ TEST_F(StreamingServerTest, HandshakeAsOurClientSendsIt) {
     EXPECT_EQ(c.request(more[3]).head, "RTSP/1.0 200 OK\r\nCSeq: 6\r\n\r\n");
     EXPECT_EQ(server.activeSessions(), 0u);
     RtspReply o = c.request(more[4]);  // after the TEARDOWN's stray CRLF
-    EXPECT_EQ(o.header("Public"), "OPTIONS, DESCRIBE, SETUP, PLAY, TEARDOWN, GET_PARAMETER");
+    EXPECT_EQ(o.header("Public"),
+              "OPTIONS, DESCRIBE, SETUP, PLAY, TEARDOWN, GET_PARAMETER, SET_PARAMETER");
 
     auto recorded = server.rtspRequests();
     ASSERT_EQ(recorded.size(), 7u);
@@ -180,35 +182,76 @@ TEST_F(StreamingServerTest, HandshakeAsOurClientSendsIt) {
 }
 
 TEST_F(StreamingServerTest, RefusalsCarryTheirStatusAndCSeq) {
-    start({mpeg4(), jpeg()});
+    ChannelConfig dahua = mpeg4();
+    dahua.paths = {"/cam/realmonitor?channel=1&subtype=0"};
+    start({mpeg4(), jpeg(), mpeg4(true), dahua});
     const std::string setupAt = "SETUP rtsp://127.0.0.1/CH01/track1 RTSP/1.0\r\nCSeq: 9\r\n";
+    const std::string keepAlive = "GET_PARAMETER rtsp://127.0.0.1/CH03 RTSP/1.0\r\nCSeq: 9\r\n";
+    const std::string other = "00000000000000AA";
+    // A row with a session first sets up CH03's video; {s} is then its id.
     struct Case {
+        bool session;
         std::string request;
         int status;
     } cases[] = {
-        {describe("CH01", 9, "127.0.0.1:554"), 200},  // any host[:port]
-        {describe("CH02", 9, "camera.local"), 200},
-        {describe("CH03", 9), 404},
-        {describe("CH01/track1", 9), 404},
-        {setupTcpVideo("CH03/track1", 9), 404},
-        {setupTcpVideo("CH01/track9", 9), 404},
-        {setupTcpAudio("CH01/track2", "0000000000000001", 9), 404},  // no audio on CH01
-        {setupTcpAudio("CH01/track1", "0000000000000001", 9), 454},
-        {play("CH01", "0000000000000001", 9), 454},
-        {teardown("CH01", "0000000000000001", 9), 454},
-        {setupAt + "Transport: RTP/AVP/UDP;multicast;client_port=4000\r\n\r\n", 461},
-        {setupAt + "Transport: RTP/AVP/UDP;unicast\r\n\r\n", 461},
-        {setupAt + "Transport: RTP/SAVP;unicast;client_port=4000\r\n\r\n", 461},
-        {"PAUSE rtsp://127.0.0.1/CH01 RTSP/1.0\r\nCSeq: 9\r\n\r\n", 501},
-        {"OPTIONS * RTSP/1.0\r\n\r\n", 400},
+        {false, describe("CH01", 9, "127.0.0.1:554"), 200},  // any host[:port]
+        {false, describe("CH02", 9, "camera.local"), 200},
+        {false, describe("CH05", 9), 404},
+        {false, describe("CH01/track1", 9), 404},
+        {false, describe("cam/realmonitor?channel=1&subtype=0", 9), 200},  // query exact
+        {false, describe("cam/realmonitor?channel=1&subtype=1", 9), 404},
+        {false, describe("cam/realmonitor?subtype=0&channel=1", 9), 404},
+        {false, describe("cam/realmonitor", 9), 404},
+        {false, describe("cam/realmonitor?channel=1&subtype=0/", 9), 404},
+        {false, setupTcpVideo("cam/realmonitor/trackID=0?channel=1&subtype=0", 9), 200},
+        {false, setupTcpVideo("cam/realmonitor?channel=1&subtype=0/trackID=0", 9), 404},
+        {false, setupTcpVideo("CH05/track1", 9), 404},
+        {false, setupTcpVideo("CH01/track9", 9), 404},
+        {false, setupTcpVideo("CH01/trackID=0", 9), 404},
+        {false, setupTcpAudio("CH01/track2", "0000000000000001", 9), 404},  // no audio on CH01
+        {false, setupTcpAudio("CH01/track1", "0000000000000001", 9), 454},
+        {false, play("CH01", "0000000000000001", 9), 454},
+        {false, teardown("CH01", "0000000000000001", 9), 454},
+        {false, keepAlive + "\r\n", 454},
+        {false, "PLAY rtsp://127.0.0.1/CH01 RTSP/1.0\r\nCSeq: 9\r\n\r\n", 454},
+        {false, setupAt + "Transport: RTP/AVP/UDP;multicast;client_port=4000\r\n\r\n", 461},
+        {false, setupAt + "Transport: RTP/AVP/UDP;unicast\r\n\r\n", 461},
+        {false, setupAt + "Transport: RTP/SAVP;unicast;client_port=4000\r\n\r\n", 461},
+        {false, setupAt + "\r\n", 461},
+        {false, "PAUSE rtsp://127.0.0.1/CH01 RTSP/1.0\r\nCSeq: 9\r\n\r\n", 405},
+        {false, "RECORD rtsp://127.0.0.1/CH01 RTSP/1.0\r\nCSeq: 9\r\n\r\n", 405},
+        {false, "FLY rtsp://127.0.0.1/CH01 RTSP/1.0\r\nCSeq: 9\r\n\r\n", 501},
+        {false, "OPTIONS * RTSP/1.0\r\n\r\n", 400},
+        {false, "DESCRIBE rtsp://127.0.0.1/CH01 RTSP/1.0\r\n\r\n", 400},
+        {true, keepAlive + "Session: {s}\r\n\r\n", 200},
+        {true, keepAlive + "Session: " + other + "\r\n\r\n", 454},
+        {true, "SET_PARAMETER rtsp://127.0.0.1/CH03 RTSP/1.0\r\nCSeq: 9\r\nSession: {s}\r\n\r\n",
+         200},
+        {true, "GET_PARAMETER rtsp://127.0.0.1/CH01 RTSP/1.0\r\nCSeq: 9\r\nSession: {s}\r\n\r\n",
+         404},  // another channel's URL
+        {true, play("CH03/track1", "{s}", 9), 200},
+        {true, play("CH02", "{s}", 9), 404},
+        {true, setupTcpAudio("CH03/track2", "{s}", 9), 200},
+        {true, setupTcpAudio("CH03/track2", other, 9), 459},
+        {true, setupTcpAudio("CH01/track1", "{s}", 9), 459},
+        {true, setupTcpAudio("CH03/track1", "{s}", 9), 455},
+        {true, teardown("CH03", "{s}", 9), 200},
     };
-    for (const Case &c : cases) {
+    for (Case &c : cases) {
         RtspClient client(server.port());
+        if (c.session) {
+            const std::string id = sessionOf(client.request(setupTcpVideo("CH03/track1", 8)));
+            ASSERT_FALSE(id.empty());
+            c.request = std::regex_replace(c.request, std::regex("\\{s\\}"), id);
+        }
         RtspReply r = client.request(c.request);
         EXPECT_EQ(r.status, c.status) << c.request;
         EXPECT_EQ(r.header("CSeq"), c.status == 400 ? "" : "9") << c.request;
+        if (c.status == 405) {
+            EXPECT_EQ(r.header("Allow"),
+                      "OPTIONS, DESCRIBE, SETUP, PLAY, TEARDOWN, GET_PARAMETER, SET_PARAMETER");
+        }
     }
-    EXPECT_EQ(server.activeSessions(), 0u);
     EXPECT_TRUE(server.waitUntilIdle(3000));
 }
 
@@ -389,47 +432,6 @@ TEST_F(StreamingServerTest, JpegFragmentsRebuildIntoPictures) {
     }
 }
 
-// A client's RTP and RTCP sockets: an even port and the next.
-struct UdpPorts {
-    int rtp = -1, rtcp = -1;
-    uint16_t port = 0;
-
-    UdpPorts() {
-        for (int attempt = 0; attempt < 50 && rtcp < 0; ++attempt) {
-            close();
-            rtp = bindUdp(0, &port);
-            if (port % 2 == 0) rtcp = bindUdp(static_cast<uint16_t>(port + 1), nullptr);
-        }
-    }
-    ~UdpPorts() { close(); }
-    void close() {
-        for (int fd : {rtp, rtcp})
-            if (fd >= 0) ::close(fd);
-        rtp = rtcp = -1;
-    }
-    static int bindUdp(uint16_t p, uint16_t *bound) {
-        int fd = socket(AF_INET, SOCK_DGRAM | SOCK_CLOEXEC, 0);
-        sockaddr_in a{AF_INET, htons(p), {htonl(INADDR_LOOPBACK)}, {}};
-        socklen_t n = sizeof a;
-        if (bind(fd, reinterpret_cast<sockaddr *>(&a), n) != 0) return ::close(fd), -1;
-        getsockname(fd, reinterpret_cast<sockaddr *>(&a), &n);
-        if (bound) *bound = ntohs(a.sin_port);
-        return fd;
-    }
-    // A datagram and the port it came from; nothing after timeoutMs.
-    static std::optional<std::pair<std::string, uint16_t>> receive(int fd, int timeoutMs = 2000) {
-        pollfd p{fd, POLLIN, 0};
-        char buffer[2048];
-        sockaddr_in from{};
-        socklen_t n = sizeof from;
-        if (poll(&p, 1, timeoutMs) <= 0) return std::nullopt;
-        ssize_t got =
-            recvfrom(fd, buffer, sizeof buffer, 0, reinterpret_cast<sockaddr *>(&from), &n);
-        if (got < 0) return std::nullopt;
-        return std::make_pair(std::string(buffer, got), ntohs(from.sin_port));
-    }
-};
-
 TEST_F(StreamingServerTest, UdpTracksUseTheClientPortsAndEndWithTheConnection) {
     start({mpeg4(true)});
     UdpPorts video, audio;
@@ -514,9 +516,10 @@ TEST_F(StreamingServerTest, FaultsShapeTheStream) {
         RtspClient c(server.port());
         playTcp(c, "CH02");
         EXPECT_EQ(capture(c, 4, 300).video.size(), 3u);
-        EXPECT_EQ(
-            c.request("GET_PARAMETER rtsp://127.0.0.1/CH02 RTSP/1.0\r\nCSeq: 5\r\n\r\n").status,
-            200);
+        EXPECT_EQ(c.request("GET_PARAMETER rtsp://127.0.0.1/CH02 RTSP/1.0\r\nCSeq: 5\r\nSession: " +
+                            session + "\r\n\r\n")
+                      .status,
+                  200);
         EXPECT_TRUE(c.raw().silentFor(200));
     }
     {  // garbage once after the second frame, then the stream goes on

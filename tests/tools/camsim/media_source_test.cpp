@@ -1,0 +1,62 @@
+#include "tools/camsim/media_source.h"
+
+#include <gtest/gtest.h>
+
+#include <string>
+
+using namespace camsim;
+
+namespace {
+
+// Bytes per second and packets per frame over the first second of a channel's loop.
+struct Rate {
+    double kbps = 0, packetsPerFrame = 0;
+    std::size_t largestFrame = 0;
+};
+
+Rate firstSecond(const ChannelConfig &config) {
+    MediaLoop loop(config);
+    EXPECT_TRUE(loop.ok());
+    std::size_t bytes = 0, packets = 0;
+    Rate rate;
+    for (int n = 0; n < config.fps; ++n) {
+        const MediaUnit *unit = loop.video(static_cast<uint64_t>(n));
+        if (!unit) return {};
+        std::size_t frame = 0;
+        for (const std::string &p : unit->payloads) frame += p.size();
+        bytes += frame;
+        packets += unit->payloads.size();
+        rate.largestFrame = std::max(rate.largestFrame, frame);
+    }
+    rate.kbps = bytes * 8.0 / 1000;
+    rate.packetsPerFrame = static_cast<double>(packets) / config.fps;
+    return rate;
+}
+
+TEST(MediaSourceTest, BitratesComeNearTheirTarget) {
+    struct Case {
+        ChannelConfig config;
+        double low, high;  // kbit/s
+    } cases[] = {
+        // One second holds the key frame, which rate control spends a lot on.
+        {{.width = 1280, .height = 720, .bitrateKbps = 4000}, 2500, 7000},
+        {{.codec = ChannelConfig::Codec::Jpeg, .width = 640, .height = 480, .bitrateKbps = 3000},
+         2400,
+         3150},  // the RTP/JPEG headers come on top
+        {{.codec = ChannelConfig::Codec::Jpeg,
+          .width = 640,
+          .height = 480,
+          .jpegQ = 255,
+          .bitrateKbps = 3000},
+         2400,
+         3200},  // and the tables in band
+    };
+    for (const Case &c : cases) {
+        const Rate rate = firstSecond(c.config);
+        EXPECT_GE(rate.kbps, c.low) << c.config.width;
+        EXPECT_LE(rate.kbps, c.high) << c.config.width;
+        EXPECT_GT(rate.packetsPerFrame, 5) << c.config.width;  // frames of many packets
+    }
+}
+
+}  // namespace
