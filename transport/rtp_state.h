@@ -15,11 +15,11 @@
 
 namespace ipcam {
 
-// The RTP streams of a session by role: video, the device's reports, audio. The video and
-// audio threads both use it, hence the lock.
+// The RTP streams of a session by role: video and audio. The video and audio threads both use
+// it, hence the lock.
 class RtpChannels {
   public:
-    static constexpr uint8_t kVideo = 0, kDeviceReports = 1, kAudio = 2;
+    static constexpr uint8_t kVideo = 0, kAudio = 2;
 
     struct Record {
         uint8_t channel = 0;
@@ -40,8 +40,8 @@ class RtpChannels {
     // one. A packet of another SSRC starts the stream afresh (a gap) when adopt is set and is
     // foreign otherwise.
     Arrival advance(uint8_t stream, uint32_t ssrc, uint16_t sequence, bool adopt = true);
-    // The record of a stream, created with ssrc when missing.
-    Record record(uint8_t stream, uint32_t ssrc);
+    // The SSRC (as received) of a stream, 0 before its first packet.
+    uint32_t ssrc(uint8_t stream);
 
   private:
     std::mutex lock_;

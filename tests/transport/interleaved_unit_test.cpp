@@ -128,7 +128,8 @@ TEST_F(InterleavedTest, ServerRequestsBetweenBlocksAreAnswered) {
          "SET_PARAMETER rtsp://127.0.0.1/CH01 RTSP/1.0\r\nCSeq: 7\r\nContent-Type: "
          "text/parameters\r\ncontent-length:  12\r\n\r\nparameter: 1",
          "RTSP/1.0 200 OK\r\nCSeq: 7\r\nSession: 5A3F9C\r\n\r\n"},
-        {"GET_PARAMETER, lines ended by LF", "GET_PARAMETER * RTSP/1.0\ncseq: 12\n\n",
+        {"GET_PARAMETER, lines ended by LF, a stray line end after it",
+         "GET_PARAMETER * RTSP/1.0\ncseq: 12\n\n\r\n",
          "RTSP/1.0 200 OK\r\nCSeq: 12\r\nSession: 5A3F9C\r\n\r\n"},
         {"OPTIONS", "OPTIONS * RTSP/1.0\r\nCSeq: 3000\r\nSession: 5A3F9C\r\n\r\n",
          "RTSP/1.0 200 OK\r\nCSeq: 3000\r\nSession: 5A3F9C\r\n\r\n"},
@@ -203,6 +204,7 @@ TEST_F(InterleavedTest, AwaitingAReplyEndsOnFailures) {
         {"a head beyond the limit", "RTSP/1.0 200 OK\r\nX: " + std::string(9000, 'x'),
          Ending::Silence},
         {"a start line of neither kind", "HELLO there\r\n\r\n", Ending::Silence},
+        {"line ends and nothing else", std::string(40, '\n') + block, Ending::Silence},
     };
     for (const Case &c : cases) {
         LocalSession fresh;
