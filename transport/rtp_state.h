@@ -123,7 +123,7 @@ struct RtspReplyLog {
 
 // Our side of RTCP over the RTSP connection.
 struct RtcpAnswerState {
-    uint32_t ownSsrc = 0;     // chosen once per session, never 0; network byte order
+    uint32_t ownSsrc = 0;     // chosen once per session, never 0; sent high byte first
     uint32_t senderSsrc = 0;  // as received, from the device's latest report
     bool senderKnown = false;
     uint64_t nextAnswerMs = 0;  // monotonic; 0: answer the first report at once
@@ -159,7 +159,10 @@ struct RtpState {
         jpeg = {};
         jpegFragments = {};
     }
-    // Forgets what belonged to the previous connection; the session's own SSRC stays.
+    // Forgets what belonged to the previous connection (streams, frame, channels, description
+    // configuration, queued blocks, replies, report times); the session's own SSRC stays. The
+    // session thread calls it before each connection attempt, before the handshake fills
+    // interleaved and sdpConfig.
     void resetForConnection();
 
     PacketBuffer packet{kPacketBytes};       // video thread's
