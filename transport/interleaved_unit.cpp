@@ -13,6 +13,13 @@ namespace {
 
 constexpr int kFailed = -8;
 constexpr std::size_t kUnitHead = 4;
+// Line ends a server leaves after a message (a body shorter than its Content-Length says)
+// are passed over, a few at most.
+constexpr int kStrayLineEnds = 16;
+
+bool isLineEnd(uint8_t c) {
+    return c == '\r' || c == '\n';
+}
 
 std::size_t blockLength(const std::array<uint8_t, kUnitHead> &head) {
     return static_cast<std::size_t>(head[2] << 8 | head[3]);
@@ -32,6 +39,10 @@ int readInterleavedUnit(ByteSource &connection, std::span<uint8_t> area, Interle
     std::array<uint8_t, kUnitHead> head;
     if (receiveExactly(connection, head.data(), head.size(), timeoutMs) != kUnitHead)
         return kFailed;
+    for (int skipped = 0; isLineEnd(head[0]) && skipped < kStrayLineEnds; ++skipped) {
+        std::copy(head.begin() + 1, head.end(), head.begin());
+        if (receiveExactly(connection, &head.back(), 1, timeoutMs) != 1) return kFailed;
+    }
     if (head[0] != '$') {
         unit.kind = InterleavedUnit::Kind::Message;
         return completeMessage(connection, head, unit.message, timeoutMs);
@@ -93,6 +104,7 @@ int watchRtspConnection(IPCamSession *session, ByteSource &connection) {
     const int n = connection.read(head.data(), 1);
     if (n == ByteSource::kNothingYet) return 0;
     if (n <= 0) return kFailed;  // closed by the server, or failed
+    if (isLineEnd(head[0])) return 0;
     const uint32_t timeout = settings().getTimeout;
     if (receiveExactly(connection, head.data() + 1, kUnitHead - 1, timeout) != kUnitHead - 1)
         return kFailed;

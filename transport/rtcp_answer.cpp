@@ -41,7 +41,7 @@ void sendAnswer(IPCamSession *session, ByteSource &connection, uint8_t channel) 
     const uint32_t own = ownSsrc(rtcp);
     const uint32_t sender = rtcp.senderKnown
                                 ? rtcp.senderSsrc
-                                : session->rtp.channels.record(RtpChannels::kVideo, 0).ssrc;
+                                : session->rtp.channels.ssrc(RtpChannels::kVideo);
 
     uint8_t block[3 + 46 + kHostNameLimit];
     std::size_t n = 0;

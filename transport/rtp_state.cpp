@@ -42,9 +42,10 @@ RtpChannels::Arrival RtpChannels::advance(uint8_t stream, uint32_t ssrc, uint16_
     return arrival;
 }
 
-RtpChannels::Record RtpChannels::record(uint8_t stream, uint32_t ssrc) {
+uint32_t RtpChannels::ssrc(uint8_t stream) {
     std::lock_guard guard(lock_);
-    return records_.try_emplace(stream, Record{stream, ssrc, 0}).first->second;
+    auto it = records_.find(stream);
+    return it == records_.end() ? 0 : it->second.ssrc;
 }
 
 bool PendingBlocks::push(uint8_t channel, std::span<const uint8_t> bytes) {

@@ -15,11 +15,11 @@
 
 namespace ipcam {
 
-// The RTP streams of a session by role: video, the device's reports, audio. The video and
-// audio threads both use it, hence the lock.
+// The RTP streams of a session by role: video and audio. The video and audio threads both use
+// it, hence the lock.
 class RtpChannels {
   public:
-    static constexpr uint8_t kVideo = 0, kDeviceReports = 1, kAudio = 2;
+    static constexpr uint8_t kVideo = 0, kAudio = 2;
 
     struct Record {
         uint8_t channel = 0;
@@ -40,8 +40,8 @@ class RtpChannels {
     // one. A packet of another SSRC starts the stream afresh (a gap) when adopt is set and is
     // foreign otherwise.
     Arrival advance(uint8_t stream, uint32_t ssrc, uint16_t sequence, bool adopt = true);
-    // The record of a stream, created with ssrc when missing.
-    Record record(uint8_t stream, uint32_t ssrc);
+    // The SSRC (as received) of a stream, 0 before its first packet.
+    uint32_t ssrc(uint8_t stream);
 
   private:
     std::mutex lock_;
@@ -123,7 +123,7 @@ struct RtspReplyLog {
 
 // Our side of RTCP over the RTSP connection.
 struct RtcpAnswerState {
-    uint32_t ownSsrc = 0;     // chosen once per session, never 0; network byte order
+    uint32_t ownSsrc = 0;     // chosen once per session, never 0; sent high byte first
     uint32_t senderSsrc = 0;  // as received, from the device's latest report
     bool senderKnown = false;
     uint64_t nextAnswerMs = 0;  // monotonic; 0: answer the first report at once
@@ -159,7 +159,10 @@ struct RtpState {
         jpeg = {};
         jpegFragments = {};
     }
-    // Forgets what belonged to the previous connection; the session's own SSRC stays.
+    // Forgets what belonged to the previous connection (streams, frame, channels, description
+    // configuration, queued blocks, replies, report times); the session's own SSRC stays. The
+    // session thread calls it before each connection attempt, before the handshake fills
+    // interleaved and sdpConfig.
     void resetForConnection();
 
     PacketBuffer packet{kPacketBytes};       // video thread's

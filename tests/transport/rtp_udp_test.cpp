@@ -1,15 +1,22 @@
 // The UDP video reader: strangers on the socket, and the RTSP connection it watches.
 #include <gtest/gtest.h>
 
+#include <atomic>
+#include <chrono>
+#include <cstring>
 #include <string>
+#include <thread>
 #include <vector>
 
+#include "camsim/rtsp_server.h"
 #include "core/session.h"
 #include "support/frame_collector.h"
 #include "support/media.h"
 #include "support/rtp_packets.h"
 #include "support/scoped_timeouts.h"
+#include "support/wait.h"
 #include "transport/rtp_reader.h"
+#include "transport/rtsp_client.h"
 
 using namespace ipcam;
 using namespace kestrel_test;
@@ -102,6 +109,48 @@ TEST_F(RtpUdpTest, DatagramsOfStrangersArePassedOver) {
     while (rtp.remaining() > 0) ASSERT_EQ(readUdpVideo(session.get(), rtp, nullptr, nullptr), 0);
     EXPECT_TRUE(videoFrames() == std::vector<std::string>(frames.begin(), frames.end() - 1));
     EXPECT_EQ(session->awaitingFirstFrame, 0);
+}
+
+// A streaming server that goes away mid-stream is noticed from its RTSP connection at once,
+// not after the receive time-out.
+TEST(RtpUdpEndToEndTest, AServerThatGoesAwayEndsTheStreamAtOnce) {
+    ScopedTimeouts timeouts{6000};
+    camsim::StreamingServer server;
+    camsim::ChannelConfig channel;
+    channel.codec = camsim::ChannelConfig::Codec::Jpeg;
+    channel.width = 176;
+    channel.height = 144;
+    channel.fps = 30;
+    ASSERT_FALSE(server.addChannel(channel).empty());
+    ASSERT_TRUE(server.start());
+    LocalSession session;
+    FrameCollector collector;
+    collector.attach(session.get());
+    std::strcpy(session->host, "127.0.0.1");
+    std::strcpy(session->channelName, "CH01");
+    session->rtspPort = server.port();
+    session->rtpOverUdp = 1;
+    ASSERT_EQ(rtspConnect(session.get(), 0), 0);
+
+    using Clock = std::chrono::steady_clock;
+    std::atomic<int64_t> stoppedAt{0};
+    std::thread stopper([&] {
+        waitFor([&] { return collector.frames().size() >= 5; }, 10'000);
+        stoppedAt = Clock::now().time_since_epoch().count();
+        server.stop();
+    });
+    int r = 0;
+    while ((r = rtpRunVideo(session.get())) == 0) {
+    }
+    const auto endedAt = Clock::now();
+    stopper.join();
+    EXPECT_EQ(r, -8);
+    EXPECT_GE(collector.frames().size(), 5u);
+    const auto afterStop = std::chrono::duration_cast<std::chrono::milliseconds>(
+        endedAt - Clock::time_point(Clock::duration(stoppedAt.load())));
+    EXPECT_GE(afterStop.count(), 0);     // it ended because of the stop
+    EXPECT_LT(afterStop.count(), 3000);  // the receive time-out is 6 s
+    rtspTeardown(session.get());
 }
 
 }  // namespace
