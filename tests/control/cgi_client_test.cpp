@@ -13,20 +13,13 @@
 #include "core/reachability.h"
 #include "support/loopback.h"
 #include "support/scoped_timeouts.h"
+#include "support/tcp_states.h"
 
 using namespace ipcam;
 using kestrel_test::elapsedMs;
+using kestrel_test::openDescriptors;
 
 namespace {
-
-int openDescriptors() {
-    int n = 0;
-    if (DIR *d = opendir("/proc/self/fd")) {
-        while (readdir(d)) ++n;
-        closedir(d);
-    }
-    return n;
-}
 
 class CgiClientTest : public ::testing::Test {
     kestrel_test::ScopedTimeouts timeouts{300};

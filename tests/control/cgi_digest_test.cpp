@@ -16,19 +16,12 @@
 #include "core/hashes.h"
 #include "support/loopback.h"
 #include "support/scoped_timeouts.h"
+#include "support/tcp_states.h"
 
 using namespace ipcam;
+using kestrel_test::openDescriptors;
 
 namespace {
-
-int openDescriptors() {
-    int n = 0;
-    if (DIR *d = opendir("/proc/self/fd")) {
-        while (readdir(d)) ++n;
-        closedir(d);
-    }
-    return n;
-}
 
 // A web server on 127.0.0.1 that answers each request (one per connection) as a test says.
 class ScriptedServer {

@@ -43,6 +43,14 @@ class FrameCollector {
         for (const Delivered &d : frames()) k.push_back(d.kind);
         return k;
     }
+    // The pictures, key and dependent, in order.
+    std::vector<std::string> videoFrames() const {
+        std::vector<std::string> v;
+        for (const Delivered &d : frames())
+            if (d.kind == IPCAM_FRAME_KEY || d.kind == IPCAM_FRAME_DEPENDENT)
+                v.push_back(d.payload);
+        return v;
+    }
     void clear() {
         std::lock_guard guard(lock_);
         frames_.clear();

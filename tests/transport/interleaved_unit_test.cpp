@@ -55,13 +55,7 @@ struct InterleavedTest : ::testing::Test {
         while (source.remaining() > 0) ASSERT_EQ(readInterleaved(session.get(), source), 0);
     }
 
-    std::vector<std::string> videoFrames() {
-        std::vector<std::string> v;
-        for (const Delivered &d : collector.frames())
-            if (d.kind == IPCAM_FRAME_KEY || d.kind == IPCAM_FRAME_DEPENDENT)
-                v.push_back(d.payload);
-        return v;
-    }
+    std::vector<std::string> videoFrames() { return collector.videoFrames(); }
 };
 
 TEST_F(InterleavedTest, BlocksOfAnyLengthKeepTheReaderInStep) {

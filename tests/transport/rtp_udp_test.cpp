@@ -37,13 +37,7 @@ struct RtpUdpTest : ::testing::Test {
         for (const RtpPacketSpec &p : packets) out.push_back(rtpPacket(p));
         return out;
     }
-    std::vector<std::string> videoFrames() {
-        std::vector<std::string> v;
-        for (const Delivered &d : collector.frames())
-            if (d.kind == IPCAM_FRAME_KEY || d.kind == IPCAM_FRAME_DEPENDENT)
-                v.push_back(d.payload);
-        return v;
-    }
+    std::vector<std::string> videoFrames() { return collector.videoFrames(); }
 };
 
 TEST_F(RtpUdpTest, TheServerClosingTheRtspConnectionEndsTheCallAtOnce) {

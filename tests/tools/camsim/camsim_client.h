@@ -1,6 +1,8 @@
 // Raw client sockets for the simulator's tests: byte-exact requests, byte-exact replies.
 #pragma once
 
+#include "support/tcp_states.h"
+
 #include <arpa/inet.h>
 #include <dirent.h>
 #include <netinet/in.h>
@@ -108,13 +110,4 @@ bool eventually(Cond cond, int timeoutMs = 3000) {
 }
 
 // Descriptors the process holds, to catch sockets that outlive the server.
-inline int openDescriptors() {
-    int n = 0;
-    if (DIR *d = opendir("/proc/self/fd")) {
-        while (readdir(d)) ++n;
-        closedir(d);
-    }
-    return n;
-}
-
 }  // namespace kestrel_test
