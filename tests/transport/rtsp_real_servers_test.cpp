@@ -40,6 +40,7 @@ ChannelConfig mpeg4(camsim::StreamFaults faults = {}) {
     ChannelConfig c;
     c.width = 320;
     c.height = 240;
+    c.fps = 15;  // two dozen servers and sessions share the machine, sanitizers included
     c.faults = faults;
     return c;
 }
