@@ -3,6 +3,7 @@
 #include <gtest/gtest.h>
 
 #include <string>
+#include <vector>
 
 using namespace camsim;
 
@@ -26,6 +27,36 @@ TEST(ChannelConfigTest, SpecsSetEveryField) {
     EXPECT_TRUE(c->live);
     EXPECT_FALSE(c->jpegEndMarker);
     EXPECT_EQ(c->faults, (StreamFaults{3, 4, 5, true}));
+
+    auto quirks = parseChannelSpec(
+        "mpeg4:1280x720@30,sdpconfig,bitrate=4000,path=live/ch00_0,path=/a?b=1&c=2,pathonly,"
+        "lowerheaders,abscontrol,querybase,nobase,notype,sdplf,sdpblanks,sdplower,extramap,"
+        "pt=127,ext2=3,pad=2,shortrtcp,channels=4,setparam=7,earlyrtp,timeout=6",
+        error);
+    ASSERT_TRUE(quirks) << error;
+    EXPECT_FALSE(quirks->mpeg4ConfigInBand);
+    EXPECT_EQ(quirks->bitrateKbps, 4000);
+    EXPECT_EQ(quirks->paths, (std::vector<std::string>{"/live/ch00_0", "/a?b=1&c=2"}));
+    EXPECT_FALSE(quirks->namedMount);
+    StreamFaults f;
+    f.oddHeaders = f.absoluteControls = f.queryInBase = f.noContentBase = f.noContentType = true;
+    f.sdpLfOnly = f.sdpTrailingBlanks = f.sdpLowerCase = f.sdpExtraRtpmap = true;
+    f.videoPayloadType = 127;
+    f.extensionEvery = 3;
+    f.twoByteExtension = true;
+    f.paddingEvery = 2;
+    f.shortRtcp = true;
+    f.interleavedBase = 4;
+    f.serverRequestSeconds = 7;
+    f.serverRequestSet = true;
+    f.rtpBeforePlayReply = true;
+    f.sessionTimeout = 6;
+    EXPECT_EQ(quirks->faults, f);
+    auto tables = parseChannelSpec("jpeg:320x240@15,q=255,tables=6,getparam=2,ext=1", error);
+    ASSERT_TRUE(tables) << error;
+    EXPECT_EQ(tables->jpegTablesQ, 6);
+    EXPECT_FALSE(tables->faults.serverRequestSet);
+    EXPECT_FALSE(tables->faults.twoByteExtension);
 
     auto plain = parseChannelSpec("mpeg4:16x16@1", error);
     ASSERT_TRUE(plain) << error;
@@ -53,6 +84,16 @@ TEST(ChannelConfigTest, BadSpecsSayWhy) {
         {"jpeg:320x240@15,q=100", "JPEG q must be from 1 to 99 or from 128 to 255"},
         {"jpeg:320x240@15,q=127", "JPEG q must be from 1 to 99 or from 128 to 255"},
         {"jpeg:320x240@15,restart=65536", "restart interval must be from 0 to 65535"},
+        {"jpeg:320x240@15,q=255,tables=0", "JPEG tables must be from 1 to 99"},
+        {"mpeg4:320x240@15,bitrate=50001", "bitrate must be from 0 to 50000 kbit/s"},
+        {"mpeg4:320x240@15,path=/live/", "unknown channel setting 'path=/live/'"},
+        {"mpeg4:320x240@15,path=/a b", "unknown channel setting 'path=/a b'"},
+        {"mpeg4:320x240@15,pathonly", "pathonly needs a path="},
+        {"mpeg4:320x240@15,pt=95", "pt must be a dynamic payload type, 96 to 127"},
+        {"mpeg4:320x240@15,pt=128", "pt must be a dynamic payload type, 96 to 127"},
+        {"mpeg4:320x240@15,channels=253", "channels must be from 0 to 252"},
+        {"mpeg4:320x240@15,timeout=-1", "unknown channel setting 'timeout=-1'"},
+        {"mpeg4:320x240@15,lowerheaders=1", "unknown channel setting 'lowerheaders=1'"},
     };
     for (const Case &c : cases) {
         std::string error;

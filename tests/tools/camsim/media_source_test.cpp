@@ -39,23 +39,28 @@ TEST(MediaSourceTest, BitratesComeNearTheirTarget) {
         double low, high;  // kbit/s
     } cases[] = {
         // One second holds the key frame, which rate control spends a lot on.
-        {{.width = 1280, .height = 720, .bitrateKbps = 4000}, 2500, 7000},
-        {{.codec = ChannelConfig::Codec::Jpeg, .width = 640, .height = 480, .bitrateKbps = 3000},
-         2400,
-         3150},  // the RTP/JPEG headers come on top
+        {{.width = 1280, .height = 720, .bitrateKbps = 4000}, 3000, 6000},
+        {{.width = 1280, .height = 720, .bitrateKbps = 8000}, 6000, 11000},
+        // The RTP/JPEG headers come on top, and the tables in band.
+        {{.codec = ChannelConfig::Codec::Jpeg, .width = 640, .height = 480, .bitrateKbps = 1800},
+         1450,
+         1900},
+        {{.codec = ChannelConfig::Codec::Jpeg, .width = 640, .height = 480, .bitrateKbps = 4000},
+         3200,
+         4150},
         {{.codec = ChannelConfig::Codec::Jpeg,
           .width = 640,
           .height = 480,
           .jpegQ = 255,
           .bitrateKbps = 3000},
          2400,
-         3200},  // and the tables in band
+         3200},
     };
     for (const Case &c : cases) {
         const Rate rate = firstSecond(c.config);
-        EXPECT_GE(rate.kbps, c.low) << c.config.width;
-        EXPECT_LE(rate.kbps, c.high) << c.config.width;
-        EXPECT_GT(rate.packetsPerFrame, 5) << c.config.width;  // frames of many packets
+        EXPECT_GE(rate.kbps, c.low) << c.config.bitrateKbps;
+        EXPECT_LE(rate.kbps, c.high) << c.config.bitrateKbps;
+        EXPECT_GT(rate.packetsPerFrame, 5) << c.config.bitrateKbps;  // frames of many packets
     }
 }
 

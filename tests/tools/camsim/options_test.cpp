@@ -6,6 +6,7 @@
 #include <vector>
 
 #include "tools/camsim/camsim_client.h"
+#include "tools/camsim/rtsp_test_client.h"
 
 using namespace camsim;
 using namespace kestrel_test;
@@ -33,6 +34,19 @@ TEST(OptionsTest, BadArgumentsGiveOneLineErrors) {
         {{"--channel"}, "--channel: needs a value"},
         {{"--channel", "jpeg:320x240@15,q=100"},
          "--channel: JPEG q must be from 1 to 99 or from 128 to 255"},
+        {{"--rtsp-auth", "digest"},
+         "--rtsp-auth: expected none, basic, digest-md5, digest-sha256, digest-both, "
+         "digest-both-sha-first, basic+digest or digest+basic, got 'digest'"},
+        {{"--rtsp-qop", "yes"}, "--rtsp-qop: expected on or off, got 'yes'"},
+        {{"--rtsp-stale-after", "-5"}, "--rtsp-stale-after: expected seconds, got '-5'"},
+        {{"--rtsp-path", "/a b"},
+         "--rtsp-path: expected [N=]/PATH[?QUERY] without blanks or '#', got '/a b'"},
+        {{"--rtsp-path", "0=/a"}, "--rtsp-path: expected a channel from 1, got '0=/a'"},
+        {{"--rtsp-path", "3=/a"}, "--rtsp-path: there is no channel 3"},
+        {{"--channel", "mpeg4:320x240@15", "--rtsp-path", "2=/a"},
+         "--rtsp-path: there is no channel 2"},
+        {{"--rtsp-user"}, "--rtsp-user: needs a value"},
+        {{"--rtsp-bogus"}, "--rtsp-bogus: unknown option (see --help)"},
     };
     for (const Case &c : cases) {
         std::string error;
@@ -66,6 +80,40 @@ TEST(OptionsTest, ParsedOptionsSetTheServerUp) {
     EXPECT_EQ(rtsp.channelCount(), 2u);
     applyOptions(*options, rtsp, web);  // no --channel: the default pair
     EXPECT_EQ(rtsp.channelCount(), 2u + defaultChannels().size());
+
+    // RTSP paths go to the channel named, or the last one given; auth to the server.
+    auto mounted = parseOptions({"--rtsp-path",        "/first",
+                                 "--channel",          "mpeg4:160x128@10",
+                                 "--rtsp-path",        "live/ch00_0",
+                                 "--channel",          "jpeg:160x128@10",
+                                 "--rtsp-path",        "1=/cam/realmonitor?channel=1&subtype=0",
+                                 "--rtsp-auth",        "digest+basic",
+                                 "--rtsp-user",        "u",
+                                 "--rtsp-password",    "p",
+                                 "--rtsp-qop",         "off",
+                                 "--rtsp-stale-after", "30"},
+                                error);
+    ASSERT_TRUE(mounted) << error;
+    EXPECT_EQ(mounted->channels[0].paths,
+              (std::vector<std::string>{"/first", "/live/ch00_0",
+                                        "/cam/realmonitor?channel=1&subtype=0"}));
+    EXPECT_TRUE(mounted->channels[1].paths.empty());
+    EXPECT_EQ(mounted->rtspAuth.scheme, RtspAuthConfig::Scheme::DigestBasic);
+    EXPECT_EQ(mounted->rtspAuth.user + ":" + mounted->rtspAuth.password, "u:p");
+    EXPECT_FALSE(mounted->rtspAuth.qop);
+    EXPECT_EQ(mounted->rtspAuth.staleAfterSeconds, 30);
+    auto defaults = parseOptions({"--rtsp-path", "2=/jpeg", "--rtsp-auth", "basic"}, error);
+    ASSERT_TRUE(defaults) << error;
+    StreamingServer served;
+    applyOptions(*defaults, served, web);
+    ASSERT_TRUE(served.start());
+    RtspClient client(served.port());
+    EXPECT_EQ(client.request(describe("jpeg", 1)).status, 401);
+    EXPECT_EQ(client
+                  .request("DESCRIBE rtsp://127.0.0.1/jpeg RTSP/1.0\r\nCSeq: 2\r\nAuthorization: "
+                           "Basic YWRtaW46c2VjcmV0\r\n\r\n")
+                  .status,
+              200);
 
     CgiServer server;
     applyOptions(*options, server);

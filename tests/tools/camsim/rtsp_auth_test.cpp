@@ -211,7 +211,9 @@ TEST(RtspAuthTest, NonceCountsOnlyGoUpAndNoncesGoStale) {
     const std::string uri = "rtsp://127.0.0.1/CH01";
     RtspAuthenticator auth;
     auth.configure({.scheme = Scheme::DigestMd5, .staleAfterSeconds = 1});
-    const std::string challenge = auth.check(request("OPTIONS", uri))->front();
+    const auto challenges = auth.check(request("OPTIONS", uri));
+    ASSERT_TRUE(challenges);
+    const std::string challenge = challenges->front();
     DigestAnswer a;
     a.method = "OPTIONS";
     a.uri = uri;

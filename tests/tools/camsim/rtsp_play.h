@@ -5,6 +5,7 @@
 
 #include <gtest/gtest.h>
 
+#include <chrono>
 #include <optional>
 #include <string>
 #include <utility>
@@ -66,8 +67,8 @@ inline Played playTcp(RtspClient &c, const std::string &url, bool audio = false)
     return p;
 }
 
-// Interleaved frames until n RTP packets of video have come (or the stream stops), sorted by
-// channel.
+// Interleaved frames until n RTP packets of video have come (or the stream stops, or three
+// seconds pass), sorted by channel.
 struct Stream {
     std::vector<Rtp> video;
     std::vector<std::string> rawVideo;
@@ -76,7 +77,8 @@ struct Stream {
 
 inline Stream readStream(RtspClient &c, std::size_t n, int videoChannel = 0) {
     Stream s;
-    while (s.video.size() < n) {
+    const auto until = std::chrono::steady_clock::now() + std::chrono::seconds(3);
+    while (s.video.size() < n && std::chrono::steady_clock::now() < until) {
         auto f = c.frame();
         if (!f) break;
         if (f->channel != videoChannel) {

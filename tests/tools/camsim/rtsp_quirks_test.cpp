@@ -62,7 +62,8 @@ TEST(RtspQuirksTest, RepliesAndDescriptions) {
          }},
         {"mpeg4:160x128@30,abscontrol",
          [](RtspClient &, const Played &p, const std::string &port) {
-             EXPECT_EQ(p.videoUrl, "rtsp://127.0.0.1:" + port + "/CH01/track1");
+             EXPECT_EQ(sdpControl(p.describe.body, "video"),
+                       "rtsp://127.0.0.1:" + port + "/CH01/track1");
          }},
         {"mpeg4:160x128@30,audio,abscontrol,path=/cam/realmonitor?channel=1&subtype=0",
          [](RtspClient &, const Played &p, const std::string &port) {
@@ -191,7 +192,7 @@ TEST(RtspQuirksTest, Packets) {
                           "\r\n\r\n");
              std::string last;
              Incoming in;
-             for (in = c.next(); in.frame; in = c.next()) last = in.frame->packet;
+             for (int n = 0; n < 100 && (in = c.next()).frame; ++n) last = in.frame->packet;
              ASSERT_TRUE(in.message);
              EXPECT_EQ(in.message->status, 200);
              EXPECT_EQ(last.substr(0, 4), std::string("\x81\xCB\0\1", 4));

@@ -101,7 +101,8 @@ TEST(RtspSessionFaultsTest, EarlyRtpComesBeforeThePlayReply) {
                   "/track1 RTSP/1.0\r\nCSeq: 2\r\nTransport: RTP/AVP/TCP;interleaved=0-1\r\n\r\n"));
     c.raw().send("PLAY " + url + " RTSP/1.0\r\nCSeq: 3\r\nSession: " + session + "\r\n\r\n");
     std::vector<int> channels;
-    for (Incoming in = c.next(); in.frame; in = c.next()) channels.push_back(in.frame->channel);
+    for (Incoming in = c.next(); in.frame && channels.size() < 100; in = c.next())
+        channels.push_back(in.frame->channel);
     ASSERT_GE(channels.size(), 2u);  // the first frame's RTP and the sender report
     EXPECT_EQ(channels.front(), 0);
     EXPECT_EQ(channels.back(), 1);
@@ -159,7 +160,8 @@ TEST(RtspSessionFaultsTest, SessionsWithoutRequestsTimeOut) {
             if (k.stays) {
                 EXPECT_FALSE(c.raw().peerClosed());
                 EXPECT_EQ(server.activeSessions(), 1u);
-                EXPECT_TRUE(c.raw().endedByServer(3000));  // once the keep-alives stop
+                // once the keep-alives stop
+                EXPECT_TRUE(eventually([&] { return c.raw().peerClosed(); }, 3000));
             } else {
                 EXPECT_TRUE(c.raw().peerClosed());
                 EXPECT_GE(elapsed, std::chrono::milliseconds(900));
@@ -168,8 +170,8 @@ TEST(RtspSessionFaultsTest, SessionsWithoutRequestsTimeOut) {
             EXPECT_EQ(server.statistics().sessionsTimedOut, 1u);
         });
     concurrently(jobs);
-    // The UDP session's ports are closed: nothing more arrives.
-    while (UdpPorts::receive(udp.rtp, 50)) {
+    // The UDP session's ports are closed: nothing arrives after what the socket holds.
+    for (int n = 0; n < 10000 && UdpPorts::receive(udp.rtp, 50); ++n) {
     }
     EXPECT_FALSE(UdpPorts::receive(udp.rtp, 300));
 }
@@ -194,7 +196,8 @@ TEST(RtspSessionFaultsTest, ClosedConnectionsLeaveOrStopTheMedia) {
 
         server.closeUdpSessionConnections(keepMedia);
         EXPECT_TRUE(c.raw().endedByServer(2000));
-        while (UdpPorts::receive(udp.rtp, 50) && !keepMedia) {
+        // What was on its way drains within a few datagrams; then the media flows or not.
+        for (int n = 0; n < 20 && !keepMedia && UdpPorts::receive(udp.rtp, 50); ++n) {
         }
         EXPECT_EQ(UdpPorts::receive(udp.rtp, 500).has_value(), keepMedia);
         EXPECT_FALSE(tcp.raw().peerClosed());
