@@ -24,6 +24,11 @@ using Auth = camsim::RtspAuthConfig::Scheme;
 namespace {
 
 constexpr auto kRun = std::chrono::seconds(10);
+#if defined(__SANITIZE_THREAD__)
+constexpr uint32_t kReceiveTimeoutMs = 10000;  // the race detector slows every thread manifold
+#else
+constexpr uint32_t kReceiveTimeoutMs = 3000;
+#endif
 constexpr std::size_t kPicturesWanted = 40;
 
 struct Row {
@@ -128,7 +133,7 @@ std::vector<std::string> pictures(const FrameCollector &collector) {
 }
 
 TEST(RtspRealServers, EveryQuirkPlaysAndNormalOnesKeepTheConnection) {
-    ScopedTimeouts timeouts(3000);
+    ScopedTimeouts timeouts(kReceiveTimeoutMs);
     std::vector<std::unique_ptr<Played>> played;
     int id = 7000;
     for (const Row &row : rows()) {
