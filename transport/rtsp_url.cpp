@@ -2,6 +2,8 @@
 
 #include <algorithm>
 
+#include "core/text_case.h"
+
 namespace ipcam {
 
 namespace {
@@ -10,13 +12,6 @@ constexpr std::string_view kScheme = "rtsp://";
 constexpr int kNoUrl = -1;
 constexpr int kBadPort = -2;
 constexpr std::size_t kMaxHost = 127;
-
-bool sameLetters(std::string_view a, std::string_view b) {
-    return a.size() == b.size() && std::equal(a.begin(), a.end(), b.begin(), [](char x, char y) {
-               auto lower = [](char c) { return c >= 'A' && c <= 'Z' ? char(c - 'A' + 'a') : c; };
-               return lower(x) == lower(y);
-           });
-}
 
 int hexDigit(char c) {
     if (c >= '0' && c <= '9') return c - '0';
@@ -67,7 +62,7 @@ int readPort(std::string_view text, uint16_t &port) {
 
 int parseRtspUrl(std::string_view text, RtspUrl &out) {
     if (text.size() > kMaxRtspUrl || text.size() <= kScheme.size() || !printable(text) ||
-        !sameLetters(text.substr(0, kScheme.size()), kScheme))
+        !startsWithNoCase(text, kScheme))
         return kNoUrl;
     const std::string_view rest = text.substr(kScheme.size());
     const std::size_t slash = rest.find_first_of("/?");
