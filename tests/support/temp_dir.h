@@ -2,6 +2,7 @@
 #pragma once
 
 #include <dirent.h>
+#include <stdio.h>
 #include <stdlib.h>
 
 #include <filesystem>
@@ -20,6 +21,17 @@ inline std::vector<std::string> filesIn(const std::string &dir) {
         closedir(d);
     }
     return names;
+}
+
+// The whole content of a file; empty when it cannot be read.
+inline std::string readFile(const std::string &path) {
+    std::string data;
+    if (FILE *f = fopen(path.c_str(), "rb")) {
+        char buf[4096];
+        for (size_t n; (n = fread(buf, 1, sizeof buf, f)) > 0;) data.append(buf, n);
+        fclose(f);
+    }
+    return data;
 }
 
 struct TempDir {

@@ -28,15 +28,7 @@ namespace {
 using Clock = std::chrono::steady_clock;
 constexpr uint16_t kWhite = 0xFFFF;
 
-std::string readFile(const std::string &path) {
-    std::string data;
-    if (FILE *f = fopen(path.c_str(), "rb")) {
-        char buf[4096];
-        for (size_t n; (n = fread(buf, 1, sizeof buf, f)) > 0;) data.append(buf, n);
-        fclose(f);
-    }
-    return data;
-}
+using kestrel_test::readFile;
 
 using kestrel_test::filesIn;
 

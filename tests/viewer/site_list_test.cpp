@@ -29,7 +29,7 @@ using kestrel_test::TempDir;
 
 using Bytes = std::vector<uint8_t>;
 
-Bytes readFile(const std::string &path) {
+Bytes readBytes(const std::string &path) {
     std::ifstream in(path, std::ios::binary);
     return Bytes(std::istreambuf_iterator<char>(in), {});
 }
@@ -93,7 +93,7 @@ TEST(SiteListFile, RecordsKeptByteForByte) {
     list.append(odd);
     list.append(afterZero);
     ASSERT_TRUE(list.save(dir.path));
-    const Bytes bytes = readFile(dir.file(kSiteListUserFile));
+    const Bytes bytes = readBytes(dir.file(kSiteListUserFile));
     ASSERT_EQ(bytes.size(), 2 * 612u);
     EXPECT_EQ(0, std::memcmp(bytes.data(), &odd, 612));
     const uint8_t port[] = {0x04, 0x03, 0x02, 0x01};
@@ -118,7 +118,7 @@ TEST(SiteListFile, SaveReplacesWholeFilePrivately) {
     ASSERT_TRUE(list.load(dir.path));
     ASSERT_TRUE(list.removeAt(1) && list.removeAt(1) && list.removeAt(1));
     ASSERT_TRUE(list.save(dir.path));
-    EXPECT_EQ(readFile(dir.file(kSiteListUserFile)), file({u"A"}));
+    EXPECT_EQ(readBytes(dir.file(kSiteListUserFile)), file({u"A"}));
     struct stat st {};
     ASSERT_EQ(stat(dir.file(kSiteListUserFile).c_str(), &st), 0);
     EXPECT_EQ(st.st_mode & 0777, 0600u);
@@ -126,7 +126,7 @@ TEST(SiteListFile, SaveReplacesWholeFilePrivately) {
 
     ASSERT_TRUE(list.removeAt(-1));  // the last site: an empty file, not a missing one
     ASSERT_TRUE(list.save(dir.path));
-    EXPECT_TRUE(readFile(dir.file(kSiteListUserFile)).empty());
+    EXPECT_TRUE(readBytes(dir.file(kSiteListUserFile)).empty());
     EXPECT_TRUE(list.load(dir.path));
 }
 
@@ -148,7 +148,7 @@ TEST(SiteListFile, FailedSaveKeepsOldFile) {
         setrlimit(RLIMIT_FSIZE, &saved);
         std::signal(SIGXFSZ, oldHandler);
         EXPECT_FALSE(saved3);
-        EXPECT_EQ(readFile(dir.file(kSiteListUserFile)), old);
+        EXPECT_EQ(readBytes(dir.file(kSiteListUserFile)), old);
         EXPECT_EQ(dir.entries(), std::vector<std::string>{kSiteListUserFile});
     }
     EXPECT_FALSE(list.save("/tmp/kestrel-sites-missing/none"));
@@ -165,7 +165,7 @@ TEST(SiteListSharing, TwoListsAddingSitesKeepBoth) {
     ASSERT_TRUE(first.change(dir.path, [](SiteList &l) { l.append(site(u"Three")); }));
     const std::vector<std::u16string> all{u"One", u"Two", u"Three"};
     EXPECT_EQ(first.names(), all);
-    EXPECT_EQ(readFile(dir.file(kSiteListUserFile)), file({u"One", u"Two", u"Three"}));
+    EXPECT_EQ(readBytes(dir.file(kSiteListUserFile)), file({u"One", u"Two", u"Three"}));
     // The other list sees them once it looks again; a failed look keeps what it has.
     EXPECT_TRUE(second.refresh(dir.path));
     EXPECT_EQ(second.names(), all);

@@ -15,6 +15,7 @@
 #include "camsim/device_model.h"
 #include "camsim/rtsp_server.h"
 #include "support/media.h"
+#include "support/temp_dir.h"
 #include "tool_process.h"
 
 namespace {
@@ -23,12 +24,7 @@ namespace fs = std::filesystem;
 
 using kestrel_test::ToolRun;
 
-std::string readFile(const fs::path &path) {
-    std::ifstream in(path, std::ios::binary);
-    std::ostringstream s;
-    s << in.rdbuf();
-    return s.str();
-}
+std::string readFile(const fs::path &path) { return kestrel_test::readFile(path.string()); }
 
 std::size_t countLines(const std::string &text, const std::string &start) {
     std::size_t n = 0;

@@ -12,6 +12,7 @@
 
 #include "ipcam.h"
 #include "support/media.h"
+#include "support/temp_dir.h"
 #include "tools/cli/decode.h"
 
 using namespace ipcam_cli;
@@ -22,27 +23,8 @@ const unsigned char *bytes(const std::string &s) {
     return reinterpret_cast<const unsigned char *>(s.data());
 }
 
-std::string readFile(const std::string &path) {
-    std::ifstream in(path, std::ios::binary);
-    std::ostringstream s;
-    s << in.rdbuf();
-    return s.str();
-}
-
-class TempDir {
-  public:
-    TempDir() {
-        path_ = std::filesystem::temp_directory_path() /
-                ("ipcam-cli-" + std::to_string(::testing::UnitTest::GetInstance()->random_seed()) +
-                 "-" + ::testing::UnitTest::GetInstance()->current_test_info()->name());
-        std::filesystem::remove_all(path_);
-    }
-    ~TempDir() { std::filesystem::remove_all(path_); }
-    std::string path() const { return path_.string(); }
-
-  private:
-    std::filesystem::path path_;
-};
+using kestrel_test::readFile;
+using kestrel_test::TempDir;
 
 TEST(CliWriter, CodecFromFormatAndFromTheBytes) {
     EXPECT_EQ(codecFromFormat(0), VideoCodec::Jpeg);
@@ -64,7 +46,7 @@ TEST(CliWriter, CodecFromFormatAndFromTheBytes) {
 
 TEST(CliWriter, Mpeg4StreamStartsAtTheFirstKeyFrameAndDecodes) {
     TempDir dir;
-    Recorder r(dir.path() + "/nested");
+    Recorder r(dir.path + "/nested");
     ASSERT_TRUE(r.open());
     const std::vector<std::string> frames = kestrel_test::encodeMpeg4(64, 48, 8, 4);
     // A dependent frame before any key frame cannot be decoded: it is left out.
@@ -79,12 +61,12 @@ TEST(CliWriter, Mpeg4StreamStartsAtTheFirstKeyFrameAndDecodes) {
     EXPECT_EQ(r.written(), frames.size());
     EXPECT_EQ(r.skipped(), 1u);
     EXPECT_EQ(readFile(r.streamPath()), expected);
-    EXPECT_EQ(r.streamPath(), dir.path() + "/nested/video.m4v");
+    EXPECT_EQ(r.streamPath(), dir.path + "/nested/video.m4v");
 }
 
 TEST(CliWriter, JpegPicturesGoToNumberedFiles) {
     TempDir dir;
-    Recorder r(dir.path());
+    Recorder r(dir.path);
     ASSERT_TRUE(r.open());
     std::vector<std::string> pictures;
     for (int q : {20, 50, 80}) pictures.push_back(kestrel_test::encodeJpeg({.quality = q}));
@@ -93,7 +75,7 @@ TEST(CliWriter, JpegPicturesGoToNumberedFiles) {
     ASSERT_TRUE(r.add(VideoCodec::Jpeg, IPCAM_FRAME_KEY, nullptr, 0));  // empty: skipped
     ASSERT_TRUE(r.close());
     EXPECT_EQ(r.written(), 3u);
-    EXPECT_EQ(r.jpegPath(1), dir.path() + "/000001.jpg");
+    EXPECT_EQ(r.jpegPath(1), dir.path + "/000001.jpg");
     for (std::size_t i = 0; i < pictures.size(); ++i)
         EXPECT_EQ(readFile(r.jpegPath(i + 1)), pictures[i]);
     EXPECT_FALSE(std::filesystem::exists(r.jpegPath(4)));
@@ -102,9 +84,9 @@ TEST(CliWriter, JpegPicturesGoToNumberedFiles) {
 
 TEST(CliWriter, ADirectoryThatCannotBeMadeIsReported) {
     TempDir dir;
-    std::filesystem::create_directories(dir.path());
-    std::ofstream(dir.path() + "/file") << "x";
-    Recorder r(dir.path() + "/file/sub");
+    std::filesystem::create_directories(dir.path);
+    std::ofstream(dir.path + "/file") << "x";
+    Recorder r(dir.path + "/file/sub");
     EXPECT_FALSE(r.open());
     EXPECT_NE(r.error().find("cannot create directory"), std::string::npos);
 }
