@@ -49,14 +49,23 @@ constexpr int32_t kReadStatusBlock = 0x2002;     // "GetStatus.cgi" block
 constexpr int32_t kReadAuthFlag = 0x2019;        // "GetStatus.cgi" flag
 constexpr std::size_t kAudioFlagField = 5;       // "Audio" in the stream settings
 
-// Three seconds in 500 ms slices. The running flag is looked at before each slice, so a stop
-// is seen within one slice. False when the thread is to stop.
-bool pause(const Relaxed<uint8_t> &running) {
-    for (int slice = 0; slice < kPauseSlices; ++slice) {
+// An RTSP server that refused the account is asked again only after ten pauses: cameras lock
+// an account after a few wrong answers in a row, and the account will not mend itself.
+constexpr int kRefusedAccountPauses = 10;
+
+// Three seconds (times pauses) in 500 ms slices. The running flag is looked at before each
+// slice, so a stop is seen within one slice. False when the thread is to stop.
+bool pause(const Relaxed<uint8_t> &running, int pauses = 1) {
+    for (int slice = 0; slice < kPauseSlices * pauses; ++slice) {
         if (!running) return false;
         std::this_thread::sleep_for(kPauseSlice);
     }
     return running != 0;
+}
+
+bool speaksRtsp(int32_t type) {
+    return type == IPCAM_PROTOCOL_TYPE5 || type == IPCAM_PROTOCOL_STREAMING_SERVER ||
+           type == IPCAM_PROTOCOL_RTSP_URL;
 }
 
 bool isMulticast(const char *host) {
@@ -261,7 +270,9 @@ uint32_t videoThreadMain(IPCamSession *s) {
             s->state = r;
             if (r == 0) {
                 s->videoDisconnected = 0;
-            } else if (!pause(running)) {
+            } else if (!pause(running, r == IPCAM_USER_OR_PASSWD_IS_ER && speaksRtsp(s->protocolType)
+                                           ? kRefusedAccountPauses
+                                           : 1)) {
                 break;
             }
             continue;
@@ -316,9 +327,7 @@ uint32_t audioThreadMain(IPCamSession *s) {
             pause(running);
             continue;
         }
-        if (s->protocolType == IPCAM_PROTOCOL_TYPE5 ||
-            s->protocolType == IPCAM_PROTOCOL_STREAMING_SERVER ||
-            s->protocolType == IPCAM_PROTOCOL_RTSP_URL) {
+        if (speaksRtsp(s->protocolType)) {
             // RTSP: over UDP the video side has opened the audio socket; interleaved audio is
             // read on the video side. Closing the slots and connecting again here would throw
             // away the sockets the SETUP of the video side made.

@@ -12,6 +12,7 @@ namespace ipcam {
 namespace {
 
 constexpr int kFailed = -8;
+constexpr int kUnauthorized = 401;
 constexpr std::size_t kUnitHead = 4;
 // Line ends a server leaves after a message (a body shorter than its Content-Length says)
 // are passed over, a few at most.
@@ -63,6 +64,7 @@ int takeRtspMessage(IPCamSession *session, ByteSource &connection, const RtspMes
     if (message.isReply()) {
         log.lastStatus = message.status;
         log.lastCseq = message.cseq();
+        if (message.status == kUnauthorized) log.lastChallenge = message.head;
         ++log.replies;
         return 0;
     }

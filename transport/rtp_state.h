@@ -9,6 +9,7 @@
 #include <memory>
 #include <mutex>
 #include <span>
+#include <string>
 #include <vector>
 
 #include "transport/frame_buffer.h"
@@ -118,6 +119,7 @@ struct RtspReplyLog {
     int32_t lastStatus = 0;  // 0: none yet
     int32_t lastCseq = -1;   // -1: none, or the reply had no readable CSeq
     uint32_t replies = 0;
+    std::string lastChallenge;  // the head of the latest 401 reply
     uint32_t serverRequests = 0;
 };
 

@@ -23,6 +23,7 @@ namespace {
 constexpr int kVideoFailed = -8;
 constexpr int kAudioFailed = -9;
 constexpr int kOk = 200;
+constexpr int kUnauthorized = 401;
 constexpr uint32_t kTeardownWaitMs = 1000;
 
 bool isUrlSession(const IPCamSession *s) {
@@ -202,6 +203,8 @@ void resetState(IPCamSession *s) {
     r.timeoutSeconds = kDefaultSessionTimeout;
     r.getParameter = false;
     r.nextKeepAliveMs = 0;
+    r.keepAliveCseq = -1;
+    r.repliesSeen = 0;
     r.auth.setCredentials(fieldText(s->user), fieldText(s->password));
     s->rtp.interleaved = {};
 }
@@ -239,19 +242,52 @@ int rtspConnect(IPCamSession *s, int which) {
     return 0;
 }
 
+namespace {
+
+// The reply comes between the media; the stream reader takes it, and followKeepAlive looks at
+// it afterwards.
+bool sendKeepAlive(IPCamSession *s) {
+    RtspState &r = s->rtsp;
+    RtspRequest keepAlive{r.getParameter ? "GET_PARAMETER" : "OPTIONS",
+                          r.playUrl,
+                          {},
+                          {"Session: " + r.sessionId},
+                          false};
+    SocketSource connection(s->sockets[kRtspSocket]);
+    r.keepAliveCseq = s->cseq;
+    if (!rtspSendOnly(s, connection, keepAlive)) return false;
+    r.nextKeepAliveMs = monotonicMs() + static_cast<uint64_t>(r.timeoutSeconds) * 500;
+    return true;
+}
+
+// A keep-alive answered 401 with a fresh nonce (the old one went stale) is sent again at once
+// with the new answer; the server would otherwise end the session at its time-out. A refusal
+// of our answer is left alone: the session ends with the time-out and the reconnection
+// reports the account.
+bool followKeepAlive(IPCamSession *s) {
+    RtspState &r = s->rtsp;
+    const RtspReplyLog &log = s->rtp.replies;
+    if (log.replies == r.repliesSeen) return true;
+    r.repliesSeen = log.replies;
+    if (r.keepAliveCseq < 0 || log.lastCseq != r.keepAliveCseq) return true;
+    r.keepAliveCseq = -1;
+    if (log.lastStatus / 100 == 2) {
+        if (r.auth.answering()) r.auth.accepted();
+        return true;
+    }
+    if (log.lastStatus == kUnauthorized &&
+        r.auth.challenged(log.lastChallenge) == Authenticator::Outcome::Answer)
+        return sendKeepAlive(s);
+    return true;
+}
+
+}  // namespace
+
 int rtspRunVideo(IPCamSession *s) {
     RtspState &r = s->rtsp;
-    if (r.nextKeepAliveMs != 0 && monotonicMs() >= r.nextKeepAliveMs) {
-        // The reply comes between the media; the stream reader takes it.
-        RtspRequest keepAlive{r.getParameter ? "GET_PARAMETER" : "OPTIONS",
-                              r.playUrl,
-                              {},
-                              {"Session: " + r.sessionId},
-                              false};
-        SocketSource connection(s->sockets[kRtspSocket]);
-        if (!rtspSendOnly(s, connection, keepAlive)) return kVideoFailed;
-        r.nextKeepAliveMs = monotonicMs() + static_cast<uint64_t>(r.timeoutSeconds) * 500;
-    }
+    if (!followKeepAlive(s)) return kVideoFailed;
+    if (r.nextKeepAliveMs != 0 && monotonicMs() >= r.nextKeepAliveMs && !sendKeepAlive(s))
+        return kVideoFailed;
     return rtpRunVideo(s);
 }
 

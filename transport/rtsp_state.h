@@ -19,6 +19,8 @@ struct RtspState {
     int timeoutSeconds = 60;       // the server ends a session this long without a request
     bool getParameter = false;     // the server's Public lists GET_PARAMETER
     uint64_t nextKeepAliveMs = 0;  // monotonic; 0 while no session plays
+    int32_t keepAliveCseq = -1;    // of the keep-alive whose reply is awaited; -1: none
+    uint32_t repliesSeen = 0;      // replies of RtpState::replies already looked at
     Authenticator auth;
 };
 

@@ -39,6 +39,7 @@ struct Row {
     bool udp = false;
     bool holds = true;  // the connection must last the whole run
     const char *path = "/CH01";
+    int staleAfterSeconds = 0;  // the server's nonces go stale after this long
 };
 
 ChannelConfig mpeg4(camsim::StreamFaults faults = {}) {
@@ -101,6 +102,8 @@ std::vector<Row> rows() {
     hik.namedMount = false;
     r.push_back({"Digest MD5 at a path of its own", hik, Auth::DigestMd5, true, false, true,
                  "/Streaming/Channels/101"});
+    r.push_back({"Digest nonces going stale between keep-alives", mpeg4({.sessionTimeout = 4}),
+                 Auth::DigestMd5, true, false, true, "/CH01", 1});
     r.push_back({"Digest SHA-256 without qop", mpeg4(), Auth::DigestSha256, false});
     r.push_back({"Digest both, SHA-256 first", mpeg4(), Auth::DigestBothShaFirst});
     r.push_back({"Basic and Digest offered", mpeg4(), Auth::BasicDigest});
@@ -143,6 +146,7 @@ TEST(RtspRealServers, EveryQuirkPlaysAndNormalOnesKeepTheConnection) {
         camsim::RtspAuthConfig auth;
         auth.scheme = row.auth;
         auth.qop = row.qop;
+        auth.staleAfterSeconds = row.staleAfterSeconds;
         p->server.setAuth(auth);
         ASSERT_TRUE(p->server.start()) << row.name;
         const std::string url =
@@ -184,6 +188,9 @@ TEST(RtspRealServers, EveryQuirkPlaysAndNormalOnesKeepTheConnection) {
         if (p->row.auth != Auth::None) {
             EXPECT_EQ(stats.auth.refused, 0u);
         }
+        if (p->row.staleAfterSeconds > 0) {
+            EXPECT_GE(stats.auth.stale, 2u) << "the keep-alives met no stale nonce";
+        }
     }
     EXPECT_EQ(IPCamAllDelete(), 0);
     for (const auto &p : played) {
@@ -195,6 +202,31 @@ TEST(RtspRealServers, EveryQuirkPlaysAndNormalOnesKeepTheConnection) {
         EXPECT_TRUE(p->server.waitUntilIdle(3000));
         p->server.stop();
     }
+}
+
+// A wrong password is tried once per connection attempt, and attempts come after a long
+// pause: a camera that locks an account after a few wrong answers must not be driven to it.
+TEST(RtspRealServers, ARefusedAccountIsNotTriedAgainSoon) {
+    ScopedTimeouts timeouts(kReceiveTimeoutMs);
+    camsim::StreamingServer server;
+    ASSERT_FALSE(server.addChannel(mpeg4()).empty());
+    server.setAuth({.scheme = Auth::DigestMd5});
+    ASSERT_TRUE(server.start());
+    const std::string url = "rtsp://127.0.0.1:" + std::to_string(server.port()) + "/CH01";
+    IPCamSession *session = nullptr;
+    ASSERT_EQ(IPCamCreateUrl(&session, url.c_str(), "admin", "wrong", 7100), 0);
+    FrameCollector collector;
+    ASSERT_EQ(IPCamAction(session, &FrameCollector::callback, &collector, IPCAM_ACTION_VIDEO), 0);
+    // Three ordinary pauses' time: a loop of attempts would have answered three times by now.
+    std::this_thread::sleep_for(std::chrono::milliseconds(7000));
+    EXPECT_EQ(IPCamGetStatus(session), IPCAM_USER_OR_PASSWD_IS_ER);
+    EXPECT_EQ(server.statistics().auth.refused, 1u);
+    EXPECT_TRUE(collector.frames().empty());
+    // The long pause still ends at once when the session goes.
+    const auto start = std::chrono::steady_clock::now();
+    EXPECT_EQ(IPCamAllDelete(), 0);
+    EXPECT_LT(std::chrono::steady_clock::now() - start, std::chrono::seconds(3));
+    server.stop();
 }
 
 }  // namespace
