@@ -76,6 +76,9 @@ bool readDescription(IPCamSession *s, const RtspReplyText &reply) {
         f.sampleRate = clockRate(*audio);
         f.channels = channelCode(*audio);
     }
+    // The devices of the older types are reported at 30 frames a second whatever they send;
+    // a camera by URL is taken at its word when its description states a rate.
+    if (isUrlSession(s) && video->frameRate > 0) f.frameRate = video->frameRate;
     f.width = 722;  // until the first configuration frame tells
     f.height = 482;
     return true;

@@ -1,5 +1,8 @@
 #include "transport/sdp.h"
 
+#include <charconv>
+#include <system_error>
+
 #include "core/text_case.h"
 
 namespace ipcam {
@@ -67,6 +70,15 @@ void readRtpmap(MediaSection &m, std::string_view map) {
     if (second != std::string_view::npos) m.channels = countNumber(rest.substr(second + 1));
 }
 
+// "25", "29.97": frames per second, or 0 for anything else.
+double frameRateNumber(std::string_view text) {
+    double rate = 0;
+    const auto [end, error] = std::from_chars(text.data(), text.data() + text.size(), rate,
+                                              std::chars_format::fixed);
+    if (error != std::errc() || end != text.data() + text.size()) return 0;
+    return rate > 0 && rate <= kMaxFrameRate ? rate : 0;
+}
+
 void readAttribute(SessionDescription &d, std::string_view attribute) {
     const std::size_t colon = attribute.find(':');
     const std::string_view name = attribute.substr(0, colon);
@@ -80,6 +92,10 @@ void readAttribute(SessionDescription &d, std::string_view attribute) {
         return;
     }
     if (!m) return;
+    if (equalsNoCase(name, "framerate") || equalsNoCase(name, "x-framerate")) {
+        if (m->frameRate == 0) m->frameRate = frameRateNumber(value);
+        return;
+    }
     const bool rtpmap = equalsNoCase(name, "rtpmap");
     if (!rtpmap && !equalsNoCase(name, "fmtp")) return;
     auto own = ownFormat(*m, value);

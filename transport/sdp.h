@@ -16,6 +16,7 @@ namespace ipcam {
 
 inline constexpr std::size_t kMaxDescription = 65'536;
 inline constexpr std::size_t kMaxSections = 32;
+inline constexpr double kMaxFrameRate = 240;
 
 // One "m=" section, with what its first payload type's attributes say.
 struct MediaSection {
@@ -26,6 +27,8 @@ struct MediaSection {
     int32_t channels = 0;    // the rtpmap's channel count; 0 when it gives none
     std::string parameters;  // the fmtp's text after the payload type; empty without fmtp
     std::string control;     // the section's a=control, as written
+    double frameRate = 0;    // a=framerate (or a=x-framerate), above 0 and at most
+                             // kMaxFrameRate; 0 when absent or out of range
 };
 
 struct SessionDescription {

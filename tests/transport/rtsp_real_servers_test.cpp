@@ -6,6 +6,7 @@
 
 #include <algorithm>
 #include <chrono>
+#include <cstring>
 #include <memory>
 #include <string>
 #include <thread>
@@ -124,6 +125,18 @@ std::size_t describes(const camsim::StreamingServer &server) {
                          [](const auto &r) { return r.method == "DESCRIBE"; });
 }
 
+// The frame rate of the latest format message; 0 when none came.
+double reportedFrameRate(const FrameCollector &collector) {
+    double rate = 0;
+    for (const Delivered &d : collector.frames()) {
+        if (d.kind != IPCAM_MSG_FORMAT || d.payload.size() != sizeof(StreamFormatBlock)) continue;
+        StreamFormatBlock block;
+        std::memcpy(&block, d.payload.data(), sizeof block);
+        rate = block.frameRate;
+    }
+    return rate;
+}
+
 std::vector<std::string> pictures(const FrameCollector &collector) {
     std::vector<std::string> got;
     bool started = false;
@@ -165,6 +178,7 @@ TEST(RtspRealServers, EveryQuirkPlaysAndNormalOnesKeepTheConnection) {
         const std::vector<std::string> got = pictures(p->collector);
         EXPECT_GE(got.size(), kPicturesWanted) << "status " << IPCamGetStatus(p->session);
         if (got.empty()) continue;
+        EXPECT_EQ(reportedFrameRate(p->collector), 15.0) << "the description's a=framerate";
         if (p->row.channel.codec == ChannelConfig::Codec::Mpeg4) {
             const Decoded d = decodeMpeg4(got);
             EXPECT_TRUE(d.ok);

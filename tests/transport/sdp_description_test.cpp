@@ -156,4 +156,35 @@ TEST(SdpDescriptionTest, ReadsFmtpAndConfig) {
     }
 }
 
+// The frame rate a section states: the first a=framerate or a=x-framerate of the section
+// itself, a plain decimal within range; anything else counts as not stated.
+TEST(SdpDescriptionTest, ReadsTheStatedFrameRate) {
+    struct Case {
+        const char *lines;
+        double rate;
+    } cases[] = {
+        {"a=framerate:25\r\n", 25},
+        {"a=framerate: 29.97 \r\n", 29.97},
+        {"a=x-framerate:15\r\n", 15},
+        {"a=FrameRate:12.5\r\na=framerate:30\r\n", 12.5},
+        {"a=framerate:240\r\n", 240},
+        {"a=framerate:241\r\n", 0},
+        {"a=framerate:0\r\n", 0},
+        {"a=framerate:-5\r\n", 0},
+        {"a=framerate:1e3\r\n", 0},
+        {"a=framerate:nan\r\n", 0},
+        {"a=framerate:inf\r\n", 0},
+        {"a=framerate:25fps\r\n", 0},
+        {"a=framerate:\r\n", 0},
+        {"a=framerate\r\n", 0},
+        {"", 0},
+    };
+    for (const Case &c : cases) {
+        auto d = parseDescription(std::string("v=0\r\na=framerate:50\r\nm=video 0 RTP/AVP 26\r\n") +
+                                  c.lines + "m=audio 0 RTP/AVP 14\r\na=framerate:7\r\n");
+        ASSERT_TRUE(d.has_value()) << c.lines;
+        EXPECT_DOUBLE_EQ(d->media[0].frameRate, c.rate) << c.lines;
+    }
+}
+
 }  // namespace
