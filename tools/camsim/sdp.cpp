@@ -56,8 +56,8 @@ std::string sessionDescription(const ChannelConfig &config, const MediaLoop &loo
                         ";config=" + hex(loop.decoderConfig()));
     } else {
         if (pt != kPayloadJpeg || faults.sdpLowerCase) lines.push_back(rtpmap(pt, "JPEG", faults));
+        lines.push_back("a=framerate:" + std::to_string(config.fps));
     }
-    lines.push_back("a=framerate:" + std::to_string(config.fps));
     if (!faults.omitVideoControl) lines.push_back("a=control:" + layout.videoControl);
     if (config.audio) {
         lines.push_back("m=audio 0 RTP/AVP " + std::to_string(kPayloadMpegAudio));
