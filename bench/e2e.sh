@@ -27,13 +27,14 @@ done
 command -v ffmpeg >/dev/null || { echo "e2e: ffmpeg is missing" >&2; exit 2; }
 
 work=$(mktemp -d)
-pids=()
-trap 'kill "${pids[@]}" 2>/dev/null || true; rm -rf "$work"' EXIT
+# start_sim runs in a command substitution, a subshell: its simulators are remembered in files.
+trap 'for p in "$work"/*.pid; do [ -e "$p" ] && kill "$(cat "$p")" 2>/dev/null; done
+      rm -rf "$work"' EXIT
 # The streaming server (found by Auto detection) and a family A camera with the HUNT stream.
 start_sim() {  # name, arguments...
   local name=$1; shift
   "$camsim" "$@" >"$work/$name.log" 2>&1 &
-  pids+=($!)
+  echo $! >"$work/$name.pid"
   for _ in $(seq 50); do grep -q '^listening on' "$work/$name.log" && break; sleep 0.1; done
   sed -n 's/^listening on 127.0.0.1:\([0-9]*\).*/\1/p' "$work/$name.log"
 }

@@ -1,0 +1,68 @@
+// What the H.264 and H.265 depacketisers share: access units in Annex B form, the parameter
+// sets a description carries, and the bit reader their sequence parameter sets are read with.
+#pragma once
+
+#include <cstddef>
+#include <cstdint>
+#include <span>
+#include <string_view>
+#include <vector>
+
+#include "ipcam.h"
+
+namespace ipcam {
+
+// Put in front of every NAL unit of a delivered access unit.
+inline constexpr uint8_t kAnnexBStart[] = {0, 0, 0, 1};
+
+// The NAL units of one picture, ready to deliver.
+struct AccessUnit {
+    std::vector<uint8_t> data;              // every NAL unit behind 00 00 00 01
+    int32_t kind = IPCAM_FRAME_DEPENDENT;   // IPCAM_FRAME_KEY, _DEPENDENT or _DROPPABLE
+    uint32_t timestamp = 0;                 // RTP timestamp of its packets
+    bool parametersChanged = false;         // its parameter sets differ from the last ones
+};
+
+// What a sequence parameter set says of the pictures.
+struct VideoParameters {
+    int32_t width = 0;   // after cropping
+    int32_t height = 0;
+    double frameRate = 0;  // from the timing information; 0 when it gives none
+    bool operator==(const VideoParameters &) const = default;
+};
+
+// Appends 00 00 00 01 and the NAL unit to out.
+void appendNalUnit(std::vector<uint8_t> &out, std::span<const uint8_t> nal);
+
+// The values of a comma-separated list of base64 NAL units ("sprop-parameter-sets",
+// "sprop-sps"), each decoded. Empty values, values that are not base64 and values that decode
+// to nothing are left out.
+std::vector<std::vector<uint8_t>> parameterSetList(std::string_view text);
+
+// The payload of a NAL unit with its emulation prevention bytes (the 03 of 00 00 03) removed,
+// from offset on (the NAL unit header is not wanted by the readers).
+std::vector<uint8_t> unescapeRbsp(std::span<const uint8_t> nal, std::size_t offset);
+
+// Reads bits high first. Reading past the end does not fail at once: it yields zeros and
+// marks the reader failed, so a parser reads on and asks ok() once at the end.
+class BitReader {
+  public:
+    explicit BitReader(std::span<const uint8_t> bytes) : bytes_(bytes) {}
+
+    uint32_t bits(int count);  // 0 to 32 bits
+    bool flag() { return bits(1) != 0; }
+    void skip(std::size_t count);
+    // Exp-Golomb codes of up to 32 bits; longer ones mark the reader failed.
+    uint32_t ue();
+    int32_t se();
+
+    bool ok() const { return !failed_; }
+    void fail() { failed_ = true; }
+
+  private:
+    std::span<const uint8_t> bytes_;
+    std::size_t position_ = 0;  // in bits
+    bool failed_ = false;
+};
+
+}  // namespace ipcam
