@@ -9,6 +9,7 @@
 extern "C" {
 #include <libavcodec/avcodec.h>
 #include <libavutil/imgutils.h>
+#include <libavutil/log.h>
 }
 
 namespace kestrel_test {
@@ -113,9 +114,30 @@ std::string quantTables(const std::string &jpeg) {
     return tables;
 }
 
+namespace {
+
+AVCodecID codecId(TestCodec codec) {
+    switch (codec) {
+        case TestCodec::H264:
+            return AV_CODEC_ID_H264;
+        case TestCodec::H265:
+            return AV_CODEC_ID_HEVC;
+        case TestCodec::Mpeg4:
+            break;
+    }
+    return AV_CODEC_ID_MPEG4;
+}
+
+}  // namespace
+
 std::vector<std::string> encodeMpeg4(int width, int height, int frames, int gop) {
+    return encodeVideo(TestCodec::Mpeg4, width, height, frames, gop);
+}
+
+std::vector<std::string> encodeVideo(TestCodec kind, int width, int height, int frames, int gop) {
     std::vector<std::string> out;
-    const AVCodec *codec = avcodec_find_encoder(AV_CODEC_ID_MPEG4);
+    const AVCodec *codec = avcodec_find_encoder(codecId(kind));
+    if (!codec) return out;
     CodecContext c;
     c.ctx = avcodec_alloc_context3(codec);
     c.ctx->width = width;
@@ -126,7 +148,19 @@ std::vector<std::string> encodeMpeg4(int width, int height, int frames, int gop)
     c.ctx->gop_size = gop;
     c.ctx->max_b_frames = 0;
     c.ctx->bit_rate = 400'000;
-    if (avcodec_open2(c.ctx, codec, nullptr) < 0) return out;
+    AVDictionary *options = nullptr;
+    if (kind != TestCodec::Mpeg4) av_log_set_level(AV_LOG_ERROR);  // the encoders' statistics
+    if (kind == TestCodec::H264) {
+        av_dict_set(&options, "preset", "ultrafast", 0);
+        av_dict_set(&options, "tune", "zerolatency", 0);
+    } else if (kind == TestCodec::H265) {
+        av_dict_set(&options, "preset", "ultrafast", 0);
+        av_dict_set(&options, "tune", "zerolatency", 0);
+        av_dict_set(&options, "x265-params", "log-level=error", 0);
+    }
+    const int opened = avcodec_open2(c.ctx, codec, &options);
+    av_dict_free(&options);
+    if (opened < 0) return out;
     Frame frame;
     frame.f->format = AV_PIX_FMT_YUV420P;
     frame.f->width = width;
@@ -171,8 +205,12 @@ Decoded decodeJpeg(const std::string &jpeg) {
 }
 
 Decoded decodeMpeg4(const std::vector<std::string> &frames) {
+    return decodeVideo(TestCodec::Mpeg4, frames);
+}
+
+Decoded decodeVideo(TestCodec codec, const std::vector<std::string> &frames) {
     Decoded d;
-    CodecContext c = openDecoder(AV_CODEC_ID_MPEG4);
+    CodecContext c = openDecoder(codecId(codec));
     if (!c.ctx) return d;
     for (const std::string &f : frames) {
         Decoded one;

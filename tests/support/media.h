@@ -27,6 +27,12 @@ std::string quantTables(const std::string &jpeg);
 // MPEG-4 part 2 frames as a camera sends them: configuration headers before every key frame.
 std::vector<std::string> encodeMpeg4(int width, int height, int frames, int gop);
 
+enum class TestCodec { Mpeg4, H264, H265 };
+
+// Frames of any of the codecs, one access unit each, without B-frames. H.264 and H.265 come
+// in Annex B form with their parameter sets in front of every key frame (libx264, libx265).
+std::vector<std::string> encodeVideo(TestCodec codec, int width, int height, int frames, int gop);
+
 struct Decoded {
     bool ok = false;
     int width = 0, height = 0;
@@ -37,5 +43,8 @@ Decoded decodeJpeg(const std::string &jpeg);
 
 // Decodes MPEG-4 frames in order; ok when every one decoded, with the size of the last.
 Decoded decodeMpeg4(const std::vector<std::string> &frames);
+
+// The same for any of the codecs.
+Decoded decodeVideo(TestCodec codec, const std::vector<std::string> &frames);
 
 }  // namespace kestrel_test
