@@ -29,6 +29,32 @@ uint32_t BitReader::read(uint32_t count) {
     return value;
 }
 
+void BitReader::skip(uint32_t count) {
+    if (!ok_ || position_ + count > bits_) {
+        ok_ = false;
+        return;
+    }
+    position_ += count;
+}
+
+uint32_t BitReader::ue() {
+    uint32_t zeros = 0;
+    while (read(1) == 0) {
+        if (!ok_ || ++zeros > 31) {
+            ok_ = false;
+            return 0;
+        }
+    }
+    if (zeros == 0) return 0;
+    return static_cast<uint32_t>((uint64_t{1} << zeros) - 1 + read(zeros));
+}
+
+int32_t BitReader::se() {
+    const uint32_t code = ue();
+    const int64_t magnitude = (static_cast<int64_t>(code) + 1) / 2;
+    return static_cast<int32_t>(code % 2 ? magnitude : -magnitude);
+}
+
 bool extractVideoConfig(const void *frame, uint8_t *destination, std::size_t capacity,
                         std::size_t *length) {
     if (!frame || !length) return false;

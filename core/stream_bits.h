@@ -3,6 +3,7 @@
 
 #include <cstddef>
 #include <cstdint>
+#include <span>
 
 namespace ipcam {
 
@@ -17,9 +18,15 @@ uint32_t readBits(const uint8_t *data, uint32_t first, uint32_t count);
 class BitReader {
   public:
     BitReader(const uint8_t *data, std::size_t size) : data_(data), bits_(uint64_t{size} * 8) {}
-    uint32_t read(uint32_t count);
-    void skip(uint32_t count) { read(count); }
+    explicit BitReader(std::span<const uint8_t> bytes) : BitReader(bytes.data(), bytes.size()) {}
+    uint32_t read(uint32_t count);  // 0 to 32 bits
+    bool flag() { return read(1) != 0; }
+    void skip(uint32_t count);
+    // Exp-Golomb codes (H.264, H.265) of up to 32 bits; a longer one fails the reader.
+    uint32_t ue();
+    int32_t se();
     bool ok() const { return ok_; }
+    void fail() { ok_ = false; }
     uint64_t position() const { return position_; }
 
   private:

@@ -1,5 +1,6 @@
 // An RTSP reply as a whole: the head's status and headers, then its body as a session
-// description, with every control joined onto the base the client would use.
+// description, with every control joined onto the base the client would use and the
+// parameter sets of its fmtp decoded.
 //
 // Input layout: the reply bytes; the head ends at the first empty line, the body follows.
 #include <cstddef>
@@ -8,6 +9,7 @@
 #include <string>
 #include <string_view>
 
+#include "transport/nal_units.h"
 #include "transport/rtsp_reply.h"
 #include "transport/sdp.h"
 
@@ -43,6 +45,13 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t *data, size_t size) {
             ipcam::audioCodec(m);
             if (ipcam::channelCode(m) < 0 || ipcam::clockRate(m) <= 0) std::abort();
             if (auto config = ipcam::mpeg4Config(m); config && config->empty()) std::abort();
+            if (m.frameRate < 0 || m.frameRate > ipcam::kMaxFrameRate) std::abort();
+            for (const char *name : {"sprop-parameter-sets", "sprop-sps"}) {
+                if (auto list = ipcam::fmtpParameter(m, name)) {
+                    for (const auto &set : ipcam::parameterSetList(*list))
+                        if (set.empty() || set.size() > list->size()) std::abort();
+                }
+            }
             const std::string url = ipcam::resolveControl(base, m.control);
             if (url.size() > base.size() + m.control.size() + 1) std::abort();
         }

@@ -42,45 +42,4 @@ std::vector<uint8_t> unescapeRbsp(std::span<const uint8_t> nal, std::size_t offs
     return rbsp;
 }
 
-uint32_t BitReader::bits(int count) {
-    uint32_t value = 0;
-    for (int i = 0; i < count; ++i) {
-        if (position_ >= bytes_.size() * 8) {
-            failed_ = true;
-            return 0;
-        }
-        const uint8_t byte = bytes_[position_ / 8];
-        value = value << 1 | ((byte >> (7 - position_ % 8)) & 1u);
-        ++position_;
-    }
-    return value;
-}
-
-void BitReader::skip(std::size_t count) {
-    if (count > bytes_.size() * 8 - position_) {
-        position_ = bytes_.size() * 8;
-        failed_ = true;
-        return;
-    }
-    position_ += count;
-}
-
-uint32_t BitReader::ue() {
-    int zeros = 0;
-    while (bits(1) == 0) {
-        if (failed_ || ++zeros > 31) {
-            failed_ = true;
-            return 0;
-        }
-    }
-    if (zeros == 0) return 0;
-    return static_cast<uint32_t>((uint64_t{1} << zeros) - 1 + bits(zeros));
-}
-
-int32_t BitReader::se() {
-    const uint32_t code = ue();
-    const int64_t magnitude = (static_cast<int64_t>(code) + 1) / 2;
-    return static_cast<int32_t>(code % 2 ? magnitude : -magnitude);
-}
-
 }  // namespace ipcam

@@ -1,5 +1,6 @@
 // What the H.264 and H.265 depacketisers share: access units in Annex B form, the parameter
-// sets a description carries, and the bit reader their sequence parameter sets are read with.
+// sets a description carries. Their sequence parameter sets are read with core/stream_bits.h's
+// BitReader.
 #pragma once
 
 #include <cstddef>
@@ -42,27 +43,5 @@ std::vector<std::vector<uint8_t>> parameterSetList(std::string_view text);
 // The payload of a NAL unit with its emulation prevention bytes (the 03 of 00 00 03) removed,
 // from offset on (the NAL unit header is not wanted by the readers).
 std::vector<uint8_t> unescapeRbsp(std::span<const uint8_t> nal, std::size_t offset);
-
-// Reads bits high first. Reading past the end does not fail at once: it yields zeros and
-// marks the reader failed, so a parser reads on and asks ok() once at the end.
-class BitReader {
-  public:
-    explicit BitReader(std::span<const uint8_t> bytes) : bytes_(bytes) {}
-
-    uint32_t bits(int count);  // 0 to 32 bits
-    bool flag() { return bits(1) != 0; }
-    void skip(std::size_t count);
-    // Exp-Golomb codes of up to 32 bits; longer ones mark the reader failed.
-    uint32_t ue();
-    int32_t se();
-
-    bool ok() const { return !failed_; }
-    void fail() { failed_ = true; }
-
-  private:
-    std::span<const uint8_t> bytes_;
-    std::size_t position_ = 0;  // in bits
-    bool failed_ = false;
-};
 
 }  // namespace ipcam

@@ -81,4 +81,44 @@ TEST(StreamBitsTest, ShortPayloadsAreLeftAlone) {
     }
 }
 
+TEST(StreamBitsTest, ExpGolombCodesAndReadsPastTheEnd) {
+    // 1 | 010 | 011 | 00100 | 00101 | 00111 | 0000 1000 0: ue 0,1,2,3,4,6,15 ...
+    const std::vector<uint8_t> bytes = {0b10100110, 0b01000010, 0b10011100, 0b00100000};
+    BitReader r(bytes);
+    EXPECT_EQ(r.ue(), 0u);
+    EXPECT_EQ(r.ue(), 1u);
+    EXPECT_EQ(r.ue(), 2u);
+    EXPECT_EQ(r.ue(), 3u);
+    EXPECT_EQ(r.ue(), 4u);
+    EXPECT_EQ(r.ue(), 6u);
+    EXPECT_EQ(r.ue(), 15u);
+    EXPECT_TRUE(r.ok());
+    EXPECT_EQ(r.read(8), 0u);  // only one bit is left
+    EXPECT_FALSE(r.ok());
+
+    const std::vector<uint8_t> signs = {0b01001100, 0b10000000};  // ue 1, 2, 3 as se: 1, -1, 2
+    BitReader s(signs);
+    EXPECT_EQ(s.se(), 1);
+    EXPECT_EQ(s.se(), -1);
+    EXPECT_EQ(s.se(), 2);
+    EXPECT_TRUE(s.ok());
+
+    // 32 leading zeros make a code longer than 32 bits: refused, not wrapped.
+    const std::vector<uint8_t> tooWide = {0x00, 0x00, 0x00, 0x00, 0x80, 0x00, 0x00, 0x00, 0x00};
+    BitReader z(tooWide);
+    EXPECT_EQ(z.ue(), 0u);
+    EXPECT_FALSE(z.ok());
+
+    const std::vector<uint8_t> widest = {0x00, 0x00, 0x00, 0x01, 0xFF, 0xFF, 0xFF, 0xFE};  // 31 zeros, 1, 31 ones
+    BitReader w(widest);
+    EXPECT_EQ(w.ue(), 0xFFFFFFFEu);
+    EXPECT_TRUE(w.ok());
+
+    BitReader k(bytes);
+    k.skip(30);
+    EXPECT_TRUE(k.ok());
+    k.skip(3);
+    EXPECT_FALSE(k.ok());
+}
+
 }  // namespace
