@@ -402,7 +402,9 @@ TEST(H265SpsTest, RarerSyntaxIsReadAsTheDecoderReadsIt) {
         EXPECT_EQ(read->width, expected.width);
         EXPECT_EQ(read->height, expected.height);
         EXPECT_NEAR(read->frameRate, s.timing ? expected.frameRate : 0, 1e-6);
-        if (s.timing) EXPECT_GT(read->frameRate, 0);
+        if (s.timing) {
+            EXPECT_GT(read->frameRate, 0);
+        }
     }
 }
 
