@@ -4,6 +4,7 @@
 #include <array>
 #include <vector>
 
+#include "core/stream_bits.h"
 #include "transport/sdp.h"
 
 namespace ipcam {
@@ -49,7 +50,7 @@ struct SpsHead {
 // Reads up to and including the conformance window; false when cut or nonsensical.
 bool readHead(BitReader &r, SpsHead &head) {
     r.skip(4);  // sps_video_parameter_set_id
-    head.maxSubLayersMinus1 = r.bits(3);
+    head.maxSubLayersMinus1 = r.read(3);
     r.skip(1);  // temporal id nesting
     if (head.maxSubLayersMinus1 >= kMaxSubLayers) return false;
     skipProfileTierLevel(r, head.maxSubLayersMinus1);
@@ -172,7 +173,7 @@ bool readShortTermSets(BitReader &r) {
 // The VUI up to its timing information: the frame rate, 0 without timing.
 double readVuiFrameRate(BitReader &r) {
     if (r.flag()) {              // aspect ratio
-        if (r.bits(8) == 255) {  // extended: sample aspect ratio written out
+        if (r.read(8) == 255) {  // extended: sample aspect ratio written out
             r.skip(16);
             r.skip(16);
         }
@@ -191,8 +192,8 @@ double readVuiFrameRate(BitReader &r) {
         for (int i = 0; i < 4; ++i) r.ue();
     }
     if (!r.flag()) return 0;
-    const uint32_t unitsInTick = r.bits(32);
-    const uint32_t timeScale = r.bits(32);
+    const uint32_t unitsInTick = r.read(32);
+    const uint32_t timeScale = r.read(32);
     if (!r.ok() || unitsInTick == 0 || timeScale == 0) return 0;
     const double rate = static_cast<double>(timeScale) / unitsInTick;
     return rate <= kMaxFrameRate ? rate : 0;
@@ -256,11 +257,11 @@ std::optional<uint32_t> h265ParameterSetId(std::span<const uint8_t> nal) {
     BitReader r(rbsp);
     uint32_t id = 0, limit = 0;
     if (type == kH265Vps) {
-        id = r.bits(4);
+        id = r.read(4);
         limit = 15;
     } else if (type == kH265Sps) {
         r.skip(4);
-        const uint32_t maxSubLayersMinus1 = r.bits(3);
+        const uint32_t maxSubLayersMinus1 = r.read(3);
         r.skip(1);
         if (maxSubLayersMinus1 >= kMaxSubLayers) return std::nullopt;
         skipProfileTierLevel(r, maxSubLayersMinus1);
