@@ -126,18 +126,10 @@ std::vector<AccessUnit> h264Depacketize(H264Depacketizer &d,
                                         const std::vector<H264Packet> &packets) {
     std::vector<AccessUnit> out;
     for (const H264Packet &p : packets) {
-        Bytes bytes = {0x80,
-                       static_cast<uint8_t>((p.marker ? 0x80 : 0) | 96),
-                       static_cast<uint8_t>(p.sequence >> 8),
-                       static_cast<uint8_t>(p.sequence),
-                       static_cast<uint8_t>(p.timestamp >> 24),
-                       static_cast<uint8_t>(p.timestamp >> 16),
-                       static_cast<uint8_t>(p.timestamp >> 8),
-                       static_cast<uint8_t>(p.timestamp),
-                       1,
-                       2,
-                       3,
-                       4};
+        Bytes bytes = {0x80, static_cast<uint8_t>((p.marker ? 0x80 : 0) | 96)};
+        for (int shift = 8; shift >= 0; shift -= 8) bytes.push_back(uint8_t(p.sequence >> shift));
+        for (int shift = 24; shift >= 0; shift -= 8) bytes.push_back(uint8_t(p.timestamp >> shift));
+        bytes.insert(bytes.end(), {1, 2, 3, 4});  // SSRC
         bytes.insert(bytes.end(), p.payload.begin(), p.payload.end());
         const std::optional<RtpPacket> packet = parseRtpPacket(bytes);
         EXPECT_TRUE(packet);
@@ -224,11 +216,14 @@ TEST(H264DepacketizerTest, EncodedStreamsArriveWhole) {
 
         std::vector<AccessUnit> expected;
         bool waiting = true;
+        H264Unit lastSets;  // in front of the last key frame delivered
         for (std::size_t i = 0; i < units.size(); ++i) {
             bool key = false, referenced = false;
+            H264Unit sets;
             for (const Bytes &nal : units[i]) {
                 key |= (nal[0] & 0x1F) == 5;
                 referenced |= (nal[0] & 0x1F) <= 5 && (nal[0] & 0x60);
+                if ((nal[0] & 0x1F) == 7 || (nal[0] & 0x1F) == 8) sets.push_back(nal);
             }
             if (c.damaged.count(static_cast<int>(i)))
                 waiting = true;
@@ -240,7 +235,9 @@ TEST(H264DepacketizerTest, EncodedStreamsArriveWhole) {
                                 key          ? IPCAM_FRAME_KEY
                                 : referenced ? IPCAM_FRAME_DEPENDENT
                                              : IPCAM_FRAME_DROPPABLE,
-                                static_cast<uint32_t>(0xFFFF0000u + 3000 * i)});
+                                static_cast<uint32_t>(0xFFFF0000u + 3000 * i),
+                                key && sets != lastSets});
+            if (key) lastSets = sets;
         }
         ASSERT_EQ(got.size(), expected.size());
         std::vector<std::string> frames;
@@ -248,6 +245,7 @@ TEST(H264DepacketizerTest, EncodedStreamsArriveWhole) {
             EXPECT_EQ(got[i].data, expected[i].data) << i;
             EXPECT_EQ(got[i].kind, expected[i].kind) << i;
             EXPECT_EQ(got[i].timestamp, expected[i].timestamp) << i;
+            EXPECT_EQ(got[i].parametersChanged, expected[i].parametersChanged) << i;
             frames.emplace_back(got[i].data.begin(), got[i].data.end());
         }
         const VideoParameters size =
