@@ -1,0 +1,496 @@
+#include "transport/h264_depacketizer.h"
+
+#include <gtest/gtest.h>
+
+#include <functional>
+#include <set>
+#include <string>
+#include <vector>
+
+#include "control/base64.h"
+#include "support/media.h"
+
+using namespace ipcam;
+using kestrel_test::TestCodec;
+
+namespace {
+
+using Bytes = std::vector<uint8_t>;
+using H264Unit = std::vector<Bytes>;  // the NAL units of one access unit
+
+// The NAL units of the encoder's access units, split at the start codes.
+std::vector<H264Unit> h264Encode(int width, int height, int frames, int gop) {
+    std::vector<H264Unit> units;
+    const std::string marker("\0\0\1", 3);
+    for (const std::string &au :
+         kestrel_test::encodeVideo(TestCodec::H264, width, height, frames, gop)) {
+        H264Unit &unit = units.emplace_back();
+        for (std::size_t at = au.find(marker); at != std::string::npos;) {
+            const std::size_t begin = at + 3;
+            at = au.find(marker, begin);
+            std::size_t end = at == std::string::npos ? au.size() : at;
+            while (end > begin && au[end - 1] == '\0') --end;
+            unit.emplace_back(au.begin() + begin, au.begin() + end);
+        }
+    }
+    return units;
+}
+
+Bytes h264AnnexB(const H264Unit &unit) {
+    Bytes out;
+    for (const Bytes &nal : unit) {
+        out.insert(out.end(), {0, 0, 0, 1});
+        out.insert(out.end(), nal.begin(), nal.end());
+    }
+    return out;
+}
+
+struct H264Packet {
+    uint16_t sequence = 0;
+    uint32_t timestamp = 0;
+    bool marker = false;
+    Bytes payload;
+    int unit = -1;  // the access unit it carries part of
+    char role = 0;  // 'n' single, 'a' STAP-A, 's' 'm' 'e' FU-A start, middle, end
+};
+
+Bytes h264Fragment(const Bytes &nal, std::size_t begin, std::size_t end) {
+    Bytes p = {static_cast<uint8_t>((nal[0] & 0xE0) | 28),
+               static_cast<uint8_t>((begin == 1 ? 0x80 : 0) | (end == nal.size() ? 0x40 : 0) |
+                                    (nal[0] & 0x1F))};
+    p.insert(p.end(), nal.begin() + static_cast<long>(begin), nal.begin() + static_cast<long>(end));
+    return p;
+}
+
+Bytes h264Aggregate(const std::vector<Bytes> &nals) {
+    Bytes p = {0x78};
+    for (const Bytes &nal : nals) {
+        p.insert(p.end(),
+                 {static_cast<uint8_t>(nal.size() >> 8), static_cast<uint8_t>(nal.size())});
+        p.insert(p.end(), nal.begin(), nal.end());
+    }
+    return p;
+}
+
+struct H264PacketOptions {
+    std::size_t mtu = 300;
+    bool aggregate = true;
+    bool marker = true;
+    bool inBandSets = true;
+};
+
+// Access units as a camera sends them: small NAL units gathered into STAP-A, large ones cut
+// into FU-A, the marker on the last packet of each unit. Numbering starts near the wrap.
+std::vector<H264Packet> h264Packetize(const std::vector<H264Unit> &units,
+                                      const H264PacketOptions &o) {
+    std::vector<H264Packet> packets;
+    uint16_t sequence = 65530;
+    for (std::size_t u = 0; u < units.size(); ++u) {
+        const auto timestamp = static_cast<uint32_t>(0xFFFF0000u + 3000 * u);
+        const auto add = [&](Bytes payload, char role) {
+            packets.push_back(
+                {sequence++, timestamp, false, std::move(payload), static_cast<int>(u), role});
+        };
+        std::vector<Bytes> gathered;
+        const auto flush = [&] {
+            if (gathered.size() == 1)
+                add(gathered[0], 'n');
+            else if (!gathered.empty())
+                add(h264Aggregate(gathered), 'a');
+            gathered.clear();
+        };
+        for (const Bytes &nal : units[u]) {
+            const int type = nal[0] & 0x1F;
+            if (!o.inBandSets && (type == 7 || type == 8)) continue;
+            if (nal.size() > o.mtu) {
+                flush();
+                for (std::size_t at = 1; at < nal.size(); at += o.mtu - 2) {
+                    const std::size_t end = std::min(nal.size(), at + o.mtu - 2);
+                    add(h264Fragment(nal, at, end), at == 1 ? 's' : end == nal.size() ? 'e' : 'm');
+                }
+                continue;
+            }
+            std::size_t size = 1;
+            for (const Bytes &g : gathered) size += 2 + g.size();
+            if (!o.aggregate || size + 2 + nal.size() > o.mtu) flush();
+            gathered.push_back(nal);
+        }
+        flush();
+        packets.back().marker = o.marker;
+    }
+    return packets;
+}
+
+// Each packet made into RTP bytes and read back as the client reads it.
+std::vector<AccessUnit> h264Depacketize(H264Depacketizer &d,
+                                        const std::vector<H264Packet> &packets) {
+    std::vector<AccessUnit> out;
+    for (const H264Packet &p : packets) {
+        Bytes bytes = {0x80, static_cast<uint8_t>((p.marker ? 0x80 : 0) | 96)};
+        for (int shift = 8; shift >= 0; shift -= 8) bytes.push_back(uint8_t(p.sequence >> shift));
+        for (int shift = 24; shift >= 0; shift -= 8) bytes.push_back(uint8_t(p.timestamp >> shift));
+        bytes.insert(bytes.end(), {1, 2, 3, 4});  // SSRC
+        bytes.insert(bytes.end(), p.payload.begin(), p.payload.end());
+        const std::optional<RtpPacket> packet = parseRtpPacket(bytes);
+        EXPECT_TRUE(packet);
+        if (packet) d.push(*packet, out);
+    }
+    return out;
+}
+
+// The first packet of that role in the unit; the last packet of the unit for role 0.
+std::size_t h264Find(const std::vector<H264Packet> &packets, int unit, char role) {
+    for (std::size_t i = 0; i < packets.size(); ++i)
+        if (packets[i].unit == unit && (role ? packets[i].role == role : packets[i].marker))
+            return i;
+    ADD_FAILURE() << "no packet " << role << " in unit " << unit;
+    return 0;
+}
+
+std::string h264Sprop(const H264Unit &key) {
+    std::string text;
+    for (const Bytes &nal : key) {
+        if ((nal[0] & 0x1F) != 7 && (nal[0] & 0x1F) != 8) continue;
+        std::vector<char> b64(base64Length(nal.size()) + 1);
+        EncodeBase64(nal.data(), nal.size(), b64.data(), b64.size());
+        text += (text.empty() ? "" : ",") + std::string(b64.data());
+    }
+    return text;
+}
+
+TEST(H264DepacketizerTest, EncodedStreamsArriveWhole) {
+    const std::vector<H264Unit> stream = h264Encode(320, 240, 12, 6);  // keys at 0 and 6
+    ASSERT_EQ(stream.size(), 12u);
+    std::vector<H264Unit> changing = stream;
+    for (const H264Unit &u : h264Encode(176, 144, 8, 4)) changing.push_back(u);
+    const std::string sprop = "packetization-mode=1;sprop-parameter-sets=" + h264Sprop(stream[0]);
+    using Packets = std::vector<H264Packet>;
+    const auto lose = [](int unit, char role) {
+        return [=](Packets &p) { p.erase(p.begin() + static_cast<long>(h264Find(p, unit, role))); };
+    };
+    const struct Case {
+        const char *name;
+        H264PacketOptions options;
+        std::string fmtp;
+        std::function<void(Packets &)> change;
+        std::set<int> damaged;
+        bool sizeChange = false;
+    } cases[] = {
+        {"single NAL units", {65000, false}, "packetization-mode=0", {}, {}},
+        {"aggregated", {65000, true}, "packetization-mode=1", {}, {}},
+        {"fragmented", {}, "", {}, {}},
+        {"fragment start lost", {}, "", lose(3, 's'), {3}},
+        {"fragment middle lost in a key frame", {}, "", lose(6, 'm'), {6}},
+        {"key frame end lost", {}, "", lose(6, 0), {6}},
+        {"last packet before a key frame lost", {}, "", lose(5, 0), {5}},
+        {"reordered",
+         {},
+         "",
+         [](Packets &p) { std::swap(p[h264Find(p, 3, 'm')], p[h264Find(p, 3, 'e')]); },
+         {3}},
+        {"duplicated",
+         {},
+         "",
+         [](Packets &p) {
+             Packets twice;
+             for (const H264Packet &one : p) twice.push_back(one), twice.push_back(one);
+             twice.insert(twice.begin() + static_cast<long>(h264Find(twice, 8, 's')),
+                          p[h264Find(p, 7, 'e')]);
+             p = twice;
+         },
+         {}},
+        {"no markers", {300, true, false}, "", {}, {}},
+        {"sets only in the description", {300, true, true, false}, sprop, {}, {}},
+        {"trailing comma", {300, true, true, false}, sprop + ",", {}, {}},
+        {"sets only in band", {}, "packetization-mode=1", {}, {}},
+        {"size change", {}, sprop, {}, {}, true},
+    };
+    for (const Case &c : cases) {
+        SCOPED_TRACE(c.name);
+        const std::vector<H264Unit> &units = c.sizeChange ? changing : stream;
+        Packets packets = h264Packetize(units, c.options);
+        if (c.change) c.change(packets);
+        H264Depacketizer d;
+        d.configure(c.fmtp);
+        const std::vector<AccessUnit> got = h264Depacketize(d, packets);
+
+        std::vector<AccessUnit> expected;
+        bool waiting = true;
+        H264Unit lastSets;  // in front of the last key frame delivered
+        for (std::size_t i = 0; i < units.size(); ++i) {
+            bool key = false, referenced = false;
+            H264Unit sets;
+            for (const Bytes &nal : units[i]) {
+                key |= (nal[0] & 0x1F) == 5;
+                referenced |= (nal[0] & 0x1F) <= 5 && (nal[0] & 0x60);
+                if ((nal[0] & 0x1F) == 7 || (nal[0] & 0x1F) == 8) sets.push_back(nal);
+            }
+            if (c.damaged.count(static_cast<int>(i)))
+                waiting = true;
+            else if (key)
+                waiting = false;
+            if (waiting || c.damaged.count(static_cast<int>(i))) continue;
+            if (!c.options.marker && i + 1 == units.size()) continue;  // never seen to end
+            expected.push_back({h264AnnexB(units[i]),
+                                key          ? IPCAM_FRAME_KEY
+                                : referenced ? IPCAM_FRAME_DEPENDENT
+                                             : IPCAM_FRAME_DROPPABLE,
+                                static_cast<uint32_t>(0xFFFF0000u + 3000 * i),
+                                key && sets != lastSets});
+            if (key) lastSets = sets;
+        }
+        ASSERT_EQ(got.size(), expected.size());
+        std::vector<std::string> frames;
+        for (std::size_t i = 0; i < got.size(); ++i) {
+            EXPECT_EQ(got[i].data, expected[i].data) << i;
+            EXPECT_EQ(got[i].kind, expected[i].kind) << i;
+            EXPECT_EQ(got[i].timestamp, expected[i].timestamp) << i;
+            EXPECT_EQ(got[i].parametersChanged, expected[i].parametersChanged) << i;
+            frames.emplace_back(got[i].data.begin(), got[i].data.end());
+        }
+        const VideoParameters size =
+            c.sizeChange ? VideoParameters{176, 144, 30} : VideoParameters{320, 240, 30};
+        const kestrel_test::Decoded decoded = kestrel_test::decodeVideo(TestCodec::H264, frames);
+        EXPECT_TRUE(decoded.ok);
+        EXPECT_EQ(decoded.width, size.width);
+        EXPECT_EQ(decoded.height, size.height);
+        EXPECT_EQ(d.parameters(), size);
+    }
+}
+
+// A PPS with the given id and nothing else of note: ue(id), a flag, the stop bit.
+Bytes h264Pps(uint32_t id) {
+    std::string bits;
+    const uint32_t code = id + 1;
+    for (int i = 31 - __builtin_clz(code); i > 0; --i) bits += '0';
+    for (int i = 31 - __builtin_clz(code); i >= 0; --i) bits += (code >> i & 1) ? '1' : '0';
+    bits += "11";
+    Bytes pps = {0x68};
+    for (std::size_t i = 0; i < bits.size(); i += 8) {
+        const std::string byte = (bits.substr(i, 8) + "0000000").substr(0, 8);
+        pps.push_back(static_cast<uint8_t>(std::stoi(byte, nullptr, 2)));
+    }
+    return pps;
+}
+
+struct H264Sets {
+    Bytes sps, pps;
+    std::string fmtp;
+    H264Sets() {
+        const H264Unit key = h264Encode(320, 240, 1, 1).at(0);
+        for (const Bytes &nal : key) {
+            if ((nal[0] & 0x1F) == 7) sps = nal;
+            if ((nal[0] & 0x1F) == 8) pps = nal;
+        }
+        fmtp = "sprop-parameter-sets=" + h264Sprop(key);
+    }
+};
+
+TEST(H264DepacketizerTest, HandBuiltPacketsFollowTheRules) {
+    const H264Sets sets;
+    const Bytes &sps = sets.sps, &pps = sets.pps, pps1 = h264Pps(1), pps0 = h264Pps(0);
+    const Bytes idr = {0x65, 0xB8, 0x10, 0x20}, p = {0x41, 0x9A, 0x30}, b = {0x01, 0x9E, 0x40};
+    const Bytes p5 = {0x41, 0x9A, 0x30, 0x31, 0x32};
+    const Bytes sei = {0x06, 0x05, 0x01, 0x80}, aud = {0x09, 0xF0};
+    const auto fu = [](const Bytes &nal, std::size_t begin, std::size_t end) {
+        return h264Fragment(nal, begin, end);
+    };
+    const Bytes overrun = {0x18, 0x00, 0x03, 0x41, 0x9A, 0x30, 0x00, 0x05, 0x41};
+    const Bytes halfSize = {0x18, 0x00, 0x03, 0x41, 0x9A, 0x30, 0x00};
+    struct Unit {
+        int kind;
+        uint32_t timestamp;
+        H264Unit nals;
+    };
+    const int key = IPCAM_FRAME_KEY, dependent = IPCAM_FRAME_DEPENDENT,
+              droppable = IPCAM_FRAME_DROPPABLE;
+    const struct Case {
+        const char *name;
+        bool sprop;
+        std::vector<H264Packet> packets;  // sequence, timestamp, marker, payload
+        std::vector<Unit> expected;
+    } cases[] = {
+        {"kinds",
+         true,
+         {{1, 100, true, idr}, {2, 200, true, b}, {3, 300, false, b}, {4, 300, true, p}},
+         {{key, 100, {sps, pps, idr}}, {droppable, 200, {b}}, {dependent, 300, {b, p}}}},
+        {"delimiter stays first",
+         true,
+         {{1, 100, false, aud},
+          {2, 100, false, h264Aggregate({sei, idr})},
+          {3, 100, false, fu(idr, 1, 2)},
+          {4, 100, true, fu(idr, 2, 4)}},
+         {{key, 100, {aud, sps, pps, sei, idr, idr}}}},
+        {"other packet types passed over",
+         true,
+         {{1, 100, false, {0x19, 0, 0, 1, 0x41}},
+          {2, 100, false, {0x1A, 0x41}},
+          {3, 100, false, {0x1B, 0x41}},
+          {4, 100, false, {0x1D, 0x81, 0x41}},
+          {5, 100, false, {0x00, 1}},
+          {6, 100, false, {0x1E}},
+          {7, 100, false, {0x1F, 1}},
+          {8, 100, false, {}},
+          {9, 100, true, idr}},
+         {{key, 100, {sps, pps, idr}}}},
+        {"aggregate overruns",
+         true,
+         {{1, 100, true, idr},
+          {2, 200, true, overrun},
+          {3, 300, true, p},
+          {4, 400, true, halfSize},
+          {5, 500, true, idr},
+          {6, 600, true, halfSize},
+          {7, 700, true, h264Aggregate({p, b})}},
+         {{key, 100, {sps, pps, idr}}, {key, 500, {sps, pps, idr}}}},
+        {"fragment without its start",
+         true,
+         {{1, 100, true, idr},
+          {2, 200, false, fu(p5, 2, 3)},
+          {3, 200, true, fu(p5, 3, 5)},
+          {4, 300, true, p},
+          {5, 400, true, idr}},
+         {{key, 100, {sps, pps, idr}}, {key, 400, {sps, pps, idr}}}},
+        {"second start while one is open",
+         true,
+         {{1, 100, true, idr},
+          {2, 200, false, fu(p, 1, 2)},
+          {3, 200, false, fu(p, 1, 2)},
+          {4, 200, true, fu(p, 2, 3)},
+          {5, 300, true, idr}},
+         {{key, 100, {sps, pps, idr}}, {key, 300, {sps, pps, idr}}}},
+        {"fragment of another type",
+         true,
+         {{1, 100, true, idr}, {2, 200, false, fu(p, 1, 2)}, {3, 200, true, fu(sei, 2, 4)}},
+         {{key, 100, {sps, pps, idr}}}},
+        {"fragment end missing at the marker",
+         true,
+         {{1, 100, true, idr},
+          {2, 200, false, fu(p, 1, 2)},
+          {3, 200, true, sei},
+          {4, 300, true, p}},
+         {{key, 100, {sps, pps, idr}}}},
+        {"fragment end missing at a new timestamp",
+         true,
+         {{1, 100, true, idr},
+          {2, 200, false, fu(p, 1, 2)},
+          {3, 300, true, p},
+          {4, 400, true, idr}},
+         {{key, 100, {sps, pps, idr}}, {key, 400, {sps, pps, idr}}}},
+        {"sequence wraps",
+         true,
+         {{65535, 100, true, idr}, {0, 200, true, p}, {1, 300, true, p}},
+         {{key, 100, {sps, pps, idr}}, {dependent, 200, {p}}, {dependent, 300, {p}}}},
+        {"late and repeated packets",
+         true,
+         {{10, 100, true, idr},
+          {11, 200, true, p},
+          {11, 200, true, p},
+          {9, 100, true, idr},
+          {12, 300, true, p}},
+         {{key, 100, {sps, pps, idr}}, {dependent, 200, {p}}, {dependent, 300, {p}}}},
+        {"numbering afresh",
+         true,
+         {{5000, 100, true, idr}, {100, 200, true, p}, {101, 300, true, idr}},
+         {{key, 100, {sps, pps, idr}}, {key, 300, {sps, pps, idr}}}},
+        {"keys before their parameter sets",
+         false,
+         {{1, 100, true, idr},
+          {2, 200, false, sps},
+          {3, 200, true, idr},
+          {4, 300, false, h264Aggregate({pps, sei})},
+          {5, 300, true, idr}},
+         {{key, 300, {sps, pps, sei, idr}}}},
+        {"fragmented parameter sets",
+         false,
+         {{1, 100, false, fu(sps, 1, 5)},
+          {2, 100, false, fu(sps, 5, sps.size())},
+          {3, 100, false, fu(pps, 1, pps.size())},
+          {4, 100, true, idr}},
+         {{key, 100, {sps, pps, idr}}}},
+        {"several picture sets",
+         true,
+         {{1, 100, false, pps1}, {2, 100, true, idr}, {3, 200, false, pps0}, {4, 200, true, idr}},
+         {{key, 100, {sps, pps, pps1, idr}}, {key, 200, {sps, pps1, pps0, idr}}}},
+        {"units without a picture",
+         true,
+         {{1, 100, true, h264Aggregate({sps, pps})}, {2, 200, true, sei}, {3, 300, true, idr}},
+         {{key, 300, {sps, pps, idr}}}},
+    };
+    for (const Case &c : cases) {
+        SCOPED_TRACE(c.name);
+        H264Depacketizer d;
+        d.configure(c.sprop ? sets.fmtp : "packetization-mode=1");
+        const std::vector<AccessUnit> got = h264Depacketize(d, c.packets);
+        ASSERT_EQ(got.size(), c.expected.size());
+        for (std::size_t i = 0; i < got.size(); ++i) {
+            EXPECT_EQ(got[i].kind, c.expected[i].kind) << i;
+            EXPECT_EQ(got[i].timestamp, c.expected[i].timestamp) << i;
+            EXPECT_EQ(got[i].data, h264AnnexB(c.expected[i].nals)) << i;
+        }
+    }
+}
+
+TEST(H264DepacketizerTest, BoundsRestartAndConfiguration) {
+    const H264Sets sets;
+    const Bytes idr = {0x65, 0xB8, 0x10, 0x20}, p = {0x41, 0x9A, 0x30};
+    H264Depacketizer d;
+    EXPECT_EQ(d.parameters(), std::nullopt);
+    d.configure(sets.fmtp + ";packetization-mode=1");
+    EXPECT_EQ(d.packetizationMode(), 1);
+    EXPECT_EQ(d.parameters(), (VideoParameters{320, 240, 30}));
+
+    // An access unit up to the bound is delivered; one above it is dropped, and what depends
+    // on it.
+    std::vector<H264Packet> packets;
+    uint16_t sequence = 1;
+    std::vector<AccessUnit> got;
+    for (const std::size_t over : {0, 1}) {
+        packets = {{sequence++, 100, true, idr}};
+        Bytes big(kMaxAccessUnit - sizeof kAnnexBStart + over, 0x55);
+        big[0] = 0x41;
+        for (std::size_t at = 1; at < big.size(); at += 65000)
+            packets.push_back(
+                {sequence++, 200, false, h264Fragment(big, at, std::min(big.size(), at + 65000))});
+        packets.back().marker = true;
+        packets.push_back({sequence++, 300, true, p});
+        got = h264Depacketize(d, packets);
+        ASSERT_EQ(got.size(), over ? 1u : 3u);
+        EXPECT_EQ(got[0].parametersChanged, !over);
+        if (!over) {
+            EXPECT_EQ(got[1].data, h264AnnexB({big}));
+        }
+    }
+
+    // Picture sets are kept up to the bound, the oldest going first.
+    packets.clear();
+    for (uint16_t id = 0; id < 40; ++id) packets.push_back({sequence++, 400, false, h264Pps(id)});
+    packets.push_back({sequence++, 400, true, idr});
+    got = h264Depacketize(d, packets);
+    ASSERT_EQ(got.size(), 1u);
+    H264Unit front = {sets.sps};
+    for (uint32_t id = 40 - kMaxPictureSets; id < 40; ++id) front.push_back(h264Pps(id));
+    front.push_back(idr);
+    EXPECT_EQ(got[0].data, h264AnnexB(front));
+    EXPECT_TRUE(got[0].parametersChanged);
+
+    // A new connection: the unit in progress goes, numbering may start anywhere, the sets stay.
+    packets = {{sequence, 500, false, p}};
+    EXPECT_TRUE(h264Depacketize(d, packets).empty());
+    d.restart();
+    sequence -= 50;  // a little behind: not taken for late packets of the old connection
+    packets = {{sequence, 500, true, p}, {++sequence, 600, true, idr}, {++sequence, 700, true, p}};
+    got = h264Depacketize(d, packets);
+    ASSERT_EQ(got.size(), 2u);
+    EXPECT_EQ(got[0].data, h264AnnexB(front));
+    EXPECT_FALSE(got[0].parametersChanged);
+    EXPECT_EQ(got[1].data, h264AnnexB({p}));
+
+    // A new description forgets the sets of the old one.
+    d.configure("packetization-mode=0");
+    EXPECT_EQ(d.parameters(), std::nullopt);
+    EXPECT_EQ(d.packetizationMode(), 0);
+    EXPECT_TRUE(h264Depacketize(d, {{++sequence, 800, true, idr}}).empty());
+}
+
+}  // namespace
