@@ -3,6 +3,7 @@
 #include <algorithm>
 #include <charconv>
 
+#include "core/stream_bits.h"
 #include "transport/h264_sps.h"
 #include "transport/sdp.h"
 

@@ -1,5 +1,6 @@
 #include "transport/h264_sps.h"
 
+#include "core/stream_bits.h"
 #include "transport/sdp.h"
 
 namespace ipcam {
@@ -50,7 +51,7 @@ void skipScalingList(BitReader &r, int size) {
 // The VUI up to its timing information; the frame rate, or 0 when there is none.
 double readVuiFrameRate(BitReader &r) {
     if (r.flag()) {                        // aspect_ratio_info_present
-        if (r.bits(8) == 255) r.skip(32);  // extended SAR: sar_width, sar_height
+        if (r.read(8) == 255) r.skip(32);  // extended SAR: sar_width, sar_height
     }
     if (r.flag()) r.skip(1);       // overscan_info_present, overscan_appropriate
     if (r.flag()) {                // video_signal_type_present
@@ -62,8 +63,8 @@ double readVuiFrameRate(BitReader &r) {
         r.ue();
     }
     if (!r.flag()) return 0;  // timing_info_present
-    const uint32_t unitsInTick = r.bits(32);
-    const uint32_t timeScale = r.bits(32);
+    const uint32_t unitsInTick = r.read(32);
+    const uint32_t timeScale = r.read(32);
     if (unitsInTick == 0 || timeScale == 0) return 0;
     const double rate = timeScale / (2.0 * unitsInTick);
     return rate <= kMaxFrameRate ? rate : 0;
@@ -76,7 +77,7 @@ std::optional<VideoParameters> readH264Sps(std::span<const uint8_t> nal) {
     const std::vector<uint8_t> rbsp = unescapeRbsp(nal, 1);
     BitReader r(rbsp);
 
-    const uint32_t profile = r.bits(8);
+    const uint32_t profile = r.read(8);
     r.skip(16);                            // constraint flags, level
     if (r.ue() > 31) return std::nullopt;  // seq_parameter_set_id
     uint32_t chromaFormat = 1;

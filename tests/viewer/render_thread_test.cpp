@@ -14,6 +14,7 @@
 #include <vector>
 
 #include "support/media.h"
+#include "support/rgb565.h"
 #include "support/temp_dir.h"
 #include "viewer/data_directory.h"
 #include "viewer/memory_display.h"
@@ -25,8 +26,9 @@
 namespace kestrel {
 namespace {
 
+using kestrel_test::kWhite565;
+
 using Clock = std::chrono::steady_clock;
-constexpr uint16_t kWhite = 0xFFFF;
 
 using kestrel_test::readFile;
 
@@ -123,7 +125,7 @@ TEST_F(RenderThreadTest, DirectPathShowsBlackAfterLayoutThenThePictureAndMarker)
     // The layout cleared the free rows to white and the picture buffer to black.
     for (int y = 0; y < 240; ++y)
         for (int x = 0; x < 320; ++x) {
-            const uint16_t expected = y < 20 ? 0 : (x < kW && y < 20 + kH) ? 0x0000 : kWhite;
+            const uint16_t expected = y < 20 ? 0 : (x < kW && y < 20 + kH) ? 0x0000 : kWhite565;
             ASSERT_EQ(d.pixel(x, y), expected) << x << "," << y;
         }
 
@@ -133,14 +135,14 @@ TEST_F(RenderThreadTest, DirectPathShowsBlackAfterLayoutThenThePictureAndMarker)
     for (int y = 0; y < kH; ++y)
         for (int x = 0; x < kW; ++x)
             ASSERT_EQ(d.pixel(x, 20 + y), rgb565At(pic, kW, x, y)) << x << "," << y;
-    EXPECT_EQ(d.pixel(kW, 20), kWhite);
+    EXPECT_EQ(d.pixel(kW, 20), kWhite565);
     // The marker: pixels 2 and 3 four and five rows below the row after the picture.
     const int below = 20 + kH;
     for (int y = below; y < below + 8; ++y) {
         const bool marked = y == below + 4 || y == below + 5;
-        EXPECT_EQ(d.pixel(2, y), marked ? 0xF800 : kWhite) << y;
-        EXPECT_EQ(d.pixel(3, y), marked ? 0xF800 : kWhite) << y;
-        EXPECT_EQ(d.pixel(4, y), kWhite) << y;
+        EXPECT_EQ(d.pixel(2, y), marked ? 0xF800 : kWhite565) << y;
+        EXPECT_EQ(d.pixel(3, y), marked ? 0xF800 : kWhite565) << y;
+        EXPECT_EQ(d.pixel(4, y), kWhite565) << y;
     }
     EXPECT_TRUE(d.blits().empty());
 }
@@ -182,9 +184,9 @@ TEST_F(RenderThreadTest, PortraitRotationTurnsThePicture) {
     start(d, true, false);
     show();
     EXPECT_EQ(pipeline().rotateMode.load(), 1);
-    EXPECT_EQ(d.pixel(10, 10), 0x0000);  // the picture drawn right after the layout is black
-    EXPECT_EQ(d.pixel(50, 50), kWhite);  // the rest of the screen was cleared
-    EXPECT_EQ(d.pixel(0, 99), kWhite);
+    EXPECT_EQ(d.pixel(10, 10), 0x0000);     // the picture drawn right after the layout is black
+    EXPECT_EQ(d.pixel(50, 50), kWhite565);  // the rest of the screen was cleared
+    EXPECT_EQ(d.pixel(0, 99), kWhite565);
 
     show();
     const std::vector<MemoryDisplay::Blit> blits = d.blits();
@@ -250,10 +252,10 @@ TEST_F(RenderThreadTest, FitToWidthTargets) {
         EXPECT_EQ(blits[1].source(), (Rect{0, 0, kW, kH}));
         // Drawn inside the target (the test picture has no white), white beside it.
         const Rect &t = c.expected;
-        EXPECT_NE(d.pixel(t.left, t.top), kWhite);
-        EXPECT_NE(d.pixel(t.right - 1, std::min(t.bottom, 220) - 1), kWhite);
+        EXPECT_NE(d.pixel(t.left, t.top), kWhite565);
+        EXPECT_NE(d.pixel(t.right - 1, std::min(t.bottom, 220) - 1), kWhite565);
         if (t.right < 320) {
-            EXPECT_EQ(d.pixel(t.right, t.top), kWhite);
+            EXPECT_EQ(d.pixel(t.right, t.top), kWhite565);
         }
         EXPECT_EQ(d.pixel(0, 19), 0);  // above the main window: untouched
         renderer_.reset();
@@ -289,7 +291,7 @@ TEST_F(RenderThreadTest, RotateModeBusyInputAndGeometryChangesLayOutAgain) {
     show();
     show();
     EXPECT_EQ(d.blits().size(), 2u);
-    EXPECT_EQ(d.pixel(0, 0), kWhite);  // rotation clears the whole screen, margins stay white
+    EXPECT_EQ(d.pixel(0, 0), kWhite565);  // rotation clears the whole screen, margins stay white
 }
 
 TEST_F(RenderThreadTest, SnapshotIsWrittenOrRefusedWhenTooBig) {
