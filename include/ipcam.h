@@ -99,11 +99,21 @@ IPCAM_STATIC_CHECK(frame_total, offsetof(EncodedFrame, totalSize) == 0);
 IPCAM_STATIC_CHECK(frame_kind, offsetof(EncodedFrame, kind) == 4);
 IPCAM_STATIC_CHECK(frame_time, offsetof(EncodedFrame, time) == 8);
 
+/* The videoCodec of a StreamFormatBlock. H.264 and H.265 frames come in Annex B form
+ * (00 00 00 01 before every NAL unit), one access unit each; a key frame carries the current
+ * parameter sets in front. */
+enum IPCamVideoCodec {
+    IPCAM_VIDEO_JPEG = 0,
+    IPCAM_VIDEO_MPEG4 = 4,
+    IPCAM_VIDEO_H264 = 8,
+    IPCAM_VIDEO_H265 = 9
+};
+
 /* Description of a stream, sent as an IPCAM_MSG_FORMAT payload. Exactly 44 bytes. */
 #pragma pack(push, 4)
 typedef struct StreamFormatBlock {
     int32_t modelCode;  /* low byte of the device's model code */
-    int32_t videoCodec; /* 0 JPEG, 4 MPEG-4; other values as the device names them */
+    int32_t videoCodec; /* IPCamVideoCodec; other values as the device names them */
     int32_t width;      /* pixels, signed as the device signalled it */
     int32_t height;
     double frameRate;

@@ -77,6 +77,8 @@ void RtpState::resetForConnection() {
     interleaved = {};
     sdpConfig.clear();
     inBandConfig = false;
+    h264.configure("");
+    h265.configure("");
     pending.clear();
     replies = {};
     const uint32_t own = rtcp.ownSsrc;

@@ -13,6 +13,9 @@
 #include <vector>
 
 #include "transport/frame_buffer.h"
+#include "transport/h264_depacketizer.h"
+#include "transport/h265_depacketizer.h"
+#include "transport/nal_units.h"
 
 namespace ipcam {
 
@@ -149,6 +152,11 @@ struct RtpState {
     // none. Put in front of the first key picture of a stream that sends none itself.
     std::vector<uint8_t> sdpConfig;
     bool inBandConfig = false;  // the stream sent configuration headers (video thread)
+    // H.264 and H.265: the depacketisers (configured from the description's fmtp by the
+    // handshake) and the access units one packet completed (video thread).
+    H264Depacketizer h264;
+    H265Depacketizer h265;
+    std::vector<AccessUnit> accessUnits;
 
     PendingBlocks pending;  // video thread
     RtspReplyLog replies;   // video thread

@@ -6,6 +6,7 @@
 #include "transport/jpeg_assembler.h"
 #include "transport/jpeg_header.h"
 #include "transport/mpeg4_assembler.h"
+#include "transport/nal_delivery.h"
 
 namespace ipcam {
 
@@ -93,7 +94,10 @@ bool countVideoPacket(IPCamSession *session, const RtpPacket &packet, bool adopt
 }
 
 int assembleVideoPacket(IPCamSession *session, const RtpPacket &packet) {
-    if (currentFormat(session).videoCodec != 4) return takeJpegPayload(session, packet);
+    const int32_t codec = currentFormat(session).videoCodec;
+    if (codec == IPCAM_VIDEO_H264 || codec == IPCAM_VIDEO_H265)
+        return takeNalPayload(session, packet);
+    if (codec != IPCAM_VIDEO_MPEG4) return takeJpegPayload(session, packet);
     FrameBuffer &buffer = session->rtp.frameBuffer;
     if (buffer.freeSpace() < packet.payload.size()) session->rtp.clearFrame();
     buffer.append(packet.payload.data(), packet.payload.size());

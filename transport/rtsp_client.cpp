@@ -68,9 +68,18 @@ bool readDescription(IPCamSession *s, const RtspReplyText &reply) {
     r.playUrl = !session.empty() && session != "*" ? resolveControl(base, session) : r.base;
 
     s->rtp.sdpConfig = mpeg4Config(*video).value_or(std::vector<uint8_t>{});
+    const int32_t codec = videoCodec(*video);
+    std::optional<VideoParameters> described;
+    if (codec == IPCAM_VIDEO_H264) {
+        s->rtp.h264.configure(video->parameters);
+        described = s->rtp.h264.parameters();
+    } else if (codec == IPCAM_VIDEO_H265) {
+        s->rtp.h265.configure(video->parameters);
+        described = s->rtp.h265.parameters();
+    }
     std::lock_guard guard(s->formatLock);
     StreamFormatBlock &f = s->format;
-    f.videoCodec = videoCodec(*video);
+    f.videoCodec = codec;
     if (audio) {
         f.audioCodec = audioCodec(*audio);
         f.sampleRate = clockRate(*audio);
@@ -81,6 +90,11 @@ bool readDescription(IPCamSession *s, const RtspReplyText &reply) {
     if (isUrlSession(s) && video->frameRate > 0) f.frameRate = video->frameRate;
     f.width = 722;  // until the first configuration frame tells
     f.height = 482;
+    if (described) {  // the sequence parameter set of the description
+        f.width = described->width;
+        f.height = described->height;
+        if (described->frameRate > 0) f.frameRate = described->frameRate;
+    }
     return true;
 }
 

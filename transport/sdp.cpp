@@ -4,6 +4,7 @@
 #include <system_error>
 
 #include "core/text_case.h"
+#include "ipcam.h"
 
 namespace ipcam {
 
@@ -133,7 +134,9 @@ std::optional<SessionDescription> parseDescription(std::string_view body) {
 
 int32_t videoCodec(const MediaSection &m) {
     if (m.payloadType == 26 || equalsNoCase(m.encoding, "JPEG")) return 0;
-    if (equalsNoCase(m.encoding, "MP4V-ES")) return 4;
+    if (equalsNoCase(m.encoding, "MP4V-ES")) return IPCAM_VIDEO_MPEG4;
+    if (equalsNoCase(m.encoding, "H264")) return IPCAM_VIDEO_H264;
+    if (equalsNoCase(m.encoding, "H265")) return IPCAM_VIDEO_H265;
     return -1;
 }
 

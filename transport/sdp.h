@@ -42,8 +42,9 @@ struct SessionDescription {
 // kMaxDescription, or with more than kMaxSections sections.
 std::optional<SessionDescription> parseDescription(std::string_view body);
 
-// The video codec of a section: 0 (JPEG) for payload type 26 or encoding "JPEG", 4 for
-// "MP4V-ES" (names in any case), -1 for anything else (the client refuses such a stream).
+// The video codec of a section (IPCamVideoCodec): JPEG for payload type 26 or encoding "JPEG",
+// MPEG-4 for "MP4V-ES", H.264 for "H264", H.265 for "H265" (names in any case); -1 for
+// anything else (the client refuses such a stream).
 int32_t videoCodec(const MediaSection &section);
 
 // The audio codec: 3 for payload type 14, 6 for "ADPCM", 7 for "AMR"; -1 otherwise.

@@ -8,129 +8,32 @@
 #include <vector>
 
 #include "control/base64.h"
+#include "support/h264_packets.h"
 #include "support/media.h"
 
 using namespace ipcam;
+using kestrel_test::H264Packet;
+using kestrel_test::H264PacketOptions;
+using kestrel_test::H264Unit;
 using kestrel_test::TestCodec;
+using kestrel_test::h264Aggregate;
+using kestrel_test::h264AnnexB;
+using kestrel_test::h264Encode;
+using kestrel_test::h264Fragment;
+using kestrel_test::h264Packetize;
+using kestrel_test::h264RtpBytes;
+using kestrel_test::h264Sprop;
 
 namespace {
 
 using Bytes = std::vector<uint8_t>;
-using H264Unit = std::vector<Bytes>;  // the NAL units of one access unit
-
-// The NAL units of the encoder's access units, split at the start codes.
-std::vector<H264Unit> h264Encode(int width, int height, int frames, int gop) {
-    std::vector<H264Unit> units;
-    const std::string marker("\0\0\1", 3);
-    for (const std::string &au :
-         kestrel_test::encodeVideo(TestCodec::H264, width, height, frames, gop)) {
-        H264Unit &unit = units.emplace_back();
-        for (std::size_t at = au.find(marker); at != std::string::npos;) {
-            const std::size_t begin = at + 3;
-            at = au.find(marker, begin);
-            std::size_t end = at == std::string::npos ? au.size() : at;
-            while (end > begin && au[end - 1] == '\0') --end;
-            unit.emplace_back(au.begin() + begin, au.begin() + end);
-        }
-    }
-    return units;
-}
-
-Bytes h264AnnexB(const H264Unit &unit) {
-    Bytes out;
-    for (const Bytes &nal : unit) {
-        out.insert(out.end(), {0, 0, 0, 1});
-        out.insert(out.end(), nal.begin(), nal.end());
-    }
-    return out;
-}
-
-struct H264Packet {
-    uint16_t sequence = 0;
-    uint32_t timestamp = 0;
-    bool marker = false;
-    Bytes payload;
-    int unit = -1;  // the access unit it carries part of
-    char role = 0;  // 'n' single, 'a' STAP-A, 's' 'm' 'e' FU-A start, middle, end
-};
-
-Bytes h264Fragment(const Bytes &nal, std::size_t begin, std::size_t end) {
-    Bytes p = {static_cast<uint8_t>((nal[0] & 0xE0) | 28),
-               static_cast<uint8_t>((begin == 1 ? 0x80 : 0) | (end == nal.size() ? 0x40 : 0) |
-                                    (nal[0] & 0x1F))};
-    p.insert(p.end(), nal.begin() + static_cast<long>(begin), nal.begin() + static_cast<long>(end));
-    return p;
-}
-
-Bytes h264Aggregate(const std::vector<Bytes> &nals) {
-    Bytes p = {0x78};
-    for (const Bytes &nal : nals) {
-        p.insert(p.end(),
-                 {static_cast<uint8_t>(nal.size() >> 8), static_cast<uint8_t>(nal.size())});
-        p.insert(p.end(), nal.begin(), nal.end());
-    }
-    return p;
-}
-
-struct H264PacketOptions {
-    std::size_t mtu = 300;
-    bool aggregate = true;
-    bool marker = true;
-    bool inBandSets = true;
-};
-
-// Access units as a camera sends them: small NAL units gathered into STAP-A, large ones cut
-// into FU-A, the marker on the last packet of each unit. Numbering starts near the wrap.
-std::vector<H264Packet> h264Packetize(const std::vector<H264Unit> &units,
-                                      const H264PacketOptions &o) {
-    std::vector<H264Packet> packets;
-    uint16_t sequence = 65530;
-    for (std::size_t u = 0; u < units.size(); ++u) {
-        const auto timestamp = static_cast<uint32_t>(0xFFFF0000u + 3000 * u);
-        const auto add = [&](Bytes payload, char role) {
-            packets.push_back(
-                {sequence++, timestamp, false, std::move(payload), static_cast<int>(u), role});
-        };
-        std::vector<Bytes> gathered;
-        const auto flush = [&] {
-            if (gathered.size() == 1)
-                add(gathered[0], 'n');
-            else if (!gathered.empty())
-                add(h264Aggregate(gathered), 'a');
-            gathered.clear();
-        };
-        for (const Bytes &nal : units[u]) {
-            const int type = nal[0] & 0x1F;
-            if (!o.inBandSets && (type == 7 || type == 8)) continue;
-            if (nal.size() > o.mtu) {
-                flush();
-                for (std::size_t at = 1; at < nal.size(); at += o.mtu - 2) {
-                    const std::size_t end = std::min(nal.size(), at + o.mtu - 2);
-                    add(h264Fragment(nal, at, end), at == 1 ? 's' : end == nal.size() ? 'e' : 'm');
-                }
-                continue;
-            }
-            std::size_t size = 1;
-            for (const Bytes &g : gathered) size += 2 + g.size();
-            if (!o.aggregate || size + 2 + nal.size() > o.mtu) flush();
-            gathered.push_back(nal);
-        }
-        flush();
-        packets.back().marker = o.marker;
-    }
-    return packets;
-}
 
 // Each packet made into RTP bytes and read back as the client reads it.
 std::vector<AccessUnit> h264Depacketize(H264Depacketizer &d,
                                         const std::vector<H264Packet> &packets) {
     std::vector<AccessUnit> out;
     for (const H264Packet &p : packets) {
-        Bytes bytes = {0x80, static_cast<uint8_t>((p.marker ? 0x80 : 0) | 96)};
-        for (int shift = 8; shift >= 0; shift -= 8) bytes.push_back(uint8_t(p.sequence >> shift));
-        for (int shift = 24; shift >= 0; shift -= 8) bytes.push_back(uint8_t(p.timestamp >> shift));
-        bytes.insert(bytes.end(), {1, 2, 3, 4});  // SSRC
-        bytes.insert(bytes.end(), p.payload.begin(), p.payload.end());
+        const Bytes bytes = h264RtpBytes(p);
         const std::optional<RtpPacket> packet = parseRtpPacket(bytes);
         EXPECT_TRUE(packet);
         if (packet) d.push(*packet, out);
@@ -145,17 +48,6 @@ std::size_t h264Find(const std::vector<H264Packet> &packets, int unit, char role
             return i;
     ADD_FAILURE() << "no packet " << role << " in unit " << unit;
     return 0;
-}
-
-std::string h264Sprop(const H264Unit &key) {
-    std::string text;
-    for (const Bytes &nal : key) {
-        if ((nal[0] & 0x1F) != 7 && (nal[0] & 0x1F) != 8) continue;
-        std::vector<char> b64(base64Length(nal.size()) + 1);
-        EncodeBase64(nal.data(), nal.size(), b64.data(), b64.size());
-        text += (text.empty() ? "" : ",") + std::string(b64.data());
-    }
-    return text;
 }
 
 TEST(H264DepacketizerTest, EncodedStreamsArriveWhole) {

@@ -62,13 +62,17 @@ TEST(SdpDescriptionTest, ReadsDescriptionsAsAWhole) {
          "v=0\r\na=control:*\r\nm=video 0 RTP/AVP 26\r\na=control:*\r\n", true, 0, -9, 0, 0, base,
          ""},
         {"several video sections: the first usable wins",
-         "v=0\r\nm=video 0 RTP/AVP 96\r\na=rtpmap:96 H264/90000\r\na=control:h264\r\n"
+         "v=0\r\nm=video 0 RTP/AVP 96\r\na=rtpmap:96 VP8/90000\r\na=control:vp8\r\n"
          "m=video 0 RTP/AVP 97\r\na=rtpmap:97 MP4V-ES/90000\r\na=control:mp4\r\n"
          "m=video 0 RTP/AVP 26\r\na=control:jpeg\r\n",
          true, 4, -9, 0, 0, base + "/mp4", ""},
         {"unknown video codec only",
-         "v=0\r\nm=video 0 RTP/AVP 96\r\na=rtpmap:96 H265/90000\r\na=control:v\r\n", true, -9, -9,
+         "v=0\r\nm=video 0 RTP/AVP 96\r\na=rtpmap:96 VP8/90000\r\na=control:v\r\n", true, -9, -9,
          0, 0, "", ""},
+        {"H.264 and H.265, names in any case",
+         "v=0\r\nm=video 0 RTP/AVP 96\r\na=rtpmap:96 h264/90000\r\na=control:a\r\n"
+         "m=video 0 RTP/AVP 97\r\na=rtpmap:97 H265/90000\r\na=control:b\r\n",
+         true, IPCAM_VIDEO_H264, -9, 0, 0, base + "/a", ""},
         {"audio only", "v=0\r\nm=audio 0 RTP/AVP 97\r\na=rtpmap:97 AMR/8000/1\r\na=control:a\r\n",
          true, -9, 7, 8000, 0, "", base + "/a"},
         {"no media", "v=0\r\no=- 0 0 IN IP4 0.0.0.0\r\ns=x\r\n", false, -9, -9, 0, 0, "", ""},
