@@ -368,8 +368,8 @@ std::string usage(Command command) {
                    "  --decode         decode every video frame and report decode errors\n";
         case Command::Record:
             return "usage: ipcam record HOST[:PORT]|URL --out DIR [options]\n"
-                   "Writes the pictures received: MPEG-4 to DIR/video.m4v from the first key "
-                   "frame,\n"
+                   "Writes the pictures received: MPEG-4, H.264 and H.265 to DIR/video.m4v,\n"
+                   "video.h264 or video.h265 from the first key frame,\n"
                    "Motion-JPEG to DIR/000001.jpg, DIR/000002.jpg, ...\n" +
                    common +
                    "  --out DIR        where to write (created when missing)\n"

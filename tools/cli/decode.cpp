@@ -29,6 +29,8 @@ std::string avError(int code) {
 VideoDecoder::VideoDecoder(VideoCodec codec) : codec_(codec) {
     const AVCodecID id = codec == VideoCodec::Mpeg4  ? AV_CODEC_ID_MPEG4
                          : codec == VideoCodec::Jpeg ? AV_CODEC_ID_MJPEG
+                         : codec == VideoCodec::H264 ? AV_CODEC_ID_H264
+                         : codec == VideoCodec::H265 ? AV_CODEC_ID_HEVC
                                                      : AV_CODEC_ID_NONE;
     const AVCodec *decoder = id == AV_CODEC_ID_NONE ? nullptr : avcodec_find_decoder(id);
     if (!decoder) {

@@ -100,7 +100,8 @@ class StreamState {
         }
         return decoder_->ready() ? decoder_.get() : nullptr;
     }
-    // MPEG-4 decoding starts at a key frame; false for the frames before it.
+    // Decoding a stream of pictures that depend on others starts at a key frame; false for
+    // the frames before it.
     bool decodable(VideoCodec codec, int kind) {
         if (codec == VideoCodec::Jpeg) return true;
         sawKey_ = sawKey_ || kind == IPCAM_FRAME_KEY;

@@ -10,8 +10,10 @@ namespace ipcam_cli {
 
 VideoCodec codecFromFormat(int videoCodec) {
     switch (videoCodec) {
-    case 0: return VideoCodec::Jpeg;
-    case 4: return VideoCodec::Mpeg4;
+    case IPCAM_VIDEO_JPEG: return VideoCodec::Jpeg;
+    case IPCAM_VIDEO_MPEG4: return VideoCodec::Mpeg4;
+    case IPCAM_VIDEO_H264: return VideoCodec::H264;
+    case IPCAM_VIDEO_H265: return VideoCodec::H265;
     default: return VideoCodec::Unknown;
     }
 }
@@ -24,7 +26,13 @@ VideoCodec sniffCodec(const unsigned char *data, std::size_t size) {
 
 Recorder::Recorder(std::string directory) : directory_(std::move(directory)) {}
 
-std::string Recorder::streamPath() const { return directory_ + "/video.m4v"; }
+std::string Recorder::streamPath() const {
+    switch (streamCodec_) {
+    case VideoCodec::H264: return directory_ + "/video.h264";
+    case VideoCodec::H265: return directory_ + "/video.h265";
+    default: return directory_ + "/video.m4v";
+    }
+}
 
 std::string Recorder::jpegPath(std::size_t n) const {
     char name[32];
@@ -60,11 +68,13 @@ bool Recorder::add(VideoCodec codec, int kind, const unsigned char *data, std::s
         ++written_;
         return true;
     }
-    if (codec != VideoCodec::Mpeg4 || (!started_ && kind != IPCAM_FRAME_KEY)) {
+    if (codec == VideoCodec::Unknown || (!started_ && kind != IPCAM_FRAME_KEY) ||
+        (started_ && codec != streamCodec_)) {
         ++skipped_;
         return true;
     }
     if (!started_) {
+        streamCodec_ = codec;
         stream_.open(streamPath(), std::ios::binary | std::ios::trunc);
         if (!stream_) {
             error_ = "cannot create " + streamPath();

@@ -44,24 +44,55 @@ TEST(CliWriter, CodecFromFormatAndFromTheBytes) {
     for (const Case &c : cases) EXPECT_EQ(sniffCodec(bytes(c.data), c.data.size()), c.codec);
 }
 
-TEST(CliWriter, Mpeg4StreamStartsAtTheFirstKeyFrameAndDecodes) {
-    TempDir dir;
-    Recorder r(dir.path + "/nested");
-    ASSERT_TRUE(r.open());
-    const std::vector<std::string> frames = kestrel_test::encodeMpeg4(64, 48, 8, 4);
-    // A dependent frame before any key frame cannot be decoded: it is left out.
-    ASSERT_TRUE(r.add(VideoCodec::Mpeg4, IPCAM_FRAME_DEPENDENT, bytes(frames[1]), frames[1].size()));
-    std::string expected;
-    for (std::size_t i = 0; i < frames.size(); ++i) {
-        const int kind = i % 4 == 0 ? IPCAM_FRAME_KEY : IPCAM_FRAME_DEPENDENT;
-        ASSERT_TRUE(r.add(VideoCodec::Mpeg4, kind, bytes(frames[i]), frames[i].size()));
-        expected += frames[i];
+TEST(CliWriter, StreamsStartAtTheFirstKeyFrameAndDecode) {
+    struct Case {
+        VideoCodec codec;
+        kestrel_test::TestCodec encoder;
+        const char *file;
+    } cases[] = {
+        {VideoCodec::Mpeg4, kestrel_test::TestCodec::Mpeg4, "video.m4v"},
+        {VideoCodec::H264, kestrel_test::TestCodec::H264, "video.h264"},
+        {VideoCodec::H265, kestrel_test::TestCodec::H265, "video.h265"},
+    };
+    for (const Case &c : cases) {
+        SCOPED_TRACE(c.file);
+        TempDir dir;
+        Recorder r(dir.path + "/nested");
+        ASSERT_TRUE(r.open());
+        const std::vector<std::string> frames = kestrel_test::encodeVideo(c.encoder, 64, 48, 8, 4);
+        ASSERT_EQ(frames.size(), 8u);
+        // A dependent frame before any key frame cannot be decoded: it is left out.
+        ASSERT_TRUE(r.add(c.codec, IPCAM_FRAME_DEPENDENT, bytes(frames[1]), frames[1].size()));
+        std::string expected;
+        for (std::size_t i = 0; i < frames.size(); ++i) {
+            const int kind = i % 4 == 0 ? IPCAM_FRAME_KEY : IPCAM_FRAME_DEPENDENT;
+            ASSERT_TRUE(r.add(c.codec, kind, bytes(frames[i]), frames[i].size()));
+            expected += frames[i];
+            // A picture of another codec in the middle of the stream is not written into it.
+            const VideoCodec other = c.codec == VideoCodec::H264 ? VideoCodec::H265 : VideoCodec::H264;
+            if (i == 5) {
+                ASSERT_TRUE(r.add(other, IPCAM_FRAME_KEY, bytes(frames[0]), frames[0].size()));
+            }
+        }
+        ASSERT_TRUE(r.close());
+        EXPECT_EQ(r.written(), frames.size());
+        EXPECT_EQ(r.skipped(), 2u);
+        EXPECT_EQ(readFile(r.streamPath()), expected);
+        EXPECT_EQ(r.streamPath(), dir.path + "/nested/" + c.file);
+
+        // What was written plays, picture by picture, in the tool's own decoder.
+        VideoDecoder decoder(c.codec);
+        ASSERT_TRUE(decoder.ready()) << decoder.error();
+        int pictures = 0;
+        for (const std::string &f : frames) {
+            const int n = decoder.decode(bytes(f), f.size());
+            ASSERT_GE(n, 0) << decoder.error();
+            pictures += n;
+        }
+        EXPECT_GE(pictures, 6);
+        EXPECT_EQ(decoder.width(), 64);
+        EXPECT_EQ(decoder.height(), 48);
     }
-    ASSERT_TRUE(r.close());
-    EXPECT_EQ(r.written(), frames.size());
-    EXPECT_EQ(r.skipped(), 1u);
-    EXPECT_EQ(readFile(r.streamPath()), expected);
-    EXPECT_EQ(r.streamPath(), dir.path + "/nested/video.m4v");
 }
 
 TEST(CliWriter, JpegPicturesGoToNumberedFiles) {
