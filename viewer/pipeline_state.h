@@ -30,6 +30,8 @@ struct FrameAdmission {
 // Codec markers the renderer draws beside the picture.
 inline constexpr uint16_t kMarkerMpeg4 = 52;       // blue dot
 inline constexpr uint16_t kMarkerMotionJpeg = 74;  // red dot
+inline constexpr uint16_t kMarkerH264 = 82;        // green dot
+inline constexpr uint16_t kMarkerH265 = 90;        // magenta dot
 
 struct PipelineState {
     // The frame queue: frames waiting for the video thread, owned by the viewer.

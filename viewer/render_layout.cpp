@@ -162,6 +162,10 @@ void drawCodecMarker(const FrameBufferView &fb, int firstRow, uint16_t marker) {
         colour = 0x001F;
     else if (marker == kMarkerMotionJpeg)
         colour = 0xF800;
+    else if (marker == kMarkerH264)
+        colour = 0x07E0;
+    else if (marker == kMarkerH265)
+        colour = 0xF81F;
     else
         return;
     if (!fb.pixels || fb.pixelPitch < 2 || fb.rowPitch <= 0) return;

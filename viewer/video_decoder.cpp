@@ -16,7 +16,17 @@ namespace kestrel {
 namespace {
 
 AVCodecID codecId(VideoDecoder::Codec codec) {
-    return codec == VideoDecoder::Codec::MotionJpeg ? AV_CODEC_ID_MJPEG : AV_CODEC_ID_MPEG4;
+    switch (codec) {
+        case VideoDecoder::Codec::MotionJpeg:
+            return AV_CODEC_ID_MJPEG;
+        case VideoDecoder::Codec::H264:
+            return AV_CODEC_ID_H264;
+        case VideoDecoder::Codec::H265:
+            return AV_CODEC_ID_HEVC;
+        case VideoDecoder::Codec::Mpeg4:
+            break;
+    }
+    return AV_CODEC_ID_MPEG4;
 }
 
 // The JPEG decoder names its full-range formats apart; swscale wants the plain format and the

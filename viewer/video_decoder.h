@@ -27,7 +27,7 @@ class DecoderError : public std::runtime_error {
 
 class VideoDecoder {
   public:
-    enum class Codec { Mpeg4, MotionJpeg };
+    enum class Codec { Mpeg4, MotionJpeg, H264, H265 };
 
     // Opens the MPEG-4 decoder.
     VideoDecoder();

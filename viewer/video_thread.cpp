@@ -22,8 +22,25 @@ constexpr std::size_t kStatusCharacters = 2048;  // bytes here: the text is cut,
 constexpr std::size_t kHostBytes = 100;
 constexpr int32_t kReadHandheldAccess = 4132;
 constexpr int32_t kEncodingUnknown = -1;
-constexpr int32_t kEncodingMotionJpeg = 0;
-constexpr int32_t kEncodingMpeg4 = 4;
+
+// The encodings the viewer decodes, with the dot drawn under their pictures.
+struct Decodable {
+    int32_t encoding;  // IPCamVideoCodec
+    VideoDecoder::Codec codec;
+    uint16_t marker;
+};
+constexpr Decodable kDecodable[] = {
+    {IPCAM_VIDEO_JPEG, VideoDecoder::Codec::MotionJpeg, kMarkerMotionJpeg},
+    {IPCAM_VIDEO_MPEG4, VideoDecoder::Codec::Mpeg4, kMarkerMpeg4},
+    {IPCAM_VIDEO_H264, VideoDecoder::Codec::H264, kMarkerH264},
+    {IPCAM_VIDEO_H265, VideoDecoder::Codec::H265, kMarkerH265},
+};
+
+const Decodable *decodable(int32_t encoding) {
+    for (const Decodable &d : kDecodable)
+        if (d.encoding == encoding) return &d;
+    return nullptr;
+}
 
 }  // namespace
 
@@ -206,14 +223,10 @@ void VideoThread::processOne() {
             frames_ = 0;
             skip_ = 1;
             try {
-                if (format.videoCodec == kEncodingMotionJpeg) {
+                if (const Decodable *d = decodable(format.videoCodec)) {
                     LockHolder hold(p.decoderLock);
-                    decoder.reopen(VideoDecoder::Codec::MotionJpeg);
-                    p.codecMarker = kMarkerMotionJpeg;
-                } else if (format.videoCodec == kEncodingMpeg4) {
-                    LockHolder hold(p.decoderLock);
-                    decoder.reopen(VideoDecoder::Codec::Mpeg4);
-                    p.codecMarker = kMarkerMpeg4;
+                    decoder.reopen(d->codec);
+                    p.codecMarker = d->marker;
                 } else {
                     format.videoCodec = kEncodingUnknown;
                 }

@@ -145,6 +145,33 @@ TEST_F(VideoThreadTest, AChangeToMotionJpegReopensTheDecoder) {
     EXPECT_EQ(window.last(), "Invalid encode stand");
 }
 
+TEST_F(VideoThreadTest, H264AndH265OpenTheirDecodersAndShowPictures) {
+    struct Case {
+        int32_t encoding;
+        kestrel_test::TestCodec encoder;
+        VideoDecoder::Codec codec;
+        uint16_t marker;
+    } cases[] = {
+        {IPCAM_VIDEO_H264, kestrel_test::TestCodec::H264, VideoDecoder::Codec::H264, kMarkerH264},
+        {IPCAM_VIDEO_H265, kestrel_test::TestCodec::H265, VideoDecoder::Codec::H265, kMarkerH265},
+    };
+    for (const Case &c : cases) {
+        SCOPED_TRACE(c.encoding);
+        const std::vector<std::string> frames = kestrel_test::encodeVideo(c.encoder, 176, 144, 3, 3);
+        ASSERT_EQ(frames.size(), 3u);
+        pipeline().newPicture = 0;
+        pass(formatFrame(c.encoding, 176, 144));
+        EXPECT_EQ(video.decoder.codec(), c.codec);
+        EXPECT_EQ(pipeline().codecMarker.load(), c.marker);
+        pass(frame(IPCAM_FRAME_KEY, frames[0]));  // first key frame: decoded, not shown
+        EXPECT_EQ(pipeline().newPicture.load(), 0);
+        pass(frame(IPCAM_FRAME_DEPENDENT, frames[1]));
+        pass(frame(IPCAM_FRAME_DEPENDENT, frames[2]));
+        EXPECT_EQ(pipeline().newPicture.load(), 1);
+        EXPECT_NE(window.last().find("F:0003"), std::string::npos) << window.last();
+    }
+}
+
 TEST_F(VideoThreadTest, PicturesTooBigAreNeverDecoded) {
     const std::string jpeg = kestrel_test::encodeJpeg({.width = 64, .height = 48});
     pass(formatFrame(0, 1281, 720));
