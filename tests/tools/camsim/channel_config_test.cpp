@@ -34,7 +34,7 @@ TEST(ChannelConfigTest, SpecsSetEveryField) {
         "pt=127,ext2=3,pad=2,shortrtcp,channels=4,setparam=7,earlyrtp,timeout=6",
         error);
     ASSERT_TRUE(quirks) << error;
-    EXPECT_FALSE(quirks->mpeg4ConfigInBand);
+    EXPECT_FALSE(quirks->configInBand);
     EXPECT_EQ(quirks->bitrateKbps, 4000);
     EXPECT_EQ(quirks->paths, (std::vector<std::string>{"/live/ch00_0", "/a?b=1&c=2"}));
     EXPECT_FALSE(quirks->namedMount);
