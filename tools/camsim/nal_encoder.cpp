@@ -21,7 +21,7 @@ AVDictionary *encoderOptions(const NalEncoderSettings &s) {
     av_dict_set(&options, "preset", "ultrafast", 0);
     av_dict_set(&options, "tune", "zerolatency", 0);
     if (s.codec == NalCodec::H264) {
-        std::string params = "scenecut=0";
+        std::string params = "scenecut=0:log=0";  // errors only, no statistics at the end
         if (s.maxSliceBytes > 0) params += ":slice-max-size=" + std::to_string(s.maxSliceBytes);
         av_dict_set(&options, "x264-params", params.c_str(), 0);
     } else {
