@@ -5,7 +5,6 @@
 #include <string>
 #include <vector>
 
-#include "tools/camsim/av_decode.h"
 #include "tools/camsim/nal_encoder.h"
 #include "tools/camsim/nal_rtp.h"
 
@@ -27,7 +26,9 @@ std::vector<int> payloadTypes(bool h265, const std::vector<std::string> &payload
     return types;
 }
 
-TEST(NalPacketizerTest, EncoderOutputRoundTripsAndDecodes) {
+// Real access units come back byte for byte; key frames every fps frames, their parameter
+// sets together in the first packet.
+TEST(NalPacketizerTest, EncoderOutputRoundTrips) {
     for (NalCodec codec : {NalCodec::H264, NalCodec::H265}) {
         const bool h265 = codec == NalCodec::H265;
         SCOPED_TRACE(h265 ? "H.265" : "H.264");
@@ -36,7 +37,6 @@ TEST(NalPacketizerTest, EncoderOutputRoundTripsAndDecodes) {
         ASSERT_TRUE(encoder.ok());
         const std::vector<int> parameterTypes =
             h265 ? std::vector<int>{32, 33, 34} : std::vector<int>{7, 8};
-        std::vector<std::string> stream;
         bool sawMiddle = false;
         for (int n = 0; n < 2 * kFps; ++n) {
             auto frame = encoder.encode(drawTestPattern(320, 240, Chroma::Yuv420, n));
@@ -44,12 +44,10 @@ TEST(NalPacketizerTest, EncoderOutputRoundTripsAndDecodes) {
             EXPECT_EQ(frame->key, n % kFps == 0) << n;
             const NalPayloads packed = packetizeNal(codec, frame->units);
             for (const std::string &p : packed.payloads) EXPECT_LE(p.size(), kMaxRtpPayload);
-
             std::string why;
             EXPECT_EQ(unpackNalUnits(h265, packed.payloads, why), frame->units) << n;
             EXPECT_EQ(why, "") << n;
             if (frame->key) {
-                // The parameter sets lead, together in the first packet.
                 ASSERT_FALSE(packed.payloads.empty());
                 EXPECT_EQ(rtpNalType(h265, packed.payloads[0]), h265 ? kH265Ap : kH264StapA);
                 auto first = unpackNalUnits(h265, {packed.payloads[0]}, why);
@@ -60,17 +58,11 @@ TEST(NalPacketizerTest, EncoderOutputRoundTripsAndDecodes) {
             if (packed.middleFragment >= 0) {
                 const std::string &p = packed.payloads.at(packed.middleFragment);
                 EXPECT_EQ(rtpNalType(h265, p), h265 ? kH265Fu : kH264FuA);
-                EXPECT_FALSE(fuStart(h265, p));
-                EXPECT_FALSE(fuEnd(h265, p));
+                EXPECT_FALSE(fuStart(h265, p) || fuEnd(h265, p));
                 sawMiddle = true;
             }
-            stream.push_back(annexB(frame->units));
         }
         EXPECT_TRUE(sawMiddle) << "no key frame took three fragments";
-        auto decoded = decodeFrames(h265 ? AV_CODEC_ID_HEVC : AV_CODEC_ID_H264, stream);
-        ASSERT_TRUE(decoded);
-        EXPECT_EQ(decoded->width, 320);
-        EXPECT_EQ(decoded->height, 240);
     }
 }
 
@@ -116,36 +108,20 @@ TEST(NalPacketizerTest, SplitsAndAggregatesAtTheLimits) {
     }
 }
 
-TEST(NalPacketizerTest, HeadersCarryTheUnitsPriorityAndLayers) {
-    // H.264: F of any unit, the highest NRI; fragments keep their unit's F and NRI.
-    const std::vector<std::string> h264 = {"\x21\xAA", "\x68\xBB", "\xC1\xCC"};
-    auto stap = packetizeNal(NalCodec::H264, h264).payloads;
+// Aggregation headers: F when any unit has it; H.264 the highest NRI, H.265 the lowest layer
+// and temporal id. (Fragments keep their unit's, which the round trips check.)
+TEST(NalPacketizerTest, AggregationHeadersSumUpTheirUnits) {
+    auto stap = packetizeNal(NalCodec::H264, {"\x21\xAA", "\x68\xBB", "\xC1\xCC"}).payloads;
     ASSERT_EQ(stap.size(), 1u);
     EXPECT_EQ(static_cast<uint8_t>(stap[0][0]), 0x80 | 0x60 | 24);
-    auto fu = packetizeNal(NalCodec::H264, {nalOfSize(250, "\x45")}, 100).payloads;
-    ASSERT_EQ(fu.size(), 3u);
-    for (const std::string &p : fu) EXPECT_EQ(static_cast<uint8_t>(p[0]), 0x40 | 28);
-    EXPECT_EQ(static_cast<uint8_t>(fu[0][1]), 0x80 | 5);
-    EXPECT_EQ(static_cast<uint8_t>(fu[1][1]), 5);
-    EXPECT_EQ(static_cast<uint8_t>(fu[2][1]), 0x40 | 5);
-
-    // H.265: F of any unit, the lowest layer id and temporal id; fragments keep their unit's.
-    // Layer 3 tid 2, layer 33 tid 4, layer 1 tid 6 (F set).
-    const std::vector<std::string> h265 = {std::string("\x02\x1A\x11", 3),
-                                           std::string("\x03\x0C\x22", 3),
-                                           std::string("\x82\x0E\x33", 3)};
-    auto ap = packetizeNal(NalCodec::H265, h265).payloads;
+    // Layer 3 tid 2, layer 33 tid 4, layer 1 tid 6 with F.
+    auto ap = packetizeNal(NalCodec::H265,
+                           {std::string("\x02\x1A\x11", 3), std::string("\x03\x0C\x22", 3),
+                            std::string("\x82\x0E\x33", 3)})
+                  .payloads;
     ASSERT_EQ(ap.size(), 1u);
     EXPECT_EQ(static_cast<uint8_t>(ap[0][0]), 0x80 | 48 << 1);
     EXPECT_EQ(static_cast<uint8_t>(ap[0][1]), 1 << 3 | 2);
-    auto fu265 = packetizeNal(NalCodec::H265, {nalOfSize(250, "\x27\x0B")}, 100).payloads;
-    ASSERT_EQ(fu265.size(), 3u);
-    for (const std::string &p : fu265) {
-        EXPECT_EQ(static_cast<uint8_t>(p[0]), 49 << 1 | 1);
-        EXPECT_EQ(static_cast<uint8_t>(p[1]), 0x0B);
-    }
-    EXPECT_EQ(static_cast<uint8_t>(fu265[0][2]), 0x80 | 19);
-    EXPECT_EQ(static_cast<uint8_t>(fu265[2][2]), 0x40 | 19);
 }
 
 TEST(NalPacketizerTest, SingleUnitsOnlyStayWholeUpToTheirLimit) {
@@ -187,15 +163,9 @@ TEST(NalPacketizerTest, AnnexBSplitsAtEveryStartCode) {
         int type;
         bool parameterSet;
     } types[] = {
-        {NalCodec::H264, "\x67", 7, true},
-        {NalCodec::H264, "\x68", 8, true},
-        {NalCodec::H264, "\x65", 5, false},
-        {NalCodec::H264, "\x06", 6, false},
-        {NalCodec::H265, "\x40\x01", 32, true},
-        {NalCodec::H265, "\x42\x01", 33, true},
-        {NalCodec::H265, "\x44\x01", 34, true},
-        {NalCodec::H265, "\x26\x01", 19, false},
-        {NalCodec::H265, "\x4E\x01", 39, false},
+        {NalCodec::H264, "\x67", 7, true},      {NalCodec::H264, "\x68", 8, true},
+        {NalCodec::H264, "\x65", 5, false},     {NalCodec::H265, "\x40\x01", 32, true},
+        {NalCodec::H265, "\x44\x01", 34, true}, {NalCodec::H265, "\x26\x01", 19, false},
         {NalCodec::H265, "\x0E\x01", 7, false},  // 7 is no H.265 SPS
         {NalCodec::H264, "", -1, false},
     };
