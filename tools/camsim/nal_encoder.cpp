@@ -4,7 +4,6 @@
 
 extern "C" {
 #include <libavutil/dict.h>
-#include <libavutil/log.h>
 }
 
 namespace camsim {
@@ -33,7 +32,7 @@ AVDictionary *encoderOptions(const NalEncoderSettings &s) {
 
 }  // namespace
 
-NalEncoder::NalEncoder(const NalEncoderSettings &s) : codec_(s.codec) {
+NalEncoder::NalEncoder(const NalEncoderSettings &s) {
     const AVCodec *codec =
         avcodec_find_encoder_by_name(s.codec == NalCodec::H264 ? "libx264" : "libx265");
     if (!codec) return;
@@ -52,10 +51,7 @@ NalEncoder::NalEncoder(const NalEncoderSettings &s) : codec_(s.codec) {
     if (s.bitrateKbps > 0) context->bit_rate = int64_t{s.bitrateKbps} * 1000;
     // No global header: the parameter sets go in band before every key frame.
     AVDictionary *options = encoderOptions(s);
-    const int level = av_log_get_level();
-    av_log_set_level(AV_LOG_ERROR);  // libx264 reports its settings and statistics as info
     const int opened = avcodec_open2(context.get(), codec, &options);
-    av_log_set_level(level);
     av_dict_free(&options);
     if (opened < 0) return;
 

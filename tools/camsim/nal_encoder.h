@@ -47,7 +47,6 @@ class NalEncoder {
   private:
     bool receivePackets();  // moves every finished packet into ready_
 
-    NalCodec codec_;
     CodecContextPtr context_;
     FramePtr frame_;
     PacketPtr packet_;
