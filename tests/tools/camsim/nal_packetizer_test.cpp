@@ -142,6 +142,28 @@ TEST(NalPacketizerTest, SingleUnitsOnlyStayWholeUpToTheirLimit) {
     }
 }
 
+// A grainy key frame at a huge rate: x264 cuts it into slices that each fit one packet whose
+// interleaved length (16 bits) also holds the RTP header, an extension and padding.
+TEST(NalPacketizerTest, SingleUnitModeSlicesFitInterleavedFrames) {
+    NalEncoder encoder({NalCodec::H264, 1280, 720, 1, 50000, kMaxSingleNalPayload});
+    ASSERT_TRUE(encoder.ok());
+    Picture picture = drawTestPattern(1280, 720, Chroma::Yuv420, 0);
+    addGrain(picture, 0, 40);
+    auto frame = encoder.encode(picture);
+    ASSERT_TRUE(frame);
+    std::size_t slices = 0, bytes = 0;
+    for (const std::string &unit : frame->units) {
+        slices += rtpNalType(false, unit) == 5;
+        bytes += unit.size();
+        EXPECT_LE(unit.size(), kMaxSingleNalPayload);
+    }
+    EXPECT_GT(bytes, 0xFFFFu) << "the frame would fit one packet anyway";
+    EXPECT_GE(slices, 2u);
+    EXPECT_LE(kMaxSingleNalPayload + kRtpHeaderSize + 4 + 4 * 4 + 255, 0xFFFFu);
+    EXPECT_EQ(packetizeNal(NalCodec::H264, frame->units, kMaxSingleNalPayload, true).payloads,
+              frame->units);
+}
+
 TEST(NalPacketizerTest, AnnexBSplitsAtEveryStartCode) {
     using Units = std::vector<std::string>;
     struct Case {
