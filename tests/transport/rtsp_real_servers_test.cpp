@@ -91,7 +91,7 @@ std::vector<Row> rows() {
     r.push_back({"JPEG Q 6", jpeg(6)});
     r.push_back({"JPEG Q 18 without end marker", jpeg(18, false)});
     ChannelConfig sdpConfig = mpeg4();
-    sdpConfig.mpeg4ConfigInBand = false;
+    sdpConfig.configInBand = false;
     r.push_back({"MPEG-4 configuration only in the description", sdpConfig});
     r.push_back({"RTP before the PLAY reply", mpeg4({.rtpBeforePlayReply = true})});
     r.push_back({"session time-out, interleaved", mpeg4({.sessionTimeout = 4})});

@@ -1,5 +1,6 @@
 #include "tools/camsim/base64.h"
 
+#include <algorithm>
 #include <array>
 #include <cstdint>
 
@@ -44,6 +45,20 @@ std::optional<std::string> decodeBase64(std::string_view text) {
             bits -= 8;
             out += static_cast<char>(acc >> bits & 0xFF);
         }
+    }
+    return out;
+}
+
+std::string encodeBase64(std::string_view bytes) {
+    std::string out;
+    out.reserve((bytes.size() + 2) / 3 * 4);
+    for (size_t at = 0; at < bytes.size(); at += 3) {
+        const size_t n = std::min<size_t>(3, bytes.size() - at);
+        uint32_t group = 0;
+        for (size_t i = 0; i < 3; ++i)
+            group = group << 8 | (i < n ? static_cast<unsigned char>(bytes[at + i]) : 0u);
+        for (size_t i = 0; i < 4; ++i)
+            out += i <= n ? kAlphabet[group >> (18 - 6 * i) & 0x3F] : '=';
     }
     return out;
 }

@@ -43,7 +43,7 @@ constexpr Flag kFlags[] = {
     {"audio", &ChannelConfig::audio, nullptr, true},
     {"live", &ChannelConfig::live, nullptr, true},
     {"noeoi", &ChannelConfig::jpegEndMarker, nullptr, false},
-    {"sdpconfig", &ChannelConfig::mpeg4ConfigInBand, nullptr, false},
+    {"sdpconfig", &ChannelConfig::configInBand, nullptr, false},
     {"pathonly", &ChannelConfig::namedMount, nullptr, false},
     {"nocontrol", nullptr, &StreamFaults::omitVideoControl, true},
     {"lowerheaders", nullptr, &StreamFaults::oddHeaders, true},
@@ -57,6 +57,10 @@ constexpr Flag kFlags[] = {
     {"extramap", nullptr, &StreamFaults::sdpExtraRtpmap, true},
     {"shortrtcp", nullptr, &StreamFaults::shortRtcp, true},
     {"earlyrtp", nullptr, &StreamFaults::rtpBeforePlayReply, true},
+    {"nosprop", nullptr, &StreamFaults::noSprop, true},
+    {"spropcomma", nullptr, &StreamFaults::spropTrailingComma, true},
+    {"nomarker", nullptr, &StreamFaults::noMarker, true},
+    {"mode0", nullptr, &StreamFaults::singleNalUnits, true},
 };
 
 // The keys with a number.
@@ -86,6 +90,7 @@ constexpr Fault kFaults[] = {
     {"getparam", &StreamFaults::serverRequestSeconds, nullptr},
     {"setparam", &StreamFaults::serverRequestSeconds, &StreamFaults::serverRequestSet},
     {"timeout", &StreamFaults::sessionTimeout, nullptr},
+    {"fulossevery", &StreamFaults::fragmentLossEvery, nullptr},
 };
 
 // One ",key" or ",key=value" of a spec.
@@ -126,12 +131,19 @@ std::string channelName(int number) {
     return name;
 }
 
+bool isNalCodec(ChannelConfig::Codec codec) {
+    return codec == ChannelConfig::Codec::H264 || codec == ChannelConfig::Codec::H265;
+}
+
 std::optional<std::string> configProblem(const ChannelConfig &c) {
     const bool jpeg = c.codec == ChannelConfig::Codec::Jpeg;
-    const int maxSide = jpeg ? 2048 : 4096;
-    if (c.width < 16 || c.height < 16 || c.width % 16 || c.height % 16 || c.width > maxSide ||
+    const bool nal = isNalCodec(c.codec);
+    const int maxSide = jpeg ? 2048 : 4096, step = nal ? 2 : 16;
+    if (c.width < 16 || c.height < 16 || c.width % step || c.height % step || c.width > maxSide ||
         c.height > maxSide)
-        return "width and height must be multiples of 16 from 16 to " + std::to_string(maxSide);
+        return std::string(nal ? "width and height must be even"
+                               : "width and height must be multiples of 16") +
+               " from 16 to " + std::to_string(maxSide);
     if (c.fps < 1 || c.fps > 60) return "fps must be from 1 to 60";
     if (jpeg && c.jpegType != 0 && c.jpegType != 1) return "JPEG type must be 0 or 1";
     if (jpeg && (c.jpegQ < 1 || c.jpegQ > 255 || (c.jpegQ > 99 && c.jpegQ < 128)))
@@ -149,11 +161,16 @@ std::optional<std::string> configProblem(const ChannelConfig &c) {
     const StreamFaults &f = c.faults;
     if (f.dropEveryNth < 0 || f.stallAfterFrames < 0 || f.garbageAfterFrames < 0 ||
         f.extensionEvery < 0 || f.paddingEvery < 0 || f.serverRequestSeconds < 0 ||
-        f.sessionTimeout < 0)
+        f.sessionTimeout < 0 || f.fragmentLossEvery < 0)
         return "fault counts must not be negative";
     if (f.videoPayloadType != 0 && (f.videoPayloadType < 96 || f.videoPayloadType > 127))
         return "pt must be a dynamic payload type, 96 to 127";
     if (f.interleavedBase < -1 || f.interleavedBase > 252) return "channels must be from 0 to 252";
+    if (!nal && (f.noSprop || f.spropTrailingComma || f.singleNalUnits || f.fragmentLossEvery))
+        return "nosprop, spropcomma, mode0 and fulossevery are for h264 and h265";
+    if (f.spropTrailingComma && c.codec != ChannelConfig::Codec::H264)
+        return "spropcomma is for h264";
+    if (f.noSprop && !c.configInBand) return "nosprop with sdpconfig leaves no parameter sets";
     return std::nullopt;
 }
 
@@ -165,8 +182,13 @@ std::optional<ChannelConfig> parseChannelSpec(std::string_view spec, std::string
         config.codec = ChannelConfig::Codec::Mpeg4;
     } else if (codec == "jpeg") {
         config.codec = ChannelConfig::Codec::Jpeg;
+    } else if (codec == "h264") {
+        config.codec = ChannelConfig::Codec::H264;
+    } else if (codec == "h265") {
+        config.codec = ChannelConfig::Codec::H265;
     } else {
-        error = "expected mpeg4:WxH@FPS or jpeg:WxH@FPS, got '" + std::string(spec) + "'";
+        error = "expected CODEC:WxH@FPS with CODEC mpeg4, jpeg, h264 or h265, got '" +
+                std::string(spec) + "'";
         return std::nullopt;
     }
     std::string_view rest = colon == std::string_view::npos ? "" : spec.substr(colon + 1);

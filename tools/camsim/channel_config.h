@@ -12,10 +12,10 @@
 namespace camsim {
 
 struct ChannelConfig {
-    enum class Codec { Mpeg4, Jpeg };
+    enum class Codec { Mpeg4, Jpeg, H264, H265 };
 
     Codec codec = Codec::Mpeg4;
-    int width = 640, height = 480;  // multiples of 16; JPEG at most 2048
+    int width = 640, height = 480;  // multiples of 16, H.264 and H.265 even; JPEG at most 2048
     int fps = 30;                   // 1..60
     bool audio = false;             // a second track: MPEG-1 layer II tone
     int jpegType = 1;               // 0: 4:2:2, 1: 4:2:0
@@ -25,9 +25,10 @@ struct ChannelConfig {
                                     // send it; receivers must add it themselves when false
     bool live = false;     // encode each session's video as it goes instead of replaying the loop
     int jpegTablesQ = 80;  // JPEG with Q >= 128: the quality of the tables sent in band
-    bool mpeg4ConfigInBand = true;  // false: VOS and VOL only in the SDP's config=, key frames
-                                    // begin with the GOV
-    int bitrateKbps = 0;            // 0: fixed quality; else about this many kbit/s of video
+    bool configInBand = true;  // false: MPEG-4 VOS and VOL only in the SDP's config=, key
+                               // frames begin with the GOV; H.264/H.265 parameter sets
+                               // only in the SDP's sprop-, none in the stream
+    int bitrateKbps = 0;       // 0: fixed quality; else about this many kbit/s of video
     std::vector<std::string> paths = {};  // mounts besides "/CHnn", e.g. "/Streaming/Channels/101"
     bool namedMount = true;               // false: only at paths
     StreamFaults faults = {};
@@ -36,12 +37,16 @@ struct ChannelConfig {
 // "CH01" for channel 1.
 std::string channelName(int number);
 
+// H.264 or H.265.
+bool isNalCodec(ChannelConfig::Codec codec);
+
 // Why config cannot be streamed; nothing when it can.
 std::optional<std::string> configProblem(const ChannelConfig &config);
 
-// "mpeg4:640x480@30,audio" or "jpeg:320x240@15,type=0,q=255,restart=4,path=/live/ch00_0": the
-// keys are listed by usage() of the options. Nothing, and a one-line error, when the text is
-// malformed or the channel cannot be streamed.
+// "mpeg4:640x480@30,audio", "h264:1280x720@30,bitrate=4000" or
+// "jpeg:320x240@15,type=0,q=255,restart=4,path=/live/ch00_0": the keys are listed by usage() of the
+// options. Nothing, and a one-line error, when the text is malformed or the channel cannot be
+// streamed.
 std::optional<ChannelConfig> parseChannelSpec(std::string_view spec, std::string &error);
 
 }  // namespace camsim

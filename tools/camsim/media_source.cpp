@@ -1,11 +1,15 @@
 #include "tools/camsim/media_source.h"
 
+#include <algorithm>
+#include <iterator>
 #include <map>
 #include <tuple>
 
 #include "tools/camsim/audio_encoder.h"
 #include "tools/camsim/jpeg_encoder.h"
 #include "tools/camsim/mpeg4_encoder.h"
+#include "tools/camsim/nal_encoder.h"
+#include "tools/camsim/nal_packetizer.h"
 #include "tools/camsim/rtp_packetizer.h"
 
 namespace camsim {
@@ -75,7 +79,7 @@ class Mpeg4FrameEncoder : public FrameEncoder {
     explicit Mpeg4FrameEncoder(const ChannelConfig &c)
         : width_(c.width),
           height_(c.height),
-          configInBand_(c.mpeg4ConfigInBand),
+          configInBand_(c.configInBand),
           grain_(c.bitrateKbps > 0 ? kGrain : 0),
           encoder_(c.width, c.height, c.fps, c.bitrateKbps) {}
 
@@ -102,6 +106,46 @@ class Mpeg4FrameEncoder : public FrameEncoder {
     std::string config_;
 };
 
+class NalFrameEncoder : public FrameEncoder {
+  public:
+    explicit NalFrameEncoder(const ChannelConfig &c)
+        : codec_(c.codec == Codec::H264 ? NalCodec::H264 : NalCodec::H265),
+          width_(c.width),
+          height_(c.height),
+          configInBand_(c.configInBand),
+          singleUnits_(c.faults.singleNalUnits),
+          grain_(c.bitrateKbps > 0 ? kGrain : 0),
+          // In single NAL unit mode x264 keeps its slices to what one packet holds.
+          encoder_({codec_, c.width, c.height, c.fps, c.bitrateKbps,
+                    singleUnits_ ? kMaxSingleNalPayload : 0}) {}
+
+    std::optional<MediaUnit> encode(uint64_t n) override {
+        Picture picture = drawTestPattern(width_, height_, Chroma::Yuv420, n);
+        addGrain(picture, n, grain_);
+        auto frame = encoder_.encode(picture);
+        if (!frame) return std::nullopt;
+        auto parameterSet = [this](const std::string &u) { return isParameterSet(codec_, u); };
+        if (frame->key && parameterSets_.empty())
+            std::copy_if(frame->units.begin(), frame->units.end(),
+                         std::back_inserter(parameterSets_), parameterSet);
+        if (!configInBand_) std::erase_if(frame->units, parameterSet);
+        NalPayloads packed =
+            packetizeNal(codec_, frame->units, singleUnits_ ? kMaxSingleNalPayload : kMaxRtpPayload,
+                         singleUnits_);
+        return MediaUnit{std::move(packed.payloads), frame->key, packed.middleFragment};
+    }
+
+    std::vector<std::string> parameterSets() const override { return parameterSets_; }
+
+  private:
+    NalCodec codec_;
+    int width_, height_;
+    bool configInBand_, singleUnits_;
+    int grain_;
+    NalEncoder encoder_;
+    std::vector<std::string> parameterSets_;
+};
+
 std::vector<MediaUnit> audioLoop() {
     const int n = (kLoopSeconds * kAudioSampleRate + kAudioFrameSamples - 1) / kAudioFrameSamples;
     std::vector<MediaUnit> units;
@@ -114,6 +158,7 @@ std::vector<MediaUnit> audioLoop() {
 
 std::unique_ptr<FrameEncoder> makeFrameEncoder(const ChannelConfig &config) {
     if (isJpeg(config)) return std::make_unique<JpegFrameEncoder>(config);
+    if (isNalCodec(config.codec)) return std::make_unique<NalFrameEncoder>(config);
     return std::make_unique<Mpeg4FrameEncoder>(config);
 }
 
@@ -127,6 +172,11 @@ MediaLoop::MediaLoop(const ChannelConfig &config)
     }
     // The description carries the decoder configuration, so the first frame is made now.
     if (!video(0)) return;
+    if (isNalCodec(config.codec)) {
+        parameterSets_ = encoder_->parameterSets();
+        ok_ = parameterSets_.size() >= (config.codec == Codec::H264 ? 2u : 3u);
+        return;
+    }
     decoderConfig_ = encoder_->decoderConfig();
     if (decoderConfig_.size() < 5) return;
     profileLevel_ = static_cast<uint8_t>(decoderConfig_[4]);
@@ -146,7 +196,7 @@ const MediaUnit *MediaLoop::video(uint64_t n) {
 }
 
 std::shared_ptr<MediaLoop> mediaLoop(const ChannelConfig &c) {
-    using Key = std::tuple<Codec, int, int, int, bool, int, int, int, bool, int, int, bool>;
+    using Key = std::tuple<Codec, int, int, int, bool, int, int, int, bool, int, int, bool, bool>;
     const bool jpeg = isJpeg(c);
     const Key key{c.codec,
                   c.width,
@@ -159,7 +209,8 @@ std::shared_ptr<MediaLoop> mediaLoop(const ChannelConfig &c) {
                   jpeg && c.jpegEndMarker,
                   jpeg && c.jpegQ >= 128 ? c.jpegTablesQ : 0,
                   c.bitrateKbps,
-                  jpeg || c.mpeg4ConfigInBand};
+                  jpeg || c.configInBand,
+                  isNalCodec(c.codec) && c.faults.singleNalUnits};
     static std::mutex lock;
     static std::map<Key, std::shared_ptr<MediaLoop>> loops;  // lock
     std::lock_guard guard(lock);

@@ -27,6 +27,8 @@ inline constexpr int kLoopSeconds = 2;
 struct MediaUnit {
     std::vector<std::string> payloads;
     bool key = false;
+    int middleFragment = -1;  // H.264/H.265: a payload inside a fragmented NAL unit, which the
+                              // fragmentLossEvery fault leaves out; -1 when there is none
 };
 
 // Turns frame numbers into encoded frames of one channel's video.
@@ -37,13 +39,17 @@ class FrameEncoder {
     virtual std::optional<MediaUnit> encode(uint64_t n) = 0;
     // MPEG-4: VOS through VOL of the first key frame, once it is encoded; else empty.
     virtual std::string decoderConfig() const { return {}; }
+    // H.264: SPS and PPS, H.265: VPS, SPS and PPS, as the first key frame carried them (also
+    // when the stream leaves them out); else empty.
+    virtual std::vector<std::string> parameterSets() const { return {}; }
 };
 
 std::unique_ptr<FrameEncoder> makeFrameEncoder(const ChannelConfig &config);
 
 class MediaLoop {
   public:
-    // Encodes what the session description needs (the first MPEG-4 frame) and the audio.
+    // Encodes what the session description needs (the first MPEG-4, H.264 or H.265 frame)
+    // and the audio.
     explicit MediaLoop(const ChannelConfig &config);
     MediaLoop(const MediaLoop &) = delete;
     MediaLoop &operator=(const MediaLoop &) = delete;
@@ -51,6 +57,7 @@ class MediaLoop {
     bool ok() const { return ok_; }
     const std::string &decoderConfig() const { return decoderConfig_; }
     int profileLevel() const { return profileLevel_; }  // of the VOS, for the SDP
+    const std::vector<std::string> &parameterSets() const { return parameterSets_; }
     std::size_t videoFrames() const { return frameCount_; }
     const std::vector<MediaUnit> &audio() const { return audio_; }  // MPEG audio frames
 
@@ -63,6 +70,7 @@ class MediaLoop {
     bool ok_ = false;
     std::string decoderConfig_;
     int profileLevel_ = 1;
+    std::vector<std::string> parameterSets_;
     std::vector<MediaUnit> audio_;
 
     std::mutex lock_;
@@ -71,7 +79,7 @@ class MediaLoop {
 };
 
 // The shared loop for config's media settings; nothing when an encoder cannot be had.
-// Faults and the live flag do not matter here.
+// Faults (but singleNalUnits, which shapes the payloads) and the live flag do not matter here.
 std::shared_ptr<MediaLoop> mediaLoop(const ChannelConfig &config);
 
 // A session's video, frame after frame.

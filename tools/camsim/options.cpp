@@ -267,8 +267,8 @@ bool parseStreamSetting(std::string_view name, std::string_view value, std::stri
         std::string spec(value), why;
         std::replace(spec.begin(), spec.end(), '/', ',');
         auto channel = parseChannelSpec(spec, why);
-        if (channel) s.channels.push_back(*channel);
-        ok = channel.has_value();
+        ok = channel && !isNalCodec(channel->codec);  // the cameras' own framings know no NAL
+        if (ok) s.channels.push_back(*channel);
     } else if (item == "full") {
         s.fullHouse = true;
     } else if (item == "nohttp") {

@@ -1,4 +1,5 @@
-// RTP payloads of the three media a simulated camera sends, and the RTP header before them.
+// RTP payloads of the media a simulated camera sends (H.264 and H.265: nal_packetizer.h),
+// and the RTP header before them.
 //
 // Frames are cut into payloads once (the loop cache keeps them) and every session then only
 // writes its own 12-byte header in front: sequence number, timestamp and SSRC are per session.
@@ -18,7 +19,7 @@ inline constexpr std::size_t kMaxRtpPayload = 1400;
 inline constexpr std::size_t kRtpHeaderSize = 12;
 inline constexpr uint32_t kRtpClock = 90000;
 
-inline constexpr uint8_t kPayloadMpeg4 = 96;  // dynamic, announced as MP4V-ES
+inline constexpr uint8_t kPayloadDynamic = 96;  // MPEG-4 (MP4V-ES), H.264 and H.265
 inline constexpr uint8_t kPayloadJpeg = 26;
 inline constexpr uint8_t kPayloadMpegAudio = 14;
 

@@ -166,11 +166,13 @@ void RtspSession::sendDue(SteadyClock::time_point now, std::string &interleaved)
 void RtspSession::sendUnit(Track &t, const MediaUnit &unit, std::string &interleaved) {
     const uint32_t timestamp = t.rtpBase + static_cast<uint32_t>(t.ticks(t.next));
     const bool video = t.kind == TrackKind::Video;
+    const bool loseFragment = video && faults_.loseFragment(unit.middleFragment >= 0);
     for (std::size_t i = 0; i < unit.payloads.size(); ++i) {
         const std::string &payload = unit.payloads[i];
-        const bool marker = video && i + 1 == unit.payloads.size();
+        const bool marker = video && i + 1 == unit.payloads.size() && !config_.faults.noMarker;
         const uint16_t sequence = t.sequence++;
         if (video && faults_.dropNextVideoPacket()) continue;
+        if (loseFragment && static_cast<int>(i) == unit.middleFragment) continue;
         const std::string extension = faults_.nextExtension();
         const int padding = faults_.nextPadding();
         std::string packet = rtpHeader(t.payloadType, marker, sequence, timestamp, t.ssrc,

@@ -16,7 +16,8 @@ struct DescriptionLayout {
     std::string videoControl, audioControl;
 };
 
-// The video's RTP payload type: the fault's dynamic type, else 96 for MPEG-4 and 26 for JPEG.
+// The video's RTP payload type: the fault's dynamic type, else 26 for JPEG and 96 for the
+// others.
 uint8_t videoPayloadType(const ChannelConfig &config);
 
 // Lines end in CRLF, unless the faults ask for LF alone or blanks before the line ends. Each

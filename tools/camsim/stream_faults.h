@@ -28,11 +28,14 @@ struct StreamFaults {
     bool noContentType = false;     // DESCRIBE without Content-Type
 
     // The description.
-    bool sdpLfOnly = false;          // lines end in LF alone
-    bool sdpTrailingBlanks = false;  // a blank and a tab before each line's end
-    bool sdpLowerCase = false;       // encoding names in lower case ("mp4v-es/90000")
-    bool sdpExtraRtpmap = false;     // an a=rtpmap of another payload type first in the video
-    int videoPayloadType = 0;        // 96..127: that dynamic type; 0: 96 MPEG-4, 26 JPEG
+    bool sdpLfOnly = false;           // lines end in LF alone
+    bool sdpTrailingBlanks = false;   // a blank and a tab before each line's end
+    bool sdpLowerCase = false;        // encoding names in lower case ("mp4v-es/90000")
+    bool sdpExtraRtpmap = false;      // an a=rtpmap of another payload type first in the video
+    int videoPayloadType = 0;         // 96..127: that dynamic type; 0: 96, JPEG 26
+    bool noSprop = false;             // H.264/H.265: no sprop- parameter sets in the fmtp, so a
+                                      // receiver learns them from the stream alone
+    bool spropTrailingComma = false;  // H.264: sprop-parameter-sets ends in a comma
 
     // Packets.
     int extensionEvery = 0;         // RTP packets 1, N+1, 2N+1, ... carry a header extension
@@ -43,6 +46,14 @@ struct StreamFaults {
                                     // TEARDOWN
     int interleavedBase = -1;       // >= 0: video on channels N, N+1, audio on N+2, N+3,
                                     // whatever the client asked for
+    bool noMarker = false;          // no video packet has the marker bit, not even a frame's
+                                    // last
+    int fragmentLossEvery = 0;      // H.264/H.265: once N video frames have gone since the
+                                    // last loss, the next fragmented one loses a fragment from
+                                    // the middle of a unit (its sequence number is used up)
+    bool singleNalUnits = false;    // H.264/H.265: every NAL unit in a packet of its own, however
+                                    // large, with no aggregation or fragments (H.264 announces
+                                    // packetization mode 0)
 
     // The session.
     int serverRequestSeconds = 0;     // a request of the server's own every N s on the RTSP
@@ -71,6 +82,16 @@ class FaultPlan {
                videoFramesSent >= static_cast<uint64_t>(faults_.stallAfterFrames);
     }
 
+    // Counts one video frame; true when it is to lose a fragment. fragmented: the frame has
+    // one to lose.
+    bool loseFragment(bool fragmented) {
+        if (faults_.fragmentLossEvery <= 0) return false;
+        if (++sinceFragmentLost_ < static_cast<uint64_t>(faults_.fragmentLossEvery) || !fragmented)
+            return false;
+        sinceFragmentLost_ = 0;
+        return true;
+    }
+
     // True once, when the garbage is due.
     bool garbageDue(uint64_t videoFramesSent) {
         if (garbageSent_ || faults_.garbageAfterFrames <= 0 ||
@@ -92,6 +113,7 @@ class FaultPlan {
   private:
     StreamFaults faults_;
     uint64_t videoPackets_ = 0;
+    uint64_t sinceFragmentLost_ = 0;
     bool garbageSent_ = false;
     uint64_t extended_ = 0, padded_ = 0;
     std::mt19937 random_{std::random_device{}()};

@@ -27,8 +27,10 @@ SIGTERM).
                            port in use is printed as "rtsp on 127.0.0.1:PORT".
   --channel SPEC           add the next RTSP channel (CH01, CH02, ...); repeatable. Without
                            any: mpeg4:640x480@30,audio and jpeg:320x240@15. SPEC is
-                           CODEC:WxH@FPS[,SETTING]... with CODEC mpeg4 or jpeg, sides
-                           multiples of 16, FPS 1 to 60, and the settings
+                           CODEC:WxH@FPS[,SETTING]... with CODEC mpeg4, jpeg, h264 or
+                           h265 (libx264, libx265: no B-frames, a key frame with its
+                           parameter sets every second), sides multiples of 16 (h264 and
+                           h265: even) from 16, FPS 1 to 60, and the settings
                              audio       a second track: MPEG audio, a 1 kHz tone
                              live        encode per session instead of replaying a loop
                              type=T      JPEG 0 (4:2:2) or 1 (4:2:0, the default)
@@ -40,11 +42,13 @@ SIGTERM).
                              restart=N   JPEG restart marker every N MCUs (types 64/65)
                              noeoi       JPEG frames without the end marker FF D9, as
                                          FFmpeg sends them
-                             bitrate=K   about K kbit/s of video (MPEG-4: rate control
-                                         over a grainy pattern; JPEG: the Q that fits),
-                                         e.g. mpeg4:1280x720@30,bitrate=4000
+                             bitrate=K   about K kbit/s of video (MPEG-4, H.264, H.265:
+                                         rate control over a grainy pattern; JPEG: the Q
+                                         that fits), e.g. h264:1280x720@30,bitrate=4000
                              sdpconfig   MPEG-4 configuration only in the SDP's config=:
-                                         key frames start at the group of VOPs
+                                         key frames start at the group of VOPs; H.264
+                                         and H.265 parameter sets only in the SDP's
+                                         sprop-, none in the stream
                              path=P      serve the channel at P too (repeatable), e.g.
                                          path=/Streaming/Channels/101 or
                                          path=/cam/realmonitor?channel=1&subtype=0; its
@@ -64,7 +68,8 @@ SIGTERM).
                              notype      DESCRIBE without Content-Type
                              sdplf       SDP lines end in LF alone
                              sdpblanks   SDP lines end in blanks before the line end
-                             sdplower    encoding names in lower case (mp4v-es, jpeg)
+                             sdplower    encoding names in lower case (mp4v-es, jpeg,
+                                         h264, h265)
                              extramap    an a=rtpmap of another payload type (H264)
                                          before the video's own
                              pt=N        the video's dynamic payload type, 96..127
@@ -94,6 +99,18 @@ SIGTERM).
                              garbage=N   after N video frames send bytes that are no
                                          interleaved frame, once
                              nocontrol   no a=control line for the video in the SDP
+                             nomarker    no video packet has the RTP marker bit
+                             nosprop     H.264/H.265: no sprop- parameter sets in the
+                                         SDP, only those in the stream
+                             spropcomma  H.264: sprop-parameter-sets ends in a comma
+                             fulossevery=N
+                                         H.264/H.265: a fragment from the middle of a
+                                         fragmented NAL unit is left out once at least N
+                                         frames have gone since the last one lost
+                             mode0       H.264/H.265: every NAL unit in one packet of
+                                         its own up to 65000 bytes, never aggregated or
+                                         fragmented (H.264: packetization-mode=0, x264
+                                         slices kept that small)
                            e.g. jpeg:320x240@15,type=0,q=255,restart=4,drop=10
   --rtsp-path [N=]PATH     serve channel N (default: the last --channel given, else CH01)
                            at PATH too; repeatable
@@ -140,9 +157,10 @@ SIGTERM).
                                noports       GetNetwork.cgi without any port key
                                path1=P, path2=P, path3gpp=P
                                              Path_Live1=, Path_Live2=, Path_3GPP=
-                               stream=SPEC   the next video channel, CODEC:WxH@FPS with
-                                             '/' before further settings (default: one
-                                             mpeg4:640x480@30 per announced channel)
+                               stream=SPEC   the next video channel, CODEC:WxH@FPS (mpeg4
+                                             or jpeg) with '/' before further settings
+                                             (default: one mpeg4:640x480@30 per announced
+                                             channel)
                                tz=MIN        time-zone offset in the stream (default 0)
                                start=S       the camera's clock at a stream's start, seconds
                                              since 1970 (default: now)

@@ -34,7 +34,7 @@ TEST(ChannelConfigTest, SpecsSetEveryField) {
         "pt=127,ext2=3,pad=2,shortrtcp,channels=4,setparam=7,earlyrtp,timeout=6",
         error);
     ASSERT_TRUE(quirks) << error;
-    EXPECT_FALSE(quirks->mpeg4ConfigInBand);
+    EXPECT_FALSE(quirks->configInBand);
     EXPECT_EQ(quirks->bitrateKbps, 4000);
     EXPECT_EQ(quirks->paths, (std::vector<std::string>{"/live/ch00_0", "/a?b=1&c=2"}));
     EXPECT_FALSE(quirks->namedMount);
@@ -65,6 +65,32 @@ TEST(ChannelConfigTest, SpecsSetEveryField) {
     EXPECT_TRUE(plain->jpegEndMarker);
     EXPECT_EQ(plain->faults, StreamFaults{});
     EXPECT_EQ(channelName(1), "CH01");
+
+    // Even sizes for the NAL codecs, and their own switches.
+    auto h264 = parseChannelSpec(
+        "h264:642x362@25,bitrate=4000,sdpconfig,spropcomma,nomarker,"
+        "fulossevery=7,mode0,live",
+        error);
+    ASSERT_TRUE(h264) << error;
+    EXPECT_EQ(h264->codec, ChannelConfig::Codec::H264);
+    EXPECT_EQ(h264->width, 642);
+    EXPECT_EQ(h264->height, 362);
+    EXPECT_EQ(h264->bitrateKbps, 4000);
+    EXPECT_FALSE(h264->configInBand);
+    EXPECT_TRUE(h264->live);
+    StreamFaults nal;
+    nal.spropTrailingComma = nal.noMarker = nal.singleNalUnits = true;
+    nal.fragmentLossEvery = 7;
+    EXPECT_EQ(h264->faults, nal);
+    auto h265 = parseChannelSpec("h265:16x4096@1,nosprop,nomarker", error);
+    ASSERT_TRUE(h265) << error;
+    EXPECT_EQ(h265->codec, ChannelConfig::Codec::H265);
+    EXPECT_TRUE(h265->configInBand);
+    EXPECT_TRUE(h265->faults.noSprop);
+    EXPECT_TRUE(h265->faults.noMarker);
+    EXPECT_FALSE(h265->faults.singleNalUnits);
+    // The marker switch is no NAL matter.
+    EXPECT_TRUE(parseChannelSpec("jpeg:320x240@15,nomarker", error)) << error;
     EXPECT_EQ(channelName(12), "CH12");
 }
 
@@ -72,7 +98,8 @@ TEST(ChannelConfigTest, BadSpecsSayWhy) {
     struct Case {
         const char *spec, *error;
     } cases[] = {
-        {"h264:640x480@30", "expected mpeg4:WxH@FPS or jpeg:WxH@FPS, got 'h264:640x480@30'"},
+        {"h266:640x480@30",
+         "expected CODEC:WxH@FPS with CODEC mpeg4, jpeg, h264 or h265, got 'h266:640x480@30'"},
         {"mpeg4", "expected WxH@FPS, got ''"},
         {"mpeg4:640@30x480", "expected WxH@FPS, got '640@30x480'"},
         {"mpeg4:640x480@30,loud", "unknown channel setting 'loud'"},
@@ -94,6 +121,19 @@ TEST(ChannelConfigTest, BadSpecsSayWhy) {
         {"mpeg4:320x240@15,channels=253", "channels must be from 0 to 252"},
         {"mpeg4:320x240@15,timeout=-1", "unknown channel setting 'timeout=-1'"},
         {"mpeg4:320x240@15,lowerheaders=1", "unknown channel setting 'lowerheaders=1'"},
+        {"h264:641x480@30", "width and height must be even from 16 to 4096"},
+        {"h264:14x480@30", "width and height must be even from 16 to 4096"},
+        {"h265:640x480@61", "fps must be from 1 to 60"},
+        {"mpeg4:320x240@15,nosprop",
+         "nosprop, spropcomma, mode0 and fulossevery are for h264 and h265"},
+        {"jpeg:320x240@15,mode0",
+         "nosprop, spropcomma, mode0 and fulossevery are for h264 and h265"},
+        {"mpeg4:320x240@15,fulossevery=3",
+         "nosprop, spropcomma, mode0 and fulossevery are for h264 and h265"},
+        {"h265:320x240@15,spropcomma", "spropcomma is for h264"},
+        {"h264:320x240@15,nosprop,sdpconfig", "nosprop with sdpconfig leaves no parameter sets"},
+        {"h264:320x240@15,fulossevery=-2", "unknown channel setting 'fulossevery=-2'"},
+        {"h264:320x240@15,mode0=1", "unknown channel setting 'mode0=1'"},
     };
     for (const Case &c : cases) {
         std::string error;

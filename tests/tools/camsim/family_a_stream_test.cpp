@@ -657,8 +657,9 @@ TEST(SimFamilyAStreamOptionsTest, DeviceKeysConfigureTheStreams) {
     EXPECT_EQ(a.stream.cues[0].a, 9000);
     EXPECT_EQ(a.stream.cues[1].b, 1);
 
-    for (const char *bad : {"family-a:framing=mp4", "family-a:at=3:boom", "family-a:at=x:info",
-                            "family-a:tz=5000", "family-a:status=42", "family-a:stream=h264:1x1@1"})
+    for (const char *bad :
+         {"family-a:framing=mp4", "family-a:at=3:boom", "family-a:at=x:info", "family-a:tz=5000",
+          "family-a:status=42", "family-a:stream=h264:1x1@1", "family-a:stream=h264:320x240@15"})
         EXPECT_FALSE(parseDeviceSpec(bad, error)) << bad;
 
     auto options = parseOptions({"--device", "family-a:video-port=0,noports"}, error);

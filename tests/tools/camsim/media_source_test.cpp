@@ -41,6 +41,17 @@ TEST(MediaSourceTest, BitratesComeNearTheirTarget) {
         // One second holds the key frame, which rate control spends a lot on.
         {{.width = 1280, .height = 720, .bitrateKbps = 4000}, 3000, 6000},
         {{.width = 1280, .height = 720, .bitrateKbps = 8000}, 6000, 11000},
+        // x264 and x265 hold their rate from the first second, key frame and all; the NAL
+        // unit headers of fragments come on top.
+        {{.codec = ChannelConfig::Codec::H264, .width = 1280, .height = 720, .bitrateKbps = 4000},
+         3400,
+         4800},
+        {{.codec = ChannelConfig::Codec::H265, .width = 1280, .height = 720, .bitrateKbps = 4000},
+         3400,
+         4800},
+        {{.codec = ChannelConfig::Codec::H264, .width = 640, .height = 480, .bitrateKbps = 1500},
+         1250,
+         1800},
         // The RTP/JPEG headers come on top, and the tables in band.
         {{.codec = ChannelConfig::Codec::Jpeg, .width = 640, .height = 480, .bitrateKbps = 1800},
          1450,
