@@ -52,6 +52,12 @@ ChannelConfig mpeg4(camsim::StreamFaults faults = {}) {
     return c;
 }
 
+ChannelConfig nal(ChannelConfig::Codec codec, camsim::StreamFaults faults = {}) {
+    ChannelConfig c = mpeg4(faults);
+    c.codec = codec;
+    return c;
+}
+
 ChannelConfig jpeg(int q, bool endMarker = true, camsim::StreamFaults faults = {}) {
     ChannelConfig c = mpeg4(faults);
     c.codec = ChannelConfig::Codec::Jpeg;
@@ -109,6 +115,21 @@ std::vector<Row> rows() {
     r.push_back({"Digest both, SHA-256 first", mpeg4(), Auth::DigestBothShaFirst});
     r.push_back({"Basic and Digest offered", mpeg4(), Auth::BasicDigest});
     r.push_back({"Basic", jpeg(75), Auth::Basic, true, true});
+
+    constexpr auto kH264 = ChannelConfig::Codec::H264, kH265 = ChannelConfig::Codec::H265;
+    r.push_back({"H.264", nal(kH264)});
+    r.push_back({"H.264 over UDP", nal(kH264), Auth::None, true, true});
+    r.push_back({"H.264, parameter sets only in band", nal(kH264, {.noSprop = true})});
+    r.push_back({"H.264, sprop with a trailing comma, no marker bits",
+                 nal(kH264, {.spropTrailingComma = true, .noMarker = true})});
+    r.push_back({"H.264, packetization mode 0", nal(kH264, {.singleNalUnits = true})});
+    r.push_back({"H.264, a lost fragment now and then", nal(kH264, {.fragmentLossEvery = 40})});
+    ChannelConfig sdpSets = nal(kH264);
+    sdpSets.configInBand = false;
+    r.push_back({"H.264, parameter sets only in the description", sdpSets});
+    r.push_back({"H.265", nal(kH265)});
+    r.push_back({"H.265 over UDP with Digest", nal(kH265), Auth::DigestMd5, true, true});
+    r.push_back({"H.265, parameter sets only in band", nal(kH265, {.noSprop = true})});
     return r;
 }
 
@@ -178,11 +199,16 @@ TEST(RtspRealServers, EveryQuirkPlaysAndNormalOnesKeepTheConnection) {
         const std::vector<std::string> got = pictures(p->collector);
         EXPECT_GE(got.size(), kPicturesWanted) << "status " << IPCamGetStatus(p->session);
         if (got.empty()) continue;
-        // The simulator states the rate of its JPEG streams only; without one, 30 is reported.
-        const bool stated = p->row.channel.codec == ChannelConfig::Codec::Jpeg;
+        // The simulator states no rate for MPEG-4, where 30 is reported; the others give their
+        // rate in the description (and H.264/H.265 in their sequence parameter sets too).
+        const bool stated = p->row.channel.codec != ChannelConfig::Codec::Mpeg4;
         EXPECT_EQ(reportedFrameRate(p->collector), stated ? 15.0 : 30.0);
-        if (p->row.channel.codec == ChannelConfig::Codec::Mpeg4) {
-            const Decoded d = decodeMpeg4(got);
+        if (p->row.channel.codec != ChannelConfig::Codec::Jpeg) {
+            const TestCodec codec = p->row.channel.codec == ChannelConfig::Codec::H264 ? TestCodec::H264
+                                    : p->row.channel.codec == ChannelConfig::Codec::H265
+                                        ? TestCodec::H265
+                                        : TestCodec::Mpeg4;
+            const Decoded d = decodeVideo(codec, got);
             EXPECT_TRUE(d.ok);
             EXPECT_EQ(d.width, 320);
         } else {

@@ -41,8 +41,10 @@ std::string eventText(int lastEvent, int lastInputs) {
 
 std::string codecName(int videoCodec) {
     switch (videoCodec) {
-    case 0: return "JPEG";
-    case 4: return "MPEG-4";
+    case IPCAM_VIDEO_JPEG: return "JPEG";
+    case IPCAM_VIDEO_MPEG4: return "MPEG-4";
+    case IPCAM_VIDEO_H264: return "H.264";
+    case IPCAM_VIDEO_H265: return "H.265";
     default: return "codec " + std::to_string(videoCodec);
     }
 }
