@@ -82,7 +82,9 @@ TEST(CliStats, FormatAndDecodingAreShownAsTheyCome) {
     add(s, IPCAM_MSG_FORMAT, "short");
     EXPECT_EQ(s.format().videoCodec, 0);
     add(s, IPCAM_MSG_FORMAT, formatBlock(9, 16, 16, 1));
-    EXPECT_TRUE(has(s.tick(1.0), "codec 9 16x16 @1"));
+    EXPECT_TRUE(has(s.tick(1.0), "H.265 16x16 @1"));
+    add(s, IPCAM_MSG_FORMAT, formatBlock(11, 16, 16, 1));  // a number the tool has no name for
+    EXPECT_TRUE(has(s.tick(1.0), "codec 11 16x16 @1"));
 }
 
 TEST(CliStatus, EveryStatusHasItsName) {
