@@ -11,6 +11,7 @@
 #include "platform/byte_source.h"
 #include "support/frame_collector.h"
 #include "support/h264_packets.h"
+#include "support/h265_packets.h"
 #include "support/media.h"
 #include "support/rtp_packets.h"
 #include "support/scoped_timeouts.h"
@@ -33,11 +34,14 @@ struct NalDeliveryTest : ::testing::Test {
     }
     // Reads the packets as interleaved blocks on channel 0, in pieces of 333 bytes.
     void readAll(const std::vector<H264Packet> &packets) {
+        std::vector<std::vector<uint8_t>> rtp;
+        for (const H264Packet &p : packets) rtp.push_back(h264RtpBytes(p));
+        readBlocks(rtp);
+    }
+    void readBlocks(const std::vector<std::vector<uint8_t>> &rtp) {
         std::string bytes;
-        for (const H264Packet &p : packets) {
-            const H264Nal rtp = h264RtpBytes(p);
-            bytes += interleavedBlock(0, std::string(rtp.begin(), rtp.end()));
-        }
+        for (const std::vector<uint8_t> &packet : rtp)
+            bytes += interleavedBlock(0, std::string(packet.begin(), packet.end()));
         MemorySource source(bytes, 333);
         while (source.remaining() > 0 && readInterleaved(session.get(), source) == 0) {
         }
@@ -103,6 +107,44 @@ TEST_F(NalDeliveryTest, ALostFragmentWaitsForTheNextKeyFrame) {
         EXPECT_EQ(got[i], std::string(expected.begin(), expected.end())) << i;
     }
     EXPECT_TRUE(decodeVideo(TestCodec::H264, got).ok);
+}
+
+// H.265 takes the same road: the depacketiser of the format's codec, the same rules.
+TEST_F(NalDeliveryTest, H265PicturesDecodeAndALossWaitsForTheNextKeyFrame) {
+    session->format.videoCodec = IPCAM_VIDEO_H265;
+    const std::vector<std::string> frames = encodeVideo(TestCodec::H265, 320, 240, 12, 6);
+    ASSERT_EQ(frames.size(), 12u);
+    const std::vector<H265Packet> packets = h265Packets(frames, {.mtu = 300});
+    // The second fragment of the first fragmented picture after the key frame goes missing.
+    std::vector<std::vector<uint8_t>> sent;
+    std::size_t lostFrame = 0;
+    for (std::size_t i = 0; i < packets.size(); ++i) {
+        const bool lose = lostFrame == 0 && packets[i].frame > 0 && packets[i].frame < 6 &&
+                          packets[i].fragment && i > 0 && packets[i - 1].fragment &&
+                          packets[i - 1].frame == packets[i].frame;
+        if (lose) {
+            lostFrame = packets[i].frame;
+            continue;
+        }
+        sent.push_back(packets[i].bytes);
+    }
+    ASSERT_NE(lostFrame, 0u) << "no picture was fragmented";
+    readBlocks(sent);
+
+    // The format comes with the first key frame and again after the gap, as for every codec.
+    const std::vector<StreamFormatBlock> f = formats();
+    ASSERT_EQ(f.size(), 2u);
+    for (const StreamFormatBlock &one : f) {
+        EXPECT_EQ(one.videoCodec, IPCAM_VIDEO_H265);
+        EXPECT_EQ(one.width, 320);
+        EXPECT_EQ(one.height, 240);
+    }
+    // Pictures before the loss, then none until the key frame at 6, then the rest.
+    const std::vector<std::string> got = collector.videoFrames();
+    EXPECT_EQ(got.size(), lostFrame + 6u);
+    const Decoded d = decodeVideo(TestCodec::H265, got);
+    EXPECT_TRUE(d.ok);
+    EXPECT_EQ(d.width, 320);
 }
 
 }  // namespace
