@@ -1,10 +1,11 @@
 #!/usr/bin/env bash
 # End to end on this machine: CPU time per frame of `ipcam watch` (receiving only, then
 # decoding too) against FFmpeg's command-line client (`-c copy`, then decoding) on the same
-# streams of kestrel-camsim, 640x480 and 1280x720 at about 4 Mbit/s, and the ratios ours /
-# FFmpeg's against the targets (receiving at most 0.5, decoding at most 1.0). CPU time is the
-# kernel's account in microseconds (bench/cpu_time), the lower of two runs per side. Then how
-# many Motion-JPEG 640x480 sessions at 30 fps one process holds without falling behind.
+# streams of kestrel-camsim (MPEG-4, Motion-JPEG, H.264, H.265; 640x480, and 1280x720 at about
+# 4 Mbit/s), and the ratios ours / FFmpeg's against the targets (receiving at most 0.5,
+# decoding at most 1.0). CPU time is the kernel's account in microseconds (bench/cpu_time), the
+# lower of two runs per side. Then how many Motion-JPEG and H.264 640x480 sessions at 30 fps one
+# process holds without falling behind.
 #
 # Last, the viewer's pipeline (session, decoding, conversion, drawing into memory) against
 # FFmpeg decoding and converting to RGB 5-6-5, and its delay from a frame's arrival to its
@@ -35,14 +36,17 @@ start_sim() {  # name, arguments...
   local name=$1; shift
   "$camsim" "$@" >"$work/$name.log" 2>&1 &
   echo $! >"$work/$name.pid"
-  for _ in $(seq 50); do grep -q '^listening on' "$work/$name.log" && break; sleep 0.1; done
+  # Up to 30 s: the H.264 and H.265 loops are encoded before the server listens.
+  for _ in $(seq 300); do grep -q '^listening on' "$work/$name.log" && break; sleep 0.1; done
   sed -n 's/^listening on 127.0.0.1:\([0-9]*\).*/\1/p' "$work/$name.log"
 }
 server=$(start_sim server --rtsp-port 0 --device server \
   --channel mpeg4:640x480@30 --channel jpeg:640x480@30 \
-  --channel mpeg4:1280x720@30,bitrate=4000 --channel jpeg:1280x720@25,bitrate=4000)
+  --channel mpeg4:1280x720@30,bitrate=4000 --channel jpeg:1280x720@25,bitrate=4000 \
+  --channel h264:640x480@30,bitrate=1500 --channel h265:640x480@30,bitrate=1500 \
+  --channel h264:1280x720@30,bitrate=4000 --channel h265:1280x720@30,bitrate=4000)
 camera=$(start_sim camera --device family-a:caps=1,stream=mpeg4:640x480@30)
-for _ in $(seq 50); do grep -q '^rtsp on' "$work/server.log" && break; sleep 0.1; done
+for _ in $(seq 300); do grep -q '^rtsp on' "$work/server.log" && break; sleep 0.1; done
 rtsp=$(sed -n 's/^rtsp on 127.0.0.1:\([0-9]*\).*/\1/p' "$work/server.log")
 [ -n "$server" ] && [ -n "$camera" ] && [ -n "$rtsp" ] || {
   echo "e2e: kestrel-camsim did not start" >&2; cat "$work"/*.log >&2; exit 1; }
@@ -95,14 +99,21 @@ rtsp_stream "MPEG-4 640x480, RTSP interleaved" 0
 rtsp_stream "Motion-JPEG 640x480, RTSP interleaved" 1
 rtsp_stream "MPEG-4 1280x720 4 Mbit/s, RTSP interleaved" 2
 rtsp_stream "Motion-JPEG 1280x720 4 Mbit/s, RTSP interl." 3
+rtsp_stream "H.264 640x480 1.5 Mbit/s, RTSP interleaved" 4
+rtsp_stream "H.265 640x480 1.5 Mbit/s, RTSP interleaved" 5
+rtsp_stream "H.264 1280x720 4 Mbit/s, RTSP interleaved" 6
+rtsp_stream "H.265 1280x720 4 Mbit/s, RTSP interleaved" 7
 row "MPEG-4 640x480, HUNT framing, receive" "$(ours_per_frame "$camera" "--stream 0")" n/a ""
 row "MPEG-4 640x480, HUNT framing, decode" "$(ours_per_frame "$camera" "--stream 0 --decode")" \
     n/a ""
 
 echo
+load_seconds=$(awk -v s="$seconds" 'BEGIN { print (s < 10 ? s : 10) }')
 echo "Simultaneous Motion-JPEG 640x480 sessions at 30 fps in one process:"
-"$load" 127.0.0.1 "$server" --stream 1 --fps 30 --counts 8,16,32,64 \
-  --seconds "$(awk -v s="$seconds" 'BEGIN { print (s < 10 ? s : 10) }')"
+"$load" 127.0.0.1 "$server" --stream 1 --fps 30 --counts 8,16,32,64 --seconds "$load_seconds"
+echo
+echo "Simultaneous H.264 640x480 sessions at 30 fps in one process:"
+"$load" 127.0.0.1 "$server" --stream 4 --fps 30 --counts 16,32,64 --seconds "$load_seconds"
 
 echo
 echo "The viewer's pipeline, 640x480 (CPU s per 1,000 pictures; delay from arrival to drawing):"
@@ -110,7 +121,7 @@ viewer_seconds=${VIEWER_SECONDS:-60}
 viewer_sim=$(start_sim viewer --rtsp-port 0 --device server \
   --channel mpeg4:640x480@30 --channel mpeg4:640x480@25 \
   --channel jpeg:640x480@30 --channel jpeg:640x480@25)
-for _ in $(seq 50); do grep -q '^rtsp on' "$work/viewer.log" && break; sleep 0.1; done
+for _ in $(seq 300); do grep -q '^rtsp on' "$work/viewer.log" && break; sleep 0.1; done
 viewer_rtsp=$(sed -n 's/^rtsp on 127.0.0.1:\([0-9]*\).*/\1/p' "$work/viewer.log")
 printf '%-22s %s\n' stream "ours | ffmpeg rawvideo rgb565le"
 for spec in "0 MPEG-4 30 fps" "1 MPEG-4 25 fps" "2 Motion-JPEG 30 fps" "3 Motion-JPEG 25 fps"; do
