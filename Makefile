@@ -21,7 +21,7 @@ asan: deps
 tsan: deps
 	cmake --preset tsan >/dev/null
 	cmake --build --preset tsan -j $(JOBS)
-	TSAN_OPTIONS=halt_on_error=1:second_deadlock_stack=1 setarch $$(uname -m) -R ctest --preset tsan
+	TSAN_OPTIONS=halt_on_error=1:second_deadlock_stack=1:suppressions=$(CURDIR)/tests/tsan.supp setarch $$(uname -m) -R ctest --preset tsan
 
 fuzz: deps
 	cmake --preset fuzz >/dev/null
