@@ -10,6 +10,7 @@ extern "C" {
 #include <libavutil/log.h>
 }
 
+#include "support/h265_packets.h"
 #include "support/media.h"
 
 using namespace ipcam;
@@ -19,20 +20,7 @@ namespace {
 
 using Bytes = std::vector<uint8_t>;
 
-// The NAL units of Annex B bytes, start codes and trailing zeros taken off.
-std::vector<Bytes> h265SpsNalUnits(const std::string &annexB) {
-    std::vector<Bytes> units;
-    const std::string start("\0\0\1", 3);
-    for (std::size_t at = annexB.find(start); at != std::string::npos;) {
-        const std::size_t next = annexB.find(start, at + 3);
-        std::size_t end = next == std::string::npos ? annexB.size() : next;
-        while (end > at + 3 && annexB[end - 1] == 0) --end;
-        units.emplace_back(annexB.begin() + static_cast<std::ptrdiff_t>(at + 3),
-                           annexB.begin() + static_cast<std::ptrdiff_t>(end));
-        at = next;
-    }
-    return units;
-}
+using kestrel_test::h265Units;
 
 Bytes h265SpsOfType(const std::vector<Bytes> &units, int type) {
     for (const Bytes &u : units)
@@ -57,7 +45,7 @@ std::vector<Bytes> h265SpsEncoderSets(int width, int height, AVRational rate, co
     av_log_set_level(AV_LOG_ERROR);
     std::vector<Bytes> units;
     if (avcodec_open2(ctx, codec, &options) >= 0)
-        units = h265SpsNalUnits(std::string(reinterpret_cast<char *>(ctx->extradata),
+        units = h265Units(std::string(reinterpret_cast<char *>(ctx->extradata),
                                             static_cast<std::size_t>(ctx->extradata_size)));
     av_dict_free(&options);
     avcodec_free_context(&ctx);
