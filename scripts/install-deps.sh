@@ -6,7 +6,7 @@ set -euo pipefail
 packages=(
   cmake ninja-build g++ pkg-config
   qt6-base-dev qt6-qpa-plugins
-  libavcodec-dev libavutil-dev libswscale-dev
+  libavcodec-dev libavformat-dev libavutil-dev libswscale-dev
   libjpeg62-turbo-dev
   libgtest-dev libgmock-dev libbenchmark-dev ffmpeg
   clang libclang-rt-14-dev

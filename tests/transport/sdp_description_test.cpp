@@ -3,6 +3,7 @@
 #include <string>
 #include <vector>
 
+#include "ipcam.h"
 #include "transport/rtsp_reply.h"
 #include "transport/sdp.h"
 

@@ -367,12 +367,14 @@ std::string usage(Command command) {
                    "  --seconds S      how long to watch (default 10; Ctrl-C ends earlier)\n"
                    "  --decode         decode every video frame and report decode errors\n";
         case Command::Record:
-            return "usage: ipcam record HOST[:PORT]|URL --out DIR [options]\n"
-                   "Writes the pictures received: MPEG-4, H.264 and H.265 to DIR/video.m4v,\n"
-                   "video.h264 or video.h265 from the first key frame,\n"
-                   "Motion-JPEG to DIR/000001.jpg, DIR/000002.jpg, ...\n" +
+            return "usage: ipcam record HOST[:PORT]|URL --out DIR|FILE.mkv|FILE.mp4 [options]\n"
+                   "Writes the pictures received, from the first key frame. Into DIR: MPEG-4,\n"
+                   "H.264 and H.265 to DIR/video.m4v, video.h264 or video.h265, Motion-JPEG to\n"
+                   "DIR/000001.jpg, DIR/000002.jpg, ... Into FILE.mkv or FILE.mp4: the video as\n"
+                   "it came, with each picture at its time (an .mp4 is finished when recording\n"
+                   "ends; a .mkv can be played while it grows).\n" +
                    common +
-                   "  --out DIR        where to write (created when missing)\n"
+                   "  --out DIR|FILE   where to write (a directory is created when missing)\n"
                    "  --audio          start the audio stream too (counted, not written)\n"
                    "  --seconds S      how long to record (default 10; Ctrl-C ends earlier)\n";
         case Command::Snapshot:

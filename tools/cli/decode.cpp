@@ -16,15 +16,11 @@ extern "C" {
 
 namespace ipcam_cli {
 
-namespace {
-
 std::string avError(int code) {
     char text[AV_ERROR_MAX_STRING_SIZE] = {};
     av_strerror(code, text, sizeof text);
     return text;
 }
-
-}  // namespace
 
 VideoDecoder::VideoDecoder(VideoCodec codec) : codec_(codec) {
     const AVCodecID id = codec == VideoCodec::Mpeg4  ? AV_CODEC_ID_MPEG4

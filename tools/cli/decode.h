@@ -42,6 +42,9 @@ class VideoDecoder {
     std::string error_;
 };
 
+// libav's words for one of its error codes.
+std::string avError(int code);
+
 // The picture as a JPEG file (libjpeg, quality 0-100); empty when it cannot be converted.
 std::string compressJpeg(const AVFrame *picture, int quality);
 

@@ -16,8 +16,10 @@ int BlockQueue::callback(void *context, int, void *frame, int) {
     auto *self = static_cast<BlockQueue *>(context);
     const auto *f = static_cast<const EncodedFrame *>(frame);
     if (self->keep_ && f->totalSize >= IPCAM_FRAME_HEAD_SIZE) {
-        Block block{f->kind, std::string(reinterpret_cast<const char *>(IPCAM_FRAME_PAYLOAD(frame)),
-                                         IPCAM_FRAME_PAYLOAD_SIZE(frame))};
+        Block block{f->kind,
+                    std::string(reinterpret_cast<const char *>(IPCAM_FRAME_PAYLOAD(frame)),
+                                IPCAM_FRAME_PAYLOAD_SIZE(frame)),
+                    f->time};
         std::lock_guard guard(self->lock_);
         self->blocks_.push_back(std::move(block));
     }

@@ -2,6 +2,7 @@
 // the blocks its callback hands over, and the watch over its connection state.
 #pragma once
 
+#include <cstdint>
 #include <deque>
 #include <mutex>
 #include <string>
@@ -15,6 +16,7 @@ namespace ipcam_cli {
 struct Block {
     int kind;
     std::string payload;
+    uint64_t time = 0;  // the frame's time, 100 ns units
 };
 
 class BlockQueue {

@@ -80,12 +80,15 @@ bool isVideo(int kind) {
 // pictures themselves until one came) and a decoder that follows it.
 class StreamState {
   public:
-    void noteFormat(const Block &b) {
-        if (b.kind != IPCAM_MSG_FORMAT || b.payload.size() < sizeof(StreamFormatBlock)) return;
-        StreamFormatBlock block;
-        std::memcpy(&block, b.payload.data(), sizeof block);
-        formatCodec_ = codecFromFormat(block.videoCodec);
+    // True when b was a format block; format() then holds it.
+    bool noteFormat(const Block &b) {
+        if (b.kind != IPCAM_MSG_FORMAT || b.payload.size() < sizeof(StreamFormatBlock))
+            return false;
+        std::memcpy(&format_, b.payload.data(), sizeof format_);
+        formatCodec_ = codecFromFormat(format_.videoCodec);
+        return true;
     }
+    const StreamFormatBlock &format() const { return format_; }
     VideoCodec codecOf(const Block &b) const {
         if (formatCodec_ != VideoCodec::Unknown) return formatCodec_;
         return sniffCodec(reinterpret_cast<const unsigned char *>(b.payload.data()),
@@ -109,6 +112,7 @@ class StreamState {
     }
 
   private:
+    StreamFormatBlock format_{};
     VideoCodec formatCodec_ = VideoCodec::Unknown;
     std::unique_ptr<VideoDecoder> decoder_;
     bool sawKey_ = false;
@@ -130,10 +134,13 @@ int runStream(const Options &o) {
     ConnectionWatch connection(session.get(), o);
     FrameStats stats;
     StreamState stream;
-    Recorder recorder(o.out);
-    if (o.command == Command::Record && !recorder.open()) {
-        std::fprintf(stderr, "ipcam: %s\n", recorder.error().c_str());
-        return kExitFailed;
+    std::unique_ptr<PictureWriter> recorder;
+    if (o.command == Command::Record) {
+        recorder = makePictureWriter(o.out);
+        if (!recorder->open()) {
+            std::fprintf(stderr, "ipcam: %s\n", recorder->error().c_str());
+            return kExitFailed;
+        }
     }
     bool snapshotDone = false;
     std::string failure;
@@ -141,12 +148,13 @@ int runStream(const Options &o) {
 
     auto handle = [&](const Block &b) {
         stats.add(b.kind, bytes(b.payload), b.payload.size());
-        stream.noteFormat(b);
+        if (stream.noteFormat(b) && recorder) recorder->noteFormat(stream.format());
+        if (b.kind == IPCAM_MSG_TIME_STEP && recorder) recorder->noteTimeStep();
         if (!isVideo(b.kind) || b.payload.empty()) return;
         const VideoCodec codec = stream.codecOf(b);
-        if (o.command == Command::Record) {
-            if (!recorder.add(codec, b.kind, bytes(b.payload), b.payload.size()))
-                failure = recorder.error();
+        if (recorder) {
+            if (!recorder->add({codec, b.kind, bytes(b.payload), b.payload.size(), b.time}))
+                failure = recorder->error();
             return;
         }
         if (!(o.command == Command::Watch && o.decode) && o.command != Command::Snapshot) return;
@@ -203,7 +211,7 @@ int runStream(const Options &o) {
         }
     }
     const double elapsed = secondsSince(start);
-    if (!recorder.close() && failure.empty()) failure = recorder.error();
+    if (recorder && !recorder->close() && failure.empty()) failure = recorder->error();
     if (gaveUp) return kExitFailed;
     if (!failure.empty()) {
         std::fprintf(stderr, "ipcam: %s\n", failure.c_str());
@@ -215,14 +223,12 @@ int runStream(const Options &o) {
         return kExitFailed;
     }
     if (o.command != Command::Snapshot) std::printf("%s\n", stats.summary(elapsed).c_str());
-    if (o.command == Command::Record) {
-        if (recorder.written() > 0)
-            std::printf("recorded %zu pictures to %s\n", recorder.written(), o.out.c_str());
-    }
+    if (recorder && recorder->written() > 0)
+        std::printf("recorded %zu pictures to %s\n", recorder->written(), o.out.c_str());
     std::fflush(stdout);
     const bool noPicture = stats.videoFrames() == 0 ||
                            (o.command == Command::Watch && o.decode && stats.decoded() == 0) ||
-                           (o.command == Command::Record && recorder.written() == 0) ||
+                           (recorder && recorder->written() == 0) ||
                            (o.command == Command::Snapshot && !snapshotDone);
     if (noPicture) {
         std::fprintf(stderr, "ipcam: no picture %s\n",

@@ -1,10 +1,12 @@
 #include "tools/cli/writer.h"
 
+#include <algorithm>
+#include <cctype>
 #include <cstdio>
 #include <filesystem>
 #include <system_error>
 
-#include "ipcam.h"
+#include "tools/cli/container_writer.h"
 
 namespace ipcam_cli {
 
@@ -22,6 +24,20 @@ VideoCodec sniffCodec(const unsigned char *data, std::size_t size) {
     if (size >= 2 && data[0] == 0xFF && data[1] == 0xD8) return VideoCodec::Jpeg;
     if (size >= 4 && data[0] == 0 && data[1] == 0 && data[2] == 1) return VideoCodec::Mpeg4;
     return VideoCodec::Unknown;
+}
+
+const char *containerFormat(const std::string &path) {
+    std::string extension = std::filesystem::path(path).extension().string();
+    std::transform(extension.begin(), extension.end(), extension.begin(),
+                   [](unsigned char c) { return std::tolower(c); });
+    if (extension == ".mkv") return "matroska";
+    if (extension == ".mp4") return "mp4";
+    return nullptr;
+}
+
+std::unique_ptr<PictureWriter> makePictureWriter(const std::string &path) {
+    if (containerFormat(path)) return std::make_unique<ContainerWriter>(path);
+    return std::make_unique<Recorder>(path);
 }
 
 Recorder::Recorder(std::string directory) : directory_(std::move(directory)) {}
@@ -50,7 +66,11 @@ bool Recorder::open() {
     return true;
 }
 
-bool Recorder::add(VideoCodec codec, int kind, const unsigned char *data, std::size_t size) {
+bool Recorder::add(const Picture &picture) {
+    const VideoCodec codec = picture.codec;
+    const int kind = picture.kind;
+    const unsigned char *data = picture.data;
+    const std::size_t size = picture.size;
     if (size == 0 || kind < IPCAM_FRAME_KEY || kind > IPCAM_FRAME_DROPPABLE) {
         ++skipped_;
         return true;

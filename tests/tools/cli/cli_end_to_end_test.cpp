@@ -17,6 +17,7 @@
 #include "support/media.h"
 #include "support/temp_dir.h"
 #include "tool_process.h"
+#include "tools/cli/file_probe.h"
 
 namespace {
 
@@ -175,6 +176,42 @@ TEST_F(CliEndToEnd, RecordWritesFilesThatDecode) {
             EXPECT_EQ(d.width, 320);
             EXPECT_EQ(d.height, 240);
         }
+    }
+}
+
+TEST_F(CliEndToEnd, RecordByUrlWritesContainerFilesThatFfprobeReads) {
+    if (!kestrel_test::onPath("ffprobe")) GTEST_SKIP() << "ffprobe not on PATH";
+    struct Case {
+        camsim::ChannelConfig::Codec codec;
+        bool configInBand;  // false: the parameter sets come only in the description
+        const char *file;
+        const char *probed;
+    } cases[] = {
+        {camsim::ChannelConfig::Codec::H264, true, "h264.mp4", "h264"},
+        {camsim::ChannelConfig::Codec::H265, false, "h265.mkv", "hevc"},
+    };
+    for (const Case &c : cases) {
+        SCOPED_TRACE(c.file);
+        camsim::StreamingServer server;
+        server.addChannel(
+            {.codec = c.codec, .width = 320, .height = 240, .fps = 25, .configInBand = c.configInBand});
+        ASSERT_TRUE(server.start());
+        const fs::path out = dir_ / c.file;
+        const ToolRun r = run("record rtsp://127.0.0.1:" + std::to_string(server.port()) +
+                              "/CH01 --seconds 3 --out " + out.string());
+        ASSERT_EQ(r.status, 0) << r.output;
+        const kestrel_test::FileProbe p = kestrel_test::probeFile(out.string());
+        EXPECT_EQ(p.complaints, "");
+        EXPECT_EQ(p.codec, c.probed);
+        EXPECT_EQ(p.width, 320);
+        EXPECT_EQ(p.height, 240);
+        EXPECT_GE(p.pictures, 40);
+        EXPECT_NE(r.output.find("recorded " + std::to_string(p.pictures) + " pictures to " +
+                                out.string()),
+                  std::string::npos)
+            << r.output;
+        // The pictures' times: 25 a second for as long as they came.
+        EXPECT_NEAR(p.duration, p.pictures / 25.0, 0.25);
     }
 }
 

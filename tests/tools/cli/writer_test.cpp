@@ -62,16 +62,16 @@ TEST(CliWriter, StreamsStartAtTheFirstKeyFrameAndDecode) {
         const std::vector<std::string> frames = kestrel_test::encodeVideo(c.encoder, 64, 48, 8, 4);
         ASSERT_EQ(frames.size(), 8u);
         // A dependent frame before any key frame cannot be decoded: it is left out.
-        ASSERT_TRUE(r.add(c.codec, IPCAM_FRAME_DEPENDENT, bytes(frames[1]), frames[1].size()));
+        ASSERT_TRUE(r.add({c.codec, IPCAM_FRAME_DEPENDENT, bytes(frames[1]), frames[1].size()}));
         std::string expected;
         for (std::size_t i = 0; i < frames.size(); ++i) {
             const int kind = i % 4 == 0 ? IPCAM_FRAME_KEY : IPCAM_FRAME_DEPENDENT;
-            ASSERT_TRUE(r.add(c.codec, kind, bytes(frames[i]), frames[i].size()));
+            ASSERT_TRUE(r.add({c.codec, kind, bytes(frames[i]), frames[i].size()}));
             expected += frames[i];
             // A picture of another codec in the middle of the stream is not written into it.
             const VideoCodec other = c.codec == VideoCodec::H264 ? VideoCodec::H265 : VideoCodec::H264;
             if (i == 5) {
-                ASSERT_TRUE(r.add(other, IPCAM_FRAME_KEY, bytes(frames[0]), frames[0].size()));
+                ASSERT_TRUE(r.add({other, IPCAM_FRAME_KEY, bytes(frames[0]), frames[0].size()}));
             }
         }
         ASSERT_TRUE(r.close());
@@ -102,8 +102,8 @@ TEST(CliWriter, JpegPicturesGoToNumberedFiles) {
     std::vector<std::string> pictures;
     for (int q : {20, 50, 80}) pictures.push_back(kestrel_test::encodeJpeg({.quality = q}));
     for (const std::string &p : pictures)
-        ASSERT_TRUE(r.add(VideoCodec::Jpeg, IPCAM_FRAME_KEY, bytes(p), p.size()));
-    ASSERT_TRUE(r.add(VideoCodec::Jpeg, IPCAM_FRAME_KEY, nullptr, 0));  // empty: skipped
+        ASSERT_TRUE(r.add({VideoCodec::Jpeg, IPCAM_FRAME_KEY, bytes(p), p.size()}));
+    ASSERT_TRUE(r.add({VideoCodec::Jpeg, IPCAM_FRAME_KEY, nullptr, 0}));  // empty: skipped
     ASSERT_TRUE(r.close());
     EXPECT_EQ(r.written(), 3u);
     EXPECT_EQ(r.jpegPath(1), dir.path + "/000001.jpg");

@@ -1,0 +1,56 @@
+// Writes received video into a Matroska (.mkv) or MP4 (.mp4) file with libavformat, as it came:
+// nothing is encoded again. The stream starts at its first key frame, whose parameter sets
+// (H.264, H.265) or headers (MPEG-4) become the codec's configuration; each picture is stamped
+// with its frame's time, counted from the first, and lasts until the next one.
+#pragma once
+
+#include <cstdint>
+#include <string>
+
+#include "tools/cli/writer.h"
+
+struct AVFormatContext;
+struct AVPacket;
+struct AVStream;
+
+namespace ipcam_cli {
+
+class ContainerWriter final : public PictureWriter {
+  public:
+    explicit ContainerWriter(std::string path);
+    ~ContainerWriter() override;
+    ContainerWriter(const ContainerWriter &) = delete;
+    ContainerWriter &operator=(const ContainerWriter &) = delete;
+
+    // Creates the file, so that a path that cannot be written is said before the stream runs.
+    bool open() override;
+    void noteFormat(const StreamFormatBlock &format) override;
+    void noteTimeStep() override { stepped_ = true; }
+    bool add(const Picture &picture) override;
+    // Writes the last picture and the file's index. A file that never got a key frame is
+    // removed rather than left behind empty.
+    bool close() override;
+
+  private:
+    bool start(const Picture &key);
+    int64_t stamp(uint64_t time);  // the picture's time in 1/90000 s from the first
+    bool writePending(int64_t duration);
+    bool fail(const std::string &what, int code);
+
+    std::string path_;
+    AVFormatContext *context_ = nullptr;
+    AVStream *stream_ = nullptr;
+    AVPacket *pending_ = nullptr;  // the last picture, written once its length is known
+    bool started_ = false;         // the header was written
+    VideoCodec codec_ = VideoCodec::Unknown;
+    int width_ = 0, height_ = 0;
+    double frameRate_ = 0;
+    bool stepped_ = false;   // the next picture's time starts afresh
+    uint64_t baseTime_ = 0;  // a frame time, and the stamp it has
+    int64_t baseStamp_ = 0;
+    int64_t lastStamp_ = -1;
+    int64_t lastDuration_ = 0;
+    int64_t lastWritten_ = -1;  // the last time written, in the file's own unit
+};
+
+}  // namespace ipcam_cli
