@@ -17,6 +17,7 @@
 
 #include "camsim/cgi_server.h"
 #include "camsim/device_model.h"
+#include "camsim/rtsp_server.h"
 #include "support/wait.h"
 #include "viewer/memory_display.h"
 #include "viewer/pipeline_state.h"
@@ -114,6 +115,36 @@ TEST_F(PipelineEndToEnd, PicturesReachTheDisplayAndStopEndsEverything) {
     EXPECT_EQ(controlState().load(), kControlIdle);
     LockHolder hold(pipeline().queueLock);
     EXPECT_TRUE(pipeline().queue.empty());
+}
+
+TEST_F(PipelineEndToEnd, H264AndH265StreamsOfAServerSiteAreShown) {
+    camsim::StreamingServer rtsp;
+    rtsp.addChannel({.codec = camsim::ChannelConfig::Codec::H264, .width = 320, .height = 240});
+    rtsp.addChannel({.codec = camsim::ChannelConfig::Codec::H265, .width = 320, .height = 240});
+    ASSERT_TRUE(rtsp.start());
+    camsim::addServerDevice(rtsp, web);
+    const struct {
+        uint8_t stream;  // zero-based: CH01, CH02
+        uint16_t marker;
+    } cases[] = {{0, kMarkerH264}, {1, kMarkerH265}};
+    for (const auto &c : cases) {
+        SCOPED_TRACE(c.stream);
+        SiteRecord site = siteFor(web.port());
+        site.protocolType = 0;  // found out: a streaming server
+        site.streamNumber = c.stream;
+        PipelineControl control(window);
+        control.Start(site);
+        EXPECT_TRUE(waitFor(
+            [&] {
+                int lit = 0;
+                for (int x = 0; x < 160; x += 8) lit += window.screen.pixel(x, 60) != 0;
+                return lit > 4 && window.sawText("R:") &&
+                       pipeline().codecMarker.load() == c.marker;
+            },
+            20000))
+            << window.last();
+        control.Stop();
+    }
 }
 
 TEST_F(PipelineEndToEnd, NothingStartsWithoutAHost) {
