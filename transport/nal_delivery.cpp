@@ -15,12 +15,12 @@ namespace ipcam {
 namespace {
 
 // A key frame sends the format first when it changed: the size (and rate) its sequence
-// parameter set gives.
+// parameter set gives. Pictures are timed by the stream's clock.
 void deliverUnit(IPCamSession *session, const AccessUnit &unit,
                  const std::optional<VideoParameters> &parameters) {
     if (unit.kind != IPCAM_FRAME_KEY && session->awaitingFirstFrame) return;
-    EncodedFrame *frame = makeFrame(unit.kind, unit.data.data(), unit.data.size(),
-                                    localFileTimeNow());
+    const uint64_t time = session->rtp.videoClock.frameTime(unit.timestamp, localFileTimeNow());
+    EncodedFrame *frame = makeFrame(unit.kind, unit.data.data(), unit.data.size(), time);
     if (!frame) return;
     if (unit.kind != IPCAM_FRAME_KEY) {
         deliverFrame(session, frame);

@@ -79,6 +79,7 @@ void RtpState::resetForConnection() {
     inBandConfig = false;
     h264.configure("");
     h265.configure("");
+    videoClock.reset();
     pending.clear();
     replies = {};
     const uint32_t own = rtcp.ownSsrc;

@@ -16,6 +16,7 @@
 #include "transport/h264_depacketizer.h"
 #include "transport/h265_depacketizer.h"
 #include "transport/nal_units.h"
+#include "transport/rtp_clock.h"
 
 namespace ipcam {
 
@@ -157,6 +158,7 @@ struct RtpState {
     H264Depacketizer h264;
     H265Depacketizer h265;
     std::vector<AccessUnit> accessUnits;
+    RtpClock videoClock;  // their frame times (video thread)
 
     PendingBlocks pending;  // video thread
     RtspReplyLog replies;   // video thread
