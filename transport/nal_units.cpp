@@ -9,6 +9,20 @@ void appendNalUnit(std::vector<uint8_t> &out, std::span<const uint8_t> nal) {
     out.insert(out.end(), nal.begin(), nal.end());
 }
 
+std::vector<std::string_view> splitAnnexB(std::string_view stream) {
+    constexpr std::string_view kStart("\0\0\1", 3);
+    std::vector<std::string_view> units;
+    for (std::size_t at = stream.find(kStart); at != std::string_view::npos;) {
+        const std::size_t begin = at + kStart.size();
+        at = stream.find(kStart, begin);
+        std::size_t end = at == std::string_view::npos ? stream.size() : at;
+        // A unit never ends in a zero byte: those belong to the next start code.
+        while (end > begin && stream[end - 1] == '\0') --end;
+        if (end > begin) units.push_back(stream.substr(begin, end - begin));
+    }
+    return units;
+}
+
 std::vector<std::vector<uint8_t>> parameterSetList(std::string_view text) {
     std::vector<std::vector<uint8_t>> sets;
     while (!text.empty()) {

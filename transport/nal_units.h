@@ -35,6 +35,11 @@ struct VideoParameters {
 // Appends 00 00 00 01 and the NAL unit to out.
 void appendNalUnit(std::vector<uint8_t> &out, std::span<const uint8_t> nal);
 
+// The NAL units of an Annex B byte stream, as views into it: the start codes (00 00 01 or
+// 00 00 00 01) and the zero bytes before them removed. Bytes before the first start code are
+// no unit, and neither is nothing between two start codes.
+std::vector<std::string_view> splitAnnexB(std::string_view stream);
+
 // The values of a comma-separated list of base64 NAL units ("sprop-parameter-sets",
 // "sprop-sps"), each decoded. Empty values, values that are not base64 and values that decode
 // to nothing are left out.

@@ -9,6 +9,7 @@
 #include <vector>
 
 #include "control/base64.h"
+#include "support/annex_b.h"
 #include "support/media.h"
 
 namespace kestrel_test {
@@ -16,21 +17,11 @@ namespace kestrel_test {
 using H264Nal = std::vector<uint8_t>;  // one NAL unit, or a packet payload
 using H264Unit = std::vector<H264Nal>;  // the NAL units of one access unit
 
-// The NAL units of the encoder's access units, split at the start codes.
+// The NAL units of the encoder's access units.
 inline std::vector<H264Unit> h264Encode(int width, int height, int frames, int gop) {
     std::vector<H264Unit> units;
-    const std::string marker("\0\0\1", 3);
-    for (const std::string &au :
-         encodeVideo(TestCodec::H264, width, height, frames, gop)) {
-        H264Unit &unit = units.emplace_back();
-        for (std::size_t at = au.find(marker); at != std::string::npos;) {
-            const std::size_t begin = at + 3;
-            at = au.find(marker, begin);
-            std::size_t end = at == std::string::npos ? au.size() : at;
-            while (end > begin && au[end - 1] == '\0') --end;
-            unit.emplace_back(au.begin() + begin, au.begin() + end);
-        }
-    }
+    for (const std::string &au : encodeVideo(TestCodec::H264, width, height, frames, gop))
+        units.push_back(annexBUnits(au));
     return units;
 }
 

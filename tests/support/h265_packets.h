@@ -8,27 +8,14 @@
 #include <string>
 #include <vector>
 
+#include "support/annex_b.h"
+
 namespace kestrel_test {
 
 using H265Nal = std::vector<uint8_t>;  // one NAL unit, or a whole packet
 
 inline int h265Type(const H265Nal &nal) {
     return (nal[0] >> 1) & 0x3F;
-}
-
-// One access unit of the encoder as NAL units, start codes and trailing zeros taken off.
-inline std::vector<H265Nal> h265Units(const std::string &annexB) {
-    std::vector<H265Nal> units;
-    const std::string start("\0\0\1", 3);
-    for (std::size_t at = annexB.find(start); at != std::string::npos;) {
-        const std::size_t next = annexB.find(start, at + 3);
-        std::size_t end = next == std::string::npos ? annexB.size() : next;
-        while (end > at + 3 && annexB[end - 1] == 0) --end;
-        units.emplace_back(annexB.begin() + static_cast<std::ptrdiff_t>(at + 3),
-                           annexB.begin() + static_cast<std::ptrdiff_t>(end));
-        at = next;
-    }
-    return units;
 }
 
 struct H265Packing {
@@ -78,7 +65,7 @@ inline std::vector<H265Packet> h265Packets(const std::vector<std::string> &frame
             fragments.push_back(false);
             group.clear();
         };
-        for (const H265Nal &nal : h265Units(frames[f])) {
+        for (const H265Nal &nal : annexBUnits(frames[f])) {
             if (!p.inBandSets && h265Type(nal) >= 32 && h265Type(nal) <= 34) continue;
             std::size_t groupSize = 2 + (p.don ? 2 : 0);
             for (const H265Nal &g : group) groupSize += g.size() + 2 + (p.don ? 1 : 0);

@@ -10,6 +10,7 @@
 #include "control/base64.h"
 #include "support/h264_packets.h"
 #include "support/media.h"
+#include "support/rbsp_writer.h"
 
 using namespace ipcam;
 using kestrel_test::H264Packet;
@@ -152,17 +153,10 @@ TEST(H264DepacketizerTest, EncodedStreamsArriveWhole) {
 
 // A PPS with the given id and nothing else of note: ue(id), a flag, the stop bit.
 Bytes h264Pps(uint32_t id) {
-    std::string bits;
-    const uint32_t code = id + 1;
-    for (int i = 31 - __builtin_clz(code); i > 0; --i) bits += '0';
-    for (int i = 31 - __builtin_clz(code); i >= 0; --i) bits += (code >> i & 1) ? '1' : '0';
-    bits += "11";
-    Bytes pps = {0x68};
-    for (std::size_t i = 0; i < bits.size(); i += 8) {
-        const std::string byte = (bits.substr(i, 8) + "0000000").substr(0, 8);
-        pps.push_back(static_cast<uint8_t>(std::stoi(byte, nullptr, 2)));
-    }
-    return pps;
+    kestrel_test::RbspWriter w;
+    w.ue(id);
+    w.flag(true);
+    return w.nal({0x68});
 }
 
 struct H264Sets {

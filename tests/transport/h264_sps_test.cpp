@@ -5,7 +5,9 @@
 #include <string>
 #include <vector>
 
+#include "support/annex_b.h"
 #include "support/media.h"
+#include "support/rbsp_writer.h"
 
 using namespace ipcam;
 using kestrel_test::TestCodec;
@@ -14,54 +16,14 @@ namespace {
 
 using Bytes = std::vector<uint8_t>;
 
-// The SPS of the first access unit of an encoding (Annex B, 00 00 01 start codes).
+// The SPS of the first access unit of an encoding.
 Bytes h264EncodedSps(int width, int height) {
     const std::vector<std::string> frames =
         kestrel_test::encodeVideo(TestCodec::H264, width, height, 1, 1);
-    if (frames.empty()) return {};
-    const std::string &au = frames[0];
-    for (std::size_t at = au.find(std::string("\0\0\1", 3)); at != std::string::npos;) {
-        const std::size_t begin = at + 3;
-        at = au.find(std::string("\0\0\1", 3), begin);
-        std::size_t end = at == std::string::npos ? au.size() : at;
-        while (end > begin && au[end - 1] == '\0') --end;
-        if ((au[begin] & 0x1F) == 7) return Bytes(au.begin() + begin, au.begin() + end);
-    }
+    for (const Bytes &nal : kestrel_test::annexBUnits(frames.empty() ? "" : frames[0]))
+        if ((nal[0] & 0x1F) == 7) return nal;
     return {};
 }
-
-// Writes an SPS field by field, with emulation prevention, for the cases an encoder will not
-// produce.
-struct H264SpsWriter {
-    Bytes rbsp;
-    int used = 8;
-    void bits(uint64_t value, int count) {
-        for (int i = count - 1; i >= 0; --i) {
-            if (used == 8) rbsp.push_back(0), used = 0;
-            rbsp.back() |= static_cast<uint8_t>(((value >> i) & 1) << (7 - used++));
-        }
-    }
-    void ue(uint64_t value) {
-        int length = 0;
-        while ((value + 1) >> length) ++length;
-        bits(0, length - 1);
-        bits(value + 1, length);
-    }
-    void se(int64_t v) {
-        ue(v > 0 ? 2 * static_cast<uint64_t>(v) - 1 : 2 * static_cast<uint64_t>(-v));
-    }
-    Bytes nal(uint8_t header) {
-        bits(1, 1);
-        Bytes out = {header};
-        int zeros = 0;
-        for (uint8_t b : rbsp) {
-            if (zeros >= 2 && b <= 3) out.push_back(3), zeros = 0;
-            out.push_back(b);
-            zeros = b == 0 ? zeros + 1 : 0;
-        }
-        return out;
-    }
-};
 
 struct H264SpsFields {
     uint32_t profile = 100, chroma = 1;
@@ -76,7 +38,7 @@ struct H264SpsFields {
 };
 
 Bytes h264BuildSps(const H264SpsFields &f) {
-    H264SpsWriter w;
+    kestrel_test::RbspWriter w;
     w.bits(f.profile, 8);
     w.bits(0x00, 8);
     w.bits(40, 8);  // level 4.0
@@ -116,7 +78,7 @@ Bytes h264BuildSps(const H264SpsFields &f) {
         w.bits(1, 1), w.bits(f.unitsInTick, 32), w.bits(f.timeScale, 32), w.bits(1, 1);
         w.bits(0, 5);  // no HRD, no picture structure, no bitstream restriction
     }
-    return w.nal(f.header);
+    return w.nal({f.header});
 }
 
 TEST(H264SpsTest, EncodedSizesAreReadAfterCroppingWithTheFrameRate) {

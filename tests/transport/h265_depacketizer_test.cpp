@@ -18,14 +18,14 @@ using kestrel_test::H265Packing;
 using kestrel_test::TestCodec;
 using kestrel_test::h265Packets;
 using kestrel_test::h265Type;
-using kestrel_test::h265Units;
+using kestrel_test::annexBUnits;
 
 namespace {
 
 using Bytes = std::vector<uint8_t>;
 
 bool h265IsKey(const std::string &frame) {
-    for (const Bytes &nal : h265Units(frame))
+    for (const Bytes &nal : annexBUnits(frame))
         if (h265Type(nal) >= 16 && h265Type(nal) <= 23) return true;
     return false;
 }
@@ -35,7 +35,7 @@ bool h265IsKey(const std::string &frame) {
 AccessUnit h265Expected(const std::vector<std::string> &frames, std::size_t f) {
     std::vector<Bytes> sets(3);
     for (std::size_t i = 0; i <= f; ++i)
-        for (const Bytes &nal : h265Units(frames[i]))
+        for (const Bytes &nal : annexBUnits(frames[i]))
             if (h265Type(nal) >= 32 && h265Type(nal) <= 34) sets[h265Type(nal) - 32] = nal;
     AccessUnit unit;
     unit.timestamp = 90000 + 3000 * static_cast<uint32_t>(f);
@@ -46,7 +46,7 @@ AccessUnit h265Expected(const std::vector<std::string> &frames, std::size_t f) {
     unit.kind = h265IsKey(frames[f]) ? IPCAM_FRAME_KEY : IPCAM_FRAME_DEPENDENT;
     if (unit.kind == IPCAM_FRAME_KEY)
         for (const Bytes &set : sets) append(set);
-    for (const Bytes &nal : h265Units(frames[f]))
+    for (const Bytes &nal : annexBUnits(frames[f]))
         if (h265Type(nal) < 32 || h265Type(nal) > 34) append(nal);
     return unit;
 }
@@ -55,7 +55,7 @@ AccessUnit h265Expected(const std::vector<std::string> &frames, std::size_t f) {
 std::string h265Fmtp(const std::string &firstFrame, const char *separator) {
     std::string fmtp;
     const char *names[] = {"sprop-vps", "sprop-sps", "sprop-pps"};
-    for (const Bytes &nal : h265Units(firstFrame)) {
+    for (const Bytes &nal : annexBUnits(firstFrame)) {
         if (h265Type(nal) < 32 || h265Type(nal) > 34) continue;
         char text[256];
         EncodeBase64(nal.data(), nal.size(), text, sizeof text);
@@ -289,7 +289,7 @@ TEST(H265DepacketizerTest, DelimiterStaysFirstAndHugeUnitsAreDropped) {
     ASSERT_EQ(got.size(), 1u);
     Bytes expected = {0, 0, 0, 1};
     expected.insert(expected.end(), delimiter.begin(), delimiter.end());
-    for (const Bytes &nal : h265Units(frames[0]))
+    for (const Bytes &nal : annexBUnits(frames[0]))
         if (h265Type(nal) >= 32 && h265Type(nal) <= 34) {
             expected.insert(expected.end(), {0, 0, 0, 1});
             expected.insert(expected.end(), nal.begin(), nal.end());

@@ -12,6 +12,7 @@ extern "C" {
 
 #include "support/h265_packets.h"
 #include "support/media.h"
+#include "support/rbsp_writer.h"
 
 using namespace ipcam;
 using kestrel_test::TestCodec;
@@ -20,7 +21,7 @@ namespace {
 
 using Bytes = std::vector<uint8_t>;
 
-using kestrel_test::h265Units;
+using kestrel_test::annexBUnits;
 
 Bytes h265SpsOfType(const std::vector<Bytes> &units, int type) {
     for (const Bytes &u : units)
@@ -45,7 +46,7 @@ std::vector<Bytes> h265SpsEncoderSets(int width, int height, AVRational rate, co
     av_log_set_level(AV_LOG_ERROR);
     std::vector<Bytes> units;
     if (avcodec_open2(ctx, codec, &options) >= 0)
-        units = h265Units(std::string(reinterpret_cast<char *>(ctx->extradata),
+        units = annexBUnits(std::string(reinterpret_cast<char *>(ctx->extradata),
                                             static_cast<std::size_t>(ctx->extradata_size)));
     av_dict_free(&options);
     avcodec_free_context(&ctx);
@@ -82,68 +83,30 @@ H265SpsDecoderView h265SpsDecoderView(const Bytes &vps, const Bytes &sps) {
     return view;
 }
 
-// Writes the syntax elements of a parameter set, then the NAL unit with its header and
-// emulation prevention bytes.
-class H265SpsWriter {
-  public:
-    void bits(uint64_t value, int count) {
-        for (int i = count - 1; i >= 0; --i) {
-            if (used_ % 8 == 0) bytes_.push_back(0);
-            if ((value >> i) & 1) bytes_.back() |= static_cast<uint8_t>(0x80 >> (used_ % 8));
-            ++used_;
-        }
-    }
-    void flag(bool value) { bits(value ? 1 : 0, 1); }
-    void ue(uint32_t value) {
-        const uint64_t code = uint64_t{value} + 1;
-        int length = 0;
-        while ((code >> length) > 1) ++length;
-        bits(0, length);
-        bits(code, length + 1);
-    }
-    void se(int32_t value) { ue(value > 0 ? 2 * static_cast<uint32_t>(value) - 1 : -2 * value); }
-    void profileTierLevel(uint32_t subLayersMinus1) {
-        bits(0x01, 8);         // Main
-        bits(0x60000000, 32);  // compatible with Main and Main 10
-        bits(0b1001, 4);       // progressive, frame only
-        bits(0, 44);
-        bits(153, 8);  // level 5.1
-        for (uint32_t i = 0; i < subLayersMinus1; ++i) {
-            flag(i == 0);  // a sub-layer profile only for the first
-            flag(true);
-        }
-        if (subLayersMinus1 > 0)
-            for (uint32_t i = subLayersMinus1; i < 8; ++i) bits(0, 2);
-        for (uint32_t i = 0; i < subLayersMinus1; ++i) {
-            if (i == 0) {
-                bits(0x01, 8);
-                bits(0x60000000, 32);
-                bits(0b1001, 4);
-                bits(0, 44);
-            }
-            bits(120, 8);
-        }
-    }
-    Bytes nal(int type) {
-        flag(true);  // rbsp stop bit
-        while (used_ % 8) flag(false);
-        Bytes out = {static_cast<uint8_t>(type << 1), 1};
-        int zeros = 0;
-        for (uint8_t b : bytes_) {
-            if (zeros == 2 && b <= 3) {
-                out.push_back(3);
-                zeros = 0;
-            }
-            out.push_back(b);
-            zeros = b == 0 ? zeros + 1 : 0;
-        }
-        return out;
-    }
+using kestrel_test::RbspWriter;
 
-  private:
-    Bytes bytes_;
-    int used_ = 0;
-};
+void h265SpsProfileTierLevel(RbspWriter &w, uint32_t subLayersMinus1) {
+    w.bits(0x01, 8);         // Main
+    w.bits(0x60000000, 32);  // compatible with Main and Main 10
+    w.bits(0b1001, 4);       // progressive, frame only
+    w.bits(0, 44);
+    w.bits(153, 8);  // level 5.1
+    for (uint32_t i = 0; i < subLayersMinus1; ++i) {
+        w.flag(i == 0);  // a sub-layer profile only for the first
+        w.flag(true);
+    }
+    if (subLayersMinus1 > 0)
+        for (uint32_t i = subLayersMinus1; i < 8; ++i) w.bits(0, 2);
+    for (uint32_t i = 0; i < subLayersMinus1; ++i) {
+        if (i == 0) {
+            w.bits(0x01, 8);
+            w.bits(0x60000000, 32);
+            w.bits(0b1001, 4);
+            w.bits(0, 44);
+        }
+        w.bits(120, 8);
+    }
+}
 
 // What a hand-written SPS holds beyond the usual.
 struct H265SpsShape {
@@ -162,14 +125,14 @@ struct H265SpsShape {
 };
 
 Bytes h265SpsWriteVps(uint32_t subLayersMinus1) {
-    H265SpsWriter w;
+    RbspWriter w;
     w.bits(0, 4);  // id
     w.bits(0b11, 2);
     w.bits(0, 6);
     w.bits(subLayersMinus1, 3);
     w.flag(true);
     w.bits(0xFFFF, 16);
-    w.profileTierLevel(subLayersMinus1);
+    h265SpsProfileTierLevel(w, subLayersMinus1);
     w.flag(true);
     for (uint32_t i = 0; i <= subLayersMinus1; ++i) {
         w.ue(6);
@@ -180,15 +143,15 @@ Bytes h265SpsWriteVps(uint32_t subLayersMinus1) {
     w.ue(0);        // one layer set
     w.flag(false);  // no timing here: the SPS's counts
     w.flag(false);
-    return w.nal(kH265Vps);
+    return w.nal({kH265Vps << 1, 1});
 }
 
 Bytes h265SpsWrite(const H265SpsShape &s) {
-    H265SpsWriter w;
+    RbspWriter w;
     w.bits(0, 4);
     w.bits(s.subLayersMinus1, 3);
     w.flag(true);
-    w.profileTierLevel(s.subLayersMinus1);
+    h265SpsProfileTierLevel(w, s.subLayersMinus1);
     w.ue(0);
     w.ue(s.chromaFormat);
     if (s.chromaFormat == 3) w.flag(false);
@@ -307,7 +270,7 @@ Bytes h265SpsWrite(const H265SpsShape &s) {
     }
     w.flag(false);  // bitstream restriction
     w.flag(false);  // extensions
-    return w.nal(kH265Sps);
+    return w.nal({kH265Sps << 1, 1});
 }
 
 TEST(H265SpsTest, EncoderParameterSetsGiveTheirSizeAndRate) {

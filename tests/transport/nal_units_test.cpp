@@ -3,6 +3,7 @@
 #include <gtest/gtest.h>
 
 #include <string>
+#include <string_view>
 #include <vector>
 
 #include "control/base64.h"
@@ -70,6 +71,22 @@ TEST(NalUnitsTest, EmulationPreventionBytesAreRemoved) {
         {{0x67}, 5, {}},
     };
     for (const Case &c : cases) EXPECT_EQ(unescapeRbsp(c.nal, c.offset), c.rbsp);
+}
+
+TEST(NalUnitsTest, AnnexBSplitsAtEveryStartCode) {
+    using Units = std::vector<std::string_view>;
+    struct Case {
+        std::string_view stream;
+        Units units;
+    } cases[] = {
+        {{"\0\0\0\1\x67\x42\0\0\1\x68\xCE", 11}, {"\x67\x42", "\x68\xCE"}},
+        {{"junk\0\0\1\x65\x88", 9}, {"\x65\x88"}},
+        {{"\0\0\1\x41\x9A\0\0\0\0\1\x41\x9B\0\0", 14}, {"\x41\x9A", "\x41\x9B"}},
+        {{"\0\0\1\0\0\1\x06\x05", 8}, {"\x06\x05"}},  // no empty unit
+        {{"\x67\x42\x00\x1E", 4}, {}},
+        {"", {}},
+    };
+    for (const Case &c : cases) EXPECT_EQ(splitAnnexB(c.stream), c.units) << c.stream.size();
 }
 
 }  // namespace

@@ -32,6 +32,7 @@ struct ChannelConfig {
     std::vector<std::string> paths = {};  // mounts besides "/CHnn", e.g. "/Streaming/Channels/101"
     bool namedMount = true;               // false: only at paths
     StreamFaults faults = {};
+    bool operator==(const ChannelConfig &) const = default;
 };
 
 // "CH01" for channel 1.

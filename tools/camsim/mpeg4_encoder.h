@@ -5,12 +5,10 @@
 #pragma once
 
 #include <cstdint>
-#include <deque>
 #include <optional>
 #include <string>
 
-#include "tools/camsim/av_handles.h"
-#include "tools/camsim/test_pattern.h"
+#include "tools/camsim/av_encoder.h"
 
 namespace camsim {
 
@@ -27,20 +25,14 @@ class Mpeg4Encoder {
     Mpeg4Encoder(const Mpeg4Encoder &) = delete;
     Mpeg4Encoder &operator=(const Mpeg4Encoder &) = delete;
 
-    bool ok() const { return context_ != nullptr; }
+    bool ok() const { return encoder_.ok(); }
 
     // Encodes picture (4:2:0, the size given above). The next finished frame, or nothing
     // while the encoder holds it back or on failure.
     std::optional<Mpeg4Frame> encode(const Picture &picture);
 
   private:
-    bool receivePackets();  // moves every finished packet into ready_
-
-    CodecContextPtr context_;
-    FramePtr frame_;
-    PacketPtr packet_;
-    int64_t pts_ = 0;
-    std::deque<Mpeg4Frame> ready_;
+    AvEncoder encoder_;
 };
 
 // Where the first start code 00 00 01 <code> begins at or after from, or npos.

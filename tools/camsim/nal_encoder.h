@@ -4,15 +4,12 @@
 #pragma once
 
 #include <cstddef>
-#include <cstdint>
-#include <deque>
 #include <optional>
 #include <string>
 #include <string_view>
 #include <vector>
 
-#include "tools/camsim/av_handles.h"
-#include "tools/camsim/test_pattern.h"
+#include "tools/camsim/av_encoder.h"
 
 namespace camsim {
 
@@ -38,25 +35,15 @@ class NalEncoder {
     NalEncoder(const NalEncoder &) = delete;
     NalEncoder &operator=(const NalEncoder &) = delete;
 
-    bool ok() const { return context_ != nullptr; }
+    bool ok() const { return encoder_.ok(); }
 
     // Encodes picture (4:2:0, the size given). The next finished access unit, or nothing
     // while the encoder holds it back or on failure.
     std::optional<NalFrame> encode(const Picture &picture);
 
   private:
-    bool receivePackets();  // moves every finished packet into ready_
-
-    CodecContextPtr context_;
-    FramePtr frame_;
-    PacketPtr packet_;
-    int64_t pts_ = 0;
-    std::deque<NalFrame> ready_;
+    AvEncoder encoder_;
 };
-
-// The NAL units of an Annex B byte stream, start codes (00 00 01 or 00 00 00 01) and the
-// zero bytes before them removed. Bytes before the first start code are no unit.
-std::vector<std::string> splitAnnexB(std::string_view stream);
 
 // The unit's nal_unit_type (H.264: 5 bits, H.265: 6 bits); -1 for an empty unit.
 int nalType(NalCodec codec, std::string_view unit);

@@ -10,87 +10,69 @@ using namespace camsim;
 namespace {
 
 TEST(ChannelConfigTest, SpecsSetEveryField) {
-    std::string error;
-    auto c = parseChannelSpec(
-        "jpeg:2048x64@60,type=0,q=255,restart=4,audio,live,noeoi,drop=3,stall=4,garbage=5,"
-        "nocontrol",
-        error);
-    ASSERT_TRUE(c) << error;
-    EXPECT_EQ(c->codec, ChannelConfig::Codec::Jpeg);
-    EXPECT_EQ(c->width, 2048);
-    EXPECT_EQ(c->height, 64);
-    EXPECT_EQ(c->fps, 60);
-    EXPECT_EQ(c->jpegType, 0);
-    EXPECT_EQ(c->jpegQ, 255);
-    EXPECT_EQ(c->restartInterval, 4);
-    EXPECT_TRUE(c->audio);
-    EXPECT_TRUE(c->live);
-    EXPECT_FALSE(c->jpegEndMarker);
-    EXPECT_EQ(c->faults, (StreamFaults{3, 4, 5, true}));
-
-    auto quirks = parseChannelSpec(
-        "mpeg4:1280x720@30,sdpconfig,bitrate=4000,path=live/ch00_0,path=/a?b=1&c=2,pathonly,"
-        "lowerheaders,abscontrol,querybase,nobase,notype,sdplf,sdpblanks,sdplower,extramap,"
-        "pt=127,ext2=3,pad=2,shortrtcp,channels=4,setparam=7,earlyrtp,timeout=6",
-        error);
-    ASSERT_TRUE(quirks) << error;
-    EXPECT_FALSE(quirks->configInBand);
-    EXPECT_EQ(quirks->bitrateKbps, 4000);
-    EXPECT_EQ(quirks->paths, (std::vector<std::string>{"/live/ch00_0", "/a?b=1&c=2"}));
-    EXPECT_FALSE(quirks->namedMount);
-    StreamFaults f;
-    f.oddHeaders = f.absoluteControls = f.queryInBase = f.noContentBase = f.noContentType = true;
-    f.sdpLfOnly = f.sdpTrailingBlanks = f.sdpLowerCase = f.sdpExtraRtpmap = true;
-    f.videoPayloadType = 127;
-    f.extensionEvery = 3;
-    f.twoByteExtension = true;
-    f.paddingEvery = 2;
-    f.shortRtcp = true;
-    f.interleavedBase = 4;
-    f.serverRequestSeconds = 7;
-    f.serverRequestSet = true;
-    f.rtpBeforePlayReply = true;
-    f.sessionTimeout = 6;
-    EXPECT_EQ(quirks->faults, f);
-    auto tables = parseChannelSpec("jpeg:320x240@15,q=255,tables=6,getparam=2,ext=1", error);
-    ASSERT_TRUE(tables) << error;
-    EXPECT_EQ(tables->jpegTablesQ, 6);
-    EXPECT_FALSE(tables->faults.serverRequestSet);
-    EXPECT_FALSE(tables->faults.twoByteExtension);
-
-    auto plain = parseChannelSpec("mpeg4:16x16@1", error);
-    ASSERT_TRUE(plain) << error;
-    EXPECT_EQ(plain->codec, ChannelConfig::Codec::Mpeg4);
-    EXPECT_FALSE(plain->audio);
-    EXPECT_TRUE(plain->jpegEndMarker);
-    EXPECT_EQ(plain->faults, StreamFaults{});
+    using Codec = ChannelConfig::Codec;
+    const auto with = [](auto change) {
+        ChannelConfig c;
+        change(c);
+        return c;
+    };
+    const struct Case {
+        const char *spec;
+        ChannelConfig expected;
+    } cases[] = {
+        {"mpeg4:16x16@1", with([](ChannelConfig &c) { c.width = c.height = 16, c.fps = 1; })},
+        {"jpeg:2048x64@60,type=0,q=255,restart=4,audio,live,noeoi,drop=3,stall=4,garbage=5,"
+         "nocontrol",
+         with([](ChannelConfig &c) {
+             c.codec = Codec::Jpeg, c.width = 2048, c.height = 64, c.fps = 60;
+             c.jpegType = 0, c.jpegQ = 255, c.restartInterval = 4, c.jpegEndMarker = false;
+             c.audio = c.live = true;
+             c.faults = {3, 4, 5, true};
+         })},
+        {"mpeg4:1280x720@30,sdpconfig,bitrate=4000,path=live/ch00_0,path=/a?b=1&c=2,pathonly,"
+         "lowerheaders,abscontrol,querybase,nobase,notype,sdplf,sdpblanks,sdplower,extramap,"
+         "pt=127,ext2=3,pad=2,shortrtcp,channels=4,setparam=7,earlyrtp,timeout=6",
+         with([](ChannelConfig &c) {
+             c.width = 1280, c.height = 720, c.configInBand = false, c.bitrateKbps = 4000;
+             c.paths = {"/live/ch00_0", "/a?b=1&c=2"}, c.namedMount = false;
+             StreamFaults &f = c.faults;
+             f.oddHeaders = f.absoluteControls = f.queryInBase = f.noContentBase = true;
+             f.noContentType = f.sdpLfOnly = f.sdpTrailingBlanks = f.sdpLowerCase = true;
+             f.sdpExtraRtpmap = f.twoByteExtension = f.shortRtcp = f.rtpBeforePlayReply = true;
+             f.videoPayloadType = 127, f.extensionEvery = 3, f.paddingEvery = 2;
+             f.interleavedBase = 4, f.serverRequestSeconds = 7, f.serverRequestSet = true;
+             f.sessionTimeout = 6;
+         })},
+        {"jpeg:320x240@15,q=255,tables=6,getparam=2,ext=1", with([](ChannelConfig &c) {
+             c.codec = Codec::Jpeg, c.width = 320, c.height = 240, c.fps = 15;
+             c.jpegQ = 255, c.jpegTablesQ = 6;
+             c.faults.serverRequestSeconds = 2, c.faults.extensionEvery = 1;
+         })},
+        // Even sizes for the NAL codecs, and their own switches.
+        {"h264:642x362@25,bitrate=4000,sdpconfig,spropcomma,nomarker,fulossevery=7,mode0,live",
+         with([](ChannelConfig &c) {
+             c.codec = Codec::H264, c.width = 642, c.height = 362, c.fps = 25;
+             c.bitrateKbps = 4000, c.configInBand = false, c.live = true;
+             c.faults.spropTrailingComma = c.faults.noMarker = c.faults.singleNalUnits = true;
+             c.faults.fragmentLossEvery = 7;
+         })},
+        {"h265:16x4096@1,nosprop,nomarker", with([](ChannelConfig &c) {
+             c.codec = Codec::H265, c.width = 16, c.height = 4096, c.fps = 1;
+             c.faults.noSprop = c.faults.noMarker = true;
+         })},
+        // The marker switch is no NAL matter.
+        {"jpeg:320x240@15,nomarker", with([](ChannelConfig &c) {
+             c.codec = Codec::Jpeg, c.width = 320, c.height = 240, c.fps = 15;
+             c.faults.noMarker = true;
+         })},
+    };
+    for (const Case &c : cases) {
+        std::string error;
+        const auto got = parseChannelSpec(c.spec, error);
+        ASSERT_TRUE(got) << c.spec << ": " << error;
+        EXPECT_TRUE(*got == c.expected) << c.spec;
+    }
     EXPECT_EQ(channelName(1), "CH01");
-
-    // Even sizes for the NAL codecs, and their own switches.
-    auto h264 = parseChannelSpec(
-        "h264:642x362@25,bitrate=4000,sdpconfig,spropcomma,nomarker,"
-        "fulossevery=7,mode0,live",
-        error);
-    ASSERT_TRUE(h264) << error;
-    EXPECT_EQ(h264->codec, ChannelConfig::Codec::H264);
-    EXPECT_EQ(h264->width, 642);
-    EXPECT_EQ(h264->height, 362);
-    EXPECT_EQ(h264->bitrateKbps, 4000);
-    EXPECT_FALSE(h264->configInBand);
-    EXPECT_TRUE(h264->live);
-    StreamFaults nal;
-    nal.spropTrailingComma = nal.noMarker = nal.singleNalUnits = true;
-    nal.fragmentLossEvery = 7;
-    EXPECT_EQ(h264->faults, nal);
-    auto h265 = parseChannelSpec("h265:16x4096@1,nosprop,nomarker", error);
-    ASSERT_TRUE(h265) << error;
-    EXPECT_EQ(h265->codec, ChannelConfig::Codec::H265);
-    EXPECT_TRUE(h265->configInBand);
-    EXPECT_TRUE(h265->faults.noSprop);
-    EXPECT_TRUE(h265->faults.noMarker);
-    EXPECT_FALSE(h265->faults.singleNalUnits);
-    // The marker switch is no NAL matter.
-    EXPECT_TRUE(parseChannelSpec("jpeg:320x240@15,nomarker", error)) << error;
     EXPECT_EQ(channelName(12), "CH12");
 }
 

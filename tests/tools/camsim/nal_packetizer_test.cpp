@@ -164,21 +164,7 @@ TEST(NalPacketizerTest, SingleUnitModeSlicesFitInterleavedFrames) {
               frame->units);
 }
 
-TEST(NalPacketizerTest, AnnexBSplitsAtEveryStartCode) {
-    using Units = std::vector<std::string>;
-    struct Case {
-        std::string stream;
-        Units units;
-    } cases[] = {
-        {std::string("\0\0\0\1\x67\x42\0\0\1\x68\xCE", 11), {"\x67\x42", "\x68\xCE"}},
-        {std::string("junk\0\0\1\x65\x88", 9), {"\x65\x88"}},
-        {std::string("\0\0\1\x41\x9A\0\0\0\0\1\x41\x9B\0\0", 14), {"\x41\x9A", "\x41\x9B"}},
-        {std::string("\0\0\1\0\0\1\x06\x05", 8), {"\x06\x05"}},  // no empty unit
-        {std::string("\x67\x42\x00\x1E", 4), {}},
-        {"", {}},
-    };
-    for (const Case &c : cases) EXPECT_EQ(splitAnnexB(c.stream), c.units) << c.stream.size();
-
+TEST(NalPacketizerTest, NalTypesAndParameterSets) {
     struct Type {
         NalCodec codec;
         std::string unit;
