@@ -9,27 +9,20 @@
 #include <string>
 #include <vector>
 
+#include "support/command_output.h"
 #include "tools/camsim/rtsp_server.h"
 
 using namespace camsim;
 
 namespace {
 
-bool onPath(const std::string &tool) {
-    return std::system(("command -v " + tool + " >/dev/null 2>&1").c_str()) == 0;
-}
+using kestrel_test::onPath;
 
-// The command's standard output and error together; a hung tool is ended by timeout(1). Lines
-// saying a UDP port was taken are left out: with many tools side by side two may pick the same
-// local port, and FFmpeg then takes another by itself.
+// What the command said; lines saying a UDP port was taken are left out: with many tools side
+// by side two may pick the same local port, and FFmpeg then takes another by itself. Dozens
+// of them run at once on a machine that may be busy: each has 30 s before it counts as hung.
 std::string run(const std::string &command) {
-    std::string out;
-    if (FILE *p = popen(("timeout 10 " + command + " 2>&1").c_str(), "r")) {
-        char buffer[4096];
-        for (std::size_t n; (n = std::fread(buffer, 1, sizeof buffer, p)) > 0;)
-            out.append(buffer, n);
-        pclose(p);
-    }
+    const std::string out = kestrel_test::commandOutput(command, 30);
     std::string kept;
     for (std::size_t at = 0; at < out.size();) {
         const std::size_t end = std::min(out.find('\n', at), out.size() - 1) + 1;
