@@ -1,7 +1,10 @@
 #include "tools/cli/container_writer.h"
 
 #include <algorithm>
+#include <cerrno>
+#include <cstring>
 #include <filesystem>
+#include <fstream>
 #include <system_error>
 
 extern "C" {
@@ -75,8 +78,15 @@ bool ContainerWriter::open() {
     if (!format) return fail(path_ + " is neither a .mkv nor a .mp4 file", 0);
     if (int r = avformat_alloc_output_context2(&context_, nullptr, format, path_.c_str()); r < 0)
         return fail("cannot set up " + path_, r);
-    if (int r = avio_open(&context_->pb, path_.c_str(), AVIO_FLAG_WRITE); r < 0)
-        return fail("cannot create " + path_, r);
+    // Whether the file can be written is found out now, so that the user hears of it before the
+    // stream runs; a file already there is kept as it is until the first key frame replaces it.
+    std::error_code e;
+    const bool existed = std::filesystem::exists(path_, e);
+    {
+        std::ofstream probe(path_, std::ios::binary | std::ios::app);
+        if (!probe) return fail("cannot create " + path_ + ": " + std::strerror(errno), 0);
+    }
+    if (!existed) std::filesystem::remove(path_, e);
     pending_ = av_packet_alloc();
     if (!pending_) return fail("out of memory", 0);
     return true;
@@ -106,6 +116,8 @@ bool ContainerWriter::start(const Picture &key) {
     if (configuration.empty() && (id == AV_CODEC_ID_H264 || id == AV_CODEC_ID_HEVC))
         return fail("the first key frame carries no parameter sets", 0);
 
+    if (int r = avio_open(&context_->pb, path_.c_str(), AVIO_FLAG_WRITE); r < 0)
+        return fail("cannot create " + path_, r);
     stream_ = avformat_new_stream(context_, nullptr);
     if (!stream_) return fail("out of memory", 0);
     AVCodecParameters *p = stream_->codecpar;
@@ -196,10 +208,6 @@ bool ContainerWriter::close() {
     if (int r = avio_closep(&context_->pb); r < 0 && ok) ok = fail("cannot write " + path_, r);
     avformat_free_context(context_);
     context_ = nullptr;
-    if (!started_) {
-        std::error_code ignored;
-        std::filesystem::remove(path_, ignored);
-    }
     return ok;
 }
 

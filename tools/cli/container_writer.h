@@ -22,13 +22,14 @@ class ContainerWriter final : public PictureWriter {
     ContainerWriter(const ContainerWriter &) = delete;
     ContainerWriter &operator=(const ContainerWriter &) = delete;
 
-    // Creates the file, so that a path that cannot be written is said before the stream runs.
+    // Finds out whether the file can be written, so that a path that cannot is said before
+    // the stream runs. The file is written from the first key frame on: a recording that
+    // never got one leaves no file behind (and one that was there untouched).
     bool open() override;
     void noteFormat(const StreamFormatBlock &format) override;
     void noteTimeStep() override { stepped_ = true; }
     bool add(const Picture &picture) override;
-    // Writes the last picture and the file's index. A file that never got a key frame is
-    // removed rather than left behind empty.
+    // Writes the last picture and the file's index.
     bool close() override;
 
   private:

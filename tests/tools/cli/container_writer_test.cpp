@@ -7,6 +7,7 @@
 
 #include <cstring>
 #include <filesystem>
+#include <fstream>
 #include <string>
 #include <vector>
 
@@ -124,16 +125,26 @@ TEST(CliContainer, FailuresAreSaidAndNoEmptyFileIsLeft) {
               std::string::npos)
         << missing.error();
 
-    // A recording that never saw a key frame leaves nothing behind.
+    // A recording that never saw a key frame leaves nothing behind, and an earlier recording
+    // of the same name as it was.
     const std::vector<std::string> h264 = picturesOf(VideoCodec::H264, 3);
-    const std::string never = dir.path + "/never.mkv";
-    ContainerWriter w(never);
-    ASSERT_TRUE(w.open());
-    EXPECT_TRUE(std::filesystem::exists(never));
-    ASSERT_TRUE(w.add({VideoCodec::H264, IPCAM_FRAME_DEPENDENT, bytesOf(h264[1]), h264[1].size()}));
-    EXPECT_TRUE(w.close());
-    EXPECT_EQ(w.written(), 0u);
-    EXPECT_FALSE(std::filesystem::exists(never));
+    for (bool earlier : {false, true}) {
+        SCOPED_TRACE(earlier ? "over an earlier file" : "no file before");
+        const std::string never = dir.path + "/never.mkv";
+        if (earlier) {
+            std::ofstream(never) << "earlier";
+        }
+        ContainerWriter w(never);
+        ASSERT_TRUE(w.open());
+        ASSERT_TRUE(
+            w.add({VideoCodec::H264, IPCAM_FRAME_DEPENDENT, bytesOf(h264[1]), h264[1].size()}));
+        EXPECT_TRUE(w.close());
+        EXPECT_EQ(w.written(), 0u);
+        EXPECT_EQ(std::filesystem::exists(never), earlier);
+        if (earlier) {
+            EXPECT_EQ(kestrel_test::readFile(never), "earlier");
+        }
+    }
 
     // A key frame without its parameter sets cannot start an H.264 file.
     const std::string &key = h264[0];
