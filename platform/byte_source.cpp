@@ -84,6 +84,26 @@ std::size_t MemorySource::remaining() const {
     return bytes_.size() - at_;
 }
 
+WaitResult BufferedSource::waitReadable() {
+    return ahead_.at < ahead_.end ? WaitResult::Ready : source_.waitReadable();
+}
+
+int BufferedSource::read(void *buffer, std::size_t capacity) {
+    if (ahead_.at == ahead_.end) {
+        // A read as large as the buffer gains nothing from it.
+        if (capacity >= ReadAhead::kBytes) return source_.read(buffer, capacity);
+        if (ahead_.bytes.size() < ReadAhead::kBytes) ahead_.bytes.resize(ReadAhead::kBytes);
+        const int n = source_.read(ahead_.bytes.data(), ahead_.bytes.size());
+        if (n <= 0) return n;  // closed, failed or nothing yet
+        ahead_.at = 0;
+        ahead_.end = static_cast<std::size_t>(n);
+    }
+    const std::size_t n = std::min(capacity, ahead_.end - ahead_.at);
+    std::memcpy(buffer, ahead_.bytes.data() + ahead_.at, n);
+    ahead_.at += n;
+    return static_cast<int>(n);
+}
+
 namespace {
 
 enum class Waited { Ready, TimedOut, Failed };

@@ -89,6 +89,33 @@ class MemorySource final : public ByteSource {
     Ending ending_;
 };
 
+// What a BufferedSource has read ahead of its reader. It outlives the source objects made for
+// each read, so that nothing read from the connection is lost between them.
+struct ReadAhead {
+    static constexpr std::size_t kBytes = 32 * 1024;
+    std::vector<uint8_t> bytes;  // allocated at the first read
+    std::size_t at = 0, end = 0;
+    void clear() { at = end = 0; }
+};
+
+// Reads a source ahead into a ReadAhead, so that a stream of small units (the RTSP
+// connection's 4-byte block heads and their packets) costs one read of the socket for many of
+// them instead of two or more each. Once a connection is read this way, everything that reads
+// it must go through the same ReadAhead.
+class BufferedSource final : public ByteSource {
+  public:
+    BufferedSource(ByteSource &source, ReadAhead &ahead) : source_(source), ahead_(ahead) {}
+    WaitResult waitReadable() override;
+    int read(void *buffer, std::size_t capacity) override;
+    int send(const void *data, std::size_t length, uint32_t timeoutMs) override {
+        return source_.send(data, length, timeoutMs);
+    }
+
+  private:
+    ByteSource &source_;
+    ReadAhead &ahead_;
+};
+
 // The receive operations of the socket layer, on any source (results as in sockets.h).
 int receiveExactly(ByteSource &source, void *buffer, std::size_t length, uint32_t timeoutMs);
 int receiveSome(ByteSource &source, void *buffer, std::size_t capacity, uint32_t timeoutMs);

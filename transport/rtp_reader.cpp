@@ -148,7 +148,9 @@ int readUdpAudio(IPCamSession *session, ByteSource &rtp, ByteSource *rtcp) {
 }
 
 int rtpRunVideo(IPCamSession *session) {
-    SocketSource connection(session->sockets[kRtspSocket]);
+    // While the stream runs every read of the RTSP connection is made here, read ahead.
+    SocketSource socket(session->sockets[kRtspSocket]);
+    BufferedSource connection(socket, session->rtp.connectionAhead);
     if (!session->rtpOverUdp) return readInterleaved(session, connection);
     SocketSource rtp(session->sockets[kVideoSocket]);
     SocketSource rtcp(session->sockets[kSixthSocket]);

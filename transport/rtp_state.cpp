@@ -81,6 +81,7 @@ void RtpState::resetForConnection() {
     h265.configure("");
     videoClock.reset();
     pending.clear();
+    connectionAhead.clear();
     replies = {};
     const uint32_t own = rtcp.ownSsrc;
     rtcp = {};

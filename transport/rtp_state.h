@@ -12,6 +12,7 @@
 #include <string>
 #include <vector>
 
+#include "platform/byte_source.h"
 #include "transport/frame_buffer.h"
 #include "transport/h264_depacketizer.h"
 #include "transport/h265_depacketizer.h"
@@ -161,6 +162,7 @@ struct RtpState {
     RtpClock videoClock;  // their frame times (video thread)
 
     PendingBlocks pending;  // video thread
+    ReadAhead connectionAhead;  // the RTSP connection read ahead while streaming (video thread)
     RtspReplyLog replies;   // video thread
     RtcpAnswerState rtcp;   // video thread
 

@@ -312,7 +312,9 @@ void rtspEndSession(IPCamSession *s) {
     RtspState &r = s->rtsp;
     if (!r.sessionId.empty() && s->sockets[kRtspSocket] != -1) {
         RtspRequest teardown{"TEARDOWN", r.playUrl, {}, {"Session: " + r.sessionId}, true};
-        SocketSource connection(s->sockets[kRtspSocket]);
+        // The stream may have been read ahead: the reply is looked for behind what was.
+        SocketSource socket(s->sockets[kRtspSocket]);
+        BufferedSource connection(socket, s->rtp.connectionAhead);
         if (rtspSendOnly(s, connection, teardown, false)) {
             // The answer is not needed; a short wait lets the server read the request before
             // the connection closes under it.
