@@ -66,8 +66,10 @@ class Renderer {
                 }
                 if (picture.width != layoutWidth_ || p.rotateMode != layoutMode_)
                     layOut(picture.width, picture.height);
+                // The picture is back: the state goes first, so that no frame shows the
+                // picture with the old state written over it.
+                display_.clearState();
                 draw(picture.width, picture.height);
-                display_.clearState();  // the picture is back
                 if (p.pictureDrawn) p.pictureDrawn(arrival);
             }
             p.newPicture = 0;
