@@ -4,8 +4,10 @@
 # streams of kestrel-camsim (MPEG-4, Motion-JPEG, H.264, H.265; 640x480, and 1280x720 at about
 # 4 Mbit/s), and the ratios ours / FFmpeg's against the targets (receiving at most 0.5,
 # decoding at most 1.0). CPU time is the kernel's account in microseconds (bench/cpu_time), the
-# lower of two runs per side. Then how many Motion-JPEG and H.264 640x480 sessions at 30 fps one
-# process holds without falling behind.
+# lower of two runs per side. Those figures include each tool's start-up; a second table gives
+# the receiving cost once running (MPEG-4 and H.264 640x480: the difference between a run of
+# half the time and a whole one). Then how many Motion-JPEG and H.264 640x480 sessions at 30 fps
+# one process holds without falling behind.
 #
 # Last, the viewer's pipeline (session, decoding, conversion, drawing into memory) against
 # FFmpeg decoding and converting to RGB 5-6-5, and its delay from a frame's arrival to its
@@ -106,6 +108,33 @@ rtsp_stream "H.265 1280x720 4 Mbit/s, RTSP interleaved" 7
 row "MPEG-4 640x480, HUNT framing, receive" "$(ours_per_frame "$camera" "--stream 0")" n/a ""
 row "MPEG-4 640x480, HUNT framing, decode" "$(ours_per_frame "$camera" "--stream 0 --decode")" \
     n/a ""
+
+# The figures above divide a whole run's CPU by its frames, start-up (loading libraries,
+# connecting, FFmpeg's probing) included. Receiving once running: the difference between a
+# run of half the time and a whole one, divided by the frames between them.
+steady_run() {  # ipcam STREAM SECONDS | ffmpeg URL SECONDS: the CPU of one run
+  if [ "$1" = ipcam ]; then
+    cpu_of "$ipcam" watch "127.0.0.1:$server" --stream "$2" --seconds "$3"
+  else
+    cpu_of ffmpeg -nostdin -rtsp_transport tcp -i "$2" -t "$3" -c copy -f null -
+  fi
+}
+steady_frames() { if [ "$1" = ipcam ]; then ipcam_frames; else ffmpeg_frames; fi; }
+steady() {  # ipcam STREAM | ffmpeg URL: µs per frame between the two runs
+  local cpu1 cpu2 f1 f2 half=$(( seconds / 2 > 0 ? seconds / 2 : 1 ))
+  cpu1=$(steady_run "$1" "$2" "$half"); f1=$(steady_frames "$1")
+  cpu2=$(steady_run "$1" "$2" "$seconds"); f2=$(steady_frames "$1")
+  awk -v a="$cpu1" -v b="$cpu2" -v f="$f1" -v g="$f2" \
+    'BEGIN { if (g > f && b > a) printf "%.0f", (b - a) / (g - f); else print "n/a" }'
+}
+echo
+echo "Receiving once running (µs per frame between a run of half the time and a whole one):"
+for spec in "0 MPEG-4 640x480" "4 H.264 640x480"; do
+  set -- $spec
+  stream=$1; shift
+  url=$(printf 'rtsp://127.0.0.1:%s/CH%02d' "$rtsp" $((stream + 1)))
+  row "$*, receive once running" "$(steady ipcam "$stream")" "$(steady ffmpeg "$url")" 0.5
+done
 
 echo
 load_seconds=$(awk -v s="$seconds" 'BEGIN { print (s < 10 ? s : 10) }')
