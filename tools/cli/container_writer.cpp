@@ -24,16 +24,6 @@ constexpr AVRational kStampUnit = {1, 90000};
 constexpr uint64_t kTimeUnitsPerSecond = 10'000'000;  // frame times count 100 ns
 constexpr int64_t kDefaultDuration = 3000;            // 1/30 s, before any rate is known
 
-AVCodecID codecId(VideoCodec codec) {
-    switch (codec) {
-    case VideoCodec::Jpeg: return AV_CODEC_ID_MJPEG;
-    case VideoCodec::Mpeg4: return AV_CODEC_ID_MPEG4;
-    case VideoCodec::H264: return AV_CODEC_ID_H264;
-    case VideoCodec::H265: return AV_CODEC_ID_HEVC;
-    default: return AV_CODEC_ID_NONE;
-    }
-}
-
 // The codec configuration a key frame carries: its parameter sets (H.264, H.265) or the headers
 // before its first picture (MPEG-4), as libavcodec's extract_extradata filter finds them.
 std::string configurationOf(AVCodecID id, const Picture &key) {
@@ -100,7 +90,7 @@ void ContainerWriter::noteFormat(const StreamFormatBlock &format) {
 }
 
 bool ContainerWriter::start(const Picture &key) {
-    const AVCodecID id = codecId(key.codec);
+    const AVCodecID id = avCodecId(key.codec);
     if (width_ <= 0 || height_ <= 0) {
         // No format came before the picture: the picture itself says its size.
         VideoDecoder decoder(key.codec);
@@ -172,7 +162,7 @@ bool ContainerWriter::writePending(int64_t duration) {
 bool ContainerWriter::add(const Picture &picture) {
     if (!context_) return fail("the file is not open", 0);
     if (picture.size == 0 || picture.kind < IPCAM_FRAME_KEY ||
-        picture.kind > IPCAM_FRAME_DROPPABLE || codecId(picture.codec) == AV_CODEC_ID_NONE ||
+        picture.kind > IPCAM_FRAME_DROPPABLE || avCodecId(picture.codec) == AV_CODEC_ID_NONE ||
         (!started_ && picture.kind != IPCAM_FRAME_KEY) ||
         (started_ && picture.codec != codec_)) {
         ++skipped_;

@@ -16,6 +16,16 @@ extern "C" {
 
 namespace ipcam_cli {
 
+AVCodecID avCodecId(VideoCodec codec) {
+    switch (codec) {
+    case VideoCodec::Jpeg: return AV_CODEC_ID_MJPEG;
+    case VideoCodec::Mpeg4: return AV_CODEC_ID_MPEG4;
+    case VideoCodec::H264: return AV_CODEC_ID_H264;
+    case VideoCodec::H265: return AV_CODEC_ID_HEVC;
+    default: return AV_CODEC_ID_NONE;
+    }
+}
+
 std::string avError(int code) {
     char text[AV_ERROR_MAX_STRING_SIZE] = {};
     av_strerror(code, text, sizeof text);
@@ -23,11 +33,7 @@ std::string avError(int code) {
 }
 
 VideoDecoder::VideoDecoder(VideoCodec codec) : codec_(codec) {
-    const AVCodecID id = codec == VideoCodec::Mpeg4  ? AV_CODEC_ID_MPEG4
-                         : codec == VideoCodec::Jpeg ? AV_CODEC_ID_MJPEG
-                         : codec == VideoCodec::H264 ? AV_CODEC_ID_H264
-                         : codec == VideoCodec::H265 ? AV_CODEC_ID_HEVC
-                                                     : AV_CODEC_ID_NONE;
+    const AVCodecID id = avCodecId(codec);
     const AVCodec *decoder = id == AV_CODEC_ID_NONE ? nullptr : avcodec_find_decoder(id);
     if (!decoder) {
         error_ = "no decoder for this codec";

@@ -6,6 +6,10 @@
 
 #include "tools/cli/writer.h"
 
+extern "C" {
+#include <libavcodec/codec_id.h>
+}
+
 struct AVCodecContext;
 struct AVFrame;
 struct AVPacket;
@@ -41,6 +45,9 @@ class VideoDecoder {
     bool havePicture_ = false;
     std::string error_;
 };
+
+// libavcodec's id of the codec; AV_CODEC_ID_NONE for Unknown.
+AVCodecID avCodecId(VideoCodec codec);
 
 // libav's words for one of its error codes.
 std::string avError(int code);
