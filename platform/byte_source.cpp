@@ -90,6 +90,10 @@ WaitResult BufferedSource::waitReadable() {
 
 int BufferedSource::read(void *buffer, std::size_t capacity) {
     if (ahead_.at == ahead_.end) {
+        if (ahead_.drained) {
+            ahead_.drained = false;
+            return kNothingYet;
+        }
         // A read as large as the buffer gains nothing from it.
         if (capacity >= ReadAhead::kBytes) return source_.read(buffer, capacity);
         if (ahead_.bytes.size() < ReadAhead::kBytes) ahead_.bytes.resize(ReadAhead::kBytes);
@@ -97,6 +101,7 @@ int BufferedSource::read(void *buffer, std::size_t capacity) {
         if (n <= 0) return n;  // closed, failed or nothing yet
         ahead_.at = 0;
         ahead_.end = static_cast<std::size_t>(n);
+        ahead_.drained = ahead_.end < ahead_.bytes.size();
     }
     const std::size_t n = std::min(capacity, ahead_.end - ahead_.at);
     std::memcpy(buffer, ahead_.bytes.data() + ahead_.at, n);

@@ -95,7 +95,10 @@ struct ReadAhead {
     static constexpr std::size_t kBytes = 32 * 1024;
     std::vector<uint8_t> bytes;  // allocated at the first read
     std::size_t at = 0, end = 0;
-    void clear() { at = end = 0; }
+    // The last read of the source came short, so it had nothing more then: the next read once
+    // these bytes are taken waits first instead of asking the source for nothing.
+    bool drained = false;
+    void clear() { at = end = 0, drained = false; }
 };
 
 // Reads a source ahead into a ReadAhead, so that a stream of small units (the RTSP

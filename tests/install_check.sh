@@ -14,3 +14,13 @@ export PKG_CONFIG_PATH=$(dirname "$pc")
 cc -std=c99 -Wall -Wextra -pedantic -Werror "$source_dir/tests/c_api/c_api_check.c" \
    $(pkg-config --cflags --libs ipcam) -o "$prefix/c_api_check"
 LD_LIBRARY_PATH=$(dirname "$(dirname "$pc")") IPCAM_CONFIG_DIR="$prefix" "$prefix/c_api_check"
+
+# The installed tool finds its media module: without it, a snapshot is refused before the
+# tool connects anywhere.
+ls "$prefix"/lib*/ipcam/ipcam-media.so >/dev/null
+out=$(IPCAM_CONFIG_DIR="$prefix" "$prefix/bin/ipcam" snapshot 192.0.2.1:1 --out "$prefix/s.jpg" \
+      --seconds 1 2>&1 || true)
+case $out in
+  *"no connection to 192.0.2.1:1"*) ;;
+  *) echo "install_check: the installed ipcam did not try to connect:" >&2; echo "$out" >&2; exit 1 ;;
+esac

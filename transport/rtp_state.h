@@ -162,7 +162,7 @@ struct RtpState {
     RtpClock videoClock;  // their frame times (video thread)
 
     PendingBlocks pending;  // video thread
-    ReadAhead connectionAhead;  // the RTSP connection read ahead while streaming (video thread)
+    ReadAhead connectionAhead;  // the RTSP connection read ahead (video thread)
     RtspReplyLog replies;   // video thread
     RtcpAnswerState rtcp;   // video thread
 

@@ -237,7 +237,10 @@ int rtspConnect(IPCamSession *s, int which) {
     if (IPCamVideoStopped(s)) return IPCAM_IS_OVER;
     resetState(s);
     if (openConnection(&s->sockets[kRtspSocket], s->host, s->rtspPort) != 1) return kVideoFailed;
-    SocketSource connection(s->sockets[kRtspSocket]);
+    // Read ahead from the start: the replies cost a read of the socket each rather than one per
+    // byte, and media that follow the PLAY reply wait in the buffer for the stream reader.
+    SocketSource socket(s->sockets[kRtspSocket]);
+    BufferedSource connection(socket, s->rtp.connectionAhead);
 
     if (isUrlSession(s)) {
         if (int r = askOptions(s, connection); r != 0) return failExchange(s, r);

@@ -158,6 +158,8 @@ TEST(BufferedSourceTest, EndsAndFailuresPassThrough) {
         EXPECT_EQ(source.waitReadable(), WaitResult::Ready);  // the byte read ahead
         EXPECT_EQ(source.read(buffer, 8), 1);
         EXPECT_EQ(buffer[0], 'c');
+        // The short read said the source had nothing more: the next one is left to a wait.
+        EXPECT_EQ(source.read(buffer, 8), ByteSource::kNothingYet);
         EXPECT_EQ(source.read(buffer, 8), ending == Ending::Close ? 0 : -1);
         EXPECT_EQ(source.send("x", 1, 10), 1);
         EXPECT_EQ(memory.sent(), "x");

@@ -100,6 +100,7 @@ int VideoDecoder::decode(const unsigned char *data, std::size_t size) {
 const AVFrame *VideoDecoder::picture() const { return havePicture_ ? last_ : nullptr; }
 int VideoDecoder::width() const { return havePicture_ ? last_->width : 0; }
 int VideoDecoder::height() const { return havePicture_ ? last_->height : 0; }
+std::string VideoDecoder::jpeg(int quality) const { return compressJpeg(picture(), quality); }
 
 std::string compressJpeg(const AVFrame *picture, int quality) {
     if (!picture || picture->width <= 0 || picture->height <= 0) return {};

@@ -4,6 +4,7 @@
 #include <cstddef>
 #include <string>
 
+#include "tools/cli/media.h"
 #include "tools/cli/writer.h"
 
 extern "C" {
@@ -16,25 +17,24 @@ struct AVPacket;
 
 namespace ipcam_cli {
 
-class VideoDecoder {
+class VideoDecoder final : public Decoder {
   public:
-    // The "mpeg4" or "mjpeg" decoder; see ready().
+    // libavcodec's decoder of the codec; see ready().
     explicit VideoDecoder(VideoCodec codec);
-    ~VideoDecoder();
+    ~VideoDecoder() override;
     VideoDecoder(const VideoDecoder &) = delete;
     VideoDecoder &operator=(const VideoDecoder &) = delete;
 
-    bool ready() const { return context_ != nullptr; }
-    VideoCodec codec() const { return codec_; }
+    bool ready() const override { return context_ != nullptr; }
+    VideoCodec codec() const override { return codec_; }
+    int decode(const unsigned char *data, std::size_t size) override;
+    const std::string &error() const override { return error_; }
+    int width() const override;
+    int height() const override;
+    std::string jpeg(int quality) const override;
 
-    // Sends one frame and takes every picture the decoder gives back. The number of pictures
-    // (0 while the decoder is still filling), or -1 with error() set.
-    int decode(const unsigned char *data, std::size_t size);
-    const std::string &error() const { return error_; }
     // The last picture decoded; null before the first.
     const AVFrame *picture() const;
-    int width() const;
-    int height() const;
 
   private:
     VideoCodec codec_;

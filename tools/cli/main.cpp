@@ -16,15 +16,11 @@
 #include <utility>
 #include <vector>
 
-extern "C" {
-#include <libavutil/log.h>
-}
-
 #include "ipcam.h"
 #include "tools/cli/args.h"
 #include "tools/cli/control_args.h"
-#include "tools/cli/decode.h"
 #include "tools/cli/live_session.h"
+#include "tools/cli/media.h"
 #include "tools/cli/stats.h"
 #include "tools/cli/status.h"
 #include "tools/cli/writer.h"
@@ -94,11 +90,12 @@ class StreamState {
         return sniffCodec(reinterpret_cast<const unsigned char *>(b.payload.data()),
                           b.payload.size());
     }
-    // The decoder for codec, made afresh when the codec changed; null when there is none.
-    VideoDecoder *decoderFor(VideoCodec codec) {
+    // The module's decoder for codec, made afresh when the codec changed; null when there is
+    // none.
+    Decoder *decoderFor(const MediaModule &media, VideoCodec codec) {
         if (codec == VideoCodec::Unknown) return nullptr;
         if (!decoder_ || decoder_->codec() != codec) {
-            decoder_ = std::make_unique<VideoDecoder>(codec);
+            decoder_ = media.makeDecoder(codec);
             sawKey_ = false;
         }
         return decoder_->ready() ? decoder_.get() : nullptr;
@@ -114,7 +111,7 @@ class StreamState {
   private:
     StreamFormatBlock format_{};
     VideoCodec formatCodec_ = VideoCodec::Unknown;
-    std::unique_ptr<VideoDecoder> decoder_;
+    std::unique_ptr<Decoder> decoder_;
     bool sawKey_ = false;
 };
 
@@ -125,6 +122,22 @@ const unsigned char *bytes(const std::string &s) {
 // watch, record and snapshot: run the stream until the time is up, Ctrl-C, or (snapshot) the
 // picture is written.
 int runStream(const Options &o) {
+    // The media module is loaded before the stream starts, so that its absence is said at once
+    // and its loading does not hold up the first pictures.
+    const bool decodes = (o.command == Command::Watch && o.decode) || o.command == Command::Snapshot;
+    const MediaModule *media = nullptr;
+    std::unique_ptr<PictureWriter> recorder;
+    std::string moduleError;
+    if (decodes) media = loadMediaModule(moduleError);
+    if (o.command == Command::Record) recorder = makePictureWriter(o.out, moduleError);
+    if ((decodes && !media) || (o.command == Command::Record && !recorder)) {
+        std::fprintf(stderr, "ipcam: %s\n", moduleError.c_str());
+        return kExitFailed;
+    }
+    if (recorder && !recorder->open()) {
+        std::fprintf(stderr, "ipcam: %s\n", recorder->error().c_str());
+        return kExitFailed;
+    }
     BlockQueue queue(true);
     Session session;
     if (std::string e = session.start(o, queue); !e.empty()) {
@@ -134,14 +147,6 @@ int runStream(const Options &o) {
     ConnectionWatch connection(session.get(), o);
     FrameStats stats;
     StreamState stream;
-    std::unique_ptr<PictureWriter> recorder;
-    if (o.command == Command::Record) {
-        recorder = makePictureWriter(o.out);
-        if (!recorder->open()) {
-            std::fprintf(stderr, "ipcam: %s\n", recorder->error().c_str());
-            return kExitFailed;
-        }
-    }
     bool snapshotDone = false;
     std::string failure;
     int decodeErrorLines = 0;
@@ -157,9 +162,8 @@ int runStream(const Options &o) {
                 failure = recorder->error();
             return;
         }
-        if (!(o.command == Command::Watch && o.decode) && o.command != Command::Snapshot) return;
-        if (snapshotDone) return;
-        VideoDecoder *decoder = stream.decoderFor(codec);
+        if (!media || snapshotDone) return;
+        Decoder *decoder = stream.decoderFor(*media, codec);
         if (!decoder || !stream.decodable(codec, b.kind)) return;
         const int pictures = decoder->decode(bytes(b.payload), b.payload.size());
         if (pictures < 0) {
@@ -172,9 +176,8 @@ int runStream(const Options &o) {
         for (int i = 0; i < pictures; ++i) stats.addDecoded();
         if (o.command != Command::Snapshot || pictures == 0) return;
         // A JPEG picture is kept as it came; an MPEG-4 picture is compressed anew.
-        const std::string jpeg = codec == VideoCodec::Jpeg
-                                     ? b.payload
-                                     : compressJpeg(decoder->picture(), kSnapshotQuality);
+        const std::string jpeg =
+            codec == VideoCodec::Jpeg ? b.payload : decoder->jpeg(kSnapshotQuality);
         if (jpeg.empty()) {
             failure = "cannot compress the picture";
             return;
@@ -477,7 +480,6 @@ int main(int argc, char **argv) {
         return 0;
     }
     installSignals();
-    av_log_set_level(AV_LOG_QUIET);  // decode errors are reported on their own lines
     const bool streams = o.command == Command::Watch || o.command == Command::Record ||
                          o.command == Command::Snapshot;
     return streams ? runStream(o) : runControl(o);

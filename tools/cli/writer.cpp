@@ -6,8 +6,6 @@
 #include <filesystem>
 #include <system_error>
 
-#include "tools/cli/container_writer.h"
-
 namespace ipcam_cli {
 
 VideoCodec codecFromFormat(int videoCodec) {
@@ -33,11 +31,6 @@ const char *containerFormat(const std::string &path) {
     if (extension == ".mkv") return "matroska";
     if (extension == ".mp4") return "mp4";
     return nullptr;
-}
-
-std::unique_ptr<PictureWriter> makePictureWriter(const std::string &path) {
-    if (containerFormat(path)) return std::make_unique<ContainerWriter>(path);
-    return std::make_unique<Recorder>(path);
 }
 
 Recorder::Recorder(std::string directory) : directory_(std::move(directory)) {}

@@ -7,7 +7,6 @@
 #include <cstddef>
 #include <cstdint>
 #include <fstream>
-#include <memory>
 #include <string>
 
 #include "ipcam.h"
@@ -58,7 +57,6 @@ class PictureWriter {
 // The libavformat muxer of a path ending in .mkv ("matroska") or .mp4 ("mp4"), the extension
 // in any case; null for any other path, which names a directory.
 const char *containerFormat(const std::string &path);
-std::unique_ptr<PictureWriter> makePictureWriter(const std::string &path);
 
 // Writes into a directory.
 class Recorder final : public PictureWriter {
