@@ -1,4 +1,5 @@
 // Tearing sessions down: one session, or all of them in parallel.
+#include <algorithm>
 #include <atomic>
 #include <chrono>
 #include <cstdio>
@@ -92,19 +93,10 @@ void abandonThreads(IPCamSession *session, std::initializer_list<Thread *> stuck
 }  // namespace
 
 namespace ipcam {
-uint32_t abandonedThreadCount() {
-    return g_abandoned.load(std::memory_order_relaxed);
-}
-
-std::size_t sessionsAwaitingThreads() {
-    std::lock_guard lock(registry().createLock);
-    return registry().kept.size();
-}
-}  // namespace ipcam
 
 // The threads are stopped before the sockets are touched; their socket waits see the stop
 // request within one 100 ms slice.
-int IPCamDelete(IPCamSession *session) {
+int deleteSession(IPCamSession *session) {
     if (!session) return IPCAM_TYPE_IS_ER;
     const bool videoEnded =
         stopThread(session->videoThread, session->videoStarted, session->videoRunning);
@@ -120,6 +112,31 @@ int IPCamDelete(IPCamSession *session) {
     return IPCAM_OK;
 }
 
+uint32_t abandonedThreadCount() {
+    return g_abandoned.load(std::memory_order_relaxed);
+}
+
+std::size_t sessionsAwaitingThreads() {
+    std::lock_guard lock(registry().createLock);
+    return registry().kept.size();
+}
+}  // namespace ipcam
+
+// Only a session the map holds is deleted, and it leaves the map first: a second deletion of
+// the same session, or one racing IPCamAllDelete, finds nothing and frees nothing twice.
+extern "C" IPCAM_API int IPCamDelete(IPCamSession *session) {
+    if (!session) return -1;
+    {
+        SessionRegistry &reg = registry();
+        std::lock_guard lock(reg.createLock);
+        auto at = std::find_if(reg.sessions.begin(), reg.sessions.end(),
+                               [session](const auto &entry) { return entry.second == session; });
+        if (at == reg.sessions.end()) return -1;
+        reg.sessions.erase(at);
+    }
+    return deleteSession(session);
+}
+
 extern "C" IPCAM_API int IPCamAllDelete(void) {
     std::vector<IPCamSession *> doomed;
     {
@@ -132,11 +149,11 @@ extern "C" IPCAM_API int IPCamAllDelete(void) {
     std::vector<std::unique_ptr<Thread>> deleters;
     for (IPCamSession *session : doomed) {
         auto t = std::make_unique<Thread>();
-        if (t->create([session] { return static_cast<uint32_t>(IPCamDelete(session)); })) {
+        if (t->create([session] { return static_cast<uint32_t>(deleteSession(session)); })) {
             t->resume();
             deleters.push_back(std::move(t));
         } else {
-            IPCamDelete(session);  // no thread to spare: delete it here
+            deleteSession(session);  // no thread to spare: delete it here
         }
     }
     while (!deleters.empty()) {

@@ -495,6 +495,11 @@ enum IPCamTalkStatus {
 };
 IPCAM_API int IPCamTalkOpen(IPCamSession *session, int on);
 IPCAM_API int IPCamTalkSend(IPCamSession *session, const void *data, int length);
+/* Deletes one session as IPCamAllDelete deletes each: its stream is ended (TEARDOWN), its
+ * threads stopped, its connections closed and the session freed; no other session is touched.
+ * 0, or -1 for a null session or one that is not (or no longer) a session of the library. The
+ * callback is not called once this has returned. */
+IPCAM_API int IPCamDelete(IPCamSession *session);
 /* Deletes every session, in parallel, and returns 0 when all are gone. */
 IPCAM_API int IPCamAllDelete(void);
 /* Releases an EncodedFrame the callback was handed. */

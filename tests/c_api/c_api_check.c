@@ -52,6 +52,8 @@ int main(void) {
         if (IPCamCommand(session, &key, NULL) != IPCAM_IS_UNCONNECTED) failures++;
     }
     if (IPCamGetItem(session, 1) != 0) failures++;
+    if (IPCamDelete(session) != IPCAM_OK) failures++;
+    if (IPCamDelete(session) != -1 || IPCamDelete(NULL) != -1) failures++;
     if (IPCamAllDelete() != IPCAM_OK) failures++;
     if (IPCamExit() != IPCAM_OK) failures++;
     if (sizeof(StreamFormatBlock) != 44 || sizeof(EncodedFrame) != 16) failures++;

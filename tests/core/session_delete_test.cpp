@@ -141,6 +141,49 @@ TEST_F(SessionDeleteTest, ASlowLookupNeitherDelaysDeletionNorKeepsTheDeviceConne
     // The lookup still runs and ends by itself once released (~SlowLookups).
 }
 
+// One session goes while others stream and another is still connecting: the others go on,
+// nothing of the deleted ones stays, and a second deletion finds nothing.
+TEST_F(SessionDeleteTest, OneSessionGoesWhileTheOthersStream) {
+    camsim::FamilyACamera camera(device, {.capabilities = 1});
+    Listener silent;  // takes connections and never answers: a session there stays connecting
+    FrameCollector frames[3];
+    IPCamSession *streaming[3] = {};
+    for (int i = 0; i < 3; ++i) {
+        ASSERT_EQ(IPCamCreate(&streaming[i], "127.0.0.1", device.port(), "admin", "secret", 81 + i,
+                              1),
+                  0);
+        ASSERT_EQ(IPCamAction(streaming[i], &FrameCollector::callback, &frames[i], 0), 0);
+    }
+    IPCamSession *connecting = nullptr;
+    ASSERT_EQ(IPCamCreate(&connecting, "127.0.0.1", silent.port(), "admin", "secret", 84, 1), 0);
+    ASSERT_EQ(IPCamAction(connecting, &FrameCollector::callback, &frames[0], 0), 0);
+    for (FrameCollector &f : frames)
+        ASSERT_TRUE(waitFor([&] { return f.videoFrames().size() >= 5; }, 15000));
+    ASSERT_TRUE(waitFor([&] { return establishedAt(silent.port()) >= 1; }, 5000));
+    ASSERT_EQ(establishedAt(device.port()), 3);
+
+    EXPECT_LT(elapsedMs([&] { EXPECT_EQ(IPCamDelete(streaming[1]), 0); }), 1500);
+    EXPECT_LT(elapsedMs([&] { EXPECT_EQ(IPCamDelete(connecting), 0); }), 1500);
+    const std::size_t deletedHad = frames[1].videoFrames().size();
+    const std::size_t othersHad[] = {frames[0].videoFrames().size(),
+                                     frames[2].videoFrames().size()};
+    EXPECT_TRUE(waitFor([&] { return establishedAt(silent.port()) == 0; }, 2000));
+    EXPECT_TRUE(waitFor([&] { return establishedAt(device.port()) == 2; }, 2000));
+    EXPECT_TRUE(waitFor(
+        [&] {
+            return frames[0].videoFrames().size() >= othersHad[0] + 10 &&
+                   frames[2].videoFrames().size() >= othersHad[1] + 10;
+        },
+        5000));
+    EXPECT_EQ(frames[1].videoFrames().size(), deletedHad);
+
+    int notASession = 0;
+    for (IPCamSession *gone : {streaming[1], connecting, static_cast<IPCamSession *>(nullptr),
+                               reinterpret_cast<IPCamSession *>(&notASession)})
+        EXPECT_EQ(IPCamDelete(gone), -1);
+    EXPECT_EQ(IPCamGetLastError(streaming[0]), 0);
+}
+
 TEST_F(SessionDeleteTest, AnAbandonedThreadLeavesNoConnectionAndNeverEntersTheCallbackAgain) {
     camsim::FamilyACamera camera(device, {.capabilities = 1});
     const int descriptorsBefore = openDescriptors();
