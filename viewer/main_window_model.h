@@ -60,7 +60,7 @@ PtzRequest ptzActionRequest(int32_t action);
 // The write (code 18) that flips output n (1 to 4) of what a read (code 17) returned.
 AlarmIoRequest outputToggleRequest(const AlarmIoRequest &read, int output);
 
-// The memory check of start-up: pictures up to 1280x1024 need three times the picture
+// The memory check of start-up: pictures up to 3840x2160 need three times the picture
 // buffer free; otherwise the viewer falls back to 720x576.
 bool memoryTooLow(uint64_t availableBytes, std::size_t pictureBufferBytes);
 

@@ -17,12 +17,17 @@
 
 namespace kestrel {
 
+// The largest picture the viewer decodes (a 4K main stream), and the one it keeps to when the
+// memory check finds too little for that.
+inline constexpr int32_t kLargestPictureWidth = 3840, kLargestPictureHeight = 2160;
+inline constexpr int32_t kSmallMemoryPictureWidth = 720, kSmallMemoryPictureHeight = 576;
+
 struct FrameAdmission {
     std::atomic<uint8_t> waitingForKeyFrame{1};
     std::atomic<int32_t> lowMark{10};     // frames
     std::atomic<int32_t> highMark{20};    // frames
-    std::atomic<int32_t> maxWidth{1280};  // pixels
-    std::atomic<int32_t> maxHeight{1024};
+    std::atomic<int32_t> maxWidth{kLargestPictureWidth};  // pixels
+    std::atomic<int32_t> maxHeight{kLargestPictureHeight};
     std::atomic<int32_t> holdDelay{1};    // ms
     std::atomic<int32_t> dropDelay{500};  // ms
 };

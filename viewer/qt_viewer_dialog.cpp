@@ -182,8 +182,8 @@ ViewerDialog::ViewerDialog(const Options &options, Hooks hooks, QWidget *parent)
     if (available != 0 && memoryTooLow(available, pictureBufferSize())) {
         showMessage(QStringLiteral("Out of memory!!!Viewer will not support Mega-Pixel."),
                     QStringLiteral("Kestrel"));
-        p.admission.maxWidth = 720;
-        p.admission.maxHeight = 576;
+        p.admission.maxWidth = kSmallMemoryPictureWidth;
+        p.admission.maxHeight = kSmallMemoryPictureHeight;
     }
     allocatePictureBuffers();
 }

@@ -35,7 +35,7 @@ TEST(FrameAdmissionTable, MarksByRotationWidthAndCodec) {
 }
 
 TEST(FrameAdmissionTable, DecisionsByStateKindAndQueue) {
-    FrameAdmission marks;  // low 10, high 20, hold 1, drop 500, widest 1280
+    FrameAdmission marks;  // low 10, high 20, hold 1, drop 500, widest 3840
     struct Case {
         const char *name;
         bool waiting;
@@ -54,7 +54,7 @@ TEST(FrameAdmissionTable, DecisionsByStateKindAndQueue) {
          true, false},
         {"a full queue drops JPEG without waiting", false, 2, 20, kJpeg, 640, false, 0, 0, 500,
          false, false},
-        {"too wide a picture costs 300 ms first", false, 2, 0, kMpeg4, 1281, true, 300, 0, 0,
+        {"too wide a picture costs 300 ms first", false, 2, 0, kMpeg4, 3841, true, 300, 0, 0,
          false, false},
         {"other kinds are dropped", false, 6, 0, kMpeg4, 640, false, 0, 0, 0, false, false},
         {"waiting: a key frame in a short queue", true, 2, 9, kMpeg4, 640, true, 0, 0, 0, false,
@@ -63,7 +63,7 @@ TEST(FrameAdmissionTable, DecisionsByStateKindAndQueue) {
          false},
         {"waiting: a long queue costs a second", true, 2, 10, kMpeg4, 640, false, 0, 0, 1000,
          false, false},
-        {"waiting and too wide", true, 2, 0, kJpeg, 2000, true, 300, 0, 0, false, true},
+        {"waiting and too wide", true, 2, 0, kJpeg, 4000, true, 300, 0, 0, false, true},
     };
     for (const Case &c : cases) {
         SCOPED_TRACE(c.name);
@@ -151,7 +151,7 @@ TEST_F(OnFrameTest, MotionJpegBetweenTheMarksHoldsTheQueue) {
 }
 
 TEST_F(OnFrameTest, PicturesWiderThanTheMaximumCostThreeHundredMilliseconds) {
-    OnFrame(nullptr, 0, formatFrame(kJpeg, 1281, 720), 0);
+    OnFrame(nullptr, 0, formatFrame(kJpeg, 3841, 2160), 0);
     OnFrame(nullptr, 0, frame(IPCAM_FRAME_KEY), 0);
     EXPECT_EQ(takeSleeps(), std::vector<int>{300});
     EXPECT_EQ(queued(), 2u);

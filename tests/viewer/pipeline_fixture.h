@@ -34,8 +34,8 @@ class PipelineFixture : public ::testing::Test {
         a.waitingForKeyFrame = 1;
         a.lowMark = 10;
         a.highMark = 20;
-        a.maxWidth = 1280;
-        a.maxHeight = 1024;
+        a.maxWidth = kestrel::kLargestPictureWidth;
+        a.maxHeight = kestrel::kLargestPictureHeight;
         a.holdDelay = 1;
         a.dropDelay = 500;
         std::memset(&p.callbackFormat, 0, sizeof p.callbackFormat);

@@ -47,7 +47,7 @@ TEST_F(ViewerDialogTest, StartsStoppedWithTheScreenAndTheFirstSite) {
               u"Yard has no address: set one with Site, Manage, Edit");
     // Without ICMP rights the library has said so already; nothing else is shown.
     for (const QString &m : messages_) EXPECT_EQ(m, "Can't initiate the ping functions.");
-    EXPECT_EQ(pipeline().pictureBuffer.size(), std::size_t(1280) * 1024 * 3);
+    EXPECT_EQ(pipeline().pictureBuffer.size(), std::size_t(3840) * 2160 * 3);
     // The library's messages reach the window's message box.
     messages_.clear();
     ipcam::showMessage("Can't initiate the ping functions.", "error");
@@ -55,7 +55,7 @@ TEST_F(ViewerDialogTest, StartsStoppedWithTheScreenAndTheFirstSite) {
 }
 
 TEST_F(ViewerDialogTest, EmptyListAndLowMemory) {
-    memory_ = std::size_t(1280) * 1024 * 3 * 3;  // exactly three buffers: too little
+    memory_ = std::size_t(3840) * 2160 * 3 * 3;  // exactly three buffers: too little
     auto w = makeWindow(400, 300);
     EXPECT_EQ(pipeline().landscape.load(), 1);
     EXPECT_EQ(w->siteInfoText(), "SITE:  --------\n-.-.-.- : - (---)");
@@ -64,8 +64,8 @@ TEST_F(ViewerDialogTest, EmptyListAndLowMemory) {
     EXPECT_EQ(pipeline().admission.maxWidth.load(), 720);
     EXPECT_EQ(pipeline().pictureBuffer.size(), 1244160u);
     w.reset();
-    pipeline().admission.maxWidth = 1280;
-    pipeline().admission.maxHeight = 1024;
+    pipeline().admission.maxWidth = kLargestPictureWidth;
+    pipeline().admission.maxHeight = kLargestPictureHeight;
 }
 
 TEST_F(ViewerDialogTest, ButtonPanelPlacesAndShowsTheButtons) {

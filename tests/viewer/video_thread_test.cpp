@@ -174,7 +174,7 @@ TEST_F(VideoThreadTest, H264AndH265OpenTheirDecodersAndShowPictures) {
 
 TEST_F(VideoThreadTest, PicturesTooBigAreNeverDecoded) {
     const std::string jpeg = kestrel_test::encodeJpeg({.width = 64, .height = 48});
-    pass(formatFrame(0, 1281, 720));
+    pass(formatFrame(0, 3841, 2160));
     std::vector<std::string> shown;
     for (int i = 0; i < 5; ++i) {
         pass(frame(IPCAM_FRAME_KEY, jpeg));
@@ -189,6 +189,25 @@ TEST_F(VideoThreadTest, PicturesTooBigAreNeverDecoded) {
     for (int ms : takeSleeps()) pauses += ms == 100;
     EXPECT_EQ(pauses, 5u);
     EXPECT_EQ(pipeline().newPicture.load(), 0);
+}
+
+// 1080p and 4K main streams are decoded, and converted whole into the picture buffer's room.
+TEST_F(VideoThreadTest, PicturesUpToTheLargestAreDecoded) {
+    for (const auto &[width, height] : {std::pair{1920, 1080}, {3840, 2160}}) {
+        SCOPED_TRACE(width);
+        const std::string jpeg = kestrel_test::encodeJpeg({.width = width, .height = height});
+        pipeline().newPicture = 0;
+        pass(formatFrame(0, width, height));
+        pass(frame(IPCAM_FRAME_KEY, jpeg));  // first key frame: not shown
+        pass(frame(IPCAM_FRAME_KEY, jpeg));
+        EXPECT_EQ(pipeline().newPicture.load(), 1) << window.last();
+        int w = kLargestPictureWidth, h = kLargestPictureHeight;
+        std::vector<uint8_t> rgb(static_cast<std::size_t>(w) * h * 3);
+        LockHolder hold(pipeline().decoderLock);
+        EXPECT_TRUE(video.decoder.convert(rgb.data(), w, h, PixelFormat::Bgr24));
+        EXPECT_EQ(w, width);
+        EXPECT_EQ(h, height);
+    }
 }
 
 TEST_F(VideoThreadTest, APayloadTheDecoderNeverTakesIsDroppedAfterItsTries) {
