@@ -153,15 +153,18 @@ viewer_sim=$(start_sim viewer --rtsp-port 0 --device server \
   --channel jpeg:640x480@30 --channel jpeg:640x480@25)
 for _ in $(seq 300); do grep -q '^rtsp on' "$work/viewer.log" && break; sleep 0.1; done
 viewer_rtsp=$(sed -n 's/^rtsp on 127.0.0.1:\([0-9]*\).*/\1/p' "$work/viewer.log")
-printf '%-22s %s\n' stream "ours | ffmpeg rawvideo rgb565le"
-for spec in "0 MPEG-4 30 fps" "1 MPEG-4 25 fps" "2 Motion-JPEG 30 fps" "3 Motion-JPEG 25 fps"; do
+printf '%-34s %s\n' stream "ours | ffmpeg rawvideo rgb565le"
+for spec in "0 paced MPEG-4 30 fps" "1 paced MPEG-4 25 fps" "2 paced Motion-JPEG 30 fps" \
+            "3 paced Motion-JPEG 25 fps" "0 low MPEG-4 30 fps, low latency" \
+            "2 low Motion-JPEG 30 fps, low latency"; do
   set -- $spec
-  stream=$1; shift
-  ours=$("$viewer" 127.0.0.1 "$viewer_sim" --stream "$stream" --seconds "$viewer_seconds" | tail -n 1)
+  stream=$1 latency=$2; shift 2
+  ours=$("$viewer" 127.0.0.1 "$viewer_sim" --stream "$stream" --seconds "$viewer_seconds" \
+         --latency "$latency" | tail -n 1)
   ch=$(printf 'CH%02d' $((stream + 1)))
   theirs=$(cpu_of ffmpeg -nostdin -rtsp_transport tcp -i "rtsp://127.0.0.1:$viewer_rtsp/$ch" \
            -t "$viewer_seconds" -f rawvideo -pix_fmt rgb565le -y /dev/null)
   tf=$(per_frame "$theirs" "$(ffmpeg_frames)")  # µs per picture, shown as s per 1000
-  printf '%-22s %s | ffmpeg %s s per 1000\n' "$*" "$ours" \
+  printf '%-34s %s | ffmpeg %s s per 1000\n' "$*" "$ours" \
     "$(awk -v u="$tf" 'BEGIN { if (u == "n/a") print u; else printf "%.3f", u / 1000 }')"
 done

@@ -1,7 +1,7 @@
 // The viewer's live pipeline under load: session, queue, decoding, conversion and direct-path
 // drawing into a memory display, against a device for a while.
 //
-//   viewer_pipeline HOST PORT [--stream N] [--seconds S] [--type T]
+//   viewer_pipeline HOST PORT [--stream N] [--seconds S] [--type T] [--latency paced|low]
 //
 // Prints the pictures drawn, the CPU this process spent per 1,000 of them, and the delay from
 // a frame's arrival at the frame callback to its picture drawn (median and 95th percentile).
@@ -67,7 +67,8 @@ double percentile(std::vector<double> v, double p) {
 
 int main(int argc, char **argv) {
     if (argc < 3) {
-        std::fprintf(stderr, "usage: viewer_pipeline HOST PORT [--stream N] [--seconds S] [--type T]\n");
+        std::fprintf(stderr, "usage: viewer_pipeline HOST PORT [--stream N] [--seconds S] [--type T] "
+                             "[--latency paced|low]\n");
         return 2;
     }
     kestrel::SiteRecord site = kestrel::defaultSiteRecord();
@@ -80,6 +81,9 @@ int main(int argc, char **argv) {
         if (o == "--stream") site.streamNumber = static_cast<uint8_t>(std::atoi(argv[i + 1]));
         else if (o == "--seconds") seconds = std::atof(argv[i + 1]);
         else if (o == "--type") site.protocolType = static_cast<uint8_t>(std::atoi(argv[i + 1]));
+        else if (o == "--latency" && (std::strcmp(argv[i + 1], "paced") == 0 ||
+                                      std::strcmp(argv[i + 1], "low") == 0))
+            kestrel::pipeline().lowLatency = std::strcmp(argv[i + 1], "low") == 0;
         else {
             std::fprintf(stderr, "viewer_pipeline: unknown option %s\n", o.c_str());
             return 2;

@@ -18,6 +18,7 @@ inline constexpr int kCmdChannel1 = 32805;   // to 32820 for channel 16
 inline constexpr int kCmdPtzControl = 32821;
 inline constexpr int kCmdStream1 = 32823;    // to 32838 for stream 16
 inline constexpr int kChannelItems = 16, kStreamItems = 16;
+inline constexpr int kCmdLowLatency = 32840;
 
 // The main window's controls.
 inline constexpr int kCtlSiteInfo = 1000;

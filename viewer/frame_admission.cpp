@@ -129,7 +129,7 @@ int OnFrame(void *context, int, void *frame, int) {
         step = decideAdmission(waiting, f->kind, p.queue.size(), encoding, width, a);
         if (step.append) {
             p.queue.push_back(f);
-            if (step.holdLocked > 0) p.sleep(step.holdLocked, stop);
+            if (step.holdLocked > 0 && !p.lowLatency) p.sleep(step.holdLocked, stop);
         }
     }
     if (step.clearWaiting) a.waitingForKeyFrame = 0;

@@ -53,6 +53,9 @@ struct PipelineState {
     std::atomic<uint8_t> inputBusy{0};   // set and cleared by the user interface
     std::atomic<uint8_t> rotateMode{0};  // the mode last chosen with the Enter key
     std::atomic<uint16_t> codecMarker{0};
+    // Each picture is drawn as soon as it is decoded: the video thread does not pace itself by
+    // the queue, and the frame callback never holds the queue.
+    std::atomic<uint8_t> lowLatency{0};
     std::atomic<int16_t> panX{0}, panY{0};              // in 32-pixel steps
     std::atomic<int16_t> panXLimit{15}, panYLimit{15};  // recomputed at every layout
 

@@ -6,6 +6,7 @@
 #include <cstring>
 #include <thread>
 
+#include <QAction>
 #include <QApplication>
 #include <QCloseEvent>
 #include <QFontMetrics>
@@ -80,6 +81,7 @@ constexpr MenuItem kMainMenu[] = {
     {"Operate/Change Stream", kCmdStream1 + 14, "Stream 15"},
     {"Operate/Change Stream", kCmdStream1 + 15, "Stream 16"},
     {"Operate", kCmdPtzControl, "PTZ Control"},
+    {"Operate", kCmdLowLatency, "Low latency"},
     {"Operate/Info", kCmdInfoShow, "Show"},
     {"Operate/Info", kCmdInfoHide, "Hide"},
     {"Operate", kCmdPacketData, "GPRS / 3G"},
@@ -167,7 +169,13 @@ ViewerDialog::ViewerDialog(const Options &options, Hooks hooks, QWidget *parent)
     showPanel(false);  // lays the window out
 
     siteList().load(dataDir());
-    current_ = startupSite(siteList(), loadViewerSettings(dataDir()));
+    settings_ = loadViewerSettings(dataDir());
+    current_ = startupSite(siteList(), settings_);
+    p.lowLatency = settings_.lowLatency ? 1 : 0;
+    if (QAction *lowLatency = findAction(this, kCmdLowLatency)) {
+        lowLatency->setCheckable(true);
+        lowLatency->setChecked(settings_.lowLatency);
+    }
     showSiteInfo();
     // A first start has no site yet: the empty picture area says where to begin.
     display_.showState(missingSiteText(current_));
@@ -337,9 +345,14 @@ bool ViewerDialog::viewing() {
 void ViewerDialog::startViewing() {
     control_.Start(current_);
     if (sayWhenNoSite(true)) return;
+    rememberSite(settings_, current_);
+    saveSettings("the last site");
+}
+
+void ViewerDialog::saveSettings(const char *what) {
     std::string why;
-    if (!saveViewerSettings(dataDir(), settingsForSite(current_), &why))
-        std::fprintf(stderr, "kestrel: the last site will not be remembered: %s\n", why.c_str());
+    if (!saveViewerSettings(dataDir(), settings_, &why))
+        std::fprintf(stderr, "kestrel: %s will not be remembered: %s\n", what, why.c_str());
 }
 
 bool ViewerDialog::sayWhenNoSite(bool inPicture) {
@@ -387,6 +400,13 @@ void ViewerDialog::onCommand(int id) {
             return;
         case kCmdPtzControl:
             showPanel(!panelShown_);
+            break;
+        case kCmdLowLatency:
+            settings_.lowLatency = !settings_.lowLatency;
+            p.lowLatency = settings_.lowLatency ? 1 : 0;
+            if (QAction *action = findAction(this, kCmdLowLatency))
+                action->setChecked(settings_.lowLatency);
+            saveSettings("low latency");
             break;
         case kCmdInfoShow:
             setSiteInfoVisible(true);

@@ -25,6 +25,7 @@
 #include "viewer/pipeline_control.h"
 #include "viewer/qt_display.h"
 #include "viewer/site_record.h"
+#include "viewer/viewer_settings.h"
 #include "viewer/viewer_window.h"
 
 class QLabel;
@@ -104,6 +105,8 @@ class ViewerDialog final : public QDialog, public ViewerWindow {
     // Says on the status line (and in the picture area when asked) that there is no site to
     // view; false when the current site has an address.
     bool sayWhenNoSite(bool inPicture);
+    // Writes the settings file; what names the setting in the message when that fails.
+    void saveSettings(const char *what);
     // Ends a pause of drawing that no held button or key accounts for any more.
     void releaseInput();
     bool screenLocked();
@@ -129,6 +132,7 @@ class ViewerDialog final : public QDialog, public ViewerWindow {
     QLabel *status_ = nullptr;
     QPushButton *buttons_[8] = {};
     SiteRecord current_{};
+    ViewerSettings settings_;
     PipelineControl control_;
     OcclusionProbe probe_;
     bool panelShown_ = false;

@@ -270,7 +270,8 @@ void VideoThread::processOne() {
         ++frames_;
         ShowStatus("R:%02d Q:%03zu F:%04u S:%03zu", rate_, queued, frames_, length);
     }
-    const int pause = pacingDelay(queued, kind, p.admission.lowMark, p.admission.highMark);
+    const int pause =
+        p.lowLatency ? -1 : pacingDelay(queued, kind, p.admission.lowMark, p.admission.highMark);
     if (pause >= 0) p.sleep(pause, &stopRequested);
     IPCamFreeFrame(frame);
 }

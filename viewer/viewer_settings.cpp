@@ -16,6 +16,7 @@ constexpr std::string_view kSiteName = "last_site_name";
 constexpr std::string_view kSiteHost = "last_site_host";
 constexpr std::string_view kSitePort = "last_site_port";
 constexpr std::string_view kStream = "last_site_stream";
+constexpr std::string_view kLowLatency = "low_latency";
 
 bool escaped(unsigned char c) {
     return c < 0x20 || c == 0x7F || c == '%';
@@ -94,17 +95,20 @@ ViewerSettings parseViewerSettings(std::string_view text) {
             parseNumber(value, s.sitePort);
         } else if (key == kStream) {
             parseNumber(value, s.streamNumber);
+        } else if (key == kLowLatency && (value == "0" || value == "1")) {
+            s.lowLatency = value == "1";
         }
     }
     // A port or stream without the site they belong to means nothing.
-    if (!name && !host) return {};
-    s.hasLastSite = true;
+    s.hasLastSite = name || host;
+    if (!s.hasLastSite) s.sitePort = 0, s.streamNumber = 0;
     return s;
 }
 
 std::string formatViewerSettings(const ViewerSettings &s) {
-    if (!s.hasLastSite) return {};
     std::string out;
+    if (s.lowLatency) out.append(kLowLatency).append("=1\n");
+    if (!s.hasLastSite) return out;
     out.append(kSiteName).append("=").append(escape(s.siteName)).append("\n");
     out.append(kSiteHost).append("=").append(escape(s.siteHost)).append("\n");
     out.append(kSitePort).append("=").append(std::to_string(s.sitePort)).append("\n");
@@ -112,14 +116,12 @@ std::string formatViewerSettings(const ViewerSettings &s) {
     return out;
 }
 
-ViewerSettings settingsForSite(const SiteRecord &site) {
-    ViewerSettings s;
+void rememberSite(ViewerSettings &s, const SiteRecord &site) {
     s.hasLastSite = true;
     s.siteName = siteName(site);
     s.siteHost = siteHost(site);
     s.sitePort = site.port;
     s.streamNumber = site.streamNumber;
-    return s;
 }
 
 ViewerSettings loadViewerSettings(const std::string &directory) {

@@ -1,5 +1,5 @@
 // What the viewer remembers between runs, apart from the sites: the site viewed last and the
-// stream chosen for it. A small text file in the data directory, one "key=value" per line;
+// stream chosen for it, and whether the single view draws with low latency. A small text file in the data directory, one "key=value" per line;
 // texts are UTF-8 with '%', line ends and other control characters written as "%XX". The file
 // is read as untrusted bytes: unknown keys and malformed lines are skipped.
 #pragma once
@@ -22,14 +22,17 @@ struct ViewerSettings {
     std::u16string siteName, siteHost;
     uint32_t sitePort = 0;
     uint8_t streamNumber = 0;  // the stream last chosen for it
+    // The single view draws each picture as soon as it is decoded instead of pacing the
+    // pictures through its queue.
+    bool lowLatency = false;
     bool operator==(const ViewerSettings &) const = default;
 };
 
 ViewerSettings parseViewerSettings(std::string_view text);
 std::string formatViewerSettings(const ViewerSettings &settings);
 
-// Remembers site (with its stream number) as the one viewed last.
-ViewerSettings settingsForSite(const SiteRecord &site);
+// Remembers site (with its stream number) as the one viewed last; the rest stays.
+void rememberSite(ViewerSettings &settings, const SiteRecord &site);
 
 // The file in directory; default settings when it is missing or unreadable.
 ViewerSettings loadViewerSettings(const std::string &directory);

@@ -39,7 +39,7 @@ class PipelineFixture : public ::testing::Test {
         a.holdDelay = 1;
         a.dropDelay = 500;
         std::memset(&p.callbackFormat, 0, sizeof p.callbackFormat);
-        p.newPicture = p.inputBusy = p.rotateMode = 0;
+        p.newPicture = p.inputBusy = p.rotateMode = p.lowLatency = 0;
         p.codecMarker = 0;
         p.panX = p.panY = 0;
         std::lock_guard guard(sleepLock());

@@ -10,6 +10,7 @@
 #include <cstring>
 #include <string>
 
+#include <QAction>
 #include <QLabel>
 #include <QMenuBar>
 #include <QMessageBox>
@@ -136,6 +137,23 @@ TEST_F(ViewerDialogTest, CommandsThatNeedNoCamera) {
     ASSERT_TRUE(triggerCommand(w.get(), kCmdExit));
     EXPECT_EQ(w->result(), QDialog::Accepted);
     EXPECT_FALSE(w->isVisible());
+}
+
+TEST_F(ViewerDialogTest, LowLatencyIsAToggleKeptAcrossRestarts) {
+    for (const bool expected : {true, false}) {
+        SCOPED_TRACE(expected);
+        {
+            auto w = makeWindow();
+            EXPECT_EQ(findAction(w.get(), kCmdLowLatency)->isChecked(), !expected);
+            ASSERT_TRUE(triggerCommand(w.get(), kCmdLowLatency));
+            EXPECT_EQ(findAction(w.get(), kCmdLowLatency)->isChecked(), expected);
+            EXPECT_EQ(pipeline().lowLatency.load(), expected ? 1 : 0);
+        }
+        pipeline().lowLatency = 0;
+        auto again = makeWindow();  // a restart reads the file
+        EXPECT_EQ(findAction(again.get(), kCmdLowLatency)->isChecked(), expected);
+        EXPECT_EQ(pipeline().lowLatency.load(), expected ? 1 : 0);
+    }
 }
 
 TEST_F(ViewerDialogTest, StartAndSnapshotWithoutASiteSaySo) {

@@ -222,6 +222,30 @@ TEST_F(VideoThreadTest, APayloadTheDecoderNeverTakesIsDroppedAfterItsTries) {
     EXPECT_GE(tries, static_cast<std::size_t>(VideoThread::kDecodeTries));
 }
 
+// Paced, a short queue costs a frame interval after every frame; with low latency nothing
+// holds a picture back, and the callback never holds the queue either.
+TEST_F(VideoThreadTest, LowLatencyDrawsEachPictureWithoutPacing) {
+    const std::vector<std::string> mpeg4 = kestrel_test::encodeMpeg4(176, 144, 3, 3);
+    const std::string jpeg = kestrel_test::encodeJpeg({.width = 64, .height = 48});
+    for (const bool lowLatency : {false, true}) {
+        SCOPED_TRACE(lowLatency);
+        pipeline().lowLatency = lowLatency;
+        pipeline().newPicture = 0;
+        pass(formatFrame(4, 176, 144));
+        for (const std::string &payload : mpeg4)
+            pass(frame(payload == mpeg4[0] ? IPCAM_FRAME_KEY : IPCAM_FRAME_DEPENDENT, payload));
+        EXPECT_EQ(pipeline().newPicture.load(), 1);
+        EXPECT_EQ(takeSleeps(), lowLatency ? std::vector<int>{} : std::vector<int>(4, 33));
+        // Motion-JPEG between the marks: the callback holds the queue a moment, unless low.
+        OnFrame(nullptr, 0, formatFrame(0, 320, 240), 0);  // low 5, high 10
+        OnFrame(nullptr, 0, frame(IPCAM_FRAME_KEY, jpeg), 0);
+        while (queued() < 6) OnFrame(nullptr, 0, frame(IPCAM_FRAME_KEY, jpeg), 0);
+        EXPECT_EQ(takeSleeps(), lowLatency ? std::vector<int>{} : std::vector<int>{1});
+        kestrel::releaseQueuedFrames();
+        video.format = {};
+    }
+}
+
 TEST_F(VideoThreadTest, AnEmptyQueueShowsTheLibrarysStatus) {
     video.processOne();  // no session: the library answers IPCAM_IS_NULL
     EXPECT_EQ(window.last(), "The connection failed (IPCAM_IS_NULL)");

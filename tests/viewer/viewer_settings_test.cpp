@@ -23,6 +23,12 @@ SiteRecord site(const char16_t *name, const char16_t *host, uint32_t port, uint8
     return s;
 }
 
+ViewerSettings lastSite(const SiteRecord &record) {
+    ViewerSettings s;
+    rememberSite(s, record);
+    return s;
+}
+
 TEST(ViewerSettings, RoundTripsAwkwardTexts) {
     const std::u16string names[] = {
         u"Front door",
@@ -42,9 +48,10 @@ TEST(ViewerSettings, RoundTripsAwkwardTexts) {
         s.siteHost = name + u".example";
         s.sitePort = 4294967295u;
         s.streamNumber = 255;
+        s.lowLatency = name.size() % 2 == 1;
         const std::string text = formatViewerSettings(s);
         // One line per key: no line end of a text escapes into the file.
-        EXPECT_EQ(std::count(text.begin(), text.end(), '\n'), 4) << text;
+        EXPECT_EQ(std::count(text.begin(), text.end(), '\n'), s.lowLatency ? 5 : 4) << text;
         EXPECT_EQ(parseViewerSettings(text), s) << text;
     }
 }
@@ -56,6 +63,7 @@ TEST(ViewerSettings, ReadsWhatItCanOfADamagedFile) {
         const char16_t *name;
         uint32_t port;
         uint8_t stream;
+        bool lowLatency = false;
     } cases[] = {
         {"", false, u"", 0, 0},
         {"garbage\n\n=\n", false, u"", 0, 0},
@@ -70,6 +78,9 @@ TEST(ViewerSettings, ReadsWhatItCanOfADamagedFile) {
         {"last_site_name=Ya%00rd\n", true, u"Ya", 0, 0},
         {"LAST_SITE_NAME=Yard\n", false, u"", 0, 0},
         {"last_site_port=80\nlast_site_stream=3\n", false, u"", 0, 0},  // no site to go with
+        {"low_latency=1\n", false, u"", 0, 0, true},  // stands without a site
+        {"low_latency=1\nlast_site_name=Yard\nlow_latency=0\n", true, u"Yard", 0, 0, false},
+        {"low_latency=yes\nlow_latency=\nlow_latency=11\n", false, u"", 0, 0, false},
     };
     for (const auto &c : cases) {
         SCOPED_TRACE(c.text);
@@ -78,6 +89,7 @@ TEST(ViewerSettings, ReadsWhatItCanOfADamagedFile) {
         EXPECT_EQ(s.siteName, c.name);
         EXPECT_EQ(s.sitePort, c.port);
         EXPECT_EQ(s.streamNumber, c.stream);
+        EXPECT_EQ(s.lowLatency, c.lowLatency);
     }
 }
 
@@ -91,9 +103,9 @@ TEST(ViewerSettings, TheLastSiteComesBackWithItsStream) {
         int index;  // the site expected; -1 for an empty record
         uint8_t stream;
     } cases[] = {
-        {settingsForSite(site(u"Yard", u"10.0.0.2", 8080, 5)), 2, 5},
-        {settingsForSite(site(u"Yard", u"10.0.0.2", 80, 7)), 1, 7},
-        {settingsForSite(site(u"Yard", u"10.0.0.9", 80, 7)), 0, 1},  // gone: the first
+        {lastSite(site(u"Yard", u"10.0.0.2", 8080, 5)), 2, 5},
+        {lastSite(site(u"Yard", u"10.0.0.2", 80, 7)), 1, 7},
+        {lastSite(site(u"Yard", u"10.0.0.9", 80, 7)), 0, 1},  // gone: the first
         {ViewerSettings{}, 0, 1},
     };
     for (const auto &c : cases) {
@@ -102,7 +114,7 @@ TEST(ViewerSettings, TheLastSiteComesBackWithItsStream) {
         expected.streamNumber = c.stream;
         EXPECT_EQ(std::memcmp(&shown, &expected, sizeof shown), 0) << c.index;
     }
-    const SiteRecord none = startupSite(SiteList{}, settingsForSite(list.records()[0]));
+    const SiteRecord none = startupSite(SiteList{}, lastSite(list.records()[0]));
     EXPECT_EQ(siteHost(none), u"");
     EXPECT_EQ(none.port, 0u);
 }
@@ -110,7 +122,7 @@ TEST(ViewerSettings, TheLastSiteComesBackWithItsStream) {
 TEST(ViewerSettings, FileInTheDataDirectory) {
     kestrel_test::TempDir dir;
     EXPECT_EQ(loadViewerSettings(dir.path), ViewerSettings{});
-    const ViewerSettings s = settingsForSite(site(u"Gate", u"cam.example", 554, 3));
+    const ViewerSettings s = lastSite(site(u"Gate", u"cam.example", 554, 3));
     ASSERT_TRUE(saveViewerSettings(dir.path, s));
     EXPECT_EQ(loadViewerSettings(dir.path), s);
     EXPECT_EQ(dir.entries(), std::vector<std::string>{kViewerSettingsFile});
