@@ -57,5 +57,6 @@ inline constexpr int kCtlEditorStreamList = 1012;
 inline constexpr int kCtlEditorStreamSpin = 1013;
 inline constexpr int kCtlEditorProtocolList = 1014;
 inline constexpr int kCtlEditorProtocolSpin = 1015;
+inline constexpr int kCtlEditorAddressProblem = 1028;
 
 }  // namespace kestrel

@@ -17,6 +17,9 @@ std::u16string siteInfoText(const SiteRecord &site) {
         const std::string digits = std::to_string(value);
         return std::u16string(digits.begin(), digits.end());
     };
+    // A URL says everything about where the site is; its port and stream number are unused.
+    if (site.protocolType == kProtocolRtspUrl)
+        return u"SITE:  " + name + u"\n" + host + u" (" + kSizes[site.videoSize % 3] + u")";
     return u"SITE:  " + name + u"\n" + host + u":" + decimal(site.port) + u" STREAM" +
            decimal(site.streamNumber + 1u) + u" (" + kSizes[site.videoSize % 3] + u")";
 }

@@ -26,7 +26,7 @@ namespace kestrel {
 namespace {
 
 constexpr int kStreamRows = 72;
-constexpr int kProtocolRows = 6;
+constexpr int kProtocolRows = kProtocolTypes;
 constexpr int kWatchdogMs = 100;
 constexpr int kWatchdogLimit = 20;  // more covered ticks than this end the editor
 
@@ -73,8 +73,10 @@ int selectedRow(const QListWidget *list) {
     return selected.isEmpty() ? -1 : list->row(selected.front());
 }
 
-QLineEdit *addEdit(QVBoxLayout *form, const char *label, int id) {
-    form->addWidget(new QLabel(QString::fromUtf8(label)));
+QLineEdit *addEdit(QVBoxLayout *form, const char *label, int id, QLabel **labelOut = nullptr) {
+    auto *title = new QLabel(QString::fromUtf8(label));
+    if (labelOut) *labelOut = title;
+    form->addWidget(title);
     auto *edit = new QLineEdit;
     setCommandId(edit, id);
     form->addWidget(edit);
@@ -108,7 +110,13 @@ SiteEditorDialog::SiteEditorDialog(const SiteRecord &record, bool smartphone, QW
     auto *body = new QWidget;
     auto *form = new QVBoxLayout(body);
     name_ = addEdit(form, "Name", kCtlEditorName);
-    host_ = addEdit(form, "IP", kCtlEditorAddress);
+    host_ = addEdit(form, "IP", kCtlEditorAddress, &hostLabel_);
+    hostProblem_ = new QLabel;
+    setCommandId(hostProblem_, kCtlEditorAddressProblem);
+    hostProblem_->setWordWrap(true);
+    hostProblem_->setStyleSheet(QStringLiteral("color: rgb(200, 0, 0);"));
+    hostProblem_->hide();
+    form->addWidget(hostProblem_);
     port_ = addEdit(form, "Port", kCtlEditorPort);
     account_ = addEdit(form, "Account", kCtlEditorAccount);
     password_ = addEdit(form, "Password", kCtlEditorPassword);
@@ -146,8 +154,13 @@ SiteEditorDialog::SiteEditorDialog(const SiteRecord &record, bool smartphone, QW
     protocols_ =
         addList(form, "Protocol type",
                 {QStringLiteral("Auto"), QStringLiteral("Type 1"), QStringLiteral("Type 2"),
-                 QStringLiteral("Type 3"), QStringLiteral("Type 4"), QStringLiteral("Type 5")},
+                 QStringLiteral("Type 3"), QStringLiteral("Type 4"), QStringLiteral("Type 5"),
+                 QStringLiteral("RTSP URL")},
                 kCtlEditorProtocolList, kCtlEditorProtocolSpin);
+    // A URL site keeps its URL where other sites keep their address.
+    connect(protocols_, &QListWidget::currentRowChanged, this, [this](int row) {
+        hostLabel_->setText(row == kProtocolRtspUrl ? QStringLiteral("URL") : QStringLiteral("IP"));
+    });
     form->addStretch(1);
 
     auto *scroll = new QScrollArea;
@@ -190,8 +203,21 @@ void SiteEditorDialog::onCommand(int id) {
 }
 
 void SiteEditorDialog::accept() {
+    // An address is cut to the field; a URL cut short would name another stream, so it is
+    // refused instead.
+    const std::u16string host = host_->text().toStdU16String();
+    if (selectedRow(protocols_) == kProtocolRtspUrl && host.size() > kSiteTextUnits) {
+        hostProblem_->setText(QStringLiteral("This URL has %1 characters; a site's URL may have "
+                                             "at most %2.")
+                                  .arg(host.size())
+                                  .arg(kSiteTextUnits));
+        hostProblem_->show();
+        host_->setFocus();
+        return;
+    }
+    hostProblem_->hide();
     setSiteName(record_, name_->text().toStdU16String());
-    setSiteHost(record_, host_->text().toStdU16String());
+    setSiteHost(record_, host);
     record_.port = parsePort(port_->text().toStdU16String());
     setSiteAccount(record_, account_->text().toStdU16String());
     setSitePassword(record_, password_->text().toStdU16String());

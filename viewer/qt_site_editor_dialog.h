@@ -1,5 +1,5 @@
-// The site editor: one site's name, address, port, account, password, video size, view
-// options, stream and protocol, on a form that scrolls (it is taller than a handheld's screen)
+// The site editor: one site's name, address (or RTSP URL), port, account, password, video size,
+// view options, stream and protocol, on a form that scrolls (it is taller than a handheld's screen)
 // above the bottom menu bar with OK and Cancel. It edits its own copy of the record: OK writes
 // the controls into it and accepts, Cancel (Escape, closing, the watchdog) restores the record
 // exactly as it was given and rejects.
@@ -20,6 +20,7 @@
 class QButtonGroup;
 class QCheckBox;
 class QKeyEvent;
+class QLabel;
 class QLineEdit;
 class QListWidget;
 class QShowEvent;
@@ -63,6 +64,8 @@ class SiteEditorDialog : public QDialog {
 
     QLineEdit *name_ = nullptr;
     QLineEdit *host_ = nullptr;
+    QLabel *hostLabel_ = nullptr;    // "IP", or "URL" for a URL site
+    QLabel *hostProblem_ = nullptr;  // why OK refused the address; hidden otherwise
     QLineEdit *port_ = nullptr;
     QLineEdit *account_ = nullptr;
     QLineEdit *password_ = nullptr;

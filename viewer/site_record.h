@@ -17,7 +17,7 @@ struct SiteRecord {
     uint32_t videoSize;   // 0 Small, 1 Middle, 2 Big
     uint8_t viewFlags;    // bit 0 rotation, bit 1 fit to width; other bits carried unchanged
     uint8_t streamNumber; // zero-based
-    uint8_t protocolType; // 0 Auto, 1-5
+    uint8_t protocolType; // 0 Auto, 1-5, 6 RTSP URL (kProtocolRtspUrl)
     uint8_t unused;       // carried unchanged
 };
 
@@ -30,6 +30,12 @@ static_assert(offsetof(SiteRecord, videoSize) == 604);
 static_assert(offsetof(SiteRecord, viewFlags) == 608);
 static_assert(offsetof(SiteRecord, streamNumber) == 609);
 static_assert(offsetof(SiteRecord, protocolType) == 610);
+
+// The protocol of a site that plays an RTSP server by its URL, which the host field holds
+// (rtsp://[user[:password]@]host[:port]/path, at most 99 characters); the port field is not
+// used. The editor's protocol list has a row for each type, this one last.
+inline constexpr uint8_t kProtocolRtspUrl = 6;
+inline constexpr int kProtocolTypes = 7;
 
 inline constexpr uint8_t kViewRotation = 0x01;
 inline constexpr uint8_t kViewFitToWidth = 0x02;

@@ -61,6 +61,14 @@ std::u16string connectingState(const SiteRecord &site, int lastError, int reach)
 }
 
 std::u16string creationFailedState(const SiteRecord &site, int createResult) {
+    if (site.protocolType == kProtocolRtspUrl &&
+        (createResult == IPCAM_IS_NULL || createResult == IPCAM_PORT_IS_ER)) {
+        const char *words = createResult == IPCAM_IS_NULL
+                                ? "This is not an RTSP URL: rtsp://host[:port]/path"
+                                : "The URL's port must be 1 to 65535";
+        return connectingState(site, IPCAM_IS_UNCONNECTED) + u"\n" + fromUtf8(words) + u" (" +
+               fromUtf8(statusName(createResult)) + u")";
+    }
     // The library refuses an account it could not send whole; the site editor takes longer
     // ones, so say which limit the site broke rather than only the code.
     const std::size_t credentials = siteAccount(site).size() + 1 + sitePassword(site).size();
@@ -117,8 +125,13 @@ void VideoThread::stopItself(const char *text, const char16_t *words) {
 bool VideoThread::startSession() {
     const std::string host = toUtf8(site.host, 100, kHostBytes);
     const std::string account = siteAccount(site), password = sitePassword(site);
-    const int createResult = IPCamCreate(&session, host.c_str(), site.port, account.c_str(),
-                                         password.c_str(), 0, site.protocolType);
+    // A URL site's account and password, when set, stand in for those the URL carries.
+    const int createResult =
+        site.protocolType == kProtocolRtspUrl
+            ? IPCamCreateUrl(&session, host.c_str(), account.empty() ? nullptr : account.c_str(),
+                             password.empty() ? nullptr : password.c_str(), 0)
+            : IPCamCreate(&session, host.c_str(), site.port, account.c_str(), password.c_str(), 0,
+                          site.protocolType);
     int r = createResult;
     ShowStatus("IPCamCreate() ... %d\n", r);
     setSessionLive(r == IPCAM_OK && session);

@@ -36,7 +36,9 @@ TEST(SiteInfoText, ShowsTheSiteOrTheEmptyText) {
         {site(u"", u"cam.example", 80, 15, 1), u"SITE:  \ncam.example:80 STREAM16 (Middle)"},
         {site(u"Yard", u"", 554, 255, 2), u"SITE:  Yard\n:554 STREAM256 (Big)"},
         {site(u"Lobby", u"h", 1, 3, 4), u"SITE:  Lobby\nh:1 STREAM4 (Middle)"},  // 4 % 3
+        {site(u"Street", u"rtsp://cam/live", 0, 3, 2), u"SITE:  Street\nrtsp://cam/live (Big)"},
     };
+    rows[5].site.protocolType = kProtocolRtspUrl;  // the URL says where: no port, no stream
     for (const Row &r : rows) EXPECT_EQ(siteInfoText(r.site), r.expected);
 }
 

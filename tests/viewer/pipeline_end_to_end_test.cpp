@@ -22,6 +22,7 @@
 #include "viewer/memory_display.h"
 #include "viewer/pipeline_state.h"
 #include "viewer/render_thread.h"
+#include "viewer/site_list.h"
 #include "viewer/text_convert.h"
 #include "viewer/video_thread.h"
 #include "viewer/viewer_window.h"
@@ -117,7 +118,7 @@ TEST_F(PipelineEndToEnd, PicturesReachTheDisplayAndStopEndsEverything) {
     EXPECT_TRUE(pipeline().queue.empty());
 }
 
-TEST_F(PipelineEndToEnd, H264AndH265StreamsOfAServerSiteAreShown) {
+TEST_F(PipelineEndToEnd, H264AndH265StreamsOfAServerSiteAreShownByAddressOrUrl) {
     camsim::StreamingServer rtsp;
     rtsp.addChannel({.codec = camsim::ChannelConfig::Codec::H264, .width = 320, .height = 240});
     rtsp.addChannel({.codec = camsim::ChannelConfig::Codec::H265, .width = 320, .height = 240});
@@ -126,12 +127,20 @@ TEST_F(PipelineEndToEnd, H264AndH265StreamsOfAServerSiteAreShown) {
     const struct {
         uint8_t stream;  // zero-based: CH01, CH02
         uint16_t marker;
-    } cases[] = {{0, kMarkerH264}, {1, kMarkerH265}};
+        bool byUrl;  // a site of the server's URL rather than its address
+    } cases[] = {{0, kMarkerH264, false}, {1, kMarkerH265, false}, {1, kMarkerH265, true}};
     for (const auto &c : cases) {
-        SCOPED_TRACE(c.stream);
+        SCOPED_TRACE(::testing::Message() << int(c.stream) << (c.byUrl ? " by URL" : ""));
         SiteRecord site = siteFor(web.port());
         site.protocolType = 0;  // found out: a streaming server
         site.streamNumber = c.stream;
+        if (c.byUrl) {
+            const std::string url =
+                "rtsp://127.0.0.1:" + std::to_string(rtsp.port()) + "/CH0" + char('1' + c.stream);
+            setSiteHost(site, std::u16string(url.begin(), url.end()));
+            site.protocolType = kProtocolRtspUrl;
+            site.streamNumber = 0;  // a URL site's stream is its URL's
+        }
         PipelineControl control(window);
         control.Start(site);
         EXPECT_TRUE(waitFor(

@@ -18,6 +18,7 @@
 #include <QButtonGroup>
 #include <QCheckBox>
 #include <QKeyEvent>
+#include <QLabel>
 #include <QLineEdit>
 #include <QListWidget>
 #include <QRadioButton>
@@ -349,7 +350,7 @@ SiteRecord sample() {
     setSitePassword(s, u"secret");
     s.viewFlags = 0xF1;
     s.streamNumber = 100;
-    s.protocolType = 7;
+    s.protocolType = 8;  // shown as Type 1: 8 modulo the seven rows
     s.videoSize = 2;
     s.unused = 0x5C;
     return s;
@@ -413,6 +414,45 @@ TEST_F(SiteEditorTest, OkReadsControls) {
         EXPECT_EQ(r.protocolType, 3);
         EXPECT_EQ(r.videoSize, 2u);
         EXPECT_EQ(r.unused, 0x5C);
+    }
+}
+
+// A URL cut to the field would name another stream: one that does not fit is refused with a
+// word on how long it may be, and the editor stays.
+TEST_F(SiteEditorTest, AUrlSiteKeepsItsUrlWhereTheAddressGoes) {
+    const std::u16string base = u"rtsp://cam.example:8554/";
+    const struct {
+        std::u16string url;
+        bool accepted;
+    } rows[] = {
+        {base + std::u16string(kSiteTextUnits - base.size(), u'p'), true},
+        {base + std::u16string(kSiteTextUnits + 1 - base.size(), u'p'), false},
+    };
+    for (const auto &row : rows) {
+        SCOPED_TRACE(row.url.size());
+        SiteRecord given = sample();
+        given.protocolType = kProtocolRtspUrl;
+        setSiteHost(given, u"rtsp://old.example/");
+        SiteEditorDialog editor(given, false);
+        EXPECT_EQ(control<QListWidget>(&editor, kCtlEditorProtocolList)->currentItem()->text(),
+                  "RTSP URL");
+        bool urlLabel = false;
+        for (const QLabel *label : editor.findChildren<QLabel *>()) urlLabel |= label->text() == "URL";
+        EXPECT_TRUE(urlLabel);
+        control<QLineEdit>(&editor, kCtlEditorAddress)->setText(QString::fromStdU16String(row.url));
+        ASSERT_TRUE(triggerCommand(&editor, kCmdEditorOk));
+        const auto *problem = control<QLabel>(&editor, kCtlEditorAddressProblem);
+        if (row.accepted) {
+            EXPECT_EQ(editor.result(), QDialog::Accepted);
+            EXPECT_EQ(siteHost(editor.record()), row.url);
+            EXPECT_EQ(editor.record().protocolType, kProtocolRtspUrl);
+            EXPECT_TRUE(problem->isHidden());
+            continue;
+        }
+        EXPECT_NE(editor.result(), QDialog::Accepted);
+        EXPECT_FALSE(problem->isHidden());
+        EXPECT_EQ(problem->text(), "This URL has 100 characters; a site's URL may have at most 99.");
+        EXPECT_EQ(0, std::memcmp(&editor.record(), &given, sizeof given));
     }
 }
 

@@ -356,6 +356,32 @@ TEST_F(VideoThreadTest, AnAccountTooLongToSendIsNamedAsSuch) {
     }
 }
 
+// A URL site whose URL the library refuses says what is wrong with it.
+TEST_F(VideoThreadTest, AUrlTheLibraryRefusesIsNamedAsSuch) {
+    const struct {
+        const char16_t *url;
+        const char *words;
+    } cases[] = {
+        {u"http://127.0.0.1/live", "This is not an RTSP URL: rtsp://host[:port]/path (IPCAM_IS_NULL)"},
+        {u"rtsp://127.0.0.1:70000/live", "The URL's port must be 1 to 65535 (IPCAM_PORT_IS_ER)"},
+    };
+    for (const auto &c : cases) {
+        pipeline().sleepMs = nullptr;
+        VideoThread starting;
+        starting.statusLine = &window;
+        starting.site = siteAt(u"Street", 0);
+        setSiteHost(starting.site, c.url);
+        starting.site.protocolType = kProtocolRtspUrl;
+        window.screen.showState(u"");
+        starting.Resume();
+        ASSERT_TRUE(kestrel_test::waitFor([&] { return !window.screen.state().empty(); }, 5000));
+        const std::string state = toUtf8(window.screen.state().c_str(), 400, 800);
+        starting.RequestStop();
+        starting.Wait();
+        EXPECT_EQ(state, std::string("Connecting to Street\xE2\x80\xA6\n") + c.words);
+    }
+}
+
 // Stop never waits for a pause to run out: every pause of the video thread and of the frame
 // callback ends once the thread is stopping.
 TEST_F(VideoThreadTest, PausesEndWhenTheThreadStops) {
