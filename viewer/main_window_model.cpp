@@ -71,6 +71,18 @@ AlarmIoRequest outputToggleRequest(const AlarmIoRequest &read, int output) {
     return w;
 }
 
+int32_t ptzActionForKey(int key) {
+    switch (key) {
+        case '2': return kPtzUp;
+        case '8': return kPtzDown;
+        case '4': return kPtzLeft;
+        case '6': return kPtzRight;
+        case '3': return kPtzZoomIn;
+        case '9': return kPtzZoomOut;
+        default: return 0;
+    }
+}
+
 bool memoryTooLow(uint64_t availableBytes, std::size_t pictureBufferBytes) {
     return availableBytes <= 3 * static_cast<uint64_t>(pictureBufferBytes);
 }

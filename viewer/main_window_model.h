@@ -54,6 +54,10 @@ MainLayout layoutMainWindow(int menuTop, int menuLeft, int menuRight, int textHe
 inline constexpr int32_t kPtzUp = 4, kPtzDown = 5, kPtzLeft = 6, kPtzRight = 7;
 inline constexpr int32_t kPtzZoomIn = 18, kPtzZoomOut = 19;
 
+// The action of a digit key ('2' up, '8' down, '4' left, '6' right, '3' zoom in, '9' zoom
+// out); 0 for any other key.
+int32_t ptzActionForKey(int key);
+
 // The PTZ request of one action: code 12, no channel, speed, preset or text given.
 PtzRequest ptzActionRequest(int32_t action);
 

@@ -116,25 +116,12 @@ bool ViewerDialog::examineInput(QObject *receiver, QEvent *event) {
         return false;
     }
     if (event->type() != QEvent::KeyPress) return false;
+    // Qt's codes of the digit keys are their characters.
+    if (const int32_t action = ptzActionForKey(key->key())) {
+        ptzAction(action);
+        return false;
+    }
     switch (key->key()) {
-        case Qt::Key_2:
-            ptzAction(kPtzUp);
-            return false;
-        case Qt::Key_8:
-            ptzAction(kPtzDown);
-            return false;
-        case Qt::Key_4:
-            ptzAction(kPtzLeft);
-            return false;
-        case Qt::Key_6:
-            ptzAction(kPtzRight);
-            return false;
-        case Qt::Key_3:
-            ptzAction(kPtzZoomIn);
-            return false;
-        case Qt::Key_9:
-            ptzAction(kPtzZoomOut);
-            return false;
         case Qt::Key_Return:
         case Qt::Key_Enter:
             toggleRotation();

@@ -1,5 +1,7 @@
 #include "viewer/viewer_settings.h"
 
+#include <algorithm>
+#include <array>
 #include <charconv>
 #include <cstring>
 #include <vector>
@@ -17,6 +19,9 @@ constexpr std::string_view kSiteHost = "last_site_host";
 constexpr std::string_view kSitePort = "last_site_port";
 constexpr std::string_view kStream = "last_site_stream";
 constexpr std::string_view kLowLatency = "low_latency";
+constexpr std::string_view kWallLayout = "wall_layout";
+// wall_tile_N_name, _host, _port and _stream for tile N, 1 to 16.
+constexpr std::string_view kWallTile = "wall_tile_";
 
 bool escaped(unsigned char c) {
     return c < 0x20 || c == 0x7F || c == '%';
@@ -72,11 +77,36 @@ bool parseNumber(std::string_view text, Number &out) {
     return true;
 }
 
+// A line of a wall tile: wall_tile_N_FIELD. False for any other key.
+bool wallTileLine(std::string_view key, std::string_view value,
+                  std::array<WallSite, kWallMaxTiles> &sites,
+                  std::array<int, kWallMaxTiles> &streams) {
+    if (!key.starts_with(kWallTile)) return false;
+    key.remove_prefix(kWallTile.size());
+    const std::size_t underscore = key.find('_');
+    int number = 0;
+    if (underscore == std::string_view::npos || !parseNumber(key.substr(0, underscore), number) ||
+        number < 1 || number > kWallMaxTiles)
+        return true;
+    const std::string_view field = key.substr(underscore + 1);
+    const auto at = static_cast<std::size_t>(number - 1);
+    if (field == "name") sites[at].name = unescape(value);
+    else if (field == "host") sites[at].host = unescape(value);
+    else if (field == "port") parseNumber(value, sites[at].port);
+    else if (field == "stream" && parseNumber(value, streams[at]))
+        streams[at] = std::clamp(streams[at], -1, 255) == streams[at] ? streams[at] : -1;
+    return true;
+}
+
 }  // namespace
 
 ViewerSettings parseViewerSettings(std::string_view text) {
     ViewerSettings s;
     bool name = false, host = false;
+    std::array<WallSite, kWallMaxTiles> wallSites{};
+    std::array<int, kWallMaxTiles> wallStreams{};
+    wallStreams.fill(-1);
+    int wallColumns = 0;
     while (!text.empty()) {
         const std::size_t end = text.find('\n');
         std::string_view line = text.substr(0, end);
@@ -97,8 +127,19 @@ ViewerSettings parseViewerSettings(std::string_view text) {
             parseNumber(value, s.streamNumber);
         } else if (key == kLowLatency && (value == "0" || value == "1")) {
             s.lowLatency = value == "1";
+        } else if (key == kWallLayout) {
+            parseNumber(value, wallColumns);
+        } else {
+            wallTileLine(key, value, wallSites, wallStreams);
         }
     }
+    // Every tile is filled in the largest layout, then the layout is chosen, so that tiles past
+    // a smaller one keep their sites.
+    s.wall.setColumns(kWallMaxColumns);
+    for (int i = 0; i < kWallMaxTiles; ++i)
+        s.wall.assign(i, wallSites[static_cast<std::size_t>(i)],
+                      wallStreams[static_cast<std::size_t>(i)]);
+    if (!s.wall.setColumns(wallColumns)) s.wall.setColumns(WallModel{}.columns());
     // A port or stream without the site they belong to means nothing.
     s.hasLastSite = name || host;
     if (!s.hasLastSite) s.sitePort = 0, s.streamNumber = 0;
@@ -108,6 +149,22 @@ ViewerSettings parseViewerSettings(std::string_view text) {
 std::string formatViewerSettings(const ViewerSettings &s) {
     std::string out;
     if (s.lowLatency) out.append(kLowLatency).append("=1\n");
+    if (s.wall != WallModel{}) {
+        out.append(kWallLayout).append("=").append(std::to_string(s.wall.columns())).append("\n");
+        WallModel all = s.wall;
+        all.setColumns(kWallMaxColumns);
+        for (int i = 0; i < kWallMaxTiles; ++i) {
+            const WallSite &site = all.tile(i);
+            if (site.empty()) continue;
+            const std::string prefix = std::string(kWallTile) + std::to_string(i + 1) + "_";
+            out.append(prefix).append("name=").append(escape(site.name)).append("\n");
+            out.append(prefix).append("host=").append(escape(site.host)).append("\n");
+            out.append(prefix).append("port=").append(std::to_string(site.port)).append("\n");
+            if (all.tileStream(i) >= 0)
+                out.append(prefix).append("stream=").append(std::to_string(all.tileStream(i)))
+                    .append("\n");
+        }
+    }
     if (!s.hasLastSite) return out;
     out.append(kSiteName).append("=").append(escape(s.siteName)).append("\n");
     out.append(kSiteHost).append("=").append(escape(s.siteHost)).append("\n");

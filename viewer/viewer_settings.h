@@ -1,5 +1,6 @@
 // What the viewer remembers between runs, apart from the sites: the site viewed last and the
-// stream chosen for it, and whether the single view draws with low latency. A small text file in the data directory, one "key=value" per line;
+// stream chosen for it, whether the single view draws with low latency, and the wall (its
+// layout and the site and stream of every tile). A small text file in the data directory, one "key=value" per line;
 // texts are UTF-8 with '%', line ends and other control characters written as "%XX". The file
 // is read as untrusted bytes: unknown keys and malformed lines are skipped.
 #pragma once
@@ -9,6 +10,7 @@
 #include <string_view>
 
 #include "viewer/site_record.h"
+#include "viewer/wall_model.h"
 
 namespace kestrel {
 
@@ -25,6 +27,7 @@ struct ViewerSettings {
     // The single view draws each picture as soon as it is decoded instead of pacing the
     // pictures through its queue.
     bool lowLatency = false;
+    WallModel wall;  // the focus is not kept
     bool operator==(const ViewerSettings &) const = default;
 };
 
