@@ -24,11 +24,6 @@ constexpr int32_t kReadHandheldAccess = 4132;
 constexpr int32_t kEncodingUnknown = -1;
 
 // The encodings the viewer decodes, with the dot drawn under their pictures.
-struct Decodable {
-    int32_t encoding;  // IPCamVideoCodec
-    VideoDecoder::Codec codec;
-    uint16_t marker;
-};
 constexpr Decodable kDecodable[] = {
     {IPCAM_VIDEO_JPEG, VideoDecoder::Codec::MotionJpeg, kMarkerMotionJpeg},
     {IPCAM_VIDEO_MPEG4, VideoDecoder::Codec::Mpeg4, kMarkerMpeg4},
@@ -36,13 +31,13 @@ constexpr Decodable kDecodable[] = {
     {IPCAM_VIDEO_H265, VideoDecoder::Codec::H265, kMarkerH265},
 };
 
+}  // namespace
+
 const Decodable *decodable(int32_t encoding) {
     for (const Decodable &d : kDecodable)
         if (d.encoding == encoding) return &d;
     return nullptr;
 }
-
-}  // namespace
 
 std::u16string connectingState(const SiteRecord &site, int lastError, int reach) {
     std::u16string name = siteName(site);
@@ -122,16 +117,19 @@ void VideoThread::stopItself(const char *text, const char16_t *words) {
     stopRequested = true;
 }
 
-bool VideoThread::startSession() {
+int createSiteSession(const SiteRecord &site, int id, IPCamSession **out) {
     const std::string host = toUtf8(site.host, 100, kHostBytes);
     const std::string account = siteAccount(site), password = sitePassword(site);
     // A URL site's account and password, when set, stand in for those the URL carries.
-    const int createResult =
-        site.protocolType == kProtocolRtspUrl
-            ? IPCamCreateUrl(&session, host.c_str(), account.empty() ? nullptr : account.c_str(),
-                             password.empty() ? nullptr : password.c_str(), 0)
-            : IPCamCreate(&session, host.c_str(), site.port, account.c_str(), password.c_str(), 0,
-                          site.protocolType);
+    if (site.protocolType == kProtocolRtspUrl)
+        return IPCamCreateUrl(out, host.c_str(), account.empty() ? nullptr : account.c_str(),
+                              password.empty() ? nullptr : password.c_str(), id);
+    return IPCamCreate(out, host.c_str(), site.port, account.c_str(), password.c_str(), id,
+                       site.protocolType);
+}
+
+bool VideoThread::startSession() {
+    const int createResult = createSiteSession(site, 0, &session);
     int r = createResult;
     ShowStatus("IPCamCreate() ... %d\n", r);
     setSessionLive(r == IPCAM_OK && session);

@@ -78,6 +78,19 @@ class VideoThread final : public WorkerThread {
     std::time_t lastSecond_ = 0;
 };
 
+// The decoder and the codec marker of a stream format's encoding; null for one the viewer
+// cannot decode.
+struct Decodable {
+    int32_t encoding;  // IPCamVideoCodec
+    VideoDecoder::Codec codec;
+    uint16_t marker;
+};
+const Decodable *decodable(int32_t encoding);
+
+// Makes the library's session for site (IPCamCreate, or IPCamCreateUrl for a URL site) with
+// the session id given; the library's result.
+int createSiteSession(const SiteRecord &site, int id, IPCamSession **out);
+
 // What the picture area shows while a site connects: "Connecting to NAME…" (the host when the
 // site has no name), and below it what went wrong when lastError says something did, or what
 // the device did with the connection (reach, IPCAM_ITEM_REACH) when it refused or stayed silent.
