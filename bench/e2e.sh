@@ -9,7 +9,8 @@
 # half the time and a whole one). Then how many Motion-JPEG and H.264 640x480 sessions at 30 fps
 # one process holds without falling behind.
 #
-# Last, the viewer's pipeline (session, decoding, conversion, drawing into memory) against
+# Then the wall's tiles (4, 9 and 16 of H.264 640x480: pictures drawn per second and tile, CPU
+# per picture, delay from arrival to drawing). Last, the viewer's pipeline (session, decoding, conversion, drawing into memory) against
 # FFmpeg decoding and converting to RGB 5-6-5, and its delay from a frame's arrival to its
 # picture drawn.
 #
@@ -24,7 +25,8 @@ ipcam=$build/tools/cli/ipcam
 load=$build/bench/session_load
 viewer=$build/bench/viewer_pipeline
 cpu_time=$build/bench/cpu_time
-for tool in "$camsim" "$ipcam" "$load" "$viewer" "$cpu_time"; do
+wall=$build/bench/wall_bench
+for tool in "$camsim" "$ipcam" "$load" "$viewer" "$cpu_time" "$wall"; do
   [ -x "$tool" ] || { echo "e2e: $tool is missing; build first (make test)" >&2; exit 2; }
 done
 command -v ffmpeg >/dev/null || { echo "e2e: ffmpeg is missing" >&2; exit 2; }
@@ -144,6 +146,10 @@ echo "Simultaneous Motion-JPEG 640x480 sessions at 30 fps in one process:"
 echo
 echo "Simultaneous H.264 640x480 sessions at 30 fps in one process:"
 "$load" 127.0.0.1 "$server" --stream 4 --fps 30 --counts 16,32,64 --seconds "$load_seconds"
+
+echo
+echo "The wall: tiles of H.264 640x480 at 30 fps, each decoded and drawn into one 1920x1080 memory display:"
+"$wall" "rtsp://127.0.0.1:$rtsp/CH05" --tiles 4,9,16 --seconds "$load_seconds"
 
 echo
 echo "The viewer's pipeline, 640x480 (CPU s per 1,000 pictures; delay from arrival to drawing):"

@@ -5,7 +5,6 @@
 //
 // Prints the pictures drawn, the CPU this process spent per 1,000 of them, and the delay from
 // a frame's arrival at the frame callback to its picture drawn (median and 95th percentile).
-#include <sys/resource.h>
 
 #include <algorithm>
 #include <atomic>
@@ -18,6 +17,7 @@
 #include <thread>
 #include <vector>
 
+#include "bench/measure.h"
 #include "platform/clock.h"
 #include "viewer/memory_display.h"
 #include "viewer/pipeline_control.h"
@@ -47,20 +47,6 @@ void onDrawn(uint64_t arrival) {
     const uint64_t now = ipcam::localFileTimeNow();
     std::lock_guard guard(delaysLock);
     delays.push_back(now > arrival ? static_cast<double>(now - arrival) / 10000.0 : 0.0);
-}
-
-double cpuSeconds() {
-    rusage u{};
-    getrusage(RUSAGE_SELF, &u);
-    return static_cast<double>(u.ru_utime.tv_sec + u.ru_stime.tv_sec) +
-           static_cast<double>(u.ru_utime.tv_usec + u.ru_stime.tv_usec) / 1e6;
-}
-
-double percentile(std::vector<double> v, double p) {
-    if (v.empty()) return 0;
-    std::sort(v.begin(), v.end());
-    const std::size_t at = std::min(v.size() - 1, static_cast<std::size_t>(p * static_cast<double>(v.size())));
-    return v[at];
 }
 
 }  // namespace
@@ -98,18 +84,18 @@ int main(int argc, char **argv) {
         control.Start(site);
         // Two seconds to connect and settle, then the measured stretch.
         std::this_thread::sleep_for(std::chrono::seconds(2));
-        const double cpuBefore = cpuSeconds();
+        const double cpuBefore = bench::cpuSeconds();
         measuring = true;
         std::this_thread::sleep_for(std::chrono::duration<double>(seconds));
         measuring = false;
-        const double cpu = cpuSeconds() - cpuBefore;
+        const double cpu = bench::cpuSeconds() - cpuBefore;
         control.Stop();
         std::lock_guard guard(delaysLock);
         const std::size_t pictures = delays.size();
         std::printf("pictures %zu in %.0f s, CPU %.3f s, %.3f s per 1000, delay median %.1f ms, "
                     "95th percentile %.1f ms\n",
                     pictures, seconds, cpu, pictures ? cpu * 1000.0 / static_cast<double>(pictures) : 0.0,
-                    percentile(delays, 0.5), percentile(delays, 0.95));
+                    bench::percentile(delays, 0.5), bench::percentile(delays, 0.95));
     }
     IPCamExit();
     return 0;

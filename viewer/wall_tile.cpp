@@ -6,6 +6,7 @@
 #include <exception>
 #include <utility>
 
+#include "platform/clock.h"
 #include "viewer/pipeline_state.h"
 #include "viewer/video_decoder.h"
 #include "viewer/video_thread.h"
@@ -92,8 +93,14 @@ int WallTile::onFrame(void *context, int, void *frame, int) {
             if (keep) self->waitingForKey_ = false;
             else ++self->skipped_;
         }
-        if (keep) self->inbox_.push_back(f);
-        else IPCamFreeFrame(f);
+        if (keep) {
+            // The wall goes by arrival, not by the stream's own times: a picture's delay on the
+            // wall counts from the moment its frame came.
+            f->time = ipcam::localFileTimeNow();
+            self->inbox_.push_back(f);
+        } else {
+            IPCamFreeFrame(f);
+        }
     }
     self->inboxChanged_.notify_one();
     return 0;

@@ -40,7 +40,7 @@ class WallTile {
         std::vector<uint8_t> bgr;  // 24-bit B,G,R, rows top first, tightly packed
         int width = 0, height = 0;
         uint64_t serial = 0;   // 1 for the first picture, one more for each newer one
-        uint64_t arrival = 0;  // the time of the frame it came from (100 ns units)
+        uint64_t arrival = 0;  // when its frame came (ipcam::localFileTimeNow, 100 ns units)
     };
     // Copies the newest picture into out when it is newer than the serial given; false when
     // there is none newer.
