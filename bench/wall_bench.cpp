@@ -19,7 +19,6 @@
 
 #include "bench/measure.h"
 #include "ipcam.h"
-#include "platform/clock.h"
 #include "viewer/memory_display.h"
 #include "viewer/site_list.h"
 #include "viewer/wall_tile.h"
@@ -61,7 +60,7 @@ Result run(const kestrel::SiteRecord &site, int tiles, double seconds) {
             const kestrel::Rect tile{(i % columns) * w, (i / columns) * h, (i % columns + 1) * w,
                                      (i / columns + 1) * h};
             kestrel::drawTilePicture(wall, tile, picture);
-            const uint64_t now = ipcam::localFileTimeNow();
+            const uint64_t now = kestrel::WallTile::arrivalClock();
             delays.push_back(now > picture.arrival ? double(now - picture.arrival) / 10000.0 : 0);
             unseen[i] += picture.serial - lastSerial[i] - 1;
             lastSerial[i] = picture.serial;

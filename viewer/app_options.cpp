@@ -7,10 +7,11 @@
 namespace kestrel {
 
 const char *const kAppUsage =
-    "usage: kestrel [--data-dir DIR] [--smartphone] [--start] [--size WxH]\n"
+    "usage: kestrel [--data-dir DIR] [--smartphone] [--start] [--wall] [--size WxH]\n"
     "  --data-dir DIR  keep the site list and snapshots in DIR\n"
     "  --smartphone    behave as on a smartphone (the watchdog ends the viewer)\n"
     "  --start         start viewing at once (the site viewed last, or the first)\n"
+    "  --wall          open the camera wall: several sites at once\n"
     "  --size WxH      size of the window's picture area, e.g. 640x480\n";
 
 namespace {
@@ -90,6 +91,8 @@ AppOptions parseAppOptions(const std::vector<std::string> &args, const char *sma
             o.smartphone = true;
         } else if (a == "--start") {
             o.start = true;
+        } else if (a == "--wall") {
+            o.wall = true;
         } else if (a == "--data-dir") {
             if (!value(o.dataDir)) return o;
             if (o.dataDir.empty()) {

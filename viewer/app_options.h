@@ -10,6 +10,7 @@ struct AppOptions {
     std::string dataDir;        // --data-dir DIR
     bool smartphone = false;    // --smartphone, or KESTREL_SMARTPHONE=1
     bool start = false;         // --start: view the start-up site at once
+    bool wall = false;          // --wall: show the camera wall
     int width = 0, height = 0;  // --size WxH of the window's client area; 0 for the default
     bool help = false;
     std::string error;  // set when the command line is not understood

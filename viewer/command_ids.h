@@ -19,6 +19,11 @@ inline constexpr int kCmdPtzControl = 32821;
 inline constexpr int kCmdStream1 = 32823;    // to 32838 for stream 16
 inline constexpr int kChannelItems = 16, kStreamItems = 16;
 inline constexpr int kCmdLowLatency = 32840;
+inline constexpr int kCmdWall = 32841;
+
+// The wall's menu: the layouts of 1 to 4 columns, and back to the single view.
+inline constexpr int kCmdWallLayout1 = 32842;  // to 32845 for 4x4
+inline constexpr int kCmdWallSingleView = 32846;
 
 // The main window's controls.
 inline constexpr int kCtlSiteInfo = 1000;

@@ -44,7 +44,9 @@ int ViewerApp::run(int argc, char **argv) {
     dialog.show();
     dialog.raise();
     dialog.activateWindow();
-    if (options.start)
+    if (options.wall)
+        QMetaObject::invokeMethod(&dialog, [&dialog] { dialog.showWall(); }, Qt::QueuedConnection);
+    else if (options.start)
         QMetaObject::invokeMethod(
             &dialog, [&dialog] { dialog.startViewing(); }, Qt::QueuedConnection);
     dialog.exec();

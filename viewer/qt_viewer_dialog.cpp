@@ -29,6 +29,7 @@
 #include "viewer/qt_commands.h"
 #include "viewer/qt_packet_data.h"
 #include "viewer/qt_site_list_dialog.h"
+#include "viewer/qt_wall_window.h"
 #include "viewer/render_thread.h"
 #include "viewer/site_list.h"
 #include "viewer/video_thread.h"
@@ -82,6 +83,7 @@ constexpr MenuItem kMainMenu[] = {
     {"Operate/Change Stream", kCmdStream1 + 15, "Stream 16"},
     {"Operate", kCmdPtzControl, "PTZ Control"},
     {"Operate", kCmdLowLatency, "Low latency"},
+    {"Operate", kCmdWall, "Wall"},
     {"Operate/Info", kCmdInfoShow, "Show"},
     {"Operate/Info", kCmdInfoHide, "Hide"},
     {"Operate", kCmdPacketData, "GPRS / 3G"},
@@ -200,6 +202,8 @@ ViewerDialog::~ViewerDialog() {
     if (timerId_) killTimer(timerId_);
     timerId_ = 0;
     control_.Stop();
+    delete wall_;  // its tiles' sessions go before the library does
+    wall_ = nullptr;
     IPCamExit();
     if (messageWindow == this) {
         messageWindow = nullptr;
@@ -401,6 +405,9 @@ void ViewerDialog::onCommand(int id) {
         case kCmdPtzControl:
             showPanel(!panelShown_);
             break;
+        case kCmdWall:
+            showWall();
+            break;
         case kCmdLowLatency:
             settings_.lowLatency = !settings_.lowLatency;
             p.lowLatency = settings_.lowLatency ? 1 : 0;
@@ -514,11 +521,50 @@ void ViewerDialog::leave(int result) {
 }
 
 void ViewerDialog::reject() {
-    // The Back key (Escape) does not end the viewer; the watchdog and Exit do.
+    // The Back key (Escape) does not end the viewer; the watchdog and Exit do. A site opened
+    // from the wall goes back to it.
+    if (openedFromWall_) {
+        showWall();
+        return;
+    }
     if (leaving_) QDialog::reject();
 }
 
+void ViewerDialog::showWall() {
+    control_.Stop();
+    openedFromWall_ = false;
+    if (!wall_) {
+        wall_ = new WallWindow(
+            settings_, [this] { saveSettings("the wall"); },
+            [this](const SiteRecord &site) { openFromWall(site); }, this);
+        // Leaving the wall shows the single view again.
+        connect(wall_, &QDialog::rejected, this, [this] {
+            show();
+            showSiteInfo();
+        });
+    }
+    hide();
+    wall_->show();
+    wall_->raise();
+    wall_->activateWindow();
+}
+
+void ViewerDialog::openFromWall(const SiteRecord &site) {
+    wall_->hide();
+    openedFromWall_ = true;
+    current_ = site;
+    showSiteInfo();
+    show();
+    raise();
+    startViewing();
+}
+
 void ViewerDialog::closeEvent(QCloseEvent *event) {
+    if (openedFromWall_) {
+        event->ignore();
+        showWall();
+        return;
+    }
     control_.Stop();
     leaving_ = true;
     QDialog::done(QDialog::Accepted);

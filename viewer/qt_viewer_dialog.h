@@ -37,6 +37,7 @@ namespace kestrel {
 class PacketDataConnection;
 class ScreenLockWatch;
 class SiteList;
+class WallWindow;
 
 class ViewerDialog final : public QDialog, public ViewerWindow {
     Q_OBJECT
@@ -69,6 +70,9 @@ class ViewerDialog final : public QDialog, public ViewerWindow {
     void watchdogTick();
     // Starts viewing the current site (the --start option, the Start command).
     void startViewing();
+    // Stops viewing and shows the wall in place of the single view (Operate, Wall; --wall).
+    void showWall();
+    WallWindow *wall() const { return wall_; }
 
     const SiteRecord &currentSite() const { return current_; }
     void setCurrentSite(const SiteRecord &site);
@@ -119,6 +123,7 @@ class ViewerDialog final : public QDialog, public ViewerWindow {
     void toggleRotation();
     void pan(int dx, int dy);
     void leave(int result);  // ends the program's dialog
+    void openFromWall(const SiteRecord &site);
 
     Options options_;
     Hooks hooks_;
@@ -141,6 +146,8 @@ class ViewerDialog final : public QDialog, public ViewerWindow {
     int timerId_ = 0;
     std::atomic<int> siteCommandBusy_{0};
     bool leaving_ = false;
+    WallWindow *wall_ = nullptr;   // made when first shown
+    bool openedFromWall_ = false;  // the single view shows a tile of the wall
 };
 
 // The application: parses the command line, opens the main window and runs it.

@@ -12,6 +12,7 @@
 #include "viewer/qt_commands.h"
 #include "viewer/qt_screen_lock.h"
 #include "viewer/qt_viewer_dialog.h"
+#include "viewer/qt_wall_window.h"
 
 namespace kestrel {
 
@@ -35,6 +36,7 @@ void ViewerDialog::timerEvent(QTimerEvent *event) {
 
 void ViewerDialog::watchdogTick() {
     releaseInput();
+    if (wall_ && wall_->isVisible()) return;  // the wall stands in for this window
     int32_t idle = kControlIdle;
     if (!controlState().compare_exchange_strong(idle, kControlTimer)) return;
     // A desktop shares its screen: a window covered or minimised there is still the user's

@@ -6,7 +6,6 @@
 #include <exception>
 #include <utility>
 
-#include "platform/clock.h"
 #include "viewer/pipeline_state.h"
 #include "viewer/video_decoder.h"
 #include "viewer/video_thread.h"
@@ -31,6 +30,13 @@ bool isVideo(int32_t kind) {
 }
 
 }  // namespace
+
+uint64_t WallTile::arrivalClock() {
+    return static_cast<uint64_t>(std::chrono::duration_cast<std::chrono::nanoseconds>(
+                                     std::chrono::steady_clock::now().time_since_epoch())
+                                     .count() /
+                                 100);
+}
 
 WallTile::WallTile(const SiteRecord &site, int stream) : site_(site), stream_(stream) {}
 
@@ -96,7 +102,7 @@ int WallTile::onFrame(void *context, int, void *frame, int) {
         if (keep) {
             // The wall goes by arrival, not by the stream's own times: a picture's delay on the
             // wall counts from the moment its frame came.
-            f->time = ipcam::localFileTimeNow();
+            f->time = arrivalClock();
             self->inbox_.push_back(f);
         } else {
             IPCamFreeFrame(f);

@@ -40,7 +40,7 @@ class WallTile {
         std::vector<uint8_t> bgr;  // 24-bit B,G,R, rows top first, tightly packed
         int width = 0, height = 0;
         uint64_t serial = 0;   // 1 for the first picture, one more for each newer one
-        uint64_t arrival = 0;  // when its frame came (ipcam::localFileTimeNow, 100 ns units)
+        uint64_t arrival = 0;  // when its frame came, by arrivalClock()
     };
     // Copies the newest picture into out when it is newer than the serial given; false when
     // there is none newer.
@@ -49,6 +49,9 @@ class WallTile {
     // What the tile says when it shows no live picture (the site's name and what is wrong, as
     // the single view says it while connecting); empty while pictures come.
     std::u16string problem() const;
+
+    // The clock of the pictures' arrival: a monotonic count of 100 ns units.
+    static uint64_t arrivalClock();
 
     const SiteRecord &site() const { return site_; }
     IPCamSession *session() const { return session_; }  // null before start

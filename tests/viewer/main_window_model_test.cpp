@@ -188,7 +188,9 @@ TEST(AppOptions, CommandLines) {
         bool ok, smartphone, start;
         std::string dataDir;
         int width, height;
+        bool wall = false;
     } rows[] = {
+        {{"--wall"}, nullptr, true, false, false, "", 0, 0, true},
         {{}, nullptr, true, false, false, "", 0, 0},
         {{"--start", "--data-dir", "/tmp/x"}, nullptr, true, false, true, "/tmp/x", 0, 0},
         {{"--smartphone"}, nullptr, true, true, false, "", 0, 0},
@@ -208,6 +210,7 @@ TEST(AppOptions, CommandLines) {
         if (!r.ok) continue;
         EXPECT_EQ(o.smartphone, r.smartphone);
         EXPECT_EQ(o.start, r.start);
+        EXPECT_EQ(o.wall, r.wall);
         EXPECT_EQ(o.dataDir, r.dataDir);
         EXPECT_EQ(o.width, r.width);
         EXPECT_EQ(o.height, r.height);
