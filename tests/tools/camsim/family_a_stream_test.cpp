@@ -451,21 +451,6 @@ TEST_F(SimFamilyAStreamTest, SeparatePortsCheckTheLoginAndRecordIt) {
     EXPECT_EQ(records[2].kind, StreamRecord::Kind::PortAudio);
 }
 
-TEST_F(SimFamilyAStreamTest, FullHouseAcceptsAndSendsNothing) {
-    FamilyACamera camera(server, config({.videoListenPort = 0, .fullHouse = true}));
-    StreamReader *http = open("Video=0");
-    EXPECT_TRUE(http->client.silentFor(600));
-    Client port(camera.streams().videoPort());
-    port.send(std::string(kAdminSecret) + std::string(64 - 16, '\0'));
-    EXPECT_TRUE(port.silentFor(600));
-    auto records = camera.streams().records();
-    ASSERT_EQ(records.size(), 2u);
-    for (const StreamRecord &r : records) {
-        EXPECT_TRUE(r.accepted);
-        EXPECT_EQ(r.frames, 0u);
-    }
-}
-
 TEST_F(SimFamilyAStreamTest, StallStopsSendingForItsTime) {
     FamilyACamera camera(
         server, config({.startSeconds = kStart,
