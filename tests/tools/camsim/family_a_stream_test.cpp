@@ -24,9 +24,6 @@ uint32_t le(const std::string &s, std::size_t at, int bytes) {
     for (int i = bytes - 1; i >= 0; --i) v = v << 8 | static_cast<uint8_t>(s.at(at + i));
     return v;
 }
-int u8(const std::string &s, std::size_t at) {
-    return static_cast<uint8_t>(s.at(at));
-}
 int signed12(uint32_t v) {
     v &= 0xFFF;
     return v & 0x800 ? static_cast<int>(v) - 0x1000 : static_cast<int>(v);

@@ -36,9 +36,6 @@ const std::string kChatting =
     std::string("GET /Chatting.cgi?Chatting=1 HTTP/1.1\r\nAuthorization:Basic ") + kAdminSecret +
     "\r\n\r\n";
 
-int u8(const std::string &s, std::size_t at) {
-    return static_cast<uint8_t>(s.at(at));
-}
 
 // One picture of GetData.cgi as a client cuts it: whatever came before FF D8, the bytes
 // through the first FF D9, the 9-byte marker word and the 82-byte block after it.
