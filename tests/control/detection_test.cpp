@@ -195,14 +195,4 @@ TEST_F(DetectionTest, NotesWhetherTheDeviceTookTheConnectionAndAnswered) {
     }
 }
 
-TEST(ModelNumberTest, ChannelCountCodes) {
-    const int expected[] = {1, 2, 4, 8, 16, 1, 1, 1, 1, 1, 1, 1, 1, 1, 1, 1};
-    for (uint32_t code = 0; code < 16; ++code)
-        EXPECT_EQ(channelCount(code), expected[code]) << code;
-    EXPECT_EQ(videoChannels(0x00030000), 8);
-    EXPECT_EQ(audioChannels(0x00400000), 16);
-    EXPECT_TRUE(isDeviceCamera(0xFF000001));
-    EXPECT_EQ(modelCodeOf(0xFF034F5A), 0x5Au);
-}
-
 }  // namespace

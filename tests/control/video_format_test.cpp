@@ -13,7 +13,6 @@
 #include "control/capabilities.h"
 #include "control/control_factory.h"
 #include "control/family_a_control.h"
-#include "control/pan_tilt_protocols.h"
 #include "core/session.h"
 #include "core/session_api.h"
 #include "support/control_fixture.h"
@@ -74,64 +73,6 @@ TEST(VideoFormatTest, DeviceCapabilitiesFromTheTypeReply) {
         EXPECT_EQ(caps.codecs, c.codecs) << c.reply;
     }
     EXPECT_EQ(readDeviceCapabilities(nullptr).resolutions, 0u);
-}
-
-TEST(VideoFormatTest, FamilyAOffersByModel) {
-    const uint32_t vga3 = bit("160x120") | bit("320x240") | bit("640x480");
-    const uint32_t ntsc = vga3 | bit("720x480");
-    const uint32_t pal = bit("176x144") | bit("352x288") | bit("704x576") | bit("720x576");
-    const uint32_t cif3 = bit("176x144") | bit("320x240") | bit("640x480");
-    struct Case {
-        uint32_t model;
-        int32_t channel, codec;
-        double firmware;
-        uint32_t ntsc, pal;
-        int32_t codecs;
-    } cases[] = {
-        {0, 0, 1, 1.0, ntsc, pal, 3},
-        {60, 0, 1, 1.0, vga3, vga3, 1},  // S1 and S8
-        {61, 0, 1, 1.0, bit("176x120") | bit("352x240") | bit("704x480") | bit("720x480"), pal, 3},
-        {62, 0, 1, 1.9, bit("176x120") | bit("352x240") | bit("704x480") | bit("720x480"), pal, 1},
-        {63, 0, 1, 2.0, bit("176x120") | bit("352x240") | bit("704x480") | bit("720x480"), pal, 3},
-        {68, 0, 1, 1.0, vga3 | bit("1280x1024"), vga3 | bit("1280x1024"), 3},
-        {57, 0, 1, 1.0, bit("160x112") | bit("320x240") | bit("640x480"), vga3, 7},
-        {59, 0, 1, 1.0, bit("160x112") | bit("320x240") | bit("640x480"),
-         bit("160x120") | bit("352x288") | bit("640x480"), 3},
-        {99, 0, 1, 1.0, bit("720x480"), bit("720x576"), 1},
-        {161, 0, 1, 1.0, cif3, cif3, 1},
-        {161, 0, 2, 1.0, bit("640x480") | bit("1280x960"), bit("640x480") | bit("1280x960"), 2},
-        {161, 0, 4, 1.0, 0, 0, 3},
-        {177, 0, 1, 1.0, cif3, cif3, 2},
-        {177, 2, 1, 1.0, bit("176x144") | bit("320x240"), bit("176x144") | bit("320x240"), 1},
-        {177, 3, 1, 1.0, 0, 0, 1},
-        {151, 0, 1, 1.0, ntsc, pal, 7},
-        {200, 0, 1, 1.0, ntsc, pal, 3},
-    };
-    for (const Case &c : cases) {
-        FormatOffer offer = familyAOffer(c.model, c.channel, c.codec, c.firmware);
-        EXPECT_EQ(offer.ntsc, c.ntsc) << c.model << "/" << c.channel;
-        EXPECT_EQ(offer.pal, c.pal) << c.model << "/" << c.channel;
-        EXPECT_EQ(offer.codecs, c.codecs) << c.model << "/" << c.channel;
-    }
-    EXPECT_EQ(frameRateCeiling(kStandardPal, bit("640x480"), 20), 25);
-    EXPECT_EQ(frameRateCeiling(-1, bit("640x480"), 20), 30);
-    EXPECT_EQ(frameRateCeiling(kStandardNtsc, bit("1280x1024"), 68), 10);
-    EXPECT_EQ(frameRateCeiling(kStandardNtsc, bit("1280x1024") | bit("640x480"), 68), 30);
-    EXPECT_EQ(frameRateCeiling(kStandardNtsc, bit("1280x1024"), 20), 30);
-}
-
-TEST(VideoFormatTest, PanTiltProtocolFlags) {
-    const int32_t a[][2] = {{0, 0},    {1, -1},       {5, 1},   {7, 4},        {11, 128},
-                            {12, 256}, {13, 1 << 26}, {14, -1}, {18, 1 << 25}, {19, 1 << 24},
-                            {20, 64},  {21, -1},      {-1, -1}};
-    for (const auto &c : a) EXPECT_EQ(panTiltFlagAt(PanTiltFamily::A, c[0]), c[1]) << c[0];
-    for (int32_t index : {12, 13, 18, 19}) EXPECT_EQ(panTiltFlagAt(PanTiltFamily::B, index), -1);
-    EXPECT_EQ(panTiltFlagAt(PanTiltFamily::B, 20), 64);
-    EXPECT_EQ(panTiltIndexOf(PanTiltFamily::A, 256), 12);
-    EXPECT_EQ(panTiltIndexOf(PanTiltFamily::B, 256), -1);
-    EXPECT_EQ(panTiltIndexOf(PanTiltFamily::A, 0), 0);
-    EXPECT_EQ(panTiltIndexOf(PanTiltFamily::A, -1), -1);
-    EXPECT_EQ(panTiltIndexOf(PanTiltFamily::A, 3), -1);
 }
 
 class CameraCommandsTest : public kestrel_test::ControlFixture {

@@ -155,25 +155,6 @@ TEST_F(SessionApiTest, CreateUrlChecksItsArgumentsAndMakesAnRtspSession) {
     EXPECT_EQ(IPCamCommand(first, code, nullptr), -99);
 }
 
-TEST_F(SessionApiTest, ANewSessionStartsDisconnectedWithItsInitialFields) {
-    IPCamSession *s = create(1, 5);
-    EXPECT_EQ(IPCamGetStatus(s), IPCAM_IS_UNCONNECTED);
-    EXPECT_EQ(IPCamGetLastError(s), IPCAM_IS_UNCONNECTED);
-    for (auto &slot : s->sockets) EXPECT_EQ(slot.load(), -1);
-    EXPECT_EQ(s->rtspPort, 554u);
-    EXPECT_EQ(s->protocolType.load(), 5);
-    EXPECT_EQ(s->videoDisconnected.load(), 1);
-    EXPECT_EQ(s->audioDisconnected.load(), 1);
-    EXPECT_EQ(s->awaitingFirstFrame.load(), 1);
-    EXPECT_EQ(s->formatPending.load(), 1);
-    EXPECT_STREQ(s->extraQuery, "&EnableBackupDevice=1&ALiveInterval=60");
-
-    const uint8_t expectedFormat[44] = {
-        0, 0, 0,    0,    4,    0,    0, 0, 0, 0, 0,    0,    0, 0, 0,  0, 0, 0, 0,  0,    0, 0,
-        0, 0, 0xFF, 0xFF, 0xFF, 0xFF, 1, 0, 0, 0, 0x80, 0xBB, 0, 0, 16, 0, 0, 0, 20, 0x50, 0, 0};
-    EXPECT_EQ(std::memcmp(&s->format, expectedFormat, 44), 0);
-}
-
 TEST_F(SessionApiTest, StatusFollowsTheStateWhileDisconnected) {
     struct Case {
         uint8_t disconnected;

@@ -11,7 +11,7 @@ using Ending = MemorySource::Ending;
 namespace {
 
 // Every read of at most capacity bytes until the source reports its end.
-std::vector<std::string> readAll(MemorySource &source, std::size_t capacity,
+std::vector<std::string> readChunks(MemorySource &source, std::size_t capacity,
                                  std::vector<std::size_t> *remaining = nullptr) {
     std::vector<std::string> pieces;
     char buffer[64];
@@ -50,7 +50,7 @@ TEST(MemorySourceTest, ReadsStopAtEveryChunkBoundary) {
     for (Case &c : cases) {
         SCOPED_TRACE(c.name);
         std::vector<std::size_t> remaining;
-        EXPECT_EQ(readAll(c.source, c.capacity, &remaining), c.pieces);
+        EXPECT_EQ(readChunks(c.source, c.capacity, &remaining), c.pieces);
         std::size_t left = 0;
         for (const std::string &p : c.pieces) left += p.size();
         for (std::size_t i = 0; i < remaining.size(); ++i) {

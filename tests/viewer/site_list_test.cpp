@@ -166,25 +166,6 @@ TEST(SiteListFile, FailedSaveKeepsOldFile) {
     EXPECT_FALSE(list.save("/tmp/kestrel-sites-missing/none"));
 }
 
-// Two windows each hold a list of their own; neither may lose the other's sites.
-TEST(SiteListSharing, TwoListsAddingSitesKeepBoth) {
-    TempDir dir;
-    SiteList first, second;
-    first.load(dir.path);
-    second.load(dir.path);  // both start from the same (empty) file
-    ASSERT_TRUE(first.change(dir.path, [](SiteList &l) { l.append(site(u"One")); }));
-    ASSERT_TRUE(second.change(dir.path, [](SiteList &l) { l.append(site(u"Two")); }));
-    ASSERT_TRUE(first.change(dir.path, [](SiteList &l) { l.append(site(u"Three")); }));
-    const std::vector<std::u16string> all{u"One", u"Two", u"Three"};
-    EXPECT_EQ(first.names(), all);
-    EXPECT_EQ(readBytes(dir.file(kSiteListUserFile)), file({u"One", u"Two", u"Three"}));
-    // The other list sees them once it looks again; a failed look keeps what it has.
-    EXPECT_TRUE(second.refresh(dir.path));
-    EXPECT_EQ(second.names(), all);
-    EXPECT_FALSE(second.refresh(dir.path + "/missing"));
-    EXPECT_EQ(second.names(), all);
-}
-
 TEST(SiteListSharing, ConcurrentChangesLoseNothing) {
     TempDir dir;
     constexpr int kEach = 15;
@@ -222,17 +203,6 @@ TEST(SiteListSharing, FindsTheSiteWhereItIsNow) {
     SiteRecord other = site(u"B");
     other.unused = 1;  // equal means every byte
     EXPECT_EQ(list.find(other, 1), -1);
-}
-
-TEST(SiteListSharing, AFailedSaveKeepsTheChangeAndSaysWhy) {
-    TempDir dir;
-    SiteList list;
-    std::string why;
-    const std::string missing = dir.path + "/none";
-    EXPECT_FALSE(list.change(
-        missing, [](SiteList &l) { l.append(site(u"Kept")); }, &why));
-    EXPECT_EQ(list.names(), std::vector<std::u16string>{u"Kept"});
-    EXPECT_NE(why.find(missing), std::string::npos) << why;
 }
 
 TEST(SiteListPositions, SelectionIndexRule) {

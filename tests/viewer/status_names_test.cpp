@@ -34,20 +34,6 @@ TEST(StatusSentence, EveryNamedCodeHasItsOwnSentence) {
     EXPECT_EQ(named, 18);
 }
 
-TEST(StatusSentence, TheCodesPeopleMeetMostSayWhatHappened) {
-    struct Case {
-        int code;
-        const char *sentence;
-    };
-    const Case cases[] = {
-        {IPCAM_USER_OR_PASSWD_IS_ER, "Wrong account or password"},
-        {IPCAM_DDNS_IS_ER, "Address not found"},
-        {IPCAM_SETSOCKET_IS_ER, "Cannot reach the camera"},
-        {IPCAM_IS_FULL, "The camera serves no more viewers"},
-    };
-    for (const Case &c : cases) EXPECT_STREQ(statusSentence(c.code), c.sentence) << c.code;
-}
-
 TEST(StatusSentence, TheStatusLineSaysTheWordsWithTheNameBeside) {
     struct Case {
         int code;

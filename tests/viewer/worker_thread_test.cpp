@@ -8,7 +8,6 @@
 #include <chrono>
 #include <thread>
 
-#include "viewer/site_record.h"
 #include "viewer/text_convert.h"
 
 using namespace kestrel;
@@ -55,18 +54,6 @@ TEST(WorkerThread, AThreadNeverResumedEndsWithoutRunning) {
         EXPECT_EQ(runs->load(), 0);
     }  // destroyed while suspended: must not hang, must not run
     SUCCEED();
-}
-
-TEST(SiteRecordDefaults, ANewSite) {
-    const SiteRecord s = defaultSiteRecord();
-    EXPECT_STREQ(s.account, "admin");
-    EXPECT_STREQ(s.password, "tqlmr");
-    EXPECT_EQ(s.port, 80u);
-    EXPECT_EQ(s.name[0], 0);
-    EXPECT_EQ(s.host[0], 0);
-    EXPECT_EQ(s.videoSize | s.viewFlags | s.streamNumber | s.protocolType | s.unused, 0u);
-    EXPECT_EQ(s.account[5], 0);
-    EXPECT_EQ(s.password[99], 0);
 }
 
 TEST(TextConvert, Utf16AndUtf8BothWays) {

@@ -94,6 +94,11 @@ inline std::string exchange(uint16_t port, const std::string &request) {
     return c.readToEnd();
 }
 
+// The byte at `at`, as a number.
+inline int u8(const std::string &s, std::size_t at) {
+    return static_cast<uint8_t>(s.at(at));
+}
+
 inline std::string get(const std::string &target, const std::string &headers = "") {
     return "GET " + target + " HTTP/1.1\r\nHost:127.0.0.1\r\n" + headers + "\r\n";
 }

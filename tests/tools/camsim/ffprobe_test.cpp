@@ -61,24 +61,6 @@ class FfmpegPlaysTest : public ::testing::Test {
     StreamingServer server;
 };
 
-TEST_F(FfmpegPlaysTest, FfprobeSeesCodecAndSizeOverBothTransports) {
-    struct Case {
-        const char *transport, *path, *expected;
-    } cases[] = {
-        {"tcp", "CH01", "codec_name=mpeg4|width=320|height=240\ncodec_name=mp2\n"},
-        {"udp", "CH01", "codec_name=mpeg4|width=320|height=240\ncodec_name=mp2\n"},
-        {"tcp", "CH02", "codec_name=mjpeg|width=320|height=176\n"},
-        {"udp", "CH02", "codec_name=mjpeg|width=320|height=176\n"},
-    };
-    for (const Case &c : cases)
-        EXPECT_EQ(run(std::string("ffprobe -v error -rtsp_transport ") + c.transport +
-                      " -show_entries stream=codec_name,width,height -of compact=p=0 " +
-                      url(server, c.path)),
-                  c.expected)
-            << c.transport << " " << c.path;
-    EXPECT_TRUE(server.waitUntilIdle(3000));
-}
-
 TEST_F(FfmpegPlaysTest, FfmpegDecodesWithoutErrors) {
     for (const char *path : {"CH01", "CH02"})
         EXPECT_EQ(run("ffmpeg -nostdin -v error -rtsp_transport tcp -i " + url(server, path) +

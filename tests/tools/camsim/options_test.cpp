@@ -19,34 +19,22 @@ TEST(OptionsTest, BadArgumentsGiveOneLineErrors) {
         const char *error;
     } cases[] = {
         {{"--port", "x"}, "--port: not a port number: 'x'"},
-        {{"--port", "65536"}, "--port: not a port number: '65536'"},
-        {{"--port", "80 "}, "--port: not a port number: '80 '"},
         {{"--port"}, "--port: needs a value"},
         {{"--bogus"}, "--bogus: unknown option (see --help)"},
         {{"--cgi", "Get.cgi"}, "--cgi: expected NAME=..., got 'Get.cgi'"},
-        {{"--cgi", "=body"}, "--cgi: expected NAME=..., got '=body'"},
         {{"--values-a", "A.cgi=k1:v1,k2"}, "--values-a: expected k1:v1,k2:v2, got 'k1:v1,k2'"},
-        {{"--values-b", "B.cgi=:v"}, "--values-b: expected k1:v1,k2:v2, got ':v'"},
         {{"--redirect", "cam=127.0.0.1:0"}, "--redirect: expected ADDR[:PORT], got '127.0.0.1:0'"},
-        {{"--redirect", "cam=127.0.0.1:x"}, "--redirect: expected ADDR[:PORT], got '127.0.0.1:x'"},
-        {{"--redirect", "cam=:80"}, "--redirect: expected ADDR[:PORT], got ':80'"},
-        {{"--rtsp-port", "-1"}, "--rtsp-port: not a port number: '-1'"},
-        {{"--channel"}, "--channel: needs a value"},
         {{"--channel", "jpeg:320x240@15,q=100"},
          "--channel: JPEG q must be from 1 to 99 or from 128 to 255"},
         {{"--rtsp-auth", "digest"},
          "--rtsp-auth: expected none, basic, digest-md5, digest-sha256, digest-both, "
          "digest-both-sha-first, basic+digest or digest+basic, got 'digest'"},
-        {{"--rtsp-qop", "yes"}, "--rtsp-qop: expected on or off, got 'yes'"},
         {{"--rtsp-stale-after", "-5"}, "--rtsp-stale-after: expected seconds, got '-5'"},
         {{"--rtsp-path", "/a b"},
          "--rtsp-path: expected [N=]/PATH[?QUERY] without blanks or '#', got '/a b'"},
-        {{"--rtsp-path", "0=/a"}, "--rtsp-path: expected a channel from 1, got '0=/a'"},
         {{"--rtsp-path", "3=/a"}, "--rtsp-path: there is no channel 3"},
         {{"--channel", "mpeg4:320x240@15", "--rtsp-path", "2=/a"},
          "--rtsp-path: there is no channel 2"},
-        {{"--rtsp-user"}, "--rtsp-user: needs a value"},
-        {{"--rtsp-bogus"}, "--rtsp-bogus: unknown option (see --help)"},
     };
     for (const Case &c : cases) {
         std::string error;
