@@ -29,20 +29,7 @@ for _ in $(seq 50); do
 done
 [ -n "$port" ] || { echo "demo: kestrel-camsim did not start" >&2; cat "$log" >&2; exit 1; }
 
-# One 612-byte site record: name and host in UTF-16LE (200 bytes each), port, account and
-# password (100 bytes each), video size, view flags, stream number, protocol type, spare.
-utf16() { local s=$1 i; for ((i = 0; i < ${#s}; i++)); do printf '%s\0' "${s:i:1}"; done; }
-pad() { head -c "$1" /dev/zero; }
-u32() { printf "\\x$(printf %02x $(($1 & 255)))\\x$(printf %02x $(($1 >> 8 & 255)))\\x$(printf %02x $(($1 >> 16 & 255)))\\x$(printf %02x $(($1 >> 24 & 255)))"; }
-site() {  # name host port account password
-  utf16 "$1"; pad $((200 - 2 * ${#1}))
-  utf16 "$2"; pad $((200 - 2 * ${#2}))
-  u32 "$3"
-  printf '%s' "$4"; pad $((100 - ${#4}))
-  printf '%s' "$5"; pad $((100 - ${#5}))
-  u32 1                 # Middle
-  printf '\0\0\0\0'     # no rotation, stream 1, Auto, spare
-}
+. "$root/scripts/site_record.sh"
 site "Demo camera" 127.0.0.1 "$port" admin demo >"$data/SITE_LIST_USER.DAT"
 chmod 600 "$data/SITE_LIST_USER.DAT"
 

@@ -49,7 +49,11 @@ int ViewerApp::run(int argc, char **argv) {
     else if (options.start)
         QMetaObject::invokeMethod(
             &dialog, [&dialog] { dialog.startViewing(); }, Qt::QueuedConnection);
-    dialog.exec();
+    // The program ends with the dialog (Exit, closing it, the watchdog), not when it is hidden
+    // behind the wall: the dialog is not run modally, since hiding a modal dialog ends it.
+    app.setQuitOnLastWindowClosed(false);
+    QObject::connect(&dialog, &QDialog::finished, &app, &QApplication::quit);
+    app.exec();
     return 0;
 }
 
