@@ -65,8 +65,6 @@ WallWindow::WallWindow(ViewerSettings &settings, std::function<void()> saveSetti
     outer->setSpacing(0);
     auto *body = new QHBoxLayout;
     sites_ = new SiteSource;
-    for (const std::u16string &name : siteList().names())
-        sites_->addItem(QString::fromStdU16String(name));
     body->addWidget(sites_);
     grid_ = new QGridLayout;
     grid_->setSpacing(2);
@@ -117,7 +115,11 @@ void WallWindow::stopTiles() {
 
 void WallWindow::showEvent(QShowEvent *event) {
     QDialog::showEvent(event);
-    startTiles();
+    // The site list may have changed in the single view since the wall was last shown.
+    sites_->clear();
+    for (const std::u16string &name : siteList().names())
+        sites_->addItem(QString::fromStdU16String(name));
+    layOut();  // which starts the tiles
 }
 
 void WallWindow::hideEvent(QHideEvent *event) {
@@ -333,12 +335,15 @@ void WallTileView::dragEnterEvent(QDragEnterEvent *event) {
 }
 
 void WallTileView::dropEvent(QDropEvent *event) {
+    if (dropSite(*event->mimeData())) event->acceptProposedAction();
+}
+
+bool WallTileView::dropSite(const QMimeData &data) {
     bool ok = false;
-    const int row = event->mimeData()->data(kSiteMime).toInt(&ok);
-    if (const SiteRecord *site = ok ? siteList().at(row) : nullptr) {
-        wall_.assign(index_, wallSiteOf(*site));
-        event->acceptProposedAction();
-    }
+    const int row = data.data(kSiteMime).toInt(&ok);
+    const SiteRecord *site = ok && row >= 0 ? siteList().at(row) : nullptr;
+    if (site) wall_.assign(index_, wallSiteOf(*site));
+    return site != nullptr;
 }
 
 }  // namespace kestrel

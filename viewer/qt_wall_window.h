@@ -21,6 +21,7 @@
 class QGridLayout;
 class QListWidget;
 class QMenuBar;
+class QMimeData;
 
 namespace kestrel {
 
@@ -88,6 +89,8 @@ class WallTileView : public QWidget {
     void setTexts(const QString &name, const QString &problem);
     void setFocused(bool focused);
     bool hasPicture() const { return !image_.isNull(); }
+    // Takes a site dragged from the wall's site list; false for anything else.
+    bool dropSite(const QMimeData &data);
     const QString &problem() const { return problem_; }
     const QString &name() const { return name_; }
 

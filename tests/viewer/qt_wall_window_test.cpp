@@ -10,12 +10,14 @@
 #include <string>
 #include <vector>
 
+#include <QMimeData>
 #include <QTest>
 
 #include "camsim/rtsp_server.h"
 #include "support/qt_app.h"
 #include "support/temp_dir.h"
 #include "viewer/command_ids.h"
+#include "viewer/data_directory.h"
 #include "viewer/qt_viewer_dialog.h"
 #include "viewer/qt_viewer_fixture.h"
 #include "viewer/site_list.h"
@@ -126,6 +128,24 @@ TEST_F(WallWindowTest, KeysGoToTheFocusedTile) {
     QTest::keyClick(wall, Qt::Key_Return);
     EXPECT_EQ(siteName(w->currentSite()), u"Cam4");
     EXPECT_TRUE(w->isVisible());
+}
+
+// A site dragged from the wall's list onto a tile goes there, and only that tile changes.
+TEST_F(WallWindowTest, ASiteDroppedOnATileGoesThere) {
+    auto w = makeWindow();
+    w->showWall();
+    WallWindow *wall = w->wall();
+    WallTile *untouched = wall->tile(1);
+    QMimeData mime;
+    mime.setData("application/x-kestrel-site-index", "2");  // the third site of the list
+    EXPECT_TRUE(wall->tileView(0)->dropSite(mime));
+    EXPECT_EQ(wall->model().tile(0).name, u"Cam3");
+    EXPECT_EQ(wall->tileView(0)->name(), "Cam3");
+    EXPECT_EQ(wall->tile(1), untouched);
+    EXPECT_EQ(loadViewerSettings(dataDirectory()).wall.tile(0).name, u"Cam3");
+    mime.setData("application/x-kestrel-site-index", "9");  // no such site: nothing changes
+    EXPECT_FALSE(wall->tileView(0)->dropSite(mime));
+    EXPECT_EQ(wall->model().tile(0).name, u"Cam3");
 }
 
 }  // namespace
