@@ -182,6 +182,8 @@ TEST_F(SessionDeleteTest, OneSessionGoesWhileTheOthersStream) {
                                reinterpret_cast<IPCamSession *>(&notASession)})
         EXPECT_EQ(IPCamDelete(gone), -1);
     EXPECT_EQ(IPCamGetLastError(streaming[0]), 0);
+    // The sessions that still stream go before the collectors they deliver to.
+    EXPECT_EQ(IPCamAllDelete(), 0);
 }
 
 TEST_F(SessionDeleteTest, AnAbandonedThreadLeavesNoConnectionAndNeverEntersTheCallbackAgain) {
