@@ -201,9 +201,10 @@ ViewerDialog::ViewerDialog(const Options &options, Hooks hooks, QWidget *parent)
 ViewerDialog::~ViewerDialog() {
     if (timerId_) killTimer(timerId_);
     timerId_ = 0;
-    control_.Stop();
-    delete wall_;  // its tiles' sessions go before the library does
+    // The wall's tiles end their own sessions first: Stop ends every session the library has.
+    delete wall_;
     wall_ = nullptr;
+    control_.Stop();
     IPCamExit();
     if (messageWindow == this) {
         messageWindow = nullptr;
