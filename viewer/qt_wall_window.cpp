@@ -72,9 +72,8 @@ WallWindow::WallWindow(ViewerSettings &settings, std::function<void()> saveSetti
     outer->addLayout(body, 1);
     menuBar_ = buildMenuBar(this, kWallMenu, [this](int id) { onCommand(id); });
     outer->addWidget(menuBar_);
-    // A first wall shows the list's first sites.
+    // A first wall shows the list's first sites. The tiles are laid out when it is shown.
     if (settings_.wall == WallModel{}) settings_.wall.fillFrom(siteList());
-    layOut();
 }
 
 WallWindow::~WallWindow() { stopTiles(); }
@@ -135,12 +134,8 @@ void WallWindow::timerEvent(QTimerEvent *) {
         if (!tile) continue;
         // A tile's view holds the picture it shows; a newer one replaces it, and whatever the
         // tile said while it had none goes with it.
-        const bool newer =
-            tile->newerPicture(views_[i]->property("serial").toULongLong(), picture);
-        if (newer) {
-            views_[i]->setProperty("serial", QVariant::fromValue<qulonglong>(picture.serial));
-            views_[i]->setPicture(picture);
-        }
+        const bool newer = tile->newerPicture(views_[i]->serial(), picture);
+        if (newer) views_[i]->setPicture(picture);
         if (texts || newer || !views_[i]->hasPicture())
             views_[i]->setTexts(views_[i]->name(), QString::fromStdU16String(tile->problem()));
     }
@@ -161,7 +156,6 @@ void WallWindow::assign(int index, const WallSite &site, int stream) {
     if (tiles_[at]) tiles_[at]->stop();
     const SiteRecord *record = findWallSite(siteList(), site);
     tiles_[at] = record ? std::make_unique<WallTile>(*record, stream) : nullptr;
-    views_[at]->setProperty("serial", QVariant::fromValue<qulonglong>(0));
     views_[at]->setPicture({});
     views_[at]->setTexts(record ? QString::fromStdU16String(siteName(*record)) : QString(), {});
     if (tiles_[at] && isVisible()) tiles_[at]->start();
@@ -252,6 +246,7 @@ WallTileView::WallTileView(WallWindow &wall, int index) : wall_(wall), index_(in
 }
 
 void WallTileView::setPicture(const WallTile::Picture &picture) {
+    serial_ = picture.serial;
     if (picture.width <= 0 || picture.height <= 0) {
         image_ = QImage();
     } else {

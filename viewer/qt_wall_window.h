@@ -85,7 +85,9 @@ class WallTileView : public QWidget {
   public:
     WallTileView(WallWindow &wall, int index);
 
+    // The tile's newest picture; an empty one clears the view.
     void setPicture(const WallTile::Picture &picture);
+    uint64_t serial() const { return serial_; }  // of the picture shown, 0 for none
     void setTexts(const QString &name, const QString &problem);
     void setFocused(bool focused);
     bool hasPicture() const { return !image_.isNull(); }
@@ -106,6 +108,7 @@ class WallTileView : public QWidget {
     WallWindow &wall_;
     int index_;
     QImage image_;
+    uint64_t serial_ = 0;
     QString name_, problem_;
     bool focused_ = false;
 };

@@ -77,17 +77,17 @@ bool parseNumber(std::string_view text, Number &out) {
     return true;
 }
 
-// A line of a wall tile: wall_tile_N_FIELD. False for any other key.
-bool wallTileLine(std::string_view key, std::string_view value,
+// A line of a wall tile: wall_tile_N_FIELD; any other key is left alone.
+void wallTileLine(std::string_view key, std::string_view value,
                   std::array<WallSite, kWallMaxTiles> &sites,
                   std::array<int, kWallMaxTiles> &streams) {
-    if (!key.starts_with(kWallTile)) return false;
+    if (!key.starts_with(kWallTile)) return;
     key.remove_prefix(kWallTile.size());
     const std::size_t underscore = key.find('_');
     int number = 0;
     if (underscore == std::string_view::npos || !parseNumber(key.substr(0, underscore), number) ||
         number < 1 || number > kWallMaxTiles)
-        return true;
+        return;
     const std::string_view field = key.substr(underscore + 1);
     const auto at = static_cast<std::size_t>(number - 1);
     if (field == "name") sites[at].name = unescape(value);
@@ -95,7 +95,6 @@ bool wallTileLine(std::string_view key, std::string_view value,
     else if (field == "port") parseNumber(value, sites[at].port);
     else if (field == "stream" && parseNumber(value, streams[at]))
         streams[at] = std::clamp(streams[at], -1, 255) == streams[at] ? streams[at] : -1;
-    return true;
 }
 
 }  // namespace

@@ -18,11 +18,7 @@ namespace {
 // alone when asked to make one with an id it already has.
 std::atomic<int> nextSessionId{1 << 20};
 
-uint64_t nowMs() {
-    return static_cast<uint64_t>(std::chrono::duration_cast<std::chrono::milliseconds>(
-                                     std::chrono::steady_clock::now().time_since_epoch())
-                                     .count());
-}
+uint64_t nowMs() { return WallTile::arrivalClock() / 10'000; }
 
 bool isVideo(int32_t kind) {
     return kind == IPCAM_FRAME_KEY || kind == IPCAM_FRAME_DEPENDENT ||
@@ -158,11 +154,15 @@ void WallTile::decodeLoop() {
             const std::size_t length = IPCAM_FRAME_PAYLOAD_SIZE(f);
             if (f->kind == IPCAM_MSG_FORMAT) {
                 if (length >= sizeof format) std::memcpy(&format, payload, sizeof format);
-                const Decodable *d = decodable(format.videoCodec);
+                // A format the viewer cannot decode, or a decoder that will not open, leaves
+                // the tile without pictures until the next format.
                 open = false;
-                try {
-                    if (d) decoder.reopen(d->codec), open = true;
-                } catch (const std::exception &) {
+                if (const Decodable *d = decodable(format.videoCodec)) {
+                    try {
+                        decoder.reopen(d->codec);
+                        open = true;
+                    } catch (const std::exception &) {
+                    }
                 }
             } else if (open && format.width <= kLargestPictureWidth &&
                        format.height <= kLargestPictureHeight) {

@@ -86,6 +86,21 @@ class VideoThreadTest : public kestrel_test::PipelineFixture {
         video.processOne();
     }
 
+    // What the picture area first says once a video thread starts on site; empty when it
+    // said nothing within 5 s.
+    std::string firstState(const SiteRecord &site) {
+        VideoThread starting;
+        starting.statusLine = &window;
+        starting.site = site;
+        window.screen.showState(u"");
+        starting.Resume();
+        kestrel_test::waitFor([&] { return !window.screen.state().empty(); }, 5000);
+        const std::string state = toUtf8(window.screen.state().c_str(), 400, 800);
+        starting.RequestStop();
+        starting.Wait();
+        return state;
+    }
+
     RecordingWindow window;
     VideoThread video;  // never resumed: the test drives its passes
 };
@@ -337,19 +352,12 @@ TEST_F(VideoThreadTest, AnAccountTooLongToSendIsNamedAsSuch) {
     const Case cases[] = {{19, 19, false}, {19, 20, true}, {38, 0, false}, {0, 39, true}};
     for (const Case &c : cases) {
         pipeline().sleepMs = nullptr;
-        VideoThread starting;
-        starting.statusLine = &window;
-        starting.site = siteAt(u"Porch", 9);
-        std::memset(starting.site.account, 0, sizeof starting.site.account);
-        std::memset(starting.site.password, 0, sizeof starting.site.password);
-        std::memset(starting.site.account, 'a', c.accountLength);
-        std::memset(starting.site.password, 'p', c.passwordLength);
-        window.screen.showState(u"");
-        starting.Resume();
-        ASSERT_TRUE(kestrel_test::waitFor([&] { return !window.screen.state().empty(); }, 5000));
-        const std::string state = toUtf8(window.screen.state().c_str(), 400, 800);
-        starting.RequestStop();
-        starting.Wait();
+        SiteRecord site = siteAt(u"Porch", 9);
+        std::memset(site.account, 0, sizeof site.account);
+        std::memset(site.password, 0, sizeof site.password);
+        std::memset(site.account, 'a', c.accountLength);
+        std::memset(site.password, 'p', c.passwordLength);
+        const std::string state = firstState(site);
         EXPECT_EQ(state.find("too long") != std::string::npos, c.refused)
             << c.accountLength << "+" << c.passwordLength << ": " << state;
         EXPECT_EQ(state.rfind("Connecting to Porch", 0), 0u) << state;
@@ -367,18 +375,10 @@ TEST_F(VideoThreadTest, AUrlTheLibraryRefusesIsNamedAsSuch) {
     };
     for (const auto &c : cases) {
         pipeline().sleepMs = nullptr;
-        VideoThread starting;
-        starting.statusLine = &window;
-        starting.site = siteAt(u"Street", 0);
-        setSiteHost(starting.site, c.url);
-        starting.site.protocolType = kProtocolRtspUrl;
-        window.screen.showState(u"");
-        starting.Resume();
-        ASSERT_TRUE(kestrel_test::waitFor([&] { return !window.screen.state().empty(); }, 5000));
-        const std::string state = toUtf8(window.screen.state().c_str(), 400, 800);
-        starting.RequestStop();
-        starting.Wait();
-        EXPECT_EQ(state, std::string("Connecting to Street\xE2\x80\xA6\n") + c.words);
+        SiteRecord site = siteAt(u"Street", 0);
+        setSiteHost(site, c.url);
+        site.protocolType = kProtocolRtspUrl;
+        EXPECT_EQ(firstState(site), std::string("Connecting to Street\xE2\x80\xA6\n") + c.words);
     }
 }
 
