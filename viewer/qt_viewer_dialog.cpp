@@ -173,11 +173,8 @@ ViewerDialog::ViewerDialog(const Options &options, Hooks hooks, QWidget *parent)
     siteList().load(dataDir());
     settings_ = loadViewerSettings(dataDir());
     current_ = startupSite(siteList(), settings_);
-    p.lowLatency = settings_.lowLatency ? 1 : 0;
-    if (QAction *lowLatency = findAction(this, kCmdLowLatency)) {
-        lowLatency->setCheckable(true);
-        lowLatency->setChecked(settings_.lowLatency);
-    }
+    if (QAction *lowLatency = findAction(this, kCmdLowLatency)) lowLatency->setCheckable(true);
+    applyLowLatency();
     showSiteInfo();
     // A first start has no site yet: the empty picture area says where to begin.
     display_.showState(missingSiteText(current_));
@@ -354,6 +351,11 @@ void ViewerDialog::startViewing() {
     saveSettings("the last site");
 }
 
+void ViewerDialog::applyLowLatency() {
+    pipeline().lowLatency = settings_.lowLatency ? 1 : 0;
+    if (QAction *action = findAction(this, kCmdLowLatency)) action->setChecked(settings_.lowLatency);
+}
+
 void ViewerDialog::saveSettings(const char *what) {
     std::string why;
     if (!saveViewerSettings(dataDir(), settings_, &why))
@@ -411,9 +413,7 @@ void ViewerDialog::onCommand(int id) {
             break;
         case kCmdLowLatency:
             settings_.lowLatency = !settings_.lowLatency;
-            p.lowLatency = settings_.lowLatency ? 1 : 0;
-            if (QAction *action = findAction(this, kCmdLowLatency))
-                action->setChecked(settings_.lowLatency);
+            applyLowLatency();
             saveSettings("low latency");
             break;
         case kCmdInfoShow:

@@ -111,6 +111,8 @@ class ViewerDialog final : public QDialog, public ViewerWindow {
     bool sayWhenNoSite(bool inPicture);
     // Writes the settings file; what names the setting in the message when that fails.
     void saveSettings(const char *what);
+    // The pipeline and the menu's check mark follow the low-latency setting.
+    void applyLowLatency();
     // Ends a pause of drawing that no held button or key accounts for any more.
     void releaseInput();
     bool screenLocked();
