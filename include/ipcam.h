@@ -48,12 +48,17 @@ enum IPCamStatus {
     IPCAM_GET_INFO_IS_ER = -16,
     IPCAM_CHECK_SUM_IS_ER = -50,
     IPCAM_VIDEO_AUDIO_PORT_ER = -98,
-    IPCAM_IS_OVER = -100
+    IPCAM_IS_OVER = -100,
+    /* ONVIF devices (IPCamCreateOnvif, IPCamOnvifProfiles) */
+    IPCAM_ONVIF_NOT_DEVICE = -30, /* the address answers, but not as an ONVIF device service */
+    IPCAM_ONVIF_FAULT = -31,      /* the device answered a request with a SOAP fault */
+    IPCAM_ONVIF_NO_PROFILE = -32, /* the device has no media profile of that number */
+    IPCAM_ONVIF_NO_STREAM = -33   /* the device gave no RTSP address for the profile */
 };
 
 /* Protocol types given to IPCamCreate. Types 3, 6, 7, 8 and others have no transport;
  * 10 is set by the library for multicast addresses; 11 is the type of the sessions
- * IPCamCreateUrl makes. */
+ * IPCamCreateUrl makes, 12 of those IPCamCreateOnvif makes. */
 enum IPCamProtocolType {
     IPCAM_PROTOCOL_AUTO = 0,
     IPCAM_PROTOCOL_TYPE1 = 1,
@@ -62,7 +67,8 @@ enum IPCamProtocolType {
     IPCAM_PROTOCOL_TYPE5 = 5,
     IPCAM_PROTOCOL_STREAMING_SERVER = 9,
     IPCAM_PROTOCOL_MULTICAST = 10,
-    IPCAM_PROTOCOL_RTSP_URL = 11
+    IPCAM_PROTOCOL_RTSP_URL = 11,
+    IPCAM_PROTOCOL_ONVIF = 12
 };
 
 /* Thread kinds of IPCamAction. */
@@ -448,6 +454,51 @@ IPCAM_API int IPCamCreate(IPCamSession **out, const char *host, unsigned int por
  * protocol type IPCAM_PROTOCOL_RTSP_URL and no CGI dialect: IPCamCommand answers -99. */
 IPCAM_API int IPCamCreateUrl(IPCamSession **out, const char *url, const char *user,
                              const char *password, int id);
+/* Creates a session for an ONVIF (Profile S) device by its device service URL,
+ * http://host[:port]/path (port 80 when absent), such as discovery reports it. Before each
+ * connection the video thread reads the device's clock, signs its requests with a WS-Security
+ * UsernameToken in the device's time (and answers HTTP Digest when the device asks for it),
+ * finds the media service (Media2 when the device offers it, else Media), takes the profile-th
+ * media profile (0 the first) and asks its RTSP address, which it then plays like
+ * IPCamCreateUrl with the same account; the address's host is replaced by the device's when
+ * they differ. Returns 0 (also when id already exists: then *out is left alone), -1 for a null
+ * out pointer or url, a URL that is not http://, does not fit (1023 bytes; account and
+ * password 127 each) or a negative profile, -2 for a port of 0 or above 65535. IPCamCommand
+ * takes pan/tilt/zoom requests (code 12): the moves, stop, home and presets (go, set, remove);
+ * anything else answers -99. */
+IPCAM_API int IPCamCreateOnvif(IPCamSession **out, const char *deviceUrl, const char *user,
+                               const char *password, int profile, int id);
+
+/* Finds ONVIF video devices: sends a WS-Discovery Probe for NetworkVideoTransmitter to
+ * 239.255.255.250 port 3702 (or the port in the environment variable IPCAM_DISCOVERY_PORT) on
+ * every IPv4 interface that can send multicast, three times half a second apart, and collects
+ * the answers for seconds (1 to 60). found is called on the calling thread once per device
+ * (by its endpoint), with its device service URL and the name and hardware of its scopes
+ * (empty when it has none). A URL naming 0.0.0.0, or a loopback or link-local address the
+ * answer did not come from, is given with the answer's source address instead. Returns the
+ * number of devices found, or -1 for a null found or seconds out of range. */
+typedef void (*IPCamDiscoverCallback)(void *context, const char *deviceUrl, const char *name,
+                                      const char *hardware);
+IPCAM_API int IPCamDiscover(int seconds, IPCamDiscoverCallback found, void *context);
+
+/* One media profile of an ONVIF device, as IPCamOnvifProfiles reports it. */
+typedef struct IPCamOnvifProfile {
+    int32_t index;       /* the profile argument of IPCamCreateOnvif that plays it */
+    char token[64];      /* the device's name for it in requests */
+    char name[64];       /* the name it shows */
+    char codec[16];      /* "H264", "H265", "JPEG", "MPEG4", or as the device wrote it */
+    int32_t width;       /* 0 when the profile has no video encoder */
+    int32_t height;
+    char streamUri[1024]; /* its RTSP address, the host replaced as a session would */
+} IPCamOnvifProfile;
+
+/* Reads the media profiles of an ONVIF device and calls profile once for each, in the
+ * device's order, on the calling thread. Returns the number of profiles, -1 for a null
+ * deviceUrl or profile, or the status a session would show (-4 account refused, -7 no
+ * connection, IPCAM_ONVIF_...). */
+IPCAM_API int IPCamOnvifProfiles(const char *deviceUrl, const char *user, const char *password,
+                                 void (*profile)(void *context, const IPCamOnvifProfile *p),
+                                 void *context);
 /* Chooses the stream numbers used from the next connection attempt on. */
 IPCAM_API int IPCamSetStreamNum(IPCamSession *session, int videoStream, int audioStream);
 /* Chooses how RTSP sessions carry RTP: rtpOverUdp 0 interleaved on the RTSP connection (the

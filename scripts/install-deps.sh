@@ -7,7 +7,7 @@ packages=(
   cmake ninja-build g++ pkg-config
   qt6-base-dev qt6-qpa-plugins
   libavcodec-dev libavformat-dev libavutil-dev libswscale-dev
-  libjpeg62-turbo-dev
+  libjpeg62-turbo-dev libxml2-dev
   libgtest-dev libgmock-dev libbenchmark-dev ffmpeg
   clang libclang-rt-14-dev
 )
