@@ -45,11 +45,15 @@ const Move *findMove(int32_t command) {
     return nullptr;
 }
 
-// The preset a request's number (and name) stands for: the preset whose token is the number,
-// else the one named as the request's text, else the one named as the number.
-std::string findPreset(const std::vector<PtzPreset> &presets, const PtzRequest &request) {
+// The preset a request's number (and name) stands for, among those the device lists: the one
+// this session set under that number, else the one whose token is the number, else the one
+// named as the request's text, else the one named as the number.
+std::string findPreset(const std::vector<PtzPreset> &presets, const PtzRequest &request,
+                       const std::string &remembered) {
     const std::string number = std::to_string(request.number);
     const std::string_view text = fieldText(request.text);
+    for (const PtzPreset &p : presets)
+        if (!remembered.empty() && p.token == remembered) return p.token;
     for (const PtzPreset &p : presets)
         if (p.token == number) return p.token;
     for (const PtzPreset &p : presets)
@@ -67,9 +71,9 @@ bool worthRepeating(int result) {
 }  // namespace
 
 int runOnvifPtz(const PtzRequest &request, const PtzTarget &target, const std::string &user,
-                const std::string &password, const RtspUrl &deviceUrl, SocketSlot &slot) {
+                const std::string &password, OnvifState &state, SocketSlot &slot) {
     if (target.service.address.empty()) return OnvifControl::kNoCommand;
-    OnvifDevice device(deviceUrl, target.service.address, user, password, target.clockOffset);
+    OnvifDevice device(state.deviceUrl, target.service.address, user, password, target.clockOffset);
     const std::string &profile = target.profileToken;
     auto send = [&](const SoapCall &call, std::optional<SoapReply> &reply) {
         const int r = device.call(slot, target.service, call, reply);
@@ -95,17 +99,35 @@ int runOnvifPtz(const PtzRequest &request, const PtzTarget &target, const std::s
         default:
             return OnvifControl::kNoCommand;
     }
+    std::string remembered;
+    {
+        std::lock_guard guard(state.lock);
+        if (auto at = state.presetTokens.find(request.number); at != state.presetTokens.end())
+            remembered = at->second;
+    }
     if (int r = send(getPresets(profile), reply); r != OnvifControl::kAccepted) return r;
     const std::string known = findPreset(readPresets(*reply).value_or(std::vector<PtzPreset>{}),
-                                         request);
+                                         request, remembered);
     // A preset the device does not list is still asked for by its number: the device's fault
     // then says what is wrong.
     const std::string token = known.empty() ? std::to_string(request.number) : known;
     if (request.command == IPCAM_PTZ_PRESET_GO) return send(gotoPreset(profile, token), reply);
-    if (request.command == IPCAM_PTZ_PRESET_REMOVE) return send(removePreset(profile, token), reply);
+    if (request.command == IPCAM_PTZ_PRESET_REMOVE) {
+        const int r = send(removePreset(profile, token), reply);
+        std::lock_guard guard(state.lock);
+        if (r == OnvifControl::kAccepted) std::erase_if(state.presetTokens, [&](const auto &entry) {
+            return entry.second == token;
+        });
+        return r;
+    }
     const std::string_view text = fieldText(request.text);
     const std::string name = text.empty() ? std::to_string(request.number) : std::string(text);
-    return send(setPreset(profile, known, name), reply);
+    const int r = send(setPreset(profile, known, name), reply);
+    if (r != OnvifControl::kAccepted) return r;
+    const std::string made = readSetPresetToken(*reply).value_or(known);
+    std::lock_guard guard(state.lock);
+    if (!made.empty()) state.presetTokens[request.number] = made;
+    return r;
 }
 
 OnvifControl::OnvifControl(std::shared_ptr<OnvifState> state) : state_(std::move(state)) {}
@@ -138,7 +160,7 @@ int OnvifControl::Command(IPCamSession *session, void *request, void *flag) {
     const std::string user(fieldText(session->user)), password(fieldText(session->password));
     if (!flag) {
         SocketSlot slot{-1};
-        return runOnvifPtz(ptz, *target, user, password, state_->deviceUrl, slot);
+        return runOnvifPtz(ptz, *target, user, password, *state_, slot);
     }
 
     std::lock_guard guard(workersLock_);
@@ -149,7 +171,7 @@ int OnvifControl::Command(IPCamSession *session, void *request, void *flag) {
         // Every wait of the request ends within a slice once the destructor clears the flag.
         StopScope scope(&running_);
         while (running_) {
-            const int r = runOnvifPtz(ptz, target, user, password, state_->deviceUrl, worker.slot);
+            const int r = runOnvifPtz(ptz, target, user, password, *state_, worker.slot);
             if (!worthRepeating(r)) break;
             std::this_thread::sleep_for(kRepeatPause);
         }

@@ -49,7 +49,8 @@ class OnvifControl final : public CameraControl {
 
 // Carries out one PtzRequest against target with the account given; the connection sits in
 // slot. 1 when the device took it, -99 for a command with no PTZ call, or a status.
+// state keeps the presets' tokens.
 int runOnvifPtz(const PtzRequest &request, const PtzTarget &target, const std::string &user,
-                const std::string &password, const RtspUrl &deviceUrl, SocketSlot &slot);
+                const std::string &password, OnvifState &state, SocketSlot &slot);
 
 }  // namespace ipcam

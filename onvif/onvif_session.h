@@ -2,6 +2,8 @@
 // step of its video thread, which asks the device for the stream before playing it over RTSP.
 #pragma once
 
+#include <cstdint>
+#include <map>
 #include <mutex>
 #include <optional>
 #include <string>
@@ -19,6 +21,9 @@ struct OnvifState {
     // Written by the video thread after each resolved connection, read by PTZ commands.
     std::mutex lock;
     std::optional<PtzTarget> ptz;  // guarded by lock
+    // The tokens of the presets this session set, by their numbers: a device chooses a
+    // preset's token itself, and a named preset's name is not its number.
+    std::map<int32_t, std::string> presetTokens;  // guarded by lock
 };
 
 // The video thread's connect step for ONVIF sessions: resolves the profile's stream (clock,

@@ -3,6 +3,18 @@
 #include <stdio.h>
 #include <string.h>
 
+static void onDevice(void *context, const char *url, const char *name, const char *hardware) {
+    (void)context;
+    (void)url;
+    (void)name;
+    (void)hardware;
+}
+
+static void onProfile(void *context, const IPCamOnvifProfile *profile) {
+    (void)context;
+    (void)profile;
+}
+
 static int onFrame(void *context, int channel, void *frame, int id) {
     (void)context;
     (void)channel;
@@ -54,6 +66,22 @@ int main(void) {
     if (IPCamGetItem(session, 1) != 0) failures++;
     if (IPCamDelete(session) != IPCAM_OK) failures++;
     if (IPCamDelete(session) != -1 || IPCamDelete(NULL) != -1) failures++;
+    {
+        /* ONVIF: arguments checked before anything is sent. */
+        IPCamSession *onvif = NULL;
+        if (IPCamCreateOnvif(&onvif, "rtsp://h/x", NULL, NULL, 0, 2) != IPCAM_IS_NULL) failures++;
+        if (IPCamCreateOnvif(&onvif, "http://h:0/onvif/device_service", NULL, NULL, 0, 2) !=
+            IPCAM_PORT_IS_ER)
+            failures++;
+        if (IPCamCreateOnvif(&onvif, "http://127.0.0.1:1/onvif/device_service", "admin", "x", 0,
+                             2) != IPCAM_OK ||
+            onvif == NULL)
+            failures++;
+        if (IPCamDiscover(0, onDevice, NULL) != -1 || IPCamDiscover(3, NULL, NULL) != -1)
+            failures++;
+        if (IPCamOnvifProfiles(NULL, NULL, NULL, onProfile, NULL) != -1) failures++;
+        if (sizeof(IPCamOnvifProfile) != 4 + 64 + 64 + 16 + 8 + 1024) failures++;
+    }
     if (IPCamAllDelete() != IPCAM_OK) failures++;
     if (IPCamExit() != IPCAM_OK) failures++;
     if (sizeof(StreamFormatBlock) != 44 || sizeof(EncodedFrame) != 16) failures++;

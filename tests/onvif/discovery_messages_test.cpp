@@ -7,8 +7,7 @@
 #include "onvif/onvif_namespaces.h"
 #include "onvif/xml_document.h"
 
-using namespace ipcam;
-
+namespace ipcam {
 namespace {
 
 constexpr const char *kProbeId = "uuid:0b5a1c2e-1111-4222-8333-444455556666";
@@ -110,3 +109,4 @@ TEST(DiscoveryMessagesTest, DeviceUrlFromXAddrs) {
 }
 
 }  // namespace
+}  // namespace ipcam

@@ -5,8 +5,7 @@
 #include <string>
 #include <vector>
 
-using namespace ipcam;
-
+namespace ipcam {
 namespace {
 
 // Bodies as devices send them: the same messages under the prefixes of different toolkits,
@@ -163,3 +162,4 @@ TEST(OnvifRepliesTest, StreamUrisAndPresets) {
 }
 
 }  // namespace
+}  // namespace ipcam

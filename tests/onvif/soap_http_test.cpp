@@ -6,8 +6,7 @@
 
 #include "onvif/xml_document.h"
 
-using namespace ipcam;
-
+namespace ipcam {
 namespace {
 
 // Bodies after the head, whichever way the device delimits them, and in any pieces.
@@ -52,3 +51,4 @@ TEST(SoapHttpTest, UnboundedBodyIsCut) {
 }
 
 }  // namespace
+}  // namespace ipcam

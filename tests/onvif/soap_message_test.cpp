@@ -7,8 +7,7 @@
 #include "control/base64.h"
 #include "onvif/onvif_namespaces.h"
 
-using namespace ipcam;
-
+namespace ipcam {
 namespace {
 
 // The published UsernameToken example, and one computed here with Python's hashlib.
@@ -126,3 +125,4 @@ TEST(SoapMessageTest, RepliesAndFaults) {
 }
 
 }  // namespace
+}  // namespace ipcam
