@@ -470,13 +470,15 @@ IPCAM_API int IPCamCreateOnvif(IPCamSession **out, const char *deviceUrl, const 
                                const char *password, int profile, int id);
 
 /* Finds ONVIF video devices: sends a WS-Discovery Probe for NetworkVideoTransmitter to
- * 239.255.255.250 port 3702 (or the port in the environment variable IPCAM_DISCOVERY_PORT) on
- * every IPv4 interface that can send multicast, three times half a second apart, and collects
+ * 239.255.255.250 port 3702 on every IPv4 interface that can send multicast, three times half a
+ * second apart, and collects
  * the answers for seconds (1 to 60). found is called on the calling thread once per device
  * (by its endpoint), with its device service URL and the name and hardware of its scopes
  * (empty when it has none). A URL naming 0.0.0.0, or a loopback or link-local address the
  * answer did not come from, is given with the answer's source address instead. Returns the
- * number of devices found, or -1 for a null found or seconds out of range. */
+ * number of devices found, or -1 for a null found or seconds out of range. The environment
+ * variable IPCAM_DISCOVERY_PORT names another port, for simulated devices on this machine:
+ * the Probe then goes out on the loopback interface only. */
 typedef void (*IPCamDiscoverCallback)(void *context, const char *deviceUrl, const char *name,
                                       const char *hardware);
 IPCAM_API int IPCamDiscover(int seconds, IPCamDiscoverCallback found, void *context);

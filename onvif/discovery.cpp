@@ -28,13 +28,13 @@ constexpr int kProbes = 3;
 constexpr auto kProbeInterval = std::chrono::milliseconds(500);
 constexpr std::size_t kMaxDatagram = 65536;
 
-uint16_t discoveryPort() {
+// The port set in the environment, for tests and simulated cameras; 0 when none is set.
+uint16_t portOverride() {
     const char *text = std::getenv("IPCAM_DISCOVERY_PORT");
-    if (!text || !*text) return kDiscoveryPort;
+    if (!text || !*text) return 0;
     char *end = nullptr;
     const long value = std::strtol(text, &end, 10);
-    return *end == '\0' && value > 0 && value <= 65535 ? static_cast<uint16_t>(value)
-                                                       : kDiscoveryPort;
+    return *end == '\0' && value > 0 && value <= 65535 ? static_cast<uint16_t>(value) : 0;
 }
 
 class Descriptor {
@@ -54,14 +54,16 @@ class Descriptor {
 };
 
 // The addresses of the interfaces that are up and can send multicast; the loopback interface
-// always counts, since devices on this machine (and simulators) answer there.
-std::vector<in_addr> multicastInterfaces() {
+// always counts, since devices on this machine (and simulators) answer there. With
+// loopbackOnly nothing leaves the machine.
+std::vector<in_addr> multicastInterfaces(bool loopbackOnly) {
     std::vector<in_addr> out;
     ifaddrs *list = nullptr;
     if (getifaddrs(&list) != 0) return out;
     for (ifaddrs *i = list; i; i = i->ifa_next) {
         if (!i->ifa_addr || i->ifa_addr->sa_family != AF_INET || !(i->ifa_flags & IFF_UP)) continue;
         if (!(i->ifa_flags & (IFF_MULTICAST | IFF_LOOPBACK))) continue;
+        if (loopbackOnly && !(i->ifa_flags & IFF_LOOPBACK)) continue;
         const in_addr a = reinterpret_cast<const sockaddr_in *>(i->ifa_addr)->sin_addr;
         bool seen = false;
         for (const in_addr &o : out) seen = seen || o.s_addr == a.s_addr;
@@ -94,13 +96,15 @@ using namespace ipcam;
 
 extern "C" IPCAM_API int IPCamDiscover(int seconds, IPCamDiscoverCallback found, void *context) {
     if (!found || seconds < 1 || seconds > kLongestSearch) return IPCAM_IS_NULL;
+    // A port of its own means simulated cameras on this machine: the probe stays on it.
+    const uint16_t override = portOverride();
     std::vector<Descriptor> sockets;
-    for (const in_addr &interface : multicastInterfaces())
+    for (const in_addr &interface : multicastInterfaces(override != 0))
         if (auto s = probeSocket(interface)) sockets.push_back(std::move(*s));
 
     sockaddr_in group{};
     group.sin_family = AF_INET;
-    group.sin_port = htons(discoveryPort());
+    group.sin_port = htons(override ? override : kDiscoveryPort);
     inet_pton(AF_INET, kGroup, &group.sin_addr);
     const std::string messageId = newMessageId();
     const std::string probe = probeMessage(messageId);

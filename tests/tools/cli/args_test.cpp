@@ -89,6 +89,26 @@ TEST(CliArgs, GoodCommandLines) {
              EXPECT_FALSE(o.passwordGiven);
              EXPECT_EQ(addressText(o), "RTSP://cam/x@y") << "an '@' in the path is no account";
          }},
+        {"watch onvif://cam:8080/2 --user admin",
+         [](const Options &o) {
+             EXPECT_EQ(o.onvif, "http://cam:8080/onvif/device_service");
+             EXPECT_EQ(o.profile, 2);
+             EXPECT_TRUE(o.host.empty() && o.url.empty());
+             EXPECT_EQ(addressText(o), "http://cam:8080/onvif/device_service profile 2");
+         }},
+        {"ptz --onvif http://10.0.0.9/onvif/dev --profile 1 preset-go 3",
+         [](const Options &o) {
+             EXPECT_EQ(o.onvif, "http://10.0.0.9/onvif/dev");
+             EXPECT_EQ(o.profile, 1);
+             EXPECT_EQ(o.operands, (std::vector<std::string>{"preset-go", "3"}));
+         }},
+        {"profiles http://10.0.0.9/onvif/device_service --user u --password p",
+         [](const Options &o) {
+             EXPECT_EQ(o.command, Command::Profiles);
+             EXPECT_EQ(o.onvif, "http://10.0.0.9/onvif/device_service");
+         }},
+        {"discover", [](const Options &o) { EXPECT_EQ(o.seconds, 3); }},
+        {"discover --seconds 7", [](const Options &o) { EXPECT_EQ(o.seconds, 7); }},
         {"watch h --help --bogus", [](const Options &o) { EXPECT_TRUE(o.help); }},
         {"--help",
          [](const Options &o) {
@@ -118,6 +138,16 @@ TEST(CliArgs, BadCommandLinesSayWhatIsWrong) {
         {"watch h:80x", "bad port"},
         {"watch h:1:2", "bad address"},
         {"ptz rtsp://h/x up", "ptz needs HOST[:PORT]"},
+        {"get onvif://h Brightness", "get needs HOST[:PORT]"},
+        {"watch onvif://h/x", "bad profile"},
+        {"watch onvif://u@h", "bad address"},
+        {"watch h --onvif http://h/x", "--onvif names the device already"},
+        {"watch --onvif rtsp://h/x", "bad --onvif"},
+        {"profiles h", "profiles needs an ONVIF device"},
+        {"profiles", "missing DEVICE_URL"},
+        {"discover h", "unexpected argument 'h'"},
+        {"discover --seconds 0.5", "discovery takes 1 to 60 whole seconds"},
+        {"discover --seconds 61", "discovery takes 1 to 60 whole seconds"},
         {"get rtsp://h/x Brightness", "get needs HOST[:PORT]"},
         {"watch :80", "missing host"},
         {"watch h --type 3", "bad --type '3'"},
@@ -223,10 +253,13 @@ TEST(CliArgs, FieldLimitsFollowTheSettingsRecord) {
 TEST(CliArgs, EveryCommandHasItsOwnUsage) {
     EXPECT_NE(usage(Command::None).find("usage: ipcam COMMAND"), std::string::npos);
     for (Command c : {Command::Watch, Command::Record, Command::Snapshot, Command::Send,
-                      Command::Ptz, Command::Key, Command::Io, Command::Get}) {
+                      Command::Ptz, Command::Key, Command::Io, Command::Get, Command::Discover,
+                      Command::Profiles}) {
         const std::string text = usage(c);
         EXPECT_EQ(text.find(std::string("usage: ipcam ") + commandName(c)), 0u) << text;
-        EXPECT_NE(text.find("--user"), std::string::npos);
+        if (c != Command::Discover) {
+            EXPECT_NE(text.find("--user"), std::string::npos) << text;
+        }
     }
 }
 

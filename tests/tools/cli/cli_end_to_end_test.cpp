@@ -328,7 +328,7 @@ TEST_F(CliEndToEnd, FailuresAreClearAndQuick) {
         {"watch h --seconds -1", 2, "bad --seconds '-1'", 2},
         {"frob h", 2, "unknown command 'frob'", 2},
         {"--help", 0, "usage: ipcam COMMAND", 2},
-        {"record --help", 0, "usage: ipcam record HOST[:PORT]|URL --out DIR", 2},
+        {"record --help", 0, "usage: ipcam record HOST[:PORT]|URL|onvif://... --out DIR", 2},
     };
     for (const Case &c : cases) {
         SCOPED_TRACE(c.args);
