@@ -242,4 +242,26 @@ TEST(OnvifPtzTest, FamilyACameraHeadsFollowTheirProfiles) {
     EXPECT_TRUE(eventually([&] { return camera->head(1).tilt == 9; }));
     EXPECT_EQ(camera->head(0).tilt, 0);
     EXPECT_EQ(simState(web.port(), 1).at("tilt"), "9");
+
+    // Storing a preset over CGI lets a glide go on; a step ends it where it got to.
+    token.nonce = randomBytes(16);
+    ASSERT_EQ(postSoap(web.port(), kPtzService,
+                       envelope(op(uri::kPtz, "ContinuousMove",
+                                   ptzBody(velocity("x=\"0.5\" y=\"0\""))),
+                                token.header()))
+                  .status,
+              200);
+    auto cgi = [&](const std::string &target) {
+        const std::string reply = kestrel_test::exchange(web.port(), get(target));
+        return reply.substr(reply.find("\r\n\r\n") + 4);
+    };
+    EXPECT_EQ(cgi("/SetPTZ.cgi?CH=0&Dir=Preset3&PointName=3:Door"), "OK");
+    EXPECT_EQ(camera->head(0).drift, camsim::Drift::Glide);
+    EXPECT_TRUE(eventually([&] { return camera->head(0).pan >= 2; }));
+    EXPECT_EQ(cgi("/SetPTZ.cgi?CH=0&Dir=Up"), "OK");
+    const camsim::HeadState stepped = camera->head(0);
+    EXPECT_EQ(stepped.drift, camsim::Drift::None);
+    EXPECT_EQ(stepped.tilt, 1);
+    std::this_thread::sleep_for(std::chrono::milliseconds(100));
+    EXPECT_EQ(camera->head(0).pan, stepped.pan);
 }
