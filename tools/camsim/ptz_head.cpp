@@ -354,8 +354,7 @@ std::string PtzHead::command(int channel, std::string_view dir, const std::strin
 
 HeadPosition PtzHead::glidePosition(const Glide &glide, Clock::time_point now) const {
     const Clock::time_point end = std::min(now, glide.until);
-    const double seconds =
-        std::max(0.0, std::chrono::duration<double>(end - glide.from).count());
+    const double seconds = std::max(0.0, std::chrono::duration<double>(end - glide.from).count());
     HeadPosition p;
     p.pan = std::clamp(glide.pan + glide.rate.pan * seconds, double(limits_.panMin),
                        double(limits_.panMax));

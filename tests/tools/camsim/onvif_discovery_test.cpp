@@ -24,10 +24,10 @@ namespace {
 const std::vector<std::string> kProbeScopes = camsim::onvifScopes("Kestrel Camsim", "camsim");
 
 // A Probe with the Types element given (none when empty), in the namespaces declared on it.
-std::string probe(const std::string &messageId, const std::string &types,
-                  const std::string &declarations =
-                      " xmlns:dn=\"http://www.onvif.org/ver10/network/wsdl\"",
-                  const std::string &scopes = "") {
+std::string probe(
+    const std::string &messageId, const std::string &types,
+    const std::string &declarations = " xmlns:dn=\"http://www.onvif.org/ver10/network/wsdl\"",
+    const std::string &scopes = "") {
     return "<?xml version=\"1.0\" encoding=\"UTF-8\"?>"
            "<e:Envelope xmlns:e=\"http://www.w3.org/2003/05/soap-envelope\" "
            "xmlns:w=\"http://schemas.xmlsoap.org/ws/2004/08/addressing\" "
@@ -112,10 +112,9 @@ Match readMatch(const std::string &text) {
     xmlNode *header = child(envelope, uri::kSoap12, "Header");
     m.relatesTo = camsim::elementText(child(header, wsa, "RelatesTo"));
     m.action = camsim::elementText(child(header, wsa, "Action"));
-    xmlNode *match = child(child(child(envelope, uri::kSoap12, "Body"), d, "ProbeMatches"), d,
-                           "ProbeMatch");
-    m.endpoint =
-        camsim::elementText(child(child(match, wsa, "EndpointReference"), wsa, "Address"));
+    xmlNode *match =
+        child(child(child(envelope, uri::kSoap12, "Body"), d, "ProbeMatches"), d, "ProbeMatch");
+    m.endpoint = camsim::elementText(child(child(match, wsa, "EndpointReference"), wsa, "Address"));
     // Types as namespace|name pairs, their prefixes resolved in the reply.
     xmlNode *types = child(match, d, "Types");
     std::string list = camsim::elementText(types);
@@ -144,20 +143,22 @@ TEST(OnvifDiscoveryTest, ProbesAreAnsweredOnlyForTheDevicesTypes) {
         bool answered;
     } cases[] = {
         {"transmitter", probe("urn:uuid:1", typesOf("dn:NetworkVideoTransmitter")), true},
-        {"other prefix", probe("urn:uuid:1", typesOf("nvt:NetworkVideoTransmitter"),
-                               " xmlns:nvt=\"http://www.onvif.org/ver10/network/wsdl\""),
+        {"other prefix",
+         probe("urn:uuid:1", typesOf("nvt:NetworkVideoTransmitter"),
+               " xmlns:nvt=\"http://www.onvif.org/ver10/network/wsdl\""),
          true},
         {"default namespace",
-         probe("urn:uuid:1", "<d:Types xmlns=\"http://www.onvif.org/ver10/network/wsdl\">"
-                             "NetworkVideoTransmitter</d:Types>", ""),
+         probe("urn:uuid:1",
+               "<d:Types xmlns=\"http://www.onvif.org/ver10/network/wsdl\">"
+               "NetworkVideoTransmitter</d:Types>",
+               ""),
          true},
         {"device and transmitter",
-         probe("urn:uuid:1", typesOf(" tds:Device\n dn:NetworkVideoTransmitter "), dn + tds),
-         true},
+         probe("urn:uuid:1", typesOf(" tds:Device\n dn:NetworkVideoTransmitter "), dn + tds), true},
         {"no Types", probe("urn:uuid:1", ""), true},
         {"empty Types", probe("urn:uuid:1", "<d:Types/>"), true},
-        {"a scope of ours",
-         probe("urn:uuid:1", "", dn, "<d:Scopes>" + scopes + "</d:Scopes>"), true},
+        {"a scope of ours", probe("urn:uuid:1", "", dn, "<d:Scopes>" + scopes + "</d:Scopes>"),
+         true},
         {"a scope prefix",
          probe("urn:uuid:1", "", dn, "<d:Scopes>onvif://www.onvif.org/name</d:Scopes>"), true},
         {"prefix matched exactly",
@@ -175,8 +176,8 @@ TEST(OnvifDiscoveryTest, ProbesAreAnsweredOnlyForTheDevicesTypes) {
         {"no prefix, no default", probe("urn:uuid:1", typesOf("NetworkVideoTransmitter"), ""),
          false},
         {"another type", probe("urn:uuid:1", typesOf("dn:Printer")), false},
-        {"ours and another",
-         probe("urn:uuid:1", typesOf("dn:NetworkVideoTransmitter dn:Printer")), false},
+        {"ours and another", probe("urn:uuid:1", typesOf("dn:NetworkVideoTransmitter dn:Printer")),
+         false},
         {"no MessageID", probe("", typesOf("dn:NetworkVideoTransmitter")), false},
         {"SOAP 1.1",
          "<s:Envelope xmlns:s=\"http://schemas.xmlsoap.org/soap/envelope/\"><s:Body><d:Probe "
@@ -216,8 +217,8 @@ TEST(OnvifDiscoveryTest, TwoSimulatorsOnOnePortBothAnswerAMulticastProbe) {
             byEndpoint[m.endpoint] = m;
         }
         ASSERT_EQ(byEndpoint.size(), 2u);
-        const std::string transmitter = std::string(uri::kNetwork) + "|NetworkVideoTransmitter " +
-                                        uri::kDevice + "|Device ";
+        const std::string transmitter =
+            std::string(uri::kNetwork) + "|NetworkVideoTransmitter " + uri::kDevice + "|Device ";
         for (const auto &[endpoint, m] : byEndpoint) {
             EXPECT_EQ(m.relatesTo, id);
             EXPECT_EQ(m.action, "http://schemas.xmlsoap.org/ws/2005/04/discovery/ProbeMatches");
@@ -241,9 +242,9 @@ TEST(OnvifDiscoveryTest, TwoSimulatorsOnOnePortBothAnswerAMulticastProbe) {
         const std::vector<std::string> late = client.receive(2, 1000);
         ASSERT_EQ(late.size(), 1u);
         EXPECT_EQ(readMatch(late[0]).relatesTo, "urn:uuid:again");
-        EXPECT_EQ(a.device->discoveryStatistics().answered +
-                      b.device->discoveryStatistics().answered,
-                  3u);
+        EXPECT_EQ(
+            a.device->discoveryStatistics().answered + b.device->discoveryStatistics().answered,
+            3u);
     }
     // Each responder closed its socket and ended its thread.
     EXPECT_EQ(openDescriptors(), descriptors);

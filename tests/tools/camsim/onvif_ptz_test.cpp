@@ -142,10 +142,10 @@ TEST(OnvifPtzTest, BadMovesAreRefusedAndMoveNothing) {
         EXPECT_EQ(r.status, 400) << c.inner;
         EXPECT_EQ(faultCodes(r.body), c.codes) << c.inner << "\n" << r.body;
     }
-    EXPECT_EQ(faultCodes(ptz(rig, "ContinuousMove", velocity("x=\"1\" y=\"0\""), "profile_ch9")
-                             .body),
-              (std::vector<std::string>{soapCode("Sender"), onvifCode("InvalidArgVal"),
-                                        onvifCode("NoProfile")}));
+    EXPECT_EQ(
+        faultCodes(ptz(rig, "ContinuousMove", velocity("x=\"1\" y=\"0\""), "profile_ch9").body),
+        (std::vector<std::string>{soapCode("Sender"), onvifCode("InvalidArgVal"),
+                                  onvifCode("NoProfile")}));
     const auto state = simState(rig.web.port());
     EXPECT_EQ(state.at("pan"), "0");
     EXPECT_EQ(state.at("move"), "none");
@@ -156,17 +156,18 @@ TEST(OnvifPtzTest, PresetsRoundTripWithTokensOfTheDevicesChoosing) {
     ASSERT_TRUE(rig.ok);
     const uint16_t port = rig.web.port();
     // To pan 45: full speed for half a second.
-    ASSERT_EQ(ptz(rig, "ContinuousMove",
-                  velocity("x=\"1\" y=\"0\"") + "<o:Timeout>PT0.5S</o:Timeout>")
-                  .status,
-              200);
+    ASSERT_EQ(
+        ptz(rig, "ContinuousMove", velocity("x=\"1\" y=\"0\"") + "<o:Timeout>PT0.5S</o:Timeout>")
+            .status,
+        200);
     // A preset cannot be stored while the head moves.
     EXPECT_EQ(faultCodes(ptz(rig, "SetPreset", "<o:PresetName>Gate</o:PresetName>").body),
               (std::vector<std::string>{soapCode("Receiver"), onvifCode("Action"),
                                         onvifCode("MovingPTZ")}));
     ASSERT_TRUE(eventually([&] { return simState(port).at("move") == "none"; }));
 
-    const std::string gate = presetToken(ptz(rig, "SetPreset", "<o:PresetName>Gate one</o:PresetName>"));
+    const std::string gate =
+        presetToken(ptz(rig, "SetPreset", "<o:PresetName>Gate one</o:PresetName>"));
     EXPECT_FALSE(gate.empty());
     EXPECT_TRUE(gate.find_first_not_of("0123456789") != std::string::npos) << gate;
     EXPECT_EQ(ptz(rig, "GotoHomePosition", "").status, 200);
@@ -181,8 +182,7 @@ TEST(OnvifPtzTest, PresetsRoundTripWithTokensOfTheDevicesChoosing) {
     SoapReply listed(ptz(rig, "GetPresets", "").body);
     std::map<std::string, std::pair<std::string, std::string>> presets;  // token: name, x
     for (xmlNode *p : children(listed.body, uri::kPtz, "Preset")) {
-        xmlNode *panTilt =
-            child(child(p, uri::kSchema, "PTZPosition"), uri::kSchema, "PanTilt");
+        xmlNode *panTilt = child(child(p, uri::kSchema, "PTZPosition"), uri::kSchema, "PanTilt");
         presets[camsim::attribute(p, "token").value_or("")] = {
             camsim::elementText(child(p, uri::kSchema, "Name")),
             camsim::attribute(panTilt, "x").value_or("")};
@@ -204,8 +204,7 @@ TEST(OnvifPtzTest, PresetsRoundTripWithTokensOfTheDevicesChoosing) {
 
     const std::vector<std::string> noToken = {soapCode("Sender"), onvifCode("InvalidArgVal"),
                                               onvifCode("NoToken")};
-    EXPECT_EQ(ptz(rig, "RemovePreset", "<o:PresetToken>" + door + "</o:PresetToken>").status,
-              200);
+    EXPECT_EQ(ptz(rig, "RemovePreset", "<o:PresetToken>" + door + "</o:PresetToken>").status, 200);
     for (const char *operation : {"RemovePreset", "GotoPreset", "SetPreset"}) {
         for (const std::string &token : {door, number, std::string("Preset_99")}) {
             const HttpResult r =
@@ -232,12 +231,12 @@ TEST(OnvifPtzTest, FamilyACameraHeadsFollowTheirProfiles) {
     token.user = "viewer";
     token.password = "pass word";
     token.created = utcText(std::chrono::system_clock::now());
-    const HttpResult r = postSoap(
-        web.port(), kPtzService,
-        envelope(op(uri::kPtz, "ContinuousMove",
-                    ptzBody(velocity("x=\"0\" y=\"1\"") + "<o:Timeout>PT0.2S</o:Timeout>",
-                            "profile_ch2")),
-                 token.header()));
+    const HttpResult r =
+        postSoap(web.port(), kPtzService,
+                 envelope(op(uri::kPtz, "ContinuousMove",
+                             ptzBody(velocity("x=\"0\" y=\"1\"") + "<o:Timeout>PT0.2S</o:Timeout>",
+                                     "profile_ch2")),
+                          token.header()));
     EXPECT_EQ(r.status, 200) << r.body;
     EXPECT_TRUE(eventually([&] { return camera->head(1).tilt == 9; }));
     EXPECT_EQ(camera->head(0).tilt, 0);
@@ -245,12 +244,12 @@ TEST(OnvifPtzTest, FamilyACameraHeadsFollowTheirProfiles) {
 
     // Storing a preset over CGI lets a glide go on; a step ends it where it got to.
     token.nonce = randomBytes(16);
-    ASSERT_EQ(postSoap(web.port(), kPtzService,
-                       envelope(op(uri::kPtz, "ContinuousMove",
-                                   ptzBody(velocity("x=\"0.5\" y=\"0\""))),
-                                token.header()))
-                  .status,
-              200);
+    ASSERT_EQ(
+        postSoap(web.port(), kPtzService,
+                 envelope(op(uri::kPtz, "ContinuousMove", ptzBody(velocity("x=\"0.5\" y=\"0\""))),
+                          token.header()))
+            .status,
+        200);
     auto cgi = [&](const std::string &target) {
         const std::string reply = kestrel_test::exchange(web.port(), get(target));
         return reply.substr(reply.find("\r\n\r\n") + 4);

@@ -77,10 +77,10 @@ inline HttpResult postSoap(uint16_t port, const std::string &path, const std::st
                            const std::string &contentType = "application/soap+xml; charset=utf-8",
                            const std::string &extraHeaders = "",
                            const std::string &method = "POST") {
-    const std::string reply =
-        kestrel_test::exchange(port, method + " " + path + " HTTP/1.1\r\nHost: 127.0.0.1\r\nContent-Type: " +
-                           contentType + "\r\nContent-Length: " + std::to_string(body.size()) +
-                           "\r\n" + extraHeaders + "\r\n" + body);
+    const std::string reply = kestrel_test::exchange(
+        port, method + " " + path + " HTTP/1.1\r\nHost: 127.0.0.1\r\nContent-Type: " + contentType +
+                  "\r\nContent-Length: " + std::to_string(body.size()) + "\r\n" + extraHeaders +
+                  "\r\n" + body);
     HttpResult r;
     const std::size_t end = reply.find("\r\n\r\n");
     if (end == std::string::npos || reply.compare(0, 9, "HTTP/1.1 ") != 0) return r;
@@ -120,28 +120,29 @@ struct Token {
     std::string header(const std::string &env = "s") const {
         const std::string password =
             digest ? tokenDigestReference(nonce, created, this->password) : this->password;
-        const std::string type =
-            std::string("http://docs.oasis-open.org/wss/2004/01/"
-                        "oasis-200401-wss-username-token-profile-1.0#") +
-            (digest ? "PasswordDigest" : "PasswordText");
+        const std::string type = std::string(
+                                     "http://docs.oasis-open.org/wss/2004/01/"
+                                     "oasis-200401-wss-username-token-profile-1.0#") +
+                                 (digest ? "PasswordDigest" : "PasswordText");
         const std::string p = wsse + ":";
-        std::string out = "<" + p + "Security xmlns:" + wsse + "=\"" + uri::kWsse + "\" xmlns:" +
-                          wsu + "=\"" + createdNamespace + "\"";
-        if (!mustUnderstand.empty()) out += " " + env + ":mustUnderstand=\"" + mustUnderstand + "\"";
-        out += "><" + p + "UsernameToken><" + p + "Username>" + user + "</" + p + "Username><" +
-               p + "Password Type=\"" + type + "\">" + password + "</" + p + "Password><" + p +
+        std::string out = "<" + p + "Security xmlns:" + wsse + "=\"" + uri::kWsse +
+                          "\" xmlns:" + wsu + "=\"" + createdNamespace + "\"";
+        if (!mustUnderstand.empty())
+            out += " " + env + ":mustUnderstand=\"" + mustUnderstand + "\"";
+        out += "><" + p + "UsernameToken><" + p + "Username>" + user + "</" + p + "Username><" + p +
+               "Password Type=\"" + type + "\">" + password + "</" + p + "Password><" + p +
                "Nonce EncodingType=\"http://docs.oasis-open.org/wss/2004/01/"
                "oasis-200401-wss-soap-message-security-1.0#Base64Binary\">" +
-               base64Reference(nonce) + "</" + p + "Nonce><" + wsu + ":Created>" + created +
-               "</" + wsu + ":Created></" + p + "UsernameToken></" + p + "Security>";
+               base64Reference(nonce) + "</" + p + "Nonce><" + wsu + ":Created>" + created + "</" +
+               wsu + ":Created></" + p + "UsernameToken></" + p + "Security>";
         return out;
     }
 };
 
 inline std::string envelope(const std::string &body, const std::string &header = "",
                             const std::string &env = "s", const std::string &envNs = uri::kSoap12) {
-    std::string out = "<?xml version=\"1.0\" encoding=\"UTF-8\"?><" + env + ":Envelope xmlns:" +
-                      env + "=\"" + envNs + "\">";
+    std::string out = "<?xml version=\"1.0\" encoding=\"UTF-8\"?><" + env +
+                      ":Envelope xmlns:" + env + "=\"" + envNs + "\">";
     if (!header.empty()) out += "<" + env + ":Header>" + header + "</" + env + ":Header>";
     return out + "<" + env + ":Body>" + body + "</" + env + ":Body></" + env + ":Envelope>";
 }
@@ -183,7 +184,8 @@ struct SoapReply {
 inline std::string resolvedQName(xmlNode *node) {
     const std::string text = camsim::elementText(node);
     const std::size_t colon = text.find(':');
-    const auto ns = camsim::resolvePrefix(node, colon == std::string::npos ? "" : text.substr(0, colon));
+    const auto ns =
+        camsim::resolvePrefix(node, colon == std::string::npos ? "" : text.substr(0, colon));
     return (ns ? *ns : "?") + "|" + text.substr(colon == std::string::npos ? 0 : colon + 1);
 }
 
