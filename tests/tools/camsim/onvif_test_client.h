@@ -4,7 +4,6 @@
 // from the simulator, so a wrong one there cannot pass.
 #pragma once
 
-#include <strings.h>
 #include <time.h>
 
 #include <chrono>
@@ -18,6 +17,7 @@
 #include <vector>
 
 #include "tools/camsim/camsim_client.h"
+#include "tools/camsim/rtsp_test_client.h"
 #include "tools/camsim/cgi_server.h"
 #include "tools/camsim/onvif_device.h"
 #include "tools/camsim/rtsp_server.h"
@@ -49,29 +49,8 @@ inline constexpr const char *kMediaService = "/onvif/media_service";
 inline constexpr const char *kMedia2Service = "/onvif/media2_service";
 inline constexpr const char *kPtzService = "/onvif/ptz_service";
 
-struct HttpResult {
-    int status = 0;
-    std::string head, body;
-
-    std::vector<std::string> headers(std::string_view name) const {
-        std::vector<std::string> values;
-        for (std::size_t at = head.find("\r\n"); at != std::string::npos;) {
-            at += 2;
-            const std::size_t end = head.find("\r\n", at);
-            if (end == std::string::npos) break;
-            const std::string_view line = std::string_view(head).substr(at, end - at);
-            if (line.size() > name.size() && line[name.size()] == ':' &&
-                strncasecmp(line.data(), name.data(), name.size()) == 0)
-                values.emplace_back(line.substr(line.find_first_not_of(' ', name.size() + 1)));
-            at = end;
-        }
-        return values;
-    }
-    std::string header(std::string_view name) const {
-        auto all = headers(name);
-        return all.empty() ? std::string() : all.front();
-    }
-};
+// Status, head and body of an HTTP reply; headers() reads the head as for RTSP.
+using HttpResult = RtspReply;
 
 inline HttpResult postSoap(uint16_t port, const std::string &path, const std::string &body,
                            const std::string &contentType = "application/soap+xml; charset=utf-8",
@@ -85,7 +64,7 @@ inline HttpResult postSoap(uint16_t port, const std::string &path, const std::st
     const std::size_t end = reply.find("\r\n\r\n");
     if (end == std::string::npos || reply.compare(0, 9, "HTTP/1.1 ") != 0) return r;
     r.status = std::atoi(reply.c_str() + 9);
-    r.head = reply.substr(0, end + 2);
+    r.head = reply.substr(0, end + 4);
     r.body = reply.substr(end + 4);
     return r;
 }
