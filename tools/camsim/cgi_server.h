@@ -43,7 +43,7 @@ class CgiServer {
     void stop();
     uint16_t port() const { return server_.port(); }
 
-    void setCredentials(std::string user, std::string password);  // both empty: no auth
+    void setCredentials(std::string user, std::string password);      // both empty: no auth
     void setPublic(const std::string &cgi) { site_.setPublic(cgi); }  // asks for none
     // The route checks credentials itself (of another kind than Basic).
     void setSelfAuthorising(const std::string &cgi) { site_.setSelfAuthorising(cgi); }

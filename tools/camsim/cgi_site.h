@@ -27,7 +27,7 @@ using Values = std::vector<std::pair<std::string, std::string>>;
 struct Reply {
     int status = 200;
     std::string body;
-    HeaderList lastHeaders = {};  // end the head, after Content-Length (see Outgoing)
+    HeaderList lastHeaders = {};   // end the head, after Content-Length (see Outgoing)
     std::string contentType = {};  // "": text/html
 };
 
@@ -79,9 +79,9 @@ class CgiSite {
     void put(const std::string &cgi, Route route);
 
     mutable std::mutex lock_;
-    std::string user_, password_;          // lock_
-    std::map<std::string, Route> routes_;  // lock_
-    std::set<std::string> public_;         // lock_
+    std::string user_, password_;            // lock_
+    std::map<std::string, Route> routes_;    // lock_
+    std::set<std::string> public_;           // lock_
     std::set<std::string> selfAuthorising_;  // lock_
 };
 

@@ -106,10 +106,10 @@ void DiscoveryResponder::run(int fd) {
     std::mt19937 random{std::random_device{}()};
     std::uniform_int_distribution<int> delay(0, std::max(0, maxDelayMs_));
     const Prefixes &p = prefixesOf(prefixes_);
-    MessageNumbering numbering{static_cast<uint64_t>(
-        std::chrono::duration_cast<std::chrono::seconds>(
-            std::chrono::system_clock::now().time_since_epoch())
-            .count())};
+    MessageNumbering numbering{
+        static_cast<uint64_t>(std::chrono::duration_cast<std::chrono::seconds>(
+                                  std::chrono::system_clock::now().time_since_epoch())
+                                  .count())};
     std::deque<Pending> pending;  // in the order they fall due
     std::vector<char> buffer(kLargestDatagram);
     while (!stopping_.load()) {

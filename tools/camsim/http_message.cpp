@@ -56,6 +56,7 @@ constexpr std::pair<int, std::string_view> kStatusTexts[] = {
     {200, "OK"},
     {204, "No Content"},
     {302, "Found"},
+    {400, "Bad Request"},
     {401, "Unauthorized"},
     {404, "Not Found"},
     {405, "Method Not Allowed"},

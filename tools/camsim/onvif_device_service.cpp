@@ -32,22 +32,20 @@ std::string dateTime(const Prefixes &p, std::string_view name, const CivilTime &
     auto n = [&](std::string_view field, int value) {
         return textElement(tt, field, std::to_string(value));
     };
-    return element(tt, name,
-                   element(tt, "Time", n("Hour", c.hour) + n("Minute", c.minute) +
-                                           n("Second", c.second)) +
-                       element(tt, "Date", n("Year", c.year) + n("Month", c.month) +
-                                               n("Day", c.day)));
+    return element(
+        tt, name,
+        element(tt, "Time", n("Hour", c.hour) + n("Minute", c.minute) + n("Second", c.second)) +
+            element(tt, "Date", n("Year", c.year) + n("Month", c.month) + n("Day", c.day)));
 }
 
 OperationResult getSystemDateAndTime(const OnvifContext &c, xmlNode *) {
     const Prefixes &p = c.p;
     const SystemTime now = c.deviceNow();
-    const std::string body =
-        textElement(p.schema, "DateTimeType", "Manual") +
-        textElement(p.schema, "DaylightSavings", "false") +
-        element(p.schema, "TimeZone", textElement(p.schema, "TZ", kTimeZone)) +
-        dateTime(p, "UTCDateTime", civilTime(now)) +
-        dateTime(p, "LocalDateTime", civilTime(now, kZoneOffsetSeconds));
+    const std::string body = textElement(p.schema, "DateTimeType", "Manual") +
+                             textElement(p.schema, "DaylightSavings", "false") +
+                             element(p.schema, "TimeZone", textElement(p.schema, "TZ", kTimeZone)) +
+                             dateTime(p, "UTCDateTime", civilTime(now)) +
+                             dateTime(p, "LocalDateTime", civilTime(now, kZoneOffsetSeconds));
     return element(p.device, "GetSystemDateAndTimeResponse",
                    element(p.device, "SystemDateAndTime", body));
 }
@@ -111,7 +109,8 @@ OperationResult getCapabilities(const OnvifContext &c, xmlNode *request) {
 
 OperationResult getDeviceInformation(const OnvifContext &c, xmlNode *) {
     const Prefixes &p = c.p;
-    std::string serial = c.endpoint.substr(c.endpoint.size() - std::min<std::size_t>(12, c.endpoint.size()));
+    std::string serial =
+        c.endpoint.substr(c.endpoint.size() - std::min<std::size_t>(12, c.endpoint.size()));
     const std::string body = textElement(p.device, "Manufacturer", "Kestrel") +
                              textElement(p.device, "Model", c.config.name) +
                              textElement(p.device, "FirmwareVersion", "1.0.0") +

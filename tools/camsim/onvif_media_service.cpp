@@ -62,16 +62,16 @@ std::string nameAndUse(const Prefixes &p, const std::string &name) {
 }
 
 std::string videoSourceBody(const Prefixes &p, const OnvifProfile &profile) {
-    const std::string bounds = "x=\"0\" y=\"0\" width=\"" + number(profile.width) +
-                               "\" height=\"" + number(profile.height) + "\"";
+    const std::string bounds = "x=\"0\" y=\"0\" width=\"" + number(profile.width) + "\" height=\"" +
+                               number(profile.height) + "\"";
     return nameAndUse(p, "VideoSource " + number(profile.number)) +
            textElement(p.schema, "SourceToken", "vs_" + number(profile.number)) +
            element(p.schema, "Bounds", "", bounds);
 }
 
 std::string multicast(const Prefixes &p) {
-    const std::string address = textElement(p.schema, "Type", "IPv4") +
-                                textElement(p.schema, "IPv4Address", "0.0.0.0");
+    const std::string address =
+        textElement(p.schema, "Type", "IPv4") + textElement(p.schema, "IPv4Address", "0.0.0.0");
     return element(p.schema, "Multicast",
                    element(p.schema, "Address", address) + textElement(p.schema, "Port", "0") +
                        textElement(p.schema, "TTL", "1") +
@@ -85,11 +85,13 @@ std::string videoEncoder1Body(const Prefixes &p, const OnvifProfile &profile) {
                              textElement(tt, "BitrateLimit", number(bitrateOf(profile)));
     std::string codec;
     if (profile.codec == Codec::Mpeg4)
-        codec = element(tt, "MPEG4", textElement(tt, "GovLength", number(profile.fps)) +
-                                         textElement(tt, "Mpeg4Profile", "SP"));
+        codec = element(tt, "MPEG4",
+                        textElement(tt, "GovLength", number(profile.fps)) +
+                            textElement(tt, "Mpeg4Profile", "SP"));
     else if (profile.codec == Codec::H264)
-        codec = element(tt, "H264", textElement(tt, "GovLength", number(profile.fps)) +
-                                        textElement(tt, "H264Profile", "Main"));
+        codec = element(tt, "H264",
+                        textElement(tt, "GovLength", number(profile.fps)) +
+                            textElement(tt, "H264Profile", "Main"));
     return nameAndUse(p, "VideoEncoder " + number(profile.number)) +
            textElement(tt, "Encoding", media1Encoding(profile.codec)) + resolution(p, profile) +
            textElement(tt, "Quality", "5") + element(tt, "RateControl", rate) + codec +
@@ -130,8 +132,7 @@ std::string media1Profile(const Prefixes &p, std::string_view elementName,
     const int n = profile.number;
     const std::string body =
         textElement(tt, "Name", profile.name) +
-        element(tt, "VideoSourceConfiguration", videoSourceBody(p, profile),
-                tokenAttr("vsc_", n)) +
+        element(tt, "VideoSourceConfiguration", videoSourceBody(p, profile), tokenAttr("vsc_", n)) +
         element(tt, "VideoEncoderConfiguration", videoEncoder1Body(p, profile),
                 tokenAttr("vec_", n)) +
         element(tt, "PTZConfiguration", ptzConfigurationBody(p, profile), tokenAttr("ptz_", n));
@@ -181,9 +182,9 @@ OperationResult getStreamUri(const OnvifContext &c, xmlNode *request) {
     const std::string protocol =
         childText(childElement(setup, ns::kSchema, "Transport"), ns::kSchema, "Protocol");
     if (!setup || stream != "RTP-Unicast" || protocol != "RTSP")
-        return senderFault({"InvalidArgVal", "InvalidStreamSetup"},
-                           "Only RTP-Unicast over RTSP is served, not '" + stream + "' over '" +
-                               protocol + "'");
+        return senderFault(
+            {"InvalidArgVal", "InvalidStreamSetup"},
+            "Only RTP-Unicast over RTSP is served, not '" + stream + "' over '" + protocol + "'");
     const Prefixes &p = c.p;
     const std::string uri = textElement(p.schema, "Uri", streamUri(c, *profile)) +
                             textElement(p.schema, "InvalidAfterConnect", "false") +

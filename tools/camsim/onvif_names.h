@@ -32,8 +32,7 @@ namespace camsim {
 
 // Prefixes of every namespace a reply uses.
 struct Prefixes {
-    std::string_view env, device, media, media2, ptz, schema, error, addressing, discovery,
-        network;
+    std::string_view env, device, media, media2, ptz, schema, error, addressing, discovery, network;
 };
 
 enum class PrefixStyle {
@@ -57,11 +56,16 @@ inline std::optional<PrefixStyle> parsePrefixStyle(std::string_view name) {
 // " xmlns:P=\"URI\"" for every namespace of p, to open an envelope with.
 inline std::string namespaceDeclarations(const Prefixes &p) {
     namespace n = onvif_ns;
-    const std::pair<std::string_view, std::string_view> all[] = {
-        {p.env, n::kSoap12},         {p.device, n::kDevice},    {p.media, n::kMedia},
-        {p.media2, n::kMedia2},      {p.ptz, n::kPtz},          {p.schema, n::kSchema},
-        {p.error, n::kError},        {p.addressing, n::kAddressing},
-        {p.discovery, n::kDiscovery}, {p.network, n::kNetwork}};
+    const std::pair<std::string_view, std::string_view> all[] = {{p.env, n::kSoap12},
+                                                                 {p.device, n::kDevice},
+                                                                 {p.media, n::kMedia},
+                                                                 {p.media2, n::kMedia2},
+                                                                 {p.ptz, n::kPtz},
+                                                                 {p.schema, n::kSchema},
+                                                                 {p.error, n::kError},
+                                                                 {p.addressing, n::kAddressing},
+                                                                 {p.discovery, n::kDiscovery},
+                                                                 {p.network, n::kNetwork}};
     std::string out;
     for (const auto &[prefix, uri] : all)
         out += " xmlns:" + std::string(prefix) + "=\"" + std::string(uri) + "\"";

@@ -46,8 +46,7 @@ std::optional<double> unitValue(std::optional<std::string> text) {
 
 std::string decimal(double value) {
     char out[32];
-    auto [end, error] =
-        std::to_chars(out, out + sizeof out, value, std::chars_format::fixed, 6);
+    auto [end, error] = std::to_chars(out, out + sizeof out, value, std::chars_format::fixed, 6);
     std::string text(out, error == std::errc() ? end : out);
     while (text.size() > 1 && text.back() == '0') text.pop_back();
     if (text.ends_with('.')) text.pop_back();
@@ -106,9 +105,9 @@ std::string position(const OnvifContext &c, std::string_view name, double pan, d
                                 std::string(kPanTiltPositionSpace) + "\"";
     const std::string zoomAttrs =
         "x=\"" + decimal(zoomX) + "\" space=\"" + std::string(kZoomPositionSpace) + "\"";
-    return element(p.schema, name,
-                   element(p.schema, "PanTilt", "", panTilt) +
-                       element(p.schema, "Zoom", "", zoomAttrs));
+    return element(
+        p.schema, name,
+        element(p.schema, "PanTilt", "", panTilt) + element(p.schema, "Zoom", "", zoomAttrs));
 }
 
 OperationResult continuousMove(const OnvifContext &c, xmlNode *request) {
@@ -221,15 +220,15 @@ OperationResult setPreset(const OnvifContext &c, xmlNode *request) {
                            "A preset name has 1 to 64 bytes");
     for (const auto &[n, preset] : state.presets)
         if (n != number && preset.name == name)
-            return senderFault({"InvalidArgVal", "PresetExist"},
-                               "Preset " + std::string(kPresetPrefix) + std::to_string(n) +
-                                   " has that name");
+            return senderFault(
+                {"InvalidArgVal", "PresetExist"},
+                "Preset " + std::string(kPresetPrefix) + std::to_string(n) + " has that name");
     if (std::string problem = c.head->command(channel, "Preset" + std::to_string(number), name);
         !problem.empty())
         return receiverFault({"Action"}, problem);
-    return element(c.p.ptz, "SetPresetResponse",
-                   textElement(c.p.ptz, "PresetToken",
-                               std::string(kPresetPrefix) + std::to_string(number)));
+    return element(
+        c.p.ptz, "SetPresetResponse",
+        textElement(c.p.ptz, "PresetToken", std::string(kPresetPrefix) + std::to_string(number)));
 }
 
 // GotoPreset and RemovePreset: the Dir word of the head for a stored preset.

@@ -24,7 +24,8 @@ bool soapContentType(std::string_view value) {
     constexpr std::string_view kType = "application/soap+xml";
     value = value.substr(0, value.find(';'));
     while (!value.empty() && (value.back() == ' ' || value.back() == '\t')) value.remove_suffix(1);
-    return value.size() == kType.size() && strncasecmp(value.data(), kType.data(), kType.size()) == 0;
+    return value.size() == kType.size() &&
+           strncasecmp(value.data(), kType.data(), kType.size()) == 0;
 }
 
 Reply plain(int status, std::string text, HeaderList headers = {}) {
@@ -49,7 +50,9 @@ OnvifService::OnvifService(std::unique_ptr<OnvifContext> context)
 }
 
 Reply OnvifService::fault(const SoapFault &fault, int status) const {
-    return Reply{status ? status : fault.httpStatus(), soapFaultEnvelope(context_->p, fault), {},
+    return Reply{status ? status : fault.httpStatus(),
+                 soapFaultEnvelope(context_->p, fault),
+                 {},
                  std::string(kSoapType)};
 }
 
@@ -93,8 +96,8 @@ Reply OnvifService::answerSoap(const RecordedRequest &request, std::string &oper
     }
     OperationResult result = op->run(*context_, soap.operation);
     if (auto *f = std::get_if<SoapFault>(&result)) return fault(*f);
-    return Reply{200, soapEnvelope(context_->p, std::get<std::string>(result)), {},
-                 std::string(kSoapType)};
+    return Reply{
+        200, soapEnvelope(context_->p, std::get<std::string>(result)), {}, std::string(kSoapType)};
 }
 
 std::optional<Reply> OnvifService::refuseCredentials(const RecordedRequest &request,

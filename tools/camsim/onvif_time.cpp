@@ -51,23 +51,27 @@ CivilTime civilTime(SystemTime t, long long offsetSeconds) {
     const auto day = floor<days>(shifted);
     const year_month_day ymd(day);
     const hh_mm_ss clock(shifted - day);
-    return {int(ymd.year()),          int(unsigned(ymd.month())),  int(unsigned(ymd.day())),
-            int(clock.hours().count()), int(clock.minutes().count()), int(clock.seconds().count())};
+    return {int(ymd.year()),
+            int(unsigned(ymd.month())),
+            int(unsigned(ymd.day())),
+            int(clock.hours().count()),
+            int(clock.minutes().count()),
+            int(clock.seconds().count())};
 }
 
 std::string formatDateTime(SystemTime t) {
     const CivilTime c = civilTime(t);
     char out[32];
-    std::snprintf(out, sizeof out, "%04d-%02d-%02dT%02d:%02d:%02dZ", c.year, c.month, c.day,
-                  c.hour, c.minute, c.second);
+    std::snprintf(out, sizeof out, "%04d-%02d-%02dT%02d:%02d:%02dZ", c.year, c.month, c.day, c.hour,
+                  c.minute, c.second);
     return out;
 }
 
 std::optional<SystemTime> parseDateTime(std::string_view text) {
     auto y = digitsAt(text, 0, 4), mo = digitsAt(text, 5, 2), d = digitsAt(text, 8, 2),
          h = digitsAt(text, 11, 2), mi = digitsAt(text, 14, 2), s = digitsAt(text, 17, 2);
-    if (!y || !mo || !d || !h || !mi || !s || text[4] != '-' || text[7] != '-' ||
-        text[10] != 'T' || text[13] != ':' || text[16] != ':')
+    if (!y || !mo || !d || !h || !mi || !s || text[4] != '-' || text[7] != '-' || text[10] != 'T' ||
+        text[13] != ':' || text[16] != ':')
         return std::nullopt;
     std::string_view rest = text.substr(19);
     int ms = 0;
@@ -79,7 +83,9 @@ std::optional<SystemTime> parseDateTime(std::string_view text) {
     }
     const auto zone = zoneOffset(rest);
     const year_month_day date{year(*y), month(unsigned(*mo)), day(unsigned(*d))};
-    if (!zone || !date.ok() || *h > 23 || *mi > 59 || *s > 59) return std::nullopt;
+    // Years the clock's nanoseconds can hold, and no client's clock is outside.
+    if (!zone || !date.ok() || *y < 1970 || *y > 2200 || *h > 23 || *mi > 59 || *s > 59)
+        return std::nullopt;
     const auto local = sys_days(date) + hours(*h) + minutes(*mi) + seconds(*s) + milliseconds(ms);
     return time_point_cast<system_clock::duration>(local - seconds(*zone));
 }

@@ -21,7 +21,8 @@ CivilTime civilTime(SystemTime t, long long offsetSeconds = 0);
 std::string formatDateTime(SystemTime t);
 
 // "YYYY-MM-DDThh:mm:ss[.fff...]" with "Z" or a "+hh:mm"/"-hh:mm" offset; nothing without a zone
-// (the instant would be a guess), with a field out of range or anything else out of shape.
+// (the instant would be a guess), with a field out of range, a year outside 1970-2200 or
+// anything else out of shape.
 std::optional<SystemTime> parseDateTime(std::string_view text);
 
 // "PT1S", "PT0.5S", "P1DT2H3M4.25S": days, hours, minutes and seconds with a fraction. Nothing

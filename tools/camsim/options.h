@@ -11,22 +11,11 @@
 #include "tools/camsim/cgi_server.h"
 #include "tools/camsim/channel_config.h"
 #include "tools/camsim/device_model.h"
+#include "tools/camsim/device_spec.h"
 #include "tools/camsim/onvif_config.h"
 #include "tools/camsim/rtsp_server.h"
 
 namespace camsim {
-
-// --device: which device model the CGI site plays besides the streaming server.
-struct DeviceChoice {
-    enum class Kind { Server, FamilyA, FamilyB };
-    Kind kind = Kind::Server;
-    FamilyAConfig familyA;
-    FamilyBConfig familyB;
-};
-
-// "server", "family-a[:SETTING,...]" or "family-b[:SETTING,...]" (see usage()); nothing and
-// a reason when malformed.
-std::optional<DeviceChoice> parseDeviceSpec(const std::string &text, std::string &error);
 
 struct Options {
     struct CannedValues {

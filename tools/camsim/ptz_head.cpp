@@ -304,9 +304,11 @@ std::string PtzHead::cameraText(std::string_view text, bool freeText) {
 
 std::string PtzHead::commit(int channel, const Plan &plan) {
     std::lock_guard lock(lock_);
-    // A request of the head's own takes over from a glide where the glide has got to.
+    // A request that moves the head takes over from a glide where the glide has got to;
+    // keeping presets and settings lets it glide on.
+    const bool moves = plan.kind == Plan::Kind::Word || plan.kind == Plan::Kind::Shift ||
+                       plan.kind == Plan::Kind::GoTo;
     HeadState next = current(channel, Clock::now());
-    if (next.drift == Drift::Glide) next.drift = Drift::None;
     if (plan.speed) next.speed = *plan.speed;
     if (plan.serial) next.serial = *plan.serial;
     switch (plan.kind) {
@@ -337,8 +339,9 @@ std::string PtzHead::commit(int channel, const Plan &plan) {
             break;
     }
     if (plan.group) next.tourGroup = *plan.group;
+    if (next.drift == Drift::Glide) next.drift = Drift::None;  // current() works it out
     heads_[channel] = std::move(next);
-    glides_.erase(channel);
+    if (moves) glides_.erase(channel);
     return {};
 }
 
@@ -351,8 +354,7 @@ std::string PtzHead::command(int channel, std::string_view dir, const std::strin
 
 HeadPosition PtzHead::glidePosition(const Glide &glide, Clock::time_point now) const {
     const Clock::time_point end = std::min(now, glide.until);
-    const double seconds =
-        std::max(0.0, std::chrono::duration<double>(end - glide.from).count());
+    const double seconds = std::max(0.0, std::chrono::duration<double>(end - glide.from).count());
     HeadPosition p;
     p.pan = std::clamp(glide.pan + glide.rate.pan * seconds, double(limits_.panMin),
                        double(limits_.panMax));

@@ -11,7 +11,8 @@
 //
 // Besides steps the head glides: a continuous move at a velocity (units per second) until it
 // is halted or its time is up. The position is worked out from the clock whenever it is read,
-// so no thread drives the head; any request of the families' own ends a glide first.
+// so no thread drives the head; a request that moves it (a Dir word, a move towards a point, a
+// preset recalled) ends a glide first.
 #pragma once
 
 #include <chrono>

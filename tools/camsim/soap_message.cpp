@@ -109,8 +109,8 @@ std::string soapFaultEnvelope(const Prefixes &p, const SoapFault &fault) {
         subcodes = element(p.env, "Subcode",
                            element(p.env, "Value", std::string(p.error) + ":" + *it) + subcodes);
     const std::string code =
-        element(p.env, "Code", element(p.env, "Value", env + ":" + std::string(codeName(fault.code))) +
-                                   subcodes);
+        element(p.env, "Code",
+                element(p.env, "Value", env + ":" + std::string(codeName(fault.code))) + subcodes);
     const std::string reason = element(
         p.env, "Reason",
         "<" + env + ":Text xml:lang=\"en\">" + xmlEscape(fault.reason) + "</" + env + ":Text>");

@@ -48,7 +48,7 @@ class UsernameTokenVerifier {
 
     const std::string user_, password_;
     std::mutex lock_;
-    std::set<std::string> nonces_;                         // lock_
+    std::set<std::string> nonces_;                                 // lock_
     std::deque<std::pair<Clock::time_point, std::string>> taken_;  // lock_; oldest first
 };
 

@@ -40,8 +40,10 @@ bool typesMatch(xmlNode *types) {
     const std::string list = elementText(types);  // the words below point into it
     for (std::string_view qname : words(list)) {
         const std::size_t colon = qname.find(':');
-        const std::string_view prefix = colon == std::string_view::npos ? "" : qname.substr(0, colon);
-        const std::string_view local = qname.substr(colon == std::string_view::npos ? 0 : colon + 1);
+        const std::string_view prefix =
+            colon == std::string_view::npos ? "" : qname.substr(0, colon);
+        const std::string_view local =
+            qname.substr(colon == std::string_view::npos ? 0 : colon + 1);
         const auto uri = resolvePrefix(types, prefix);
         if (!uri) return false;
         const bool ours = (*uri == ns::kNetwork && local == "NetworkVideoTransmitter") ||
@@ -106,8 +108,8 @@ std::string probeMatches(const Prefixes &p, const DiscoveryTarget &target,
     std::string scopes;
     for (const std::string &scope : target.scopes) scopes += (scopes.empty() ? "" : " ") + scope;
     // The Types' prefixes are the ones this envelope declares.
-    const std::string types = std::string(p.network) + ":NetworkVideoTransmitter " +
-                              std::string(p.device) + ":Device";
+    const std::string types =
+        std::string(p.network) + ":NetworkVideoTransmitter " + std::string(p.device) + ":Device";
     const std::string match =
         element(a, "EndpointReference", textElement(a, "Address", target.endpoint)) +
         textElement(d, "Types", types) + textElement(d, "Scopes", scopes) +

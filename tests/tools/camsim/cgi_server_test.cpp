@@ -22,7 +22,7 @@ const std::string kNotFound =
     "HTTP/1.1 404 Not Found\r\nContent-Type: text/html\r\nContent-Length: 13\r\n"
     "Connection: close\r\n\r\n404 Not Found";
 const std::string kBadRequest =
-    "HTTP/1.1 400 Status\r\nContent-Type: text/html\r\nContent-Length: 15\r\n"
+    "HTTP/1.1 400 Bad Request\r\nContent-Type: text/html\r\nContent-Length: 15\r\n"
     "Connection: close\r\n\r\n400 Bad Request";
 
 class CgiServerTest : public ::testing::Test {

@@ -63,8 +63,7 @@ TEST(OnvifAuthTest, TokensThatDoNotPassAreRefused) {
     } cases[] = {
         {"wrong password", [](Token &t) { t.password = "secreT"; }},
         {"wrong user", [](Token &t) { t.user = "root"; }},
-        {"Created in the wsse namespace",
-         [](Token &t) { t.createdNamespace = uri::kWsse; }},
+        {"Created in the wsse namespace", [](Token &t) { t.createdNamespace = uri::kWsse; }},
         {"Created without a zone", [](Token &t) { t.created.pop_back(); }},
         {"empty nonce", [](Token &t) { t.nonce.clear(); }},
         {"plain text, wrong",
@@ -87,7 +86,7 @@ TEST(OnvifAuthTest, TokensThatDoNotPassAreRefused) {
     Token text;
     text.digest = false;
     EXPECT_TRUE(answered(rig.signedCall(kMediaService, kGetProfilesAuth, text), uri::kMedia,
-                             "GetProfilesResponse"));
+                         "GetProfilesResponse"));
 }
 
 TEST(OnvifAuthTest, CreatedMustLieWithinFiveSecondsOfTheDeviceClock) {
@@ -99,8 +98,8 @@ TEST(OnvifAuthTest, CreatedMustLieWithinFiveSecondsOfTheDeviceClock) {
     struct Case {
         int offsetSeconds;
         bool passes;
-    } cases[] = {{0, true}, {3, true}, {-3, true}, {8, false}, {-8, false}, {60, false},
-                 {-60, false}, {-3600, false}};
+    } cases[] = {{0, true},   {3, true},   {-3, true},   {8, false},
+                 {-8, false}, {60, false}, {-60, false}, {-3600, false}};
     for (const Case &c : cases) {
         Token token;
         token.created = utcText(rig.deviceNow() + std::chrono::seconds(c.offsetSeconds));
@@ -115,8 +114,8 @@ TEST(OnvifAuthTest, CreatedMustLieWithinFiveSecondsOfTheDeviceClock) {
     Token fraction;
     fraction.created = utcText(rig.deviceNow());
     fraction.created.insert(fraction.created.size() - 1, ".250");
-    EXPECT_TRUE(answered(rig.signedCall(kMediaService, kGetProfilesAuth, fraction),
-                             uri::kMedia, "GetProfilesResponse"));
+    EXPECT_TRUE(answered(rig.signedCall(kMediaService, kGetProfilesAuth, fraction), uri::kMedia,
+                         "GetProfilesResponse"));
 }
 
 TEST(OnvifAuthTest, GetSystemDateAndTimeReportsTheDeviceClock) {
@@ -129,8 +128,8 @@ TEST(OnvifAuthTest, GetSystemDateAndTimeReportsTheDeviceClock) {
     SoapReply reply(r.body);
     xmlNode *time = child(reply.body, uri::kDevice, "SystemDateAndTime");
     auto field = [&](const char *which, const char *part, const char *name) {
-        return std::stoi(camsim::elementText(
-            child(child(child(time, uri::kSchema, which), uri::kSchema, part), uri::kSchema, name)));
+        return std::stoi(camsim::elementText(child(
+            child(child(time, uri::kSchema, which), uri::kSchema, part), uri::kSchema, name)));
     };
     ASSERT_NE(time, nullptr) << r.body;
     tm utc{};
@@ -153,7 +152,7 @@ TEST(OnvifAuthTest, EachNonceIsTakenOnce) {
     Token token;
     token.created = utcText(rig.deviceNow());
     EXPECT_TRUE(answered(rig.signedCall(kMediaService, kGetProfilesAuth, token), uri::kMedia,
-                             "GetProfilesResponse"));
+                         "GetProfilesResponse"));
     // The same bytes again, even at another service, are a replay.
     EXPECT_TRUE(refusedNotAuthorized(rig.signedCall(kMediaService, kGetProfilesAuth, token)));
     EXPECT_TRUE(refusedNotAuthorized(
@@ -166,7 +165,7 @@ TEST(OnvifAuthTest, EachNonceIsTakenOnce) {
     Token again = wrong;
     again.password = "secret";
     EXPECT_TRUE(answered(rig.signedCall(kMediaService, kGetProfilesAuth, again), uri::kMedia,
-                             "GetProfilesResponse"));
+                         "GetProfilesResponse"));
 }
 
 TEST(OnvifAuthTest, OnlyThePreAuthenticationOperationsGoUnsigned) {
@@ -220,8 +219,8 @@ TEST(OnvifAuthTest, DigestDeviceAsksForHttpDigestEvenWithAToken) {
     answer.uri = kMediaService;
     const std::string body = envelope(kGetProfilesAuth);
     auto post = [&](const DigestAnswer &a) {
-        return postSoap(rig.web.port(), kMediaService, body,
-                        "application/soap+xml; charset=utf-8", a.header(offer));
+        return postSoap(rig.web.port(), kMediaService, body, "application/soap+xml; charset=utf-8",
+                        a.header(offer));
     };
     EXPECT_TRUE(answered(post(answer), uri::kMedia, "GetProfilesResponse"));
     DigestAnswer wrong = answer;

@@ -24,10 +24,10 @@ namespace {
 const std::vector<std::string> kProbeScopes = camsim::onvifScopes("Kestrel Camsim", "camsim");
 
 // A Probe with the Types element given (none when empty), in the namespaces declared on it.
-std::string probe(const std::string &messageId, const std::string &types,
-                  const std::string &declarations =
-                      " xmlns:dn=\"http://www.onvif.org/ver10/network/wsdl\"",
-                  const std::string &scopes = "") {
+std::string discoveryProbe(
+    const std::string &messageId, const std::string &types,
+    const std::string &declarations = " xmlns:dn=\"http://www.onvif.org/ver10/network/wsdl\"",
+    const std::string &scopes = "") {
     return "<?xml version=\"1.0\" encoding=\"UTF-8\"?>"
            "<e:Envelope xmlns:e=\"http://www.w3.org/2003/05/soap-envelope\" "
            "xmlns:w=\"http://schemas.xmlsoap.org/ws/2004/08/addressing\" "
@@ -40,7 +40,7 @@ std::string probe(const std::string &messageId, const std::string &types,
            declarations + ">" + types + scopes + "</d:Probe></e:Body></e:Envelope>";
 }
 
-std::string typesOf(const std::string &list) {
+std::string probeTypes(const std::string &list) {
     return "<d:Types>" + list + "</d:Types>";
 }
 
@@ -88,7 +88,7 @@ class ProbeSocket {
 };
 
 // A UDP port nothing uses at the moment.
-uint16_t freeUdpPort() {
+uint16_t freeDiscoveryPort() {
     const int fd = socket(AF_INET, SOCK_DGRAM | SOCK_CLOEXEC, 0);
     sockaddr_in a{};
     a.sin_family = AF_INET;
@@ -99,23 +99,22 @@ uint16_t freeUdpPort() {
     return ntohs(a.sin_port);
 }
 
-struct Match {
+struct DiscoveryMatch {
     std::string relatesTo, action, endpoint, types, xaddrs, scopes;
 };
 
-Match readMatch(const std::string &text) {
+DiscoveryMatch readDiscoveryMatch(const std::string &text) {
     const std::string wsa = uri::kAddressing, d = uri::kDiscovery;
     camsim::XmlDocPtr doc = camsim::parseXml(text);
-    Match m;
+    DiscoveryMatch m;
     if (!doc) return m;
     xmlNode *envelope = xmlDocGetRootElement(doc.get());
     xmlNode *header = child(envelope, uri::kSoap12, "Header");
     m.relatesTo = camsim::elementText(child(header, wsa, "RelatesTo"));
     m.action = camsim::elementText(child(header, wsa, "Action"));
-    xmlNode *match = child(child(child(envelope, uri::kSoap12, "Body"), d, "ProbeMatches"), d,
-                           "ProbeMatch");
-    m.endpoint =
-        camsim::elementText(child(child(match, wsa, "EndpointReference"), wsa, "Address"));
+    xmlNode *match =
+        child(child(child(envelope, uri::kSoap12, "Body"), d, "ProbeMatches"), d, "ProbeMatch");
+    m.endpoint = camsim::elementText(child(child(match, wsa, "EndpointReference"), wsa, "Address"));
     // Types as namespace|name pairs, their prefixes resolved in the reply.
     xmlNode *types = child(match, d, "Types");
     std::string list = camsim::elementText(types);
@@ -143,41 +142,50 @@ TEST(OnvifDiscoveryTest, ProbesAreAnsweredOnlyForTheDevicesTypes) {
         std::string datagram;
         bool answered;
     } cases[] = {
-        {"transmitter", probe("urn:uuid:1", typesOf("dn:NetworkVideoTransmitter")), true},
-        {"other prefix", probe("urn:uuid:1", typesOf("nvt:NetworkVideoTransmitter"),
-                               " xmlns:nvt=\"http://www.onvif.org/ver10/network/wsdl\""),
+        {"transmitter", discoveryProbe("urn:uuid:1", probeTypes("dn:NetworkVideoTransmitter")),
+         true},
+        {"other prefix",
+         discoveryProbe("urn:uuid:1", probeTypes("nvt:NetworkVideoTransmitter"),
+                        " xmlns:nvt=\"http://www.onvif.org/ver10/network/wsdl\""),
          true},
         {"default namespace",
-         probe("urn:uuid:1", "<d:Types xmlns=\"http://www.onvif.org/ver10/network/wsdl\">"
-                             "NetworkVideoTransmitter</d:Types>", ""),
+         discoveryProbe("urn:uuid:1",
+                        "<d:Types xmlns=\"http://www.onvif.org/ver10/network/wsdl\">"
+                        "NetworkVideoTransmitter</d:Types>",
+                        ""),
          true},
         {"device and transmitter",
-         probe("urn:uuid:1", typesOf(" tds:Device\n dn:NetworkVideoTransmitter "), dn + tds),
+         discoveryProbe("urn:uuid:1", probeTypes(" tds:Device\n dn:NetworkVideoTransmitter "),
+                        dn + tds),
          true},
-        {"no Types", probe("urn:uuid:1", ""), true},
-        {"empty Types", probe("urn:uuid:1", "<d:Types/>"), true},
+        {"no Types", discoveryProbe("urn:uuid:1", ""), true},
+        {"empty Types", discoveryProbe("urn:uuid:1", "<d:Types/>"), true},
         {"a scope of ours",
-         probe("urn:uuid:1", "", dn, "<d:Scopes>" + scopes + "</d:Scopes>"), true},
+         discoveryProbe("urn:uuid:1", "", dn, "<d:Scopes>" + scopes + "</d:Scopes>"), true},
         {"a scope prefix",
-         probe("urn:uuid:1", "", dn, "<d:Scopes>onvif://www.onvif.org/name</d:Scopes>"), true},
+         discoveryProbe("urn:uuid:1", "", dn, "<d:Scopes>onvif://www.onvif.org/name</d:Scopes>"),
+         true},
         {"prefix matched exactly",
-         probe("urn:uuid:1", "", dn,
-               "<d:Scopes MatchBy=\"http://schemas.xmlsoap.org/ws/2005/04/discovery/strcmp0\">"
-               "onvif://www.onvif.org/name</d:Scopes>"),
+         discoveryProbe(
+             "urn:uuid:1", "", dn,
+             "<d:Scopes MatchBy=\"http://schemas.xmlsoap.org/ws/2005/04/discovery/strcmp0\">"
+             "onvif://www.onvif.org/name</d:Scopes>"),
          false},
         {"a half segment",
-         probe("urn:uuid:1", "", dn, "<d:Scopes>onvif://www.onvif.org/na</d:Scopes>"), false},
+         discoveryProbe("urn:uuid:1", "", dn, "<d:Scopes>onvif://www.onvif.org/na</d:Scopes>"),
+         false},
         {"transmitter in the wrong namespace",
-         probe("urn:uuid:1", typesOf("dn:NetworkVideoTransmitter"),
-               " xmlns:dn=\"http://www.onvif.org/ver20/network/wsdl\""),
+         discoveryProbe("urn:uuid:1", probeTypes("dn:NetworkVideoTransmitter"),
+                        " xmlns:dn=\"http://www.onvif.org/ver20/network/wsdl\""),
          false},
-        {"undeclared prefix", probe("urn:uuid:1", typesOf("x:NetworkVideoTransmitter")), false},
-        {"no prefix, no default", probe("urn:uuid:1", typesOf("NetworkVideoTransmitter"), ""),
+        {"undeclared prefix", discoveryProbe("urn:uuid:1", probeTypes("x:NetworkVideoTransmitter")),
          false},
-        {"another type", probe("urn:uuid:1", typesOf("dn:Printer")), false},
+        {"no prefix, no default",
+         discoveryProbe("urn:uuid:1", probeTypes("NetworkVideoTransmitter"), ""), false},
+        {"another type", discoveryProbe("urn:uuid:1", probeTypes("dn:Printer")), false},
         {"ours and another",
-         probe("urn:uuid:1", typesOf("dn:NetworkVideoTransmitter dn:Printer")), false},
-        {"no MessageID", probe("", typesOf("dn:NetworkVideoTransmitter")), false},
+         discoveryProbe("urn:uuid:1", probeTypes("dn:NetworkVideoTransmitter dn:Printer")), false},
+        {"no MessageID", discoveryProbe("", probeTypes("dn:NetworkVideoTransmitter")), false},
         {"SOAP 1.1",
          "<s:Envelope xmlns:s=\"http://schemas.xmlsoap.org/soap/envelope/\"><s:Body><d:Probe "
          "xmlns:d=\"http://schemas.xmlsoap.org/ws/2005/04/discovery\"/></s:Body></s:Envelope>",
@@ -195,7 +203,7 @@ TEST(OnvifDiscoveryTest, ProbesAreAnsweredOnlyForTheDevicesTypes) {
 
 TEST(OnvifDiscoveryTest, TwoSimulatorsOnOnePortBothAnswerAMulticastProbe) {
     const int descriptors = openDescriptors();
-    const uint16_t port = freeUdpPort();
+    const uint16_t port = freeDiscoveryPort();
     camsim::OnvifConfig first, second;
     first.discoveryPort = second.discoveryPort = port;
     second.xaddrAny = true;
@@ -209,15 +217,15 @@ TEST(OnvifDiscoveryTest, TwoSimulatorsOnOnePortBothAnswerAMulticastProbe) {
 
         ProbeSocket client;
         const std::string id = "urn:uuid:6c1e2a3f-0000-4000-8000-00000000abcd";
-        client.send(probe(id, typesOf("dn:NetworkVideoTransmitter")), port);
-        std::map<std::string, Match> byEndpoint;
+        client.send(discoveryProbe(id, probeTypes("dn:NetworkVideoTransmitter")), port);
+        std::map<std::string, DiscoveryMatch> byEndpoint;
         for (const std::string &text : client.receive(2, 3000)) {
-            Match m = readMatch(text);
+            DiscoveryMatch m = readDiscoveryMatch(text);
             byEndpoint[m.endpoint] = m;
         }
         ASSERT_EQ(byEndpoint.size(), 2u);
-        const std::string transmitter = std::string(uri::kNetwork) + "|NetworkVideoTransmitter " +
-                                        uri::kDevice + "|Device ";
+        const std::string transmitter =
+            std::string(uri::kNetwork) + "|NetworkVideoTransmitter " + uri::kDevice + "|Device ";
         for (const auto &[endpoint, m] : byEndpoint) {
             EXPECT_EQ(m.relatesTo, id);
             EXPECT_EQ(m.action, "http://schemas.xmlsoap.org/ws/2005/04/discovery/ProbeMatches");
@@ -232,18 +240,19 @@ TEST(OnvifDiscoveryTest, TwoSimulatorsOnOnePortBothAnswerAMulticastProbe) {
                   "http://0.0.0.0:" + std::to_string(b.web.port()) + "/onvif/device_service");
 
         // A Probe for another type is read and not answered; the next good one still is.
-        client.send(probe("urn:uuid:other", typesOf("dn:Printer")), port);
+        client.send(discoveryProbe("urn:uuid:other", probeTypes("dn:Printer")), port);
         EXPECT_TRUE(eventually([&] {
             return a.device->discoveryStatistics().ignored == 1 &&
                    b.device->discoveryStatistics().ignored == 1;
         }));
-        client.send(probe("urn:uuid:again", ""), port, "127.0.0.1");  // unicast: one answers
+        client.send(discoveryProbe("urn:uuid:again", ""), port,
+                    "127.0.0.1");  // unicast: one answers
         const std::vector<std::string> late = client.receive(2, 1000);
         ASSERT_EQ(late.size(), 1u);
-        EXPECT_EQ(readMatch(late[0]).relatesTo, "urn:uuid:again");
-        EXPECT_EQ(a.device->discoveryStatistics().answered +
-                      b.device->discoveryStatistics().answered,
-                  3u);
+        EXPECT_EQ(readDiscoveryMatch(late[0]).relatesTo, "urn:uuid:again");
+        EXPECT_EQ(
+            a.device->discoveryStatistics().answered + b.device->discoveryStatistics().answered,
+            3u);
     }
     // Each responder closed its socket and ended its thread.
     EXPECT_EQ(openDescriptors(), descriptors);

@@ -37,10 +37,9 @@ std::vector<ListedProfile> listedProfiles(const HttpResult &r, const char *ns, b
     SoapReply reply(r.body);
     std::vector<ListedProfile> out;
     for (xmlNode *profile : children(reply.body, ns, "Profiles")) {
-        xmlNode *encoder =
-            media2 ? child(child(profile, uri::kMedia2, "Configurations"), uri::kMedia2,
-                           "VideoEncoder")
-                   : child(profile, uri::kSchema, "VideoEncoderConfiguration");
+        xmlNode *encoder = media2 ? child(child(profile, uri::kMedia2, "Configurations"),
+                                          uri::kMedia2, "VideoEncoder")
+                                  : child(profile, uri::kSchema, "VideoEncoderConfiguration");
         xmlNode *size = child(encoder, uri::kSchema, "Resolution");
         ListedProfile p{camsim::attribute(profile, "token").value_or(""),
                         camsim::elementText(child(encoder, uri::kSchema, "Encoding"))};
@@ -59,9 +58,9 @@ std::string media1Setup(const std::string &stream, const std::string &protocol) 
 
 std::string media1Uri(const OnvifRig &rig, const std::string &token) {
     const HttpResult r = rig.signedCall(
-        kMediaService, op(uri::kMedia, "GetStreamUri",
-                          media1Setup("RTP-Unicast", "RTSP") + "<o:ProfileToken>" + token +
-                              "</o:ProfileToken>"));
+        kMediaService,
+        op(uri::kMedia, "GetStreamUri",
+           media1Setup("RTP-Unicast", "RTSP") + "<o:ProfileToken>" + token + "</o:ProfileToken>"));
     SoapReply reply(r.body);
     return camsim::elementText(
         child(child(reply.body, uri::kMedia, "MediaUri"), uri::kSchema, "Uri"));
@@ -69,9 +68,9 @@ std::string media1Uri(const OnvifRig &rig, const std::string &token) {
 
 std::string media2Uri(const OnvifRig &rig, const std::string &token) {
     const HttpResult r = rig.signedCall(
-        kMedia2Service, op(uri::kMedia2, "GetStreamUri",
-                           "<o:Protocol>RTSP</o:Protocol><o:ProfileToken>" + token +
-                               "</o:ProfileToken>"));
+        kMedia2Service,
+        op(uri::kMedia2, "GetStreamUri",
+           "<o:Protocol>RTSP</o:Protocol><o:ProfileToken>" + token + "</o:ProfileToken>"));
     SoapReply reply(r.body);
     return camsim::elementText(child(reply.body, uri::kMedia2, "Uri"));
 }
@@ -91,9 +90,8 @@ TEST(OnvifMediaTest, Media1LeavesH265OutAndMedia2ListsEveryChannel) {
     EXPECT_EQ(listedProfiles(rig.signedCall(kMediaService, op(uri::kMedia, "GetProfiles")),
                              uri::kMedia, false),
               media1);
-    EXPECT_EQ(listedProfiles(rig.signedCall(kMedia2Service,
-                                            op(uri::kMedia2, "GetProfiles",
-                                               "<o:Type>All</o:Type>")),
+    EXPECT_EQ(listedProfiles(rig.signedCall(kMedia2Service, op(uri::kMedia2, "GetProfiles",
+                                                               "<o:Type>All</o:Type>")),
                              uri::kMedia2, true),
               media2);
     // Every profile carries a PTZ configuration.
@@ -191,8 +189,7 @@ TEST(OnvifMediaTest, UnservedSetupsAndUnknownProfilesAreRefused) {
         {"multicast", kMediaService, uri::kMedia, media1Setup("RTP-Multicast", "RTSP") + token,
          badSetup},
         {"UDP", kMediaService, uri::kMedia, media1Setup("RTP-Unicast", "UDP") + token, badSetup},
-        {"HTTP", kMediaService, uri::kMedia, media1Setup("RTP-Unicast", "HTTP") + token,
-         badSetup},
+        {"HTTP", kMediaService, uri::kMedia, media1Setup("RTP-Unicast", "HTTP") + token, badSetup},
         {"no setup", kMediaService, uri::kMedia, token, badSetup},
         {"Stream in the media namespace", kMediaService, uri::kMedia,
          "<o:StreamSetup><o:Stream>RTP-Unicast</o:Stream><o:Transport><o:Protocol>RTSP"

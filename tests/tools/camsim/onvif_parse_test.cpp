@@ -43,6 +43,10 @@ TEST(OnvifParseTest, CreatedTimesNeedAZone) {
         {"2010-09-16T07:50:45+2:00", std::nullopt},
         {"2010-09-16T07:50:45Z ", std::nullopt},
         {"2010-9-16T07:50:45Z", std::nullopt},
+        {"1005-09-16T06:50:45Z", std::nullopt},  // beyond the clock's nanoseconds
+        {"1969-12-31T23:59:59Z", std::nullopt},
+        {"2200-12-31T23:59:59Z", 7289654399000},
+        {"2201-01-01T00:00:00Z", std::nullopt},
         {"", std::nullopt},
     };
     for (const Case &c : cases) EXPECT_EQ(createdMs(c.text), c.ms) << c.text;
@@ -55,12 +59,12 @@ TEST(OnvifParseTest, TimeoutsAreDurationsOfDaysToSeconds) {
         const char *text;
         long long ms;  // -1: refused
     } cases[] = {
-        {"PT1S", 1000},        {"PT0.5S", 500},      {"PT1M", 60000},     {"PT1H2M3.25S", 3723250},
-        {"P1D", 86400000},     {"P0DT10S", 10000},   {"PT0S", 0},         {"PT", -1},
-        {"P", -1},             {"1S", -1},           {"-PT1S", -1},       {"P1M", -1},
-        {"P1Y", -1},           {"PT1D", -1},         {"P1H", -1},         {"PT1S1M", -1},
-        {"PT1.5M", -1},        {"PT.5S", -1},        {"PT1,5S", -1},      {"P1DT25H", -1},
-        {"PT1S ", -1},         {"PT1H1H", -1},
+        {"PT1S", 1000},    {"PT0.5S", 500},    {"PT1M", 60000}, {"PT1H2M3.25S", 3723250},
+        {"P1D", 86400000}, {"P0DT10S", 10000}, {"PT0S", 0},     {"PT", -1},
+        {"P", -1},         {"1S", -1},         {"-PT1S", -1},   {"P1M", -1},
+        {"P1Y", -1},       {"PT1D", -1},       {"P1H", -1},     {"PT1S1M", -1},
+        {"PT1.5M", -1},    {"PT.5S", -1},      {"PT1,5S", -1},  {"P1DT25H", -1},
+        {"PT1S ", -1},     {"PT1H1H", -1},
     };
     for (const Case &c : cases) {
         auto d = camsim::parseDuration(c.text);

@@ -18,7 +18,7 @@ TEST(OnvifSoapTest, RequestPrefixesDoNotMatter) {
         {"s", "tds", "wsse", "wsu"},
         {"soap", "d", "sec", "util"},
         {"SOAP-ENV", "ns1", "ns2", "ns3"},
-        {"env", "", "w", "u"},  // the operation in the default namespace
+        {"env", "", "w", "u"},      // the operation in the default namespace
         {"x", "s", "soap", "env"},  // prefixes that usually mean something else
     };
     OnvifRig rig;
@@ -29,12 +29,12 @@ TEST(OnvifSoapTest, RequestPrefixesDoNotMatter) {
         token.wsse = c.wsse;
         token.wsu = c.wsu;
         token.mustUnderstand = "true";  // clients mark Security so; the device must take it
-        const std::string body =
-            envelope(op(uri::kDevice, "GetDeviceInformation", "", c.op), token.header(c.env),
-                     c.env);
+        const std::string body = envelope(op(uri::kDevice, "GetDeviceInformation", "", c.op),
+                                          token.header(c.env), c.env);
         const HttpResult r = postSoap(rig.web.port(), kDeviceService, body);
         EXPECT_TRUE(answered(r, uri::kDevice, "GetDeviceInformationResponse"))
-            << c.env << "/" << c.op << "\n" << r.body;
+            << c.env << "/" << c.op << "\n"
+            << r.body;
     }
 }
 
@@ -49,29 +49,52 @@ TEST(OnvifSoapTest, MalformedEnvelopesGetTheirFaults) {
         int status;
         std::vector<std::string> codes;
     } cases[] = {
-        {"SOAP 1.1", kDeviceService, envelope(getTime, "", "soap", uri::kSoap11), 500,
+        {"SOAP 1.1",
+         kDeviceService,
+         envelope(getTime, "", "soap", uri::kSoap11),
+         500,
          {soapCode("VersionMismatch")}},
         {"no envelope", kDeviceService, getTime, 500, {soapCode("VersionMismatch")}},
-        {"not XML", kDeviceService, "<s:Envelope xmlns:s=\"" + std::string(uri::kSoap12) + "\">",
-         400, {soapCode("Sender"), onvifCode("WellFormed")}},
-        {"undeclared prefix", kDeviceService, envelope("<tds:GetSystemDateAndTime/>"), 400,
+        {"not XML",
+         kDeviceService,
+         "<s:Envelope xmlns:s=\"" + std::string(uri::kSoap12) + "\">",
+         400,
          {soapCode("Sender"), onvifCode("WellFormed")}},
-        {"DTD", kDeviceService,
-         dtd + envelope(op(uri::kDevice, "GetSystemDateAndTime", "&c;")).substr(38), 400,
+        {"undeclared prefix",
+         kDeviceService,
+         envelope("<tds:GetSystemDateAndTime/>"),
+         400,
          {soapCode("Sender"), onvifCode("WellFormed")}},
-        {"no Body", kDeviceService,
-         "<s:Envelope xmlns:s=\"" + std::string(uri::kSoap12) + "\"><s:Header/></s:Envelope>", 400,
+        {"DTD",
+         kDeviceService,
+         dtd + envelope(op(uri::kDevice, "GetSystemDateAndTime", "&c;")).substr(38),
+         400,
+         {soapCode("Sender"), onvifCode("WellFormed")}},
+        {"no Body",
+         kDeviceService,
+         "<s:Envelope xmlns:s=\"" + std::string(uri::kSoap12) + "\"><s:Header/></s:Envelope>",
+         400,
          {soapCode("Sender"), onvifCode("TagMismatch")}},
         {"empty Body", kDeviceService, envelope(""), 400, {soapCode("Sender"), onvifCode("Tag")}},
-        {"unknown operation", kDeviceService, envelope(op(uri::kDevice, "GetTeaTemperature")), 500,
+        {"unknown operation",
+         kDeviceService,
+         envelope(op(uri::kDevice, "GetTeaTemperature")),
+         500,
          {soapCode("Receiver"), onvifCode("ActionNotSupported")}},
-        {"right name, wrong namespace", kDeviceService,
-         envelope(op(uri::kMedia, "GetSystemDateAndTime")), 500,
+        {"right name, wrong namespace",
+         kDeviceService,
+         envelope(op(uri::kMedia, "GetSystemDateAndTime")),
+         500,
          {soapCode("Receiver"), onvifCode("ActionNotSupported")}},
-        {"operation of another service", kMediaService, envelope(getTime), 500,
+        {"operation of another service",
+         kMediaService,
+         envelope(getTime),
+         500,
          {soapCode("Receiver"), onvifCode("ActionNotSupported")}},
-        {"header not understood", kDeviceService,
-         envelope(getTime, "<x:Trace xmlns:x=\"urn:example:trace\" s:mustUnderstand=\"1\"/>"), 500,
+        {"header not understood",
+         kDeviceService,
+         envelope(getTime, "<x:Trace xmlns:x=\"urn:example:trace\" s:mustUnderstand=\"1\"/>"),
+         500,
          {soapCode("MustUnderstand")}},
     };
     OnvifRig rig;
@@ -92,9 +115,9 @@ TEST(OnvifSoapTest, MalformedEnvelopesGetTheirFaults) {
 TEST(OnvifSoapTest, VersionMismatchNamesTheEnvelopeUnderstood) {
     OnvifRig rig;
     ASSERT_TRUE(rig.ok);
-    const HttpResult r = postSoap(
-        rig.web.port(), kDeviceService,
-        envelope(op(uri::kDevice, "GetSystemDateAndTime"), "", "soap", uri::kSoap11));
+    const HttpResult r =
+        postSoap(rig.web.port(), kDeviceService,
+                 envelope(op(uri::kDevice, "GetSystemDateAndTime"), "", "soap", uri::kSoap11));
     SoapReply reply(r.body);
     ASSERT_TRUE(reply.doc);
     xmlNode *header = child(xmlDocGetRootElement(reply.doc.get()), uri::kSoap12, "Header");
@@ -103,8 +126,7 @@ TEST(OnvifSoapTest, VersionMismatchNamesTheEnvelopeUnderstood) {
     ASSERT_NE(supported, nullptr) << r.body;
     const std::string qname = camsim::attribute(supported, "qname").value_or("");
     const std::size_t colon = qname.find(':');
-    EXPECT_EQ(camsim::resolvePrefix(supported, qname.substr(0, colon)).value_or(""),
-              uri::kSoap12);
+    EXPECT_EQ(camsim::resolvePrefix(supported, qname.substr(0, colon)).value_or(""), uri::kSoap12);
     EXPECT_EQ(qname.substr(colon + 1), "Envelope");
 }
 

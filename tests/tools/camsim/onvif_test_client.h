@@ -4,7 +4,6 @@
 // from the simulator, so a wrong one there cannot pass.
 #pragma once
 
-#include <strings.h>
 #include <time.h>
 
 #include <chrono>
@@ -18,6 +17,7 @@
 #include <vector>
 
 #include "tools/camsim/camsim_client.h"
+#include "tools/camsim/rtsp_test_client.h"
 #include "tools/camsim/cgi_server.h"
 #include "tools/camsim/onvif_device.h"
 #include "tools/camsim/rtsp_server.h"
@@ -49,43 +49,22 @@ inline constexpr const char *kMediaService = "/onvif/media_service";
 inline constexpr const char *kMedia2Service = "/onvif/media2_service";
 inline constexpr const char *kPtzService = "/onvif/ptz_service";
 
-struct HttpResult {
-    int status = 0;
-    std::string head, body;
-
-    std::vector<std::string> headers(std::string_view name) const {
-        std::vector<std::string> values;
-        for (std::size_t at = head.find("\r\n"); at != std::string::npos;) {
-            at += 2;
-            const std::size_t end = head.find("\r\n", at);
-            if (end == std::string::npos) break;
-            const std::string_view line = std::string_view(head).substr(at, end - at);
-            if (line.size() > name.size() && line[name.size()] == ':' &&
-                strncasecmp(line.data(), name.data(), name.size()) == 0)
-                values.emplace_back(line.substr(line.find_first_not_of(' ', name.size() + 1)));
-            at = end;
-        }
-        return values;
-    }
-    std::string header(std::string_view name) const {
-        auto all = headers(name);
-        return all.empty() ? std::string() : all.front();
-    }
-};
+// Status, head and body of an HTTP reply; headers() reads the head as for RTSP.
+using HttpResult = RtspReply;
 
 inline HttpResult postSoap(uint16_t port, const std::string &path, const std::string &body,
                            const std::string &contentType = "application/soap+xml; charset=utf-8",
                            const std::string &extraHeaders = "",
                            const std::string &method = "POST") {
-    const std::string reply =
-        kestrel_test::exchange(port, method + " " + path + " HTTP/1.1\r\nHost: 127.0.0.1\r\nContent-Type: " +
-                           contentType + "\r\nContent-Length: " + std::to_string(body.size()) +
-                           "\r\n" + extraHeaders + "\r\n" + body);
+    const std::string reply = kestrel_test::exchange(
+        port, method + " " + path + " HTTP/1.1\r\nHost: 127.0.0.1\r\nContent-Type: " + contentType +
+                  "\r\nContent-Length: " + std::to_string(body.size()) + "\r\n" + extraHeaders +
+                  "\r\n" + body);
     HttpResult r;
     const std::size_t end = reply.find("\r\n\r\n");
     if (end == std::string::npos || reply.compare(0, 9, "HTTP/1.1 ") != 0) return r;
     r.status = std::atoi(reply.c_str() + 9);
-    r.head = reply.substr(0, end + 2);
+    r.head = reply.substr(0, end + 4);
     r.body = reply.substr(end + 4);
     return r;
 }
@@ -120,28 +99,29 @@ struct Token {
     std::string header(const std::string &env = "s") const {
         const std::string password =
             digest ? tokenDigestReference(nonce, created, this->password) : this->password;
-        const std::string type =
-            std::string("http://docs.oasis-open.org/wss/2004/01/"
-                        "oasis-200401-wss-username-token-profile-1.0#") +
-            (digest ? "PasswordDigest" : "PasswordText");
+        const std::string type = std::string(
+                                     "http://docs.oasis-open.org/wss/2004/01/"
+                                     "oasis-200401-wss-username-token-profile-1.0#") +
+                                 (digest ? "PasswordDigest" : "PasswordText");
         const std::string p = wsse + ":";
-        std::string out = "<" + p + "Security xmlns:" + wsse + "=\"" + uri::kWsse + "\" xmlns:" +
-                          wsu + "=\"" + createdNamespace + "\"";
-        if (!mustUnderstand.empty()) out += " " + env + ":mustUnderstand=\"" + mustUnderstand + "\"";
-        out += "><" + p + "UsernameToken><" + p + "Username>" + user + "</" + p + "Username><" +
-               p + "Password Type=\"" + type + "\">" + password + "</" + p + "Password><" + p +
+        std::string out = "<" + p + "Security xmlns:" + wsse + "=\"" + uri::kWsse +
+                          "\" xmlns:" + wsu + "=\"" + createdNamespace + "\"";
+        if (!mustUnderstand.empty())
+            out += " " + env + ":mustUnderstand=\"" + mustUnderstand + "\"";
+        out += "><" + p + "UsernameToken><" + p + "Username>" + user + "</" + p + "Username><" + p +
+               "Password Type=\"" + type + "\">" + password + "</" + p + "Password><" + p +
                "Nonce EncodingType=\"http://docs.oasis-open.org/wss/2004/01/"
                "oasis-200401-wss-soap-message-security-1.0#Base64Binary\">" +
-               base64Reference(nonce) + "</" + p + "Nonce><" + wsu + ":Created>" + created +
-               "</" + wsu + ":Created></" + p + "UsernameToken></" + p + "Security>";
+               base64Reference(nonce) + "</" + p + "Nonce><" + wsu + ":Created>" + created + "</" +
+               wsu + ":Created></" + p + "UsernameToken></" + p + "Security>";
         return out;
     }
 };
 
 inline std::string envelope(const std::string &body, const std::string &header = "",
                             const std::string &env = "s", const std::string &envNs = uri::kSoap12) {
-    std::string out = "<?xml version=\"1.0\" encoding=\"UTF-8\"?><" + env + ":Envelope xmlns:" +
-                      env + "=\"" + envNs + "\">";
+    std::string out = "<?xml version=\"1.0\" encoding=\"UTF-8\"?><" + env +
+                      ":Envelope xmlns:" + env + "=\"" + envNs + "\">";
     if (!header.empty()) out += "<" + env + ":Header>" + header + "</" + env + ":Header>";
     return out + "<" + env + ":Body>" + body + "</" + env + ":Body></" + env + ":Envelope>";
 }
@@ -183,7 +163,8 @@ struct SoapReply {
 inline std::string resolvedQName(xmlNode *node) {
     const std::string text = camsim::elementText(node);
     const std::size_t colon = text.find(':');
-    const auto ns = camsim::resolvePrefix(node, colon == std::string::npos ? "" : text.substr(0, colon));
+    const auto ns =
+        camsim::resolvePrefix(node, colon == std::string::npos ? "" : text.substr(0, colon));
     return (ns ? *ns : "?") + "|" + text.substr(colon == std::string::npos ? 0 : colon + 1);
 }
 

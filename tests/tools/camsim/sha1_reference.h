@@ -78,8 +78,8 @@ inline std::string base64Reference(std::string_view bytes) {
 // Base64(SHA-1(nonce + created + password)), as a UsernameToken's PasswordDigest.
 inline std::string tokenDigestReference(std::string_view nonce, std::string_view created,
                                         std::string_view password) {
-    const auto digest = sha1Reference(std::string(nonce) + std::string(created) +
-                                      std::string(password));
+    const auto digest =
+        sha1Reference(std::string(nonce) + std::string(created) + std::string(password));
     return base64Reference(std::string_view(reinterpret_cast<const char *>(digest.data()), 20));
 }
 
