@@ -48,7 +48,7 @@ std::u16string deviceText(const OnvifDevice &device) {
     std::string text = device.name;
     if (!device.hardware.empty())
         text += text.empty() ? device.hardware : " (" + device.hardware + ")";
-    return fromUtf8(text.empty() ? device.url : text + " - " + device.url);
+    return fromUtf8(text.empty() ? device.url : text + "\n" + device.url);
 }
 
 }  // namespace kestrel

@@ -38,8 +38,8 @@ int readOnvifProfiles(const std::string &url, const std::string &account,
 // empty is left out.
 std::u16string profileText(const OnvifProfileEntry &profile);
 
-// A device as the search lists it: "Name (hardware) - URL", with the URL alone for a device
-// that gave neither.
+// A device as the search lists it: "Name (hardware)" and the URL on a line below (a narrow
+// window would cut it), the URL alone for a device that gave neither.
 std::u16string deviceText(const OnvifDevice &device);
 
 }  // namespace kestrel

@@ -149,7 +149,7 @@ TEST_F(OnvifSiteTest, FindCamerasCountsTheSearchThenListsWhatAnsweredOrSaysWhyNo
     } rows[] = {
         {2,
          {hall, yard},
-         {QString::fromStdString("Hall (Acme X1) - " + kHallUrl), QString::fromStdString(kYardUrl)},
+         {QString::fromStdString("Hall (Acme X1)\n" + kHallUrl), QString::fromStdString(kYardUrl)},
          "2 cameras answered: choose one to add it as a site."},
         {0, {}, {}, "No ONVIF camera answered within 3 seconds. "},
         {-1, {}, {}, "The search for cameras could not run: The connection failed (IPCAM_IS_NULL)"},
