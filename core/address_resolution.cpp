@@ -89,8 +89,7 @@ int settleHost(IPCamSession *session) {
 int resolveAndProbe(IPCamSession *session) {
     if (!session) return IPCAM_IS_NULL;
     if (session->awaitingFirstFrame) {
-        // URL sessions answer the server's challenge themselves, with accounts of any length.
-        int result = session->protocolType == IPCAM_PROTOCOL_RTSP_URL
+        int result = playsRtspAddress(session->protocolType)
                          ? IPCAM_OK
                          : buildAuthorisation(session);
         if (result == IPCAM_OK) result = settleHost(session);

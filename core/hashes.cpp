@@ -5,10 +5,10 @@
 
 namespace ipcam {
 
-// The steps both hashes share: whole blocks from any pieces, and the padding.
+// The steps the hashes share: whole blocks from any pieces, and the padding.
 struct HashSteps {
-    // Both hashes pad alike: 0x80, zeros up to 56 bytes into a block, then the bit length
-    // (little-endian for MD5, big-endian for SHA-256).
+    // They pad alike: 0x80, zeros up to 56 bytes into a block, then the bit length
+    // (little-endian for MD5, big-endian for the SHAs).
     template <typename Hash>
     static void pad(Hash &hash, uint64_t length, bool bigEndian) {
         static constexpr uint8_t kPad[64] = {0x80};
@@ -163,6 +163,50 @@ void Sha256::block(const uint8_t *p) {
     for (int i = 0; i < 8; ++i) state_[i] += v[i];
 }
 
+Sha1::Sha1() : state_{0x67452301, 0xefcdab89, 0x98badcfe, 0x10325476, 0xc3d2e1f0}, buffer_{} {}
+
+void Sha1::update(std::string_view bytes) {
+    HashSteps::feed(*this, bytes);
+}
+
+std::array<uint8_t, 20> Sha1::finish() {
+    HashSteps::pad(*this, length_, true);
+    std::array<uint8_t, 20> out{};
+    for (int i = 0; i < 20; ++i) out[i] = static_cast<uint8_t>(state_[i / 4] >> (8 * (3 - i % 4)));
+    return out;
+}
+
+void Sha1::block(const uint8_t *p) {
+    uint32_t w[80];
+    for (int i = 0; i < 16; ++i)
+        w[i] = uint32_t{p[4 * i]} << 24 | uint32_t{p[4 * i + 1]} << 16 |
+               uint32_t{p[4 * i + 2]} << 8 | uint32_t{p[4 * i + 3]};
+    for (int i = 16; i < 80; ++i) w[i] = std::rotl(w[i - 3] ^ w[i - 8] ^ w[i - 14] ^ w[i - 16], 1);
+    uint32_t a = state_[0], b = state_[1], c = state_[2], d = state_[3], e = state_[4];
+    for (int i = 0; i < 80; ++i) {
+        uint32_t f, k;
+        if (i < 20)
+            f = (b & c) | (~b & d), k = 0x5a827999;
+        else if (i < 40)
+            f = b ^ c ^ d, k = 0x6ed9eba1;
+        else if (i < 60)
+            f = (b & c) | (b & d) | (c & d), k = 0x8f1bbcdc;
+        else
+            f = b ^ c ^ d, k = 0xca62c1d6;
+        const uint32_t t = std::rotl(a, 5) + f + e + k + w[i];
+        e = d;
+        d = c;
+        c = std::rotl(b, 30);
+        b = a;
+        a = t;
+    }
+    state_[0] += a;
+    state_[1] += b;
+    state_[2] += c;
+    state_[3] += d;
+    state_[4] += e;
+}
+
 std::string hexText(const uint8_t *bytes, std::size_t count) {
     static constexpr char kDigits[] = "0123456789abcdef";
     std::string out(count * 2, '0');
@@ -182,6 +226,13 @@ std::string md5Hex(std::string_view bytes) {
 
 std::string sha256Hex(std::string_view bytes) {
     Sha256 hash;
+    hash.update(bytes);
+    const auto digest = hash.finish();
+    return hexText(digest.data(), digest.size());
+}
+
+std::string sha1Hex(std::string_view bytes) {
+    Sha1 hash;
     hash.update(bytes);
     const auto digest = hash.finish();
     return hexText(digest.data(), digest.size());

@@ -1,4 +1,5 @@
-// MD5 and SHA-256, for the digest answers of HTTP and RTSP authentication.
+// MD5 and SHA-256, for the digest answers of HTTP and RTSP authentication, and SHA-1, for the
+// password digest of WS-Security UsernameTokens.
 //
 // Our own small implementations: the library links nothing for them. Both take the input in
 // any number of pieces, so a long text need not be gathered first.
@@ -46,9 +47,27 @@ class Sha256 {
     std::size_t used_ = 0;
 };
 
+// SHA-1 of the bytes given to update, in as many pieces as the caller likes.
+class Sha1 {
+  public:
+    Sha1();
+    void update(std::string_view bytes);
+    // The 20-byte digest; the object is spent after this.
+    std::array<uint8_t, 20> finish();
+
+  private:
+    friend struct HashSteps;
+    void block(const uint8_t *p);
+    uint32_t state_[5];
+    uint64_t length_ = 0;
+    uint8_t buffer_[64];
+    std::size_t used_ = 0;
+};
+
 // Lower-case hexadecimal digests of a whole byte string.
 std::string md5Hex(std::string_view bytes);
 std::string sha256Hex(std::string_view bytes);
+std::string sha1Hex(std::string_view bytes);
 
 // Lower-case hexadecimal of any bytes.
 std::string hexText(const uint8_t *bytes, std::size_t count);

@@ -66,6 +66,15 @@ inline constexpr uint32_t kAudioThreadStack = 128 * 1024;
 // The format block a new session starts with.
 StreamFormatBlock initialStreamFormat();
 
+// Sessions that play an RTSP address rather than a device dialect's: those made by URL, and
+// those of ONVIF devices, whose address the device gives. They answer the server's challenges
+// themselves, with accounts of any length.
+inline bool playsRtspAddress(int32_t type) {
+    return type == IPCAM_PROTOCOL_RTSP_URL || type == IPCAM_PROTOCOL_ONVIF;
+}
+
+struct OnvifState;
+
 }  // namespace ipcam
 
 struct IPCamSession {
@@ -105,6 +114,8 @@ struct IPCamSession {
     int32_t audioServerPort = 0;
     char channelName[64] = {};
     char rtspUrl[1024] = {};  // URL sessions: what their requests name, without the account
+    // ONVIF sessions: the device and profile, and what PTZ commands need (its own lock).
+    std::shared_ptr<ipcam::OnvifState> onvif;
 
     // Stream format last sent to the callback. Written by the video thread and read by the
     // audio thread, both under formatLock.

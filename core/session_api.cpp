@@ -12,6 +12,7 @@
 #include "core/session.h"
 #include "core/session_map.h"
 #include "core/session_threads.h"
+#include "onvif/onvif_session.h"
 #include "transport/rtsp_url.h"
 
 using namespace ipcam;
@@ -100,6 +101,32 @@ extern "C" IPCAM_API int IPCamCreateUrl(IPCamSession **out, const char *url, con
     if (!s) return IPCAM_IS_NULL;
     s->rtspPort = parsed.port;
     copyText(s->rtspUrl, parsed.requestUri);
+    reg.sessions.emplace(id, s);
+    *out = s;
+    return IPCAM_OK;
+}
+
+extern "C" IPCAM_API int IPCamCreateOnvif(IPCamSession **out, const char *deviceUrl,
+                                          const char *user, const char *password, int profile,
+                                          int id) {
+    if (!out || !deviceUrl || profile < 0) return IPCAM_IS_NULL;
+    RtspUrl parsed;
+    if (int r = parseUrl(deviceUrl, "http://", 80, parsed); r != 0) return r;
+    if (user) parsed.user = user;
+    if (password) parsed.password = password;
+    if (parsed.user.size() > kMaxUrlAccount || parsed.password.size() > kMaxUrlAccount)
+        return IPCAM_IS_NULL;
+    auto state = std::make_shared<OnvifState>();
+    state->profile = profile;
+    state->deviceUrl = parsed;
+
+    SessionRegistry &reg = registry();
+    std::lock_guard lock(reg.createLock);
+    if (reg.sessions.count(id)) return IPCAM_OK;
+    IPCamSession *s = newSession(parsed.host, parsed.port, parsed.user, parsed.password, id,
+                                 IPCAM_PROTOCOL_ONVIF);
+    if (!s) return IPCAM_IS_NULL;
+    s->onvif = std::move(state);
     reg.sessions.emplace(id, s);
     *out = s;
     return IPCAM_OK;

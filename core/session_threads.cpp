@@ -16,6 +16,8 @@
 #include "core/fixed_text.h"
 #include "core/session.h"
 #include "core/session_api.h"
+#include "onvif/onvif_control.h"
+#include "onvif/onvif_session.h"
 #include "platform/clock.h"
 #include "platform/sockets.h"
 #include "platform/stop_scope.h"
@@ -65,7 +67,7 @@ bool pause(const Relaxed<uint8_t> &running, int pauses = 1) {
 
 bool speaksRtsp(int32_t type) {
     return type == IPCAM_PROTOCOL_TYPE5 || type == IPCAM_PROTOCOL_STREAMING_SERVER ||
-           type == IPCAM_PROTOCOL_RTSP_URL;
+           playsRtspAddress(type);
 }
 
 bool isMulticast(const char *host) {
@@ -132,6 +134,9 @@ int IPCamPrepare(IPCamSession *session) {
         chooseDriver(session, familyBConnect, familyBRunVideo, familyBRunAudio);
     } else if (type == IPCAM_PROTOCOL_STREAMING_SERVER || type == IPCAM_PROTOCOL_RTSP_URL) {
         chooseDriver(session, rtspConnect, rtspRunVideo, rtpRunAudio);
+    } else if (type == IPCAM_PROTOCOL_ONVIF) {
+        chooseDriver(session, onvifConnect, rtspRunVideo, rtpRunAudio);
+        if (!session->control) session->control = new OnvifControl(session->onvif);
     } else {
         chooseDriver(session, nullptr, nullptr, nullptr);
         // A caller may be inside the old object right now: it is kept until the session goes.
@@ -158,7 +163,7 @@ int IPCamQueryInfo(IPCamSession *session, int32_t type, int mode) {
         }
         if (type == IPCAM_PROTOCOL_TYPE4 || type == IPCAM_PROTOCOL_TYPE5 ||
             type == IPCAM_PROTOCOL_STREAMING_SERVER || type == IPCAM_PROTOCOL_MULTICAST ||
-            type == IPCAM_PROTOCOL_RTSP_URL)
+            playsRtspAddress(type))
             return 0;
         return kNoInfo;
     }
@@ -184,7 +189,7 @@ int IPCamQueryInfo(IPCamSession *session, int32_t type, int mode) {
             if (flag.field[0][0] == '1') session->authRequired = 1;
         }
     } else if (type == IPCAM_PROTOCOL_TYPE5 || type == IPCAM_PROTOCOL_STREAMING_SERVER ||
-               type == IPCAM_PROTOCOL_MULTICAST || type == IPCAM_PROTOCOL_RTSP_URL) {
+               type == IPCAM_PROTOCOL_MULTICAST || playsRtspAddress(type)) {
         return 0;
     } else {
         return kNoInfo;

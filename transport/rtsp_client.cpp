@@ -27,7 +27,7 @@ constexpr int kUnauthorized = 401;
 constexpr uint32_t kTeardownWaitMs = 1000;
 
 bool isUrlSession(const IPCamSession *s) {
-    return s->protocolType == IPCAM_PROTOCOL_RTSP_URL;
+    return playsRtspAddress(s->protocolType);
 }
 
 int fail(IPCamSession *s, int index, int code) {

@@ -8,7 +8,6 @@ namespace ipcam {
 
 namespace {
 
-constexpr std::string_view kScheme = "rtsp://";
 constexpr int kNoUrl = -1;
 constexpr int kBadPort = -2;
 constexpr std::size_t kMaxHost = 127;
@@ -61,15 +60,20 @@ int readPort(std::string_view text, uint16_t &port) {
 }  // namespace
 
 int parseRtspUrl(std::string_view text, RtspUrl &out) {
-    if (text.size() > kMaxRtspUrl || text.size() <= kScheme.size() || !printable(text) ||
-        !startsWithNoCase(text, kScheme))
+    return parseUrl(text, "rtsp://", 554, out);
+}
+
+int parseUrl(std::string_view text, std::string_view scheme, uint16_t defaultPort, RtspUrl &out) {
+    if (text.size() > kMaxRtspUrl || text.size() <= scheme.size() || !printable(text) ||
+        !startsWithNoCase(text, scheme))
         return kNoUrl;
-    const std::string_view rest = text.substr(kScheme.size());
+    const std::string_view rest = text.substr(scheme.size());
     const std::size_t slash = rest.find_first_of("/?");
     const std::string_view authority = rest.substr(0, slash);
     std::string_view path = slash == std::string_view::npos ? "" : rest.substr(slash);
 
     RtspUrl url;
+    url.port = defaultPort;
     // The last '@' ends the account: a raw '@' inside a password is common enough.
     std::string_view hostPort = authority;
     std::string_view account;
@@ -93,7 +97,7 @@ int parseRtspUrl(std::string_view text, RtspUrl &out) {
     std::string pathText(path);
     if (pathText.empty() || pathText.front() == '?') pathText.insert(0, "/");
     url.path = pathText;
-    url.requestUri = std::string(text.substr(0, kScheme.size())) + std::string(hostPort) + pathText;
+    url.requestUri = std::string(text.substr(0, scheme.size())) + std::string(hostPort) + pathText;
     out = std::move(url);
     return 0;
 }

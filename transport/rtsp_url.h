@@ -28,4 +28,7 @@ struct RtspUrl {
 // out is written only on success.
 int parseRtspUrl(std::string_view text, RtspUrl &out);
 
+// The same form under another scheme ("http://" with port 80 for a device's web services).
+int parseUrl(std::string_view text, std::string_view scheme, uint16_t defaultPort, RtspUrl &out);
+
 }  // namespace ipcam

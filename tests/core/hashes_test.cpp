@@ -3,6 +3,7 @@
 #include <gtest/gtest.h>
 
 #include <string>
+#include <utility>
 
 using namespace ipcam;
 
@@ -49,6 +50,22 @@ TEST(HashesTest, KnownDigests) {
     }
 }
 
+// SHA-1 on the published vectors and both sides of the padding bound, as Python's hashlib
+// gives them.
+TEST(HashesTest, KnownSha1Digests) {
+    const std::pair<std::string, const char *> cases[] = {
+        {"", "da39a3ee5e6b4b0d3255bfef95601890afd80709"},
+        {"abc", "a9993e364706816aba3e25717850c26c9cd0d89d"},
+        {"abcdbcdecdefdefgefghfghighijhijkijkljklmklmnlmnomnopnopq",
+         "84983e441c3bd26ebaae4aa1f95129e5e54670f1"},
+        {std::string(55, 'a'), "c1c8bbdc22796e28c0e15163d20899b65621d65a"},
+        {std::string(56, 'a'), "c2db330f6083854c99d4b5bfb6e8f29f201be699"},
+        {std::string(64, 'a'), "0098ba824b5c16427bd7a1122a5a442a25ec644d"},
+        {std::string(1'000'000, 'a'), "34aa973cd4c4daa4f61eeb2bdbad27316534016f"},
+    };
+    for (const auto &[input, digest] : cases) EXPECT_EQ(sha1Hex(input), digest) << input.size();
+}
+
 // The same bytes in pieces of every size give the digest of the whole: the block buffer
 // carries over correctly wherever a piece ends.
 TEST(HashesTest, PiecesGiveTheWholeDigest) {
@@ -56,16 +73,20 @@ TEST(HashesTest, PiecesGiveTheWholeDigest) {
     for (int i = 0; i < 200; ++i) input.push_back(static_cast<char>(i * 37 + 11));
     for (std::size_t length : {0u, 1u, 55u, 56u, 57u, 63u, 64u, 65u, 119u, 120u, 128u, 200u}) {
         const std::string_view whole(input.data(), length);
-        const std::string md5 = md5Hex(whole), sha = sha256Hex(whole);
+        const std::string md5 = md5Hex(whole), sha = sha256Hex(whole), sha1 = sha1Hex(whole);
         for (std::size_t piece : {1u, 3u, 7u, 55u, 63u, 64u, 65u}) {
             Md5 m;
             Sha256 s;
+            Sha1 s1;
             for (std::size_t at = 0; at < length; at += piece) {
                 m.update(whole.substr(at, piece));
                 s.update(whole.substr(at, piece));
+                s1.update(whole.substr(at, piece));
             }
             auto md = m.finish();
             auto sd = s.finish();
+            auto s1d = s1.finish();
+            EXPECT_EQ(hexText(s1d.data(), s1d.size()), sha1) << length << " in " << piece;
             EXPECT_EQ(hexText(md.data(), md.size()), md5) << length << " in " << piece;
             EXPECT_EQ(hexText(sd.data(), sd.size()), sha) << length << " in " << piece;
         }

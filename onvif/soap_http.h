@@ -1,0 +1,52 @@
+// SOAP requests over HTTP to one ONVIF device: POST, the reply's body whether it comes with a
+// length, in chunks or up to the close, and HTTP Digest (or Basic) when the device answers 401
+// with a challenge.
+#pragma once
+
+#include <cstdint>
+#include <functional>
+#include <string>
+#include <string_view>
+
+#include "core/http_auth.h"
+#include "platform/byte_source.h"
+#include "platform/socket_slot.h"
+
+namespace ipcam {
+
+// Where a service is: the dotted address to connect to, the port, and the path; hostHeader is
+// what the Host line names (the address as the caller wrote it).
+struct SoapEndpoint {
+    std::string address;
+    uint16_t port = 80;
+    std::string path = "/";
+    std::string hostHeader;
+};
+
+// The body of an HTTP reply after its head: by Content-Length, chunked, or up to the close.
+// 0 with the body in out; -1 for a broken or over-long body (above kMaxXmlBytes) or a time-out.
+int readHttpBody(ByteSource &source, std::string_view head, std::string &out, uint32_t timeoutMs);
+
+class SoapHttp {
+  public:
+    // Builds the envelope for each attempt, so an answer to a challenge carries a fresh token.
+    using Envelope = std::function<std::string()>;
+
+    SoapHttp(std::string_view user, std::string_view password);
+
+    // One request: 0 with the HTTP status and body when the device answered; else
+    // IPCAM_SETSOCKET_IS_ER (no connection), IPCAM_IS_UNCONNECTED (no answer in time),
+    // IPCAM_USER_OR_PASSWD_IS_ER (its HTTP challenge refused our account) or
+    // IPCAM_ONVIF_NOT_DEVICE (what came back is no HTTP reply). slot holds the connection
+    // while the request runs, so that whoever owns it can cut the wait short by closing it.
+    int post(SocketSlot &slot, const SoapEndpoint &to, std::string_view action,
+             const Envelope &envelope, int &status, std::string &body);
+
+  private:
+    int exchange(SocketSlot &slot, const SoapEndpoint &to, std::string_view action,
+                 const std::string &envelope, std::string &head, std::string &body);
+
+    Authenticator auth_;
+};
+
+}  // namespace ipcam
