@@ -45,6 +45,8 @@ class CgiServer {
 
     void setCredentials(std::string user, std::string password);  // both empty: no auth
     void setPublic(const std::string &cgi) { site_.setPublic(cgi); }  // asks for none
+    // The route checks credentials itself (of another kind than Basic).
+    void setSelfAuthorising(const std::string &cgi) { site_.setSelfAuthorising(cgi); }
     // True when the base64 text of "user:password" passes the site's authorisation.
     bool acceptsBasic(std::string_view encoded) const { return site_.acceptsBasic(encoded); }
     void setValues(const std::string &cgi, ReplyStyle style, Values values);

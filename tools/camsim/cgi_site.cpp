@@ -77,8 +77,14 @@ void CgiSite::setPublic(const std::string &cgi) {
     public_.insert(cgi);
 }
 
+void CgiSite::setSelfAuthorising(const std::string &cgi) {
+    std::lock_guard lock(lock_);
+    selfAuthorising_.insert(cgi);
+}
+
 bool CgiSite::authorised(const RecordedRequest &request) const {
     if (user_.empty() && password_.empty()) return true;
+    if (selfAuthorising_.count(request.path)) return true;
     // A public CGI serves anonymous requests; credentials that are given must still match.
     if (public_.count(request.path) && request.header("Authorization").empty()) return true;
     std::optional<std::string> given = basicCredentials(request.header("Authorization"));
@@ -109,6 +115,7 @@ CgiSite::Answer CgiSite::answer(const RecordedRequest &request) const {
     if (auto *stream = std::get_if<StreamHandler>(&route)) return {Outgoing{}, std::move(*stream)};
     Reply reply = std::get<Handler>(route)(request);
     Outgoing out = htmlReply(reply.status, std::move(reply.body));
+    if (!reply.contentType.empty()) out.headers.front().second = std::move(reply.contentType);
     out.lastHeaders = std::move(reply.lastHeaders);
     return {std::move(out), nullptr};
 }

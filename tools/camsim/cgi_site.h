@@ -28,6 +28,7 @@ struct Reply {
     int status = 200;
     std::string body;
     HeaderList lastHeaders = {};  // end the head, after Content-Length (see Outgoing)
+    std::string contentType = {};  // "": text/html
 };
 
 using Handler = std::function<Reply(const RecordedRequest &)>;
@@ -57,6 +58,9 @@ class CgiSite {
     // make before they log in; a request that names an account is still checked.
     void setPublic(const std::string &cgi);
 
+    // Leaves cgi's requests to its route, which checks credentials of its own kind.
+    void setSelfAuthorising(const std::string &cgi);
+
     // Whether the base64 text of "user:password" matches the credentials (anything does when
     // none are asked), as a stream that logs in outside HTTP presents it.
     bool acceptsBasic(std::string_view encoded) const;
@@ -78,6 +82,7 @@ class CgiSite {
     std::string user_, password_;          // lock_
     std::map<std::string, Route> routes_;  // lock_
     std::set<std::string> public_;         // lock_
+    std::set<std::string> selfAuthorising_;  // lock_
 };
 
 }  // namespace camsim

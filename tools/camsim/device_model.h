@@ -99,6 +99,8 @@ class StoredDevice {
     // The head of a channel (family B: 0) and the recorder panel, as they are now. A family B
     // camera that is no recorder has a panel that takes no key.
     HeadState head(int channel = 0) const { return head_->state(channel); }
+    // The head itself, for another protocol that steers it (ONVIF PTZ).
+    std::shared_ptr<PtzHead> sharedHead() const { return head_; }
     RecorderState recorder() const { return recorder_->state(); }
 
   protected:

@@ -53,7 +53,15 @@ void parseRequestLine(std::string_view line, RecordedRequest &request) {
 }
 
 constexpr std::pair<int, std::string_view> kStatusTexts[] = {
-    {200, "OK"}, {204, "No Content"}, {302, "Found"}, {401, "Unauthorized"}, {404, "Not Found"},
+    {200, "OK"},
+    {204, "No Content"},
+    {302, "Found"},
+    {401, "Unauthorized"},
+    {404, "Not Found"},
+    {405, "Method Not Allowed"},
+    {413, "Payload Too Large"},
+    {415, "Unsupported Media Type"},
+    {500, "Internal Server Error"},
 };
 
 }  // namespace

@@ -8,6 +8,7 @@
 #include <vector>
 
 #include "tools/camsim/cgi_server.h"
+#include "tools/camsim/onvif_options.h"
 #include "tools/camsim/options.h"
 #include "tools/camsim/rtsp_server.h"
 
@@ -42,21 +43,27 @@ int main(int argc, char **argv) {
     sigaddset(&signals, SIGTERM);
     pthread_sigmask(SIG_BLOCK, &signals, nullptr);
 
+    // Before anything is served: the log reaches the ONVIF device through its options.
+    auto writeLog = [](const std::string &text) {
+        // One write per text, so those of concurrent requests do not interleave.
+        static std::mutex lock;
+        std::lock_guard guard(lock);
+        std::fwrite(text.data(), 1, text.size(), stderr);
+        std::fflush(stderr);
+    };
+    if (options->log) options->onvif.log = writeLog;
+
     camsim::CgiServer server;
     camsim::StreamingServer streaming;
-    auto camera = camsim::applyOptions(*options, streaming, server);
+    auto device = camsim::applyDevice(*options, streaming, server);
+    auto camera = std::dynamic_pointer_cast<camsim::FamilyACamera>(device);
+    auto onvif = camsim::makeOnvifDevice(*options, streaming, server, device);
     if (camera && !camera->streamsReady()) {
         std::fprintf(stderr, "kestrel-camsim: cannot open the stream ports\n");
         return 1;
     }
     if (options->log) {
-        auto log = [](const camsim::RecordedRequest &request) {
-            // One write per head, so heads of concurrent requests do not interleave.
-            static std::mutex lock;
-            std::lock_guard guard(lock);
-            std::fwrite(request.raw.data(), 1, request.raw.size(), stderr);
-            std::fflush(stderr);
-        };
+        auto log = [writeLog](const camsim::RecordedRequest &request) { writeLog(request.raw); };
         server.setRequestObserver(log);
         streaming.setRequestObserver(log);
     }
@@ -78,9 +85,19 @@ int main(int argc, char **argv) {
     if (camera && camera->streams().audioPort())
         std::printf("audio on 127.0.0.1:%u\n",
                     static_cast<unsigned>(camera->streams().audioPort()));
+    if (onvif && !onvif->startDiscovery()) {
+        std::fprintf(stderr, "kestrel-camsim: cannot open the discovery port %u\n",
+                     static_cast<unsigned>(options->onvif.discoveryPort));
+        return 1;
+    }
+    if (onvif)
+        std::printf("onvif on http://127.0.0.1:%u/onvif/device_service, discovery on udp %u\n",
+                    static_cast<unsigned>(server.port()),
+                    static_cast<unsigned>(onvif->discoveryPort()));
     std::fflush(stdout);
 
     waitForTerminationSignal(signals);
+    if (onvif) onvif->stopDiscovery();
     streaming.stop();
     server.stop();
     if (camera) camera->streams().stop();

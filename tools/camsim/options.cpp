@@ -5,6 +5,7 @@
 #include <string_view>
 #include <tuple>
 
+#include "tools/camsim/onvif_options.h"
 #include "tools/camsim/rtsp_mounts.h"
 
 namespace camsim {
@@ -452,6 +453,10 @@ std::optional<Options> parseOptions(const std::vector<std::string> &args, std::s
             options.announceRtspPort = false;
             continue;
         }
+        if (isOnvifSwitch(option)) {
+            applyOnvifSwitch(option, options.onvif);
+            continue;
+        }
         auto fail = [&](const std::string &why) {
             error = option + ": " + why;
             return std::nullopt;
@@ -459,13 +464,15 @@ std::optional<Options> parseOptions(const std::vector<std::string> &args, std::s
         bool known = option == "--port" || option == "--user" || option == "--password" ||
                      option == "--cgi" || option == "--values-a" || option == "--values-b" ||
                      option == "--redirect" || option == "--rtsp-port" || option == "--channel" ||
-                     option == "--device" || isRtspOption(option);
+                     option == "--device" || isRtspOption(option) || isOnvifOption(option);
         if (!known) return fail("unknown option (see --help)");
         if (i + 1 >= args.size()) return fail("needs a value");
         const std::string &value = args[++i];
 
         if (isRtspOption(option)) {
             if (auto why = parseRtspOption(option, value, options)) return fail(*why);
+        } else if (isOnvifOption(option)) {
+            if (auto why = parseOnvifOption(option, value, options.onvif)) return fail(*why);
         } else if (option == "--port" || option == "--rtsp-port") {
             auto port = parseNumber(value, 65535);
             if (!port) return fail("not a port number: '" + value + "'");
@@ -515,20 +522,29 @@ std::optional<Options> parseOptions(const std::vector<std::string> &args, std::s
     return options;
 }
 
-std::shared_ptr<FamilyACamera> applyOptions(const Options &options, CgiServer &server) {
+namespace {
+
+// The web side of applyOptions(); the camera of either family, or nullptr.
+std::shared_ptr<StoredDevice> applyWebOptions(const Options &options, CgiServer &server) {
     server.setCredentials(options.user, options.password);
     // The cameras' routes hold their settings and streams, so the camera objects need not
     // outlive this.
-    std::shared_ptr<FamilyACamera> camera;
+    std::shared_ptr<StoredDevice> camera;
     if (options.device.kind == DeviceChoice::Kind::FamilyA)
         camera = std::make_shared<FamilyACamera>(server, options.device.familyA);
     else if (options.device.kind == DeviceChoice::Kind::FamilyB)
-        FamilyBCamera(server, options.device.familyB);
+        camera = std::make_shared<FamilyBCamera>(server, options.device.familyB);
     for (const auto &[cgi, body] : options.bodies) server.setBody(cgi, body);
     for (const auto &canned : options.values)
         server.setValues(canned.cgi, canned.style, canned.values);
     for (const auto &[name, location] : options.redirects) server.setRedirect(name, location);
     return camera;
+}
+
+}  // namespace
+
+std::shared_ptr<FamilyACamera> applyOptions(const Options &options, CgiServer &server) {
+    return std::dynamic_pointer_cast<FamilyACamera>(applyWebOptions(options, server));
 }
 
 std::vector<ChannelConfig> defaultChannels() {
@@ -539,6 +555,11 @@ std::vector<ChannelConfig> defaultChannels() {
 
 std::shared_ptr<FamilyACamera> applyOptions(const Options &options, StreamingServer &streaming,
                                             CgiServer &web) {
+    return std::dynamic_pointer_cast<FamilyACamera>(applyDevice(options, streaming, web));
+}
+
+std::shared_ptr<StoredDevice> applyDevice(const Options &options, StreamingServer &streaming,
+                                          CgiServer &web) {
     std::vector<ChannelConfig> channels = options.channels;
     if (channels.empty()) {
         channels = defaultChannels();
@@ -548,7 +569,7 @@ std::shared_ptr<FamilyACamera> applyOptions(const Options &options, StreamingSer
     for (const ChannelConfig &channel : channels) streaming.addChannel(channel);
     streaming.setAuth(options.rtspAuth);
     addServerDevice(streaming, web, options.announceRtspPort);
-    return applyOptions(options, web);
+    return applyWebOptions(options, web);
 }
 
 }  // namespace camsim

@@ -11,6 +11,7 @@
 #include "tools/camsim/cgi_server.h"
 #include "tools/camsim/channel_config.h"
 #include "tools/camsim/device_model.h"
+#include "tools/camsim/onvif_config.h"
 #include "tools/camsim/rtsp_server.h"
 
 namespace camsim {
@@ -48,6 +49,7 @@ struct Options {
                                    // --rtsp-stale-after
     bool announceRtspPort = true;  // false: GetServerInfo.cgi without Rtsp_Port
     DeviceChoice device;           // --device; the streaming server alone by default
+    OnvifConfig onvif;             // --onvif and its options; the account is rtspAuth's
     bool log = false;
     bool help = false;
 };
@@ -66,6 +68,9 @@ std::optional<Options> parseOptions(const std::vector<std::string> &args, std::s
 std::shared_ptr<FamilyACamera> applyOptions(const Options &options, CgiServer &server);
 std::shared_ptr<FamilyACamera> applyOptions(const Options &options, StreamingServer &streaming,
                                             CgiServer &web);
+// The same, giving the camera of either family (nullptr for the streaming server alone).
+std::shared_ptr<StoredDevice> applyDevice(const Options &options, StreamingServer &streaming,
+                                          CgiServer &web);
 
 std::string usage();
 

@@ -2,6 +2,7 @@
 
 #include <strings.h>
 #include <algorithm>
+#include <cmath>
 #include <cstdio>
 #include <optional>
 #include <utility>
@@ -125,6 +126,8 @@ const char *driftName(Drift d) {
             return "left";
         case Drift::Right:
             return "right";
+        case Drift::Glide:
+            return "glide";
         case Drift::None:
             break;
     }
@@ -301,8 +304,9 @@ std::string PtzHead::cameraText(std::string_view text, bool freeText) {
 
 std::string PtzHead::commit(int channel, const Plan &plan) {
     std::lock_guard lock(lock_);
-    auto it = heads_.find(channel);
-    HeadState next = it == heads_.end() ? HeadState{} : it->second;
+    // A request of the head's own takes over from a glide where the glide has got to.
+    HeadState next = current(channel, Clock::now());
+    if (next.drift == Drift::Glide) next.drift = Drift::None;
     if (plan.speed) next.speed = *plan.speed;
     if (plan.serial) next.serial = *plan.serial;
     switch (plan.kind) {
@@ -334,18 +338,94 @@ std::string PtzHead::commit(int channel, const Plan &plan) {
     }
     if (plan.group) next.tourGroup = *plan.group;
     heads_[channel] = std::move(next);
+    glides_.erase(channel);
     return {};
+}
+
+std::string PtzHead::command(int channel, std::string_view dir, const std::string &presetName) {
+    Plan plan;
+    if (std::string problem = planDir(dir, plan); !problem.empty()) return problem;
+    plan.name = presetName;
+    return commit(channel, plan);
+}
+
+HeadPosition PtzHead::glidePosition(const Glide &glide, Clock::time_point now) const {
+    const Clock::time_point end = std::min(now, glide.until);
+    const double seconds =
+        std::max(0.0, std::chrono::duration<double>(end - glide.from).count());
+    HeadPosition p;
+    p.pan = std::clamp(glide.pan + glide.rate.pan * seconds, double(limits_.panMin),
+                       double(limits_.panMax));
+    p.tilt = std::clamp(glide.tilt + glide.rate.tilt * seconds, double(limits_.tiltMin),
+                        double(limits_.tiltMax));
+    p.zoom = std::clamp(glide.zoom + glide.rate.zoom * seconds, double(limits_.zoomMin),
+                        double(limits_.zoomMax));
+    p.panTiltMoving = now < glide.until && (glide.rate.pan != 0 || glide.rate.tilt != 0);
+    p.zoomMoving = now < glide.until && glide.rate.zoom != 0;
+    return p;
+}
+
+HeadPosition PtzHead::exact(int channel, Clock::time_point now) const {
+    if (auto g = glides_.find(channel); g != glides_.end()) return glidePosition(g->second, now);
+    auto it = heads_.find(channel);
+    const HeadState s = it == heads_.end() ? HeadState{} : it->second;
+    return {double(s.pan), double(s.tilt), double(s.zoom), false, false};
+}
+
+HeadState PtzHead::current(int channel, Clock::time_point now) const {
+    auto it = heads_.find(channel);
+    HeadState s = it == heads_.end() ? HeadState{} : it->second;
+    if (auto g = glides_.find(channel); g != glides_.end()) {
+        const HeadPosition p = glidePosition(g->second, now);
+        s.pan = static_cast<int>(std::lround(p.pan));
+        s.tilt = static_cast<int>(std::lround(p.tilt));
+        s.zoom = static_cast<int>(std::lround(p.zoom));
+        if (p.panTiltMoving || p.zoomMoving) s.drift = Drift::Glide;
+    }
+    return s;
+}
+
+void PtzHead::glide(int channel, HeadVelocity velocity, std::chrono::milliseconds duration) {
+    std::lock_guard lock(lock_);
+    const Clock::time_point now = Clock::now();
+    const HeadPosition from = exact(channel, now);
+    HeadState s = current(channel, now);
+    s.drift = Drift::None;  // a glide replaces any drift of the families' words
+    heads_[channel] = s;
+    glides_[channel] = Glide{from.pan, from.tilt, from.zoom, velocity, now, now + duration};
+}
+
+void PtzHead::halt(int channel, bool panTilt, bool zoom) {
+    std::lock_guard lock(lock_);
+    auto g = glides_.find(channel);
+    if (g == glides_.end()) return;
+    const Clock::time_point now = Clock::now();
+    const HeadPosition at = glidePosition(g->second, now);
+    Glide &next = g->second;
+    next.pan = at.pan;
+    next.tilt = at.tilt;
+    next.zoom = at.zoom;
+    next.from = now;
+    if (panTilt) next.rate.pan = next.rate.tilt = 0;
+    if (zoom) next.rate.zoom = 0;
+    // A glide with nothing left to do stays, spent, so position() keeps its fractions.
+    if (next.rate.pan == 0 && next.rate.tilt == 0 && next.rate.zoom == 0) next.until = now;
+}
+
+HeadPosition PtzHead::position(int channel) const {
+    std::lock_guard lock(lock_);
+    return exact(channel, Clock::now());
 }
 
 HeadState PtzHead::state(int channel) const {
     std::lock_guard lock(lock_);
-    auto it = heads_.find(channel);
-    return it == heads_.end() ? HeadState{} : it->second;
+    return current(channel, Clock::now());
 }
 
 void PtzHead::reset() {
     std::lock_guard lock(lock_);
     heads_.clear();
+    glides_.clear();
 }
 
 Values describeHead(const HeadState &head) {

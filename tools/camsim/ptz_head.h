@@ -8,8 +8,13 @@
 // Moves are steps: one per Up/Down/Left/Right, held within the limits; "Up" raises tilt and
 // "Right" raises pan. A stored preset's name is also written to the settings store under the
 // GetPTZ.cgi key the family reports it as, and removing the preset clears that key.
+//
+// Besides steps the head glides: a continuous move at a velocity (units per second) until it
+// is halted or its time is up. The position is worked out from the clock whenever it is read,
+// so no thread drives the head; any request of the families' own ends a glide first.
 #pragma once
 
+#include <chrono>
 #include <map>
 #include <memory>
 #include <mutex>
@@ -36,8 +41,20 @@ struct HeadLimits {
 HeadLimits familyAHead();
 HeadLimits familyBHead();
 
-// A continuous move, started by "UpStart" and the like and ended by "Stop".
-enum class Drift { None, Up, Down, Left, Right };
+// A continuous move, started by "UpStart" and the like and ended by "Stop"; Glide while the
+// head glides at a velocity.
+enum class Drift { None, Up, Down, Left, Right, Glide };
+
+// Units per second: degrees of pan and tilt, zoom steps.
+struct HeadVelocity {
+    double pan = 0, tilt = 0, zoom = 0;
+};
+
+// Where the head points to the fraction, and which parts are gliding.
+struct HeadPosition {
+    double pan = 0, tilt = 0, zoom = 1;
+    bool panTiltMoving = false, zoomMoving = false;
+};
 
 struct HeadPreset {
     int pan = 0, tilt = 0, zoom = 1;
@@ -73,18 +90,43 @@ class PtzHead {
     // with freeText also "up", "Left" and the like in any case.
     std::string cameraText(std::string_view text, bool freeText);
 
+    // One Dir word on a channel ("Home", "Preset3", "Point3", "Remove3"); presetName is the
+    // name a stored preset takes. "" when taken, else what was not understood.
+    std::string command(int channel, std::string_view dir, const std::string &presetName = {});
+    // Glides at velocity for duration, replacing any glide of the channel.
+    void glide(int channel, HeadVelocity velocity, std::chrono::milliseconds duration);
+    // Ends the pan/tilt part, the zoom part or both of a glide where the head is now.
+    void halt(int channel, bool panTilt, bool zoom);
+    HeadPosition position(int channel = 0) const;
+    const HeadLimits &limits() const { return limits_; }
+
     HeadState state(int channel = 0) const;
     void reset();  // every channel back home, presets forgotten
 
   private:
+    using Clock = std::chrono::steady_clock;
     struct Plan;
+    // A glide: the exact position at from, where it goes from there and until when.
+    struct Glide {
+        double pan = 0, tilt = 0, zoom = 1;
+        HeadVelocity rate;
+        Clock::time_point from, until;
+    };
+
     std::string planDir(std::string_view dir, Plan &plan) const;
     std::string commit(int channel, const Plan &plan);
+    // Under lock_: a glide's exact position at now, held within the limits.
+    HeadPosition glidePosition(const Glide &glide, Clock::time_point now) const;
+    // Under lock_: the channel's exact position at now, gliding or not.
+    HeadPosition exact(int channel, Clock::time_point now) const;
+    // Under lock_: the channel's state at now, a glide's position rounded into it.
+    HeadState current(int channel, Clock::time_point now) const;
 
     const HeadLimits limits_;
     const std::shared_ptr<SettingsStore> store_;
     mutable std::mutex lock_;
     std::map<int, HeadState> heads_;  // lock_; a channel appears when first moved
+    std::map<int, Glide> glides_;     // lock_; the channels that glide
 };
 
 // GetSimState.cgi lines of a head: pan, tilt, zoom, ..., then "presetN=pan,tilt,zoom,name"

@@ -46,6 +46,11 @@ std::size_t StreamingServer::channelCount() const {
     return channels_.size();
 }
 
+std::vector<ChannelConfig> StreamingServer::channels() const {
+    std::lock_guard lock(channelLock_);
+    return channels_;
+}
+
 bool StreamingServer::setFaults(int number, const StreamFaults &faults) {
     std::lock_guard lock(channelLock_);
     if (number < 1 || static_cast<std::size_t>(number) > channels_.size()) return false;

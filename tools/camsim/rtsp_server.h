@@ -53,6 +53,7 @@ class StreamingServer : private RtspHooks {
     // (unless config.namedMount is false) and at each of config.paths.
     std::string addChannel(const ChannelConfig &config);
     std::size_t channelCount() const;
+    std::vector<ChannelConfig> channels() const;  // in order, CH01 first
     // Faults for sessions that channel number (from 1) sets up from now on; false when there
     // is no such channel.
     bool setFaults(int number, const StreamFaults &faults);
@@ -72,6 +73,10 @@ class StreamingServer : private RtspHooks {
     // Closes the listener and every connection, ends every session and joins every thread.
     void stop();
     uint16_t port() const override { return server_.port(); }
+    // The port of the last start, read when called; it keeps working after the server is gone.
+    std::function<uint16_t()> portReader() const {
+        return [announced = announced_] { return announced->port.load(); };
+    }
 
     // Routes "GetServerInfo.cgi" of web to a family A reply "Channel=N<br>" and, when
     // announcePort, "Rtsp_Port=P<br>". The route keeps working after this server is gone; it

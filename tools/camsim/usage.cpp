@@ -214,7 +214,26 @@ SIGTERM).
                                              sends); 0 closes without answering
                            e.g. family-a:model=20,firmware=1.06,device=1,codecs=mpeg4
   --hide-rtsp-port         GetServerInfo.cgi answers "Channel=N" without "Rtsp_Port=P"
-  --log                    print each request head (CGI and RTSP) to standard error
+  --onvif                  an ONVIF (Profile S) device on the web port: /onvif/device_service,
+                           /onvif/media_service, /onvif/media2_service, /onvif/ptz_service
+                           (SOAP 1.2), a profile per channel (H.265 ones in Media2 only), PTZ
+                           on the camera's head, and WS-Discovery on UDP; the account is the
+                           RTSP one (--rtsp-user, --rtsp-password), asked as a WS-Security
+                           UsernameToken (digest or text, Created within 5 s, each nonce
+                           once) by all but GetSystemDateAndTime, GetServices and
+                           GetCapabilities
+  --discovery-port N       the WS-Discovery port (default 3702), shared with other simulators
+  --clock-skew SECONDS     the device clock runs this far (signed) from real UTC
+  --onvif-xaddr-any        discovery advertises http://0.0.0.0:PORT/onvif/device_service
+  --onvif-internal-uri     stream URIs name an internal host (rtsp://192.168.0.64:PORT/...)
+  --onvif-digest           the services ask for HTTP Digest (MD5, qop=auth) instead of a
+                           UsernameToken
+  --onvif-name TEXT        the name scope and model (default "Kestrel Camsim")
+  --onvif-hardware TEXT    the hardware scope (default camsim)
+  --onvif-prefixes STYLE   the prefixes of replies: odd (e, dv, md, sc, ...; the default) or
+                           gsoap (SOAP-ENV, tds, trt, tt, ...)
+  --log                    print each request head (CGI and RTSP) and each ONVIF operation
+                           and discovery message to standard error
   -h, --help               print this help and exit
 
 Bad arguments exit with status 2.
