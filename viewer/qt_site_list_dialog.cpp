@@ -116,15 +116,20 @@ void SiteListDialog::requestExit() {
     reject();
 }
 
-bool SiteListDialog::edit(SiteRecord &record) {
+void SiteListDialog::whilePaused(const std::function<void()> &run) {
     const bool watching = watchdog_.isActive();
     watchdog_.stop();
-    const EditorResult result = runEditor(record);
+    run();
+    if (watching && !exitRequested_) watchdog_.start();
+}
+
+bool SiteListDialog::edit(SiteRecord &record) {
+    EditorResult result;
+    whilePaused([&] { result = runEditor(record); });
     if (result.exitRequested) {
         requestExit();
         return false;
     }
-    if (watching) watchdog_.start();
     return result.accepted;
 }
 
@@ -156,10 +161,8 @@ void SiteListDialog::onCommand(int id) {
             add(defaultSiteRecord());
             return;
         case kCmdSiteFind: {
-            const bool watching = watchdog_.isActive();
-            watchdog_.stop();
-            const std::optional<OnvifDevice> device = runFinder();
-            if (watching) watchdog_.start();
+            std::optional<OnvifDevice> device;
+            whilePaused([&] { device = runFinder(); });
             if (device) add(foundSite(*device));
             listBox_->setFocus();
             return;

@@ -80,6 +80,8 @@ class SiteListDialog : public QDialog {
     void requestExit();
     // Makes a change to the list and its file; a failure is told through warn.
     void commit(const std::function<void(SiteList &)> &apply);
+    // Runs another dialog over this one with the watchdog paused.
+    void whilePaused(const std::function<void()> &run);
     // Runs the editor on record with the watchdog paused; false when the editor asked the
     // program to end (then this dialog has ended too) or was cancelled.
     bool edit(SiteRecord &record);
