@@ -15,9 +15,7 @@
 #include <cstdlib>
 #include <cstring>
 #include <memory>
-#include <optional>
 #include <string>
-#include <vector>
 
 #include <QApplication>
 #include <QComboBox>
@@ -113,25 +111,6 @@ struct OnvifSimulator {
     }
 };
 
-// Sets an environment variable for the test's length.
-class ScopedEnv {
-  public:
-    ScopedEnv(const char *name, const std::string &value) : name_(name) {
-        if (const char *old = std::getenv(name)) old_ = old;
-        setenv(name, value.c_str(), 1);
-    }
-    ~ScopedEnv() {
-        if (old_)
-            setenv(name_, old_->c_str(), 1);
-        else
-            unsetenv(name_);
-    }
-
-  private:
-    const char *name_;
-    std::optional<std::string> old_;
-};
-
 template <class T>
 T *modal() {
     return qobject_cast<T *>(QApplication::activeModalWidget());
@@ -145,7 +124,7 @@ TEST(OnvifEndToEnd, AFoundCameraIsSavedWithItsH264ProfileAndPlays) {
                         "stays on this machine";
     const uint16_t discoveryPort = unusedUdpPort();
     ASSERT_NE(discoveryPort, 0);
-    const ScopedEnv port("IPCAM_DISCOVERY_PORT", std::to_string(discoveryPort));
+    setenv("IPCAM_DISCOVERY_PORT", std::to_string(discoveryPort).c_str(), 1);
     OnvifSimulator sim;
     ASSERT_TRUE(sim.start(discoveryPort));
     ASSERT_EQ(sim.device->profiles().size(), 2u);
@@ -154,7 +133,6 @@ TEST(OnvifEndToEnd, AFoundCameraIsSavedWithItsH264ProfileAndPlays) {
     SiteList list;
     SiteListDialog dialog(list, temp.path, false);  // the library's search and profiles
     bool found = false, profiled = false;
-    QString chosenText;
     // Timers, not posted calls: the waits inside must see the answers posted meanwhile.
     QTimer::singleShot(10, &dialog, [&] {
         auto *finder = modal<FindCamerasDialog>();
@@ -176,7 +154,9 @@ TEST(OnvifEndToEnd, AFoundCameraIsSavedWithItsH264ProfileAndPlays) {
             if (!editor) return;
             poll->stop();
             poll->deleteLater();
-            const auto edit = [&](int id) { return qobject_cast<QLineEdit *>(findControl(editor, id)); };
+            const auto edit = [&](int id) {
+                return qobject_cast<QLineEdit *>(findControl(editor, id));
+            };
             EXPECT_EQ(edit(kCtlEditorName)->text(), "Porch dome");
             QTest::keyClicks(edit(kCtlEditorAccount), "admin");
             QTest::keyClicks(edit(kCtlEditorPassword), "secret");
@@ -187,7 +167,6 @@ TEST(OnvifEndToEnd, AFoundCameraIsSavedWithItsH264ProfileAndPlays) {
                 return;
             }
             profiles->setCurrentIndex(profiles->findText("H264", Qt::MatchContains));
-            chosenText = profiles->currentText();
             triggerCommand(editor, kCmdEditorOk);
         });
         poll->start(10);
@@ -197,7 +176,6 @@ TEST(OnvifEndToEnd, AFoundCameraIsSavedWithItsH264ProfileAndPlays) {
     ASSERT_TRUE(triggerCommand(&dialog, kCmdSiteFind));
     ASSERT_TRUE(found) << "the simulator did not answer the search";
     ASSERT_TRUE(profiled) << "the profiles never came";
-    EXPECT_TRUE(chosenText.contains("H264")) << chosenText.toStdString();
 
     ASSERT_EQ(list.size(), 1u);
     const SiteRecord site = *list.at(0);
@@ -231,8 +209,7 @@ TEST(OnvifEndToEnd, AFoundCameraIsSavedWithItsH264ProfileAndPlays) {
     const int head = sim.device->profiles()[1].headChannel;
     EXPECT_TRUE(kestrel_test::waitFor([&] { return sim.device->head().position(head).pan < 0; },
                                       5000));
-    own.stop();
-    first.stop();
+    unsetenv("IPCAM_DISCOVERY_PORT");
 }
 
 }  // namespace
