@@ -56,9 +56,51 @@ bool isRtspUrl(std::string_view text) {
     return true;
 }
 
+bool takesOnvif(Command c) {
+    return c == Command::Watch || c == Command::Record || c == Command::Snapshot ||
+           c == Command::Ptz || c == Command::Profiles;
+}
+
+// onvif://HOST[:PORT][/PROFILE]: the device service at its usual path.
+std::string parseOnvifAddress(std::string_view text, Options &o) {
+    const std::string_view rest = text.substr(std::string_view("onvif://").size());
+    const std::size_t slash = rest.find('/');
+    const std::string_view authority = rest.substr(0, slash);
+    if (authority.empty() || authority.find_first_of("@?# ") != std::string_view::npos)
+        return "bad address '" + std::string(text) + "': expected onvif://HOST[:PORT][/PROFILE]";
+    if (slash != std::string_view::npos && slash + 1 < rest.size()) {
+        const auto profile = parseInteger(std::string(rest.substr(slash + 1)), 0, 255);
+        if (!profile) return "bad profile in '" + std::string(text) + "': expected 0-255";
+        o.profile = static_cast<int>(*profile);
+    }
+    o.onvif = "http://" + std::string(authority) + "/onvif/device_service";
+    return {};
+}
+
+bool hasScheme(std::string_view text, std::string_view scheme) {
+    if (text.size() < scheme.size()) return false;
+    for (std::size_t i = 0; i < scheme.size(); ++i)
+        if (std::tolower(static_cast<unsigned char>(text[i])) != scheme[i]) return false;
+    return true;
+}
+
 // Splits "HOST[:PORT]"; an error text when it is malformed. An rtsp:// URL is kept whole for
-// the library to read.
+// the library to read, and so is an ONVIF device's address.
 std::string parseAddress(const std::string &text, Options &o) {
+    const bool onvif = hasScheme(text, "onvif://"), http = hasScheme(text, "http://");
+    if (onvif || (http && o.command == Command::Profiles)) {
+        if (!takesOnvif(o.command))
+            return std::string("an ONVIF device can be watched, recorded, saved as a snapshot, "
+                               "steered or asked its profiles; ") +
+                   commandName(o.command) + " needs HOST[:PORT]";
+        if (http) {
+            o.onvif = text;
+            return {};
+        }
+        return parseOnvifAddress(text, o);
+    }
+    if (o.command == Command::Profiles)
+        return "profiles needs an ONVIF device: DEVICE_URL or onvif://HOST[:PORT]";
     if (isRtspUrl(text)) {
         if (o.command != Command::Watch && o.command != Command::Record &&
             o.command != Command::Snapshot)
@@ -103,6 +145,9 @@ bool watchOnly(Command c) {
 bool writes(Command c) {
     return c == Command::Record || c == Command::Snapshot;
 }
+bool onvifStreams(Command c) {
+    return takesOnvif(c) && c != Command::Profiles;
+}
 bool sendOnly(Command c) {
     return c == Command::Send;
 }
@@ -120,7 +165,7 @@ constexpr OptionSpec kOptions[] = {
     {"--stream", true, any},    {"--seconds", true, any},       {"--audio", false, watchOrRecord},
     {"--udp", false, any},      {"--decode", false, watchOnly}, {"--out", true, writes},
     {"--code", true, sendOnly}, {"--field", true, sendOnly},    {"--word", true, sendOnly},
-    {"--set", true, ioOnly},
+    {"--set", true, ioOnly},    {"--onvif", true, onvifStreams}, {"--profile", true, onvifStreams},
 };
 
 // Applies one option; an error text when its value is bad.
@@ -144,7 +189,18 @@ std::string apply(std::string_view name, const std::string &value, Options &o) {
     } else if (name == "--seconds") {
         const auto seconds = parseSeconds(value);
         if (!seconds) return "bad --seconds '" + value + "': expected a positive number";
+        if (o.command == Command::Discover && (*seconds < 1 || *seconds > 60 || *seconds != static_cast<int>(*seconds)))
+            return "bad --seconds '" + value + "': discovery takes 1 to 60 whole seconds";
         o.seconds = *seconds;
+        o.secondsGiven = true;
+    } else if (name == "--onvif") {
+        if (!hasScheme(value, "http://"))
+            return "bad --onvif '" + value + "': expected http://HOST[:PORT]/PATH";
+        o.onvif = value;
+    } else if (name == "--profile") {
+        const auto profile = parseInteger(value, 0, 255);
+        if (!profile) return "bad --profile '" + value + "': expected 0-255";
+        o.profile = static_cast<int>(*profile);
     } else if (name == "--audio") {
         o.audio = true;
     } else if (name == "--udp") {
@@ -191,6 +247,8 @@ std::optional<Command> commandFromName(std::string_view name) {
     if (name == "io") return Command::Io;
     if (name == "get") return Command::Get;
     if (name == "set") return Command::Set;
+    if (name == "discover") return Command::Discover;
+    if (name == "profiles") return Command::Profiles;
     return std::nullopt;
 }
 
@@ -266,6 +324,10 @@ const char *commandName(Command command) {
             return "get";
         case Command::Set:
             return "set";
+        case Command::Discover:
+            return "discover";
+        case Command::Profiles:
+            return "profiles";
         case Command::None:
             break;
     }
@@ -280,7 +342,9 @@ ParseResult parseArgs(const std::vector<std::string> &args) {
         return result;
     };
     if (args.empty())
-        return fail("missing command (watch, record, snapshot, command, ptz, key, io, get or set)");
+        return fail(
+            "missing command (watch, record, snapshot, command, ptz, key, io, get, set, discover "
+            "or profiles)");
     if (args[0] == "--help" || args[0] == "-h" || args[0] == "help") {
         o.help = true;
         return result;
@@ -297,11 +361,12 @@ ParseResult parseArgs(const std::vector<std::string> &args) {
             return result;
         }
         if (arg.size() < 2 || arg.compare(0, 2, "--") != 0) {
-            if (haveAddress && takesOperands(o.command)) {
+            if ((haveAddress || !o.onvif.empty()) && takesOperands(o.command)) {
                 o.operands.push_back(arg);
                 continue;
             }
-            if (haveAddress) return fail("unexpected argument '" + arg + "'");
+            if (haveAddress || o.command == Command::Discover)
+                return fail("unexpected argument '" + arg + "'");
             if (std::string e = parseAddress(arg, o); !e.empty()) return fail(e);
             haveAddress = true;
             continue;
@@ -324,7 +389,16 @@ ParseResult parseArgs(const std::vector<std::string> &args) {
         }
         if (std::string e = apply(name, value, o); !e.empty()) return fail(e);
     }
-    if (!haveAddress) return fail("missing HOST[:PORT]");
+    if (o.command == Command::Discover) {
+        if (!o.secondsGiven) o.seconds = 3;
+        return result;
+    }
+    if (o.command == Command::Profiles && !haveAddress)
+        return fail("missing DEVICE_URL (or onvif://HOST[:PORT])");
+    if (!haveAddress && o.onvif.empty()) return fail("missing HOST[:PORT]");
+    if (haveAddress && !o.onvif.empty() && o.command != Command::Profiles &&
+        (!o.host.empty() || !o.url.empty()))
+        return fail("--onvif names the device already; leave out HOST[:PORT]");
     if ((o.command == Command::Record || o.command == Command::Snapshot) && o.out.empty())
         return fail(std::string(commandName(o.command)) + " needs --out");
     if (o.command == Command::Send) {
@@ -335,6 +409,7 @@ ParseResult parseArgs(const std::vector<std::string> &args) {
 }
 
 std::string addressText(const Options &o) {
+    if (!o.onvif.empty()) return o.onvif + " profile " + std::to_string(o.profile);
     if (o.url.empty()) return o.host + ":" + std::to_string(o.port);
     // The account stays out of what is printed.
     const std::size_t authority = o.url.find("://") + 3;
@@ -352,10 +427,12 @@ std::string usage(Command command) {
         "  --password P     account password (default empty)\n"
         "  --type T         protocol type: 0 auto (default), 1, 2, 4, 5, 9 streaming server\n"
         "  --stream N       stream number, 0 the first (default 0)\n"
-        "  --udp            RTP over UDP for RTSP devices (default: on the RTSP connection)\n";
+        "  --udp            RTP over UDP for RTSP devices (default: on the RTSP connection)\n"
+        "  onvif://HOST[:PORT][/PROFILE], or --onvif DEVICE_URL [--profile N]: an ONVIF\n"
+        "                   camera by its device service (watch, record, snapshot, ptz)\n";
     switch (command) {
         case Command::Watch:
-            return "usage: ipcam watch HOST[:PORT]|URL [options]\n"
+            return "usage: ipcam watch HOST[:PORT]|URL|onvif://HOST[:PORT][/PROFILE] [options]\n"
                    "Connects and prints, once a second, frames per second by kind, bytes per "
                    "second,\n"
                    "the stream format, events and inputs; a summary at the end. Exit status 1 "
@@ -367,7 +444,7 @@ std::string usage(Command command) {
                    "  --seconds S      how long to watch (default 10; Ctrl-C ends earlier)\n"
                    "  --decode         decode every video frame and report decode errors\n";
         case Command::Record:
-            return "usage: ipcam record HOST[:PORT]|URL --out DIR|FILE.mkv|FILE.mp4 [options]\n"
+            return "usage: ipcam record HOST[:PORT]|URL|onvif://... --out DIR|FILE.mkv|FILE.mp4 [options]\n"
                    "Writes the pictures received, from the first key frame. Into DIR: MPEG-4,\n"
                    "H.264 and H.265 to DIR/video.m4v, video.h264 or video.h265, Motion-JPEG to\n"
                    "DIR/000001.jpg, DIR/000002.jpg, ... Into FILE.mkv or FILE.mp4: the video as\n"
@@ -378,7 +455,7 @@ std::string usage(Command command) {
                    "  --audio          start the audio stream too (counted, not written)\n"
                    "  --seconds S      how long to record (default 10; Ctrl-C ends earlier)\n";
         case Command::Snapshot:
-            return "usage: ipcam snapshot HOST[:PORT]|URL --out FILE.jpg [options]\n"
+            return "usage: ipcam snapshot HOST[:PORT]|URL|onvif://... --out FILE.jpg [options]\n"
                    "Writes the first picture that decodes as a JPEG file.\n" +
                    common +
                    "  --out FILE       the JPEG file to write\n"
@@ -396,7 +473,7 @@ std::string usage(Command command) {
                    "  --word N         next 32-bit word (decimal or 0x hexadecimal)\n"
                    "  --seconds S      how long to wait for the connection (default 10)\n";
         case Command::Ptz:
-            return "usage: ipcam ptz HOST[:PORT] ACTION [ARGS] [options]\n"
+            return "usage: ipcam ptz HOST[:PORT]|onvif://HOST[:PORT][/PROFILE] ACTION [ARGS] [options]\n"
                    "Waits for the connection and sends one pan/tilt/zoom command. Actions:\n" +
                    ptzActionHelp() + "Options:\n" + common +
                    "  --seconds S      how long to wait for the connection (default 10)\n";
@@ -420,6 +497,15 @@ std::string usage(Command command) {
                    "Reads or writes one of the camera's settings by name. Settings:\n" +
                    settingHelp() + "Options:\n" + common +
                    "  --seconds S      how long to wait for the connection (default 10)\n";
+        case Command::Discover:
+            return "usage: ipcam discover [--seconds N]\n"
+                   "Asks the ONVIF cameras of every network this machine is on to answer, and\n"
+                   "prints one line per camera: DEVICE_URL<TAB>NAME<TAB>HARDWARE.\n"
+                   "  --seconds N      how long to collect answers, 1-60 (default 3)\n";
+        case Command::Profiles:
+            return "usage: ipcam profiles DEVICE_URL|onvif://HOST[:PORT] --user U --password P\n"
+                   "Prints the media profiles of an ONVIF camera: index, name, codec, size and\n"
+                   "stream address. The index is what onvif://HOST/INDEX and --profile take.\n";
         case Command::None:
             break;
     }
@@ -433,6 +519,8 @@ std::string usage(Command command) {
            "  key        press a recorder key\n"
            "  io         show or switch the alarm outputs\n"
            "  get, set   read or write a setting by name\n"
+           "  discover   find the ONVIF cameras on the network\n"
+           "  profiles   list an ONVIF camera's media profiles\n"
            "'ipcam COMMAND --help' describes a command's options. Exit status: 0 done, 1 the\n"
            "device failed, 2 bad arguments.\n";
 }

@@ -7,7 +7,7 @@
 
 namespace ipcam_cli {
 
-enum class Command { None, Watch, Record, Snapshot, Send, Ptz, Key, Io, Get, Set };
+enum class Command { None, Watch, Record, Snapshot, Send, Ptz, Key, Io, Get, Set, Discover, Profiles };
 
 struct Options {
     Command command = Command::None;
@@ -16,6 +16,9 @@ struct Options {
     std::string host;
     unsigned port = 80;
     std::string url;  // an rtsp:// address given instead of HOST[:PORT]
+    std::string onvif;  // an ONVIF device service URL (onvif://HOST[:PORT][/PROFILE], --onvif)
+    int profile = 0;    // the ONVIF media profile, 0 the first
+    bool secondsGiven = false;
     std::string user = "admin";
     std::string password;
     bool userGiven = false, passwordGiven = false;  // a URL's own account yields to these

@@ -34,6 +34,10 @@ std::deque<Block> BlockQueue::take() {
 
 std::string creationFailure(const Options &o, int created) {
     std::string line = "cannot create a session: " + statusName(created);
+    if (!o.onvif.empty())
+        return created == IPCAM_PORT_IS_ER
+                   ? line + " - the device address's port is not 1-65535"
+                   : line + " - not an http://host[:port]/path device address, or too long";
     if (!o.url.empty()) {
         if (created == IPCAM_PORT_IS_ER) return line + " - the URL's port is not 1-65535";
         if (created == IPCAM_IS_NULL)
@@ -54,12 +58,16 @@ std::string creationFailure(const Options &o, int created) {
 }
 
 std::string Session::start(const Options &o, BlockQueue &queue) {
-    const int created =
-        o.url.empty()
-            ? IPCamCreate(&session_, o.host.c_str(), o.port, o.user.c_str(), o.password.c_str(),
-                          kSessionId, o.type)
-            : IPCamCreateUrl(&session_, o.url.c_str(), o.userGiven ? o.user.c_str() : nullptr,
-                             o.passwordGiven ? o.password.c_str() : nullptr, kSessionId);
+    const char *user = o.userGiven ? o.user.c_str() : nullptr;
+    const char *password = o.passwordGiven ? o.password.c_str() : nullptr;
+    int created = 0;
+    if (!o.onvif.empty())
+        created = IPCamCreateOnvif(&session_, o.onvif.c_str(), user, password, o.profile, kSessionId);
+    else if (!o.url.empty())
+        created = IPCamCreateUrl(&session_, o.url.c_str(), user, password, kSessionId);
+    else
+        created = IPCamCreate(&session_, o.host.c_str(), o.port, o.user.c_str(),
+                              o.password.c_str(), kSessionId, o.type);
     if (created != IPCAM_OK || !session_) return creationFailure(o, created);
     IPCamSetStreamNum(session_, o.stream, o.stream);
     if (o.udp) IPCamSetTransport(session_, 1, 0);

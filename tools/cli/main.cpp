@@ -21,6 +21,7 @@
 #include "tools/cli/control_args.h"
 #include "tools/cli/live_session.h"
 #include "tools/cli/media.h"
+#include "tools/cli/onvif_commands.h"
 #include "tools/cli/stats.h"
 #include "tools/cli/status.h"
 #include "tools/cli/writer.h"
@@ -479,6 +480,8 @@ int main(int argc, char **argv) {
         std::fputs(usage(o.command).c_str(), stdout);
         return 0;
     }
+    if (o.command == Command::Discover) return runDiscover(o);
+    if (o.command == Command::Profiles) return runProfiles(o);
     installSignals();
     const bool streams = o.command == Command::Watch || o.command == Command::Record ||
                          o.command == Command::Snapshot;

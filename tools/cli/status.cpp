@@ -33,6 +33,8 @@ bool statusIsFinal(int status) {
         case IPCAM_DDNS_IS_ER:
         case IPCAM_CHECK_SUM_IS_ER:
         case IPCAM_IS_OVER:
+        case IPCAM_ONVIF_NOT_DEVICE:
+        case IPCAM_ONVIF_NO_PROFILE:
             return true;
         default:
             return false;

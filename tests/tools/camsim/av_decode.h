@@ -10,7 +10,7 @@
 
 namespace kestrel_test {
 
-struct DecodedPicture {
+struct AvDecoded {
     int width = 0, height = 0;
     AVPixelFormat format = AV_PIX_FMT_NONE;
     std::string luma;  // width * height bytes, rows without padding
@@ -18,7 +18,7 @@ struct DecodedPicture {
 
 // Decodes the frames in order with a fresh decoder; the last picture, or nothing when any
 // frame is refused, a picture is flagged damaged, or no picture comes out.
-inline std::optional<DecodedPicture> decodeFrames(AVCodecID id, const std::vector<std::string> &frames) {
+inline std::optional<AvDecoded> decodeFrames(AVCodecID id, const std::vector<std::string> &frames) {
     const AVCodec *codec = avcodec_find_decoder(id);
     camsim::CodecContextPtr context(avcodec_alloc_context3(codec));
     camsim::FramePtr frame(av_frame_alloc());
@@ -26,7 +26,7 @@ inline std::optional<DecodedPicture> decodeFrames(AVCodecID id, const std::vecto
     if (!codec || !context || !frame || !packet) return std::nullopt;
     context->err_recognition = AV_EF_EXPLODE;  // a damaged picture fails instead of concealing
     if (avcodec_open2(context.get(), codec, nullptr) < 0) return std::nullopt;
-    std::optional<DecodedPicture> last;
+    std::optional<AvDecoded> last;
     for (const std::string &bytes : frames) {
         if (av_new_packet(packet.get(), static_cast<int>(bytes.size())) < 0) return std::nullopt;
         std::copy(bytes.begin(), bytes.end(), packet->data);
@@ -37,7 +37,7 @@ inline std::optional<DecodedPicture> decodeFrames(AVCodecID id, const std::vecto
             int r = avcodec_receive_frame(context.get(), frame.get());
             if (r == AVERROR(EAGAIN)) break;  // wants the next packet
             if (r < 0 || frame->decode_error_flags != 0) return std::nullopt;
-            DecodedPicture d{frame->width, frame->height, static_cast<AVPixelFormat>(frame->format), {}};
+            AvDecoded d{frame->width, frame->height, static_cast<AVPixelFormat>(frame->format), {}};
             for (int row = 0; row < frame->height; ++row)
                 d.luma.append(reinterpret_cast<const char *>(frame->data[0]) +
                                   static_cast<std::ptrdiff_t>(row) * frame->linesize[0],
