@@ -44,6 +44,15 @@ inline constexpr int kCmdSiteNew = 32777;
 inline constexpr int kCmdSiteEdit = 32778;
 inline constexpr int kCmdSiteDelete = 32779;
 inline constexpr int kCmdSiteCopy = 32780;
+inline constexpr int kCmdSiteFind = 32781;  // Find cameras (ONVIF discovery)
+
+// The camera search dialog.
+inline constexpr int kCmdFindChoose = 32787;
+inline constexpr int kCmdFindAgain = 32788;
+inline constexpr int kCmdFindCancel = 32789;
+inline constexpr int kCtlFindList = 1029;
+inline constexpr int kCtlFindProgress = 1030;
+inline constexpr int kCtlFindMessage = 1031;
 
 // The site editor dialog.
 inline constexpr int kCmdEditorOk = 32785;
@@ -63,5 +72,8 @@ inline constexpr int kCtlEditorStreamSpin = 1013;
 inline constexpr int kCtlEditorProtocolList = 1014;
 inline constexpr int kCtlEditorProtocolSpin = 1015;
 inline constexpr int kCtlEditorAddressProblem = 1028;
+inline constexpr int kCtlEditorProfileList = 1032;  // an ONVIF site's media profile
+inline constexpr int kCtlEditorProfileRead = 1033;
+inline constexpr int kCtlEditorProfileState = 1034;
 
 }  // namespace kestrel

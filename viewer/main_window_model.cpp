@@ -20,6 +20,10 @@ std::u16string siteInfoText(const SiteRecord &site) {
     // A URL says everything about where the site is; its port and stream number are unused.
     if (site.protocolType == kProtocolRtspUrl)
         return u"SITE:  " + name + u"\n" + host + u" (" + kSizes[site.videoSize % 3] + u")";
+    // An ONVIF device's URL likewise, and its stream number is the media profile it plays.
+    if (site.protocolType == kProtocolOnvif)
+        return u"SITE:  " + name + u"\n" + host + u" PROFILE " + decimal(site.streamNumber) +
+               u" (" + kSizes[site.videoSize % 3] + u")";
     return u"SITE:  " + name + u"\n" + host + u":" + decimal(site.port) + u" STREAM" +
            decimal(site.streamNumber + 1u) + u" (" + kSizes[site.videoSize % 3] + u")";
 }

@@ -15,8 +15,9 @@ namespace kestrel {
 
 inline constexpr const char16_t *kEmptySiteText = u"SITE:  --------\n-.-.-.- : - (---)";
 
-// "SITE:  name\nhost:port STREAMn (Small|Middle|Big)", or the empty-site text when the site
-// has neither name nor host.
+// "SITE:  name\nhost:port STREAMn (Small|Middle|Big)" (a URL site: "url (size)", an ONVIF
+// site: "url PROFILE n (size)" with the zero-based profile), or the empty-site text when the
+// site has neither name nor host.
 std::u16string siteInfoText(const SiteRecord &site);
 
 // What Start and Snapshot say when the current site gives nothing to view: no site at all, or

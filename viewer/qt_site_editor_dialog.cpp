@@ -18,6 +18,7 @@
 
 #include "viewer/command_ids.h"
 #include "viewer/qt_commands.h"
+#include "viewer/qt_onvif_profile_chooser.h"
 #include "viewer/site_list.h"
 #include "viewer/text_convert.h"
 
@@ -84,8 +85,11 @@ QLineEdit *addEdit(QVBoxLayout *form, const char *label, int id, QLabel **labelO
 }
 
 QListWidget *addList(QVBoxLayout *form, const char *label, const QStringList &rows, int listId,
-                     int spinId) {
-    form->addWidget(new QLabel(QString::fromUtf8(label)));
+                     int spinId, QWidget **boxOut = nullptr) {
+    auto *box = new QWidget;
+    auto *column = new QVBoxLayout(box);
+    column->setContentsMargins(0, 0, 0, 0);
+    column->addWidget(new QLabel(QString::fromUtf8(label)));
     auto *list = new QListWidget;
     list->setSelectionMode(QAbstractItemView::SingleSelection);
     list->addItems(rows);
@@ -96,8 +100,26 @@ QListWidget *addList(QVBoxLayout *form, const char *label, const QStringList &ro
     auto *row = new QHBoxLayout;
     row->addWidget(list, 1);
     row->addWidget(spin);
-    form->addLayout(row);
+    column->addLayout(row);
+    form->addWidget(box);
+    if (boxOut) *boxOut = box;
     return list;
+}
+
+// What OK says of an address it refuses; empty when it takes it. A URL cut short would name
+// another stream or device, so one that does not fit is refused rather than cut.
+QString addressProblem(int protocol, const std::u16string &host) {
+    if (!siteHasUrl(static_cast<uint8_t>(protocol))) return {};
+    if (host.size() > kSiteTextUnits)
+        return QStringLiteral("This URL has %1 characters; a site's URL may have at most %2.")
+            .arg(host.size())
+            .arg(kSiteTextUnits);
+    const QString url = QString::fromStdU16String(host);
+    if (protocol == kProtocolOnvif && !url.isEmpty() &&
+        !url.startsWith(QStringLiteral("http://"), Qt::CaseInsensitive))
+        return QStringLiteral("An ONVIF camera's URL starts with http://, as in "
+                              "http://192.0.2.7/onvif/device_service.");
+    return {};
 }
 
 }  // namespace
@@ -117,7 +139,7 @@ SiteEditorDialog::SiteEditorDialog(const SiteRecord &record, bool smartphone, QW
     hostProblem_->setStyleSheet(QStringLiteral("color: rgb(200, 0, 0);"));
     hostProblem_->hide();
     form->addWidget(hostProblem_);
-    port_ = addEdit(form, "Port", kCtlEditorPort);
+    port_ = addEdit(form, "Port", kCtlEditorPort, &portLabel_);
     account_ = addEdit(form, "Account", kCtlEditorAccount);
     password_ = addEdit(form, "Password", kCtlEditorPassword);
     password_->setEchoMode(QLineEdit::Password);
@@ -150,17 +172,27 @@ SiteEditorDialog::SiteEditorDialog(const SiteRecord &record, bool smartphone, QW
 
     QStringList streams;
     for (int i = 1; i <= kStreamRows; ++i) streams << QString::number(i);
-    streams_ = addList(form, "Stream number", streams, kCtlEditorStreamList, kCtlEditorStreamSpin);
+    streams_ = addList(form, "Stream number", streams, kCtlEditorStreamList, kCtlEditorStreamSpin,
+                       &streamBox_);
     protocols_ =
         addList(form, "Protocol type",
                 {QStringLiteral("Auto"), QStringLiteral("Type 1"), QStringLiteral("Type 2"),
                  QStringLiteral("Type 3"), QStringLiteral("Type 4"), QStringLiteral("Type 5"),
-                 QStringLiteral("RTSP URL")},
+                 QStringLiteral("RTSP URL"), QStringLiteral("ONVIF")},
                 kCtlEditorProtocolList, kCtlEditorProtocolSpin);
-    // A URL site keeps its URL where other sites keep their address.
-    connect(protocols_, &QListWidget::currentRowChanged, this, [this](int row) {
-        hostLabel_->setText(row == kProtocolRtspUrl ? QStringLiteral("URL") : QStringLiteral("IP"));
-    });
+    profiles_ = new OnvifProfileChooser;
+    form->addWidget(profiles_);
+    connect(protocols_, &QListWidget::currentRowChanged, this, &SiteEditorDialog::showProtocol);
+    // An ONVIF site's profiles are read once its URL and account are typed: after a pause in
+    // typing, or at once when the account or password field is left.
+    for (QLineEdit *edit : {host_, account_, password_})
+        connect(edit, &QLineEdit::textEdited, this, [this] {
+            if (updateProfileSource()) profiles_->readSoon();
+        });
+    for (QLineEdit *edit : {account_, password_})
+        connect(edit, &QLineEdit::editingFinished, this, [this] {
+            if (updateProfileSource()) profiles_->readNow();
+        });
     form->addStretch(1);
 
     auto *scroll = new QScrollArea;
@@ -192,9 +224,32 @@ void SiteEditorDialog::showRecord() {
     fitToWidth_->setChecked(record_.viewFlags & kViewFitToWidth);
     streams_->setCurrentRow(record_.streamNumber % kStreamRows);
     protocols_->setCurrentRow(record_.protocolType % kProtocolRows);
+    profiles_->setChosen(record_.streamNumber);
+    showProtocol(protocols_->currentRow());
     const int size = record_.videoSize == 1 || record_.videoSize == 2 ? int(record_.videoSize) : 0;
     videoSize_->button(size)->setChecked(true);
-    name_->setFocus();
+    // A camera found on the network comes with its name and URL; its account is what is left.
+    const bool accountNext = record_.protocolType == kProtocolOnvif && account_->text().isEmpty() &&
+                             !host_->text().isEmpty();
+    (accountNext ? account_ : name_)->setFocus();
+}
+
+void SiteEditorDialog::showProtocol(int row) {
+    // A URL says where the site is: its port and stream number are unused, and an ONVIF
+    // device's profile takes the stream's place.
+    const bool url = siteHasUrl(static_cast<uint8_t>(row)), onvif = row == kProtocolOnvif;
+    hostLabel_->setText(url ? QStringLiteral("URL") : QStringLiteral("IP"));
+    portLabel_->setVisible(!url);
+    port_->setVisible(!url);
+    streamBox_->setVisible(!url);
+    profiles_->setVisible(onvif);
+    if (updateProfileSource()) profiles_->readSoon();
+}
+
+bool SiteEditorDialog::updateProfileSource() {
+    if (selectedRow(protocols_) != kProtocolOnvif) return false;
+    profiles_->setSource(host_->text(), account_->text(), password_->text());
+    return true;
 }
 
 void SiteEditorDialog::onCommand(int id) {
@@ -203,14 +258,9 @@ void SiteEditorDialog::onCommand(int id) {
 }
 
 void SiteEditorDialog::accept() {
-    // An address is cut to the field; a URL cut short would name another stream, so it is
-    // refused instead.
     const std::u16string host = host_->text().toStdU16String();
-    if (selectedRow(protocols_) == kProtocolRtspUrl && host.size() > kSiteTextUnits) {
-        hostProblem_->setText(QStringLiteral("This URL has %1 characters; a site's URL may have "
-                                             "at most %2.")
-                                  .arg(host.size())
-                                  .arg(kSiteTextUnits));
+    if (const QString problem = addressProblem(selectedRow(protocols_), host); !problem.isEmpty()) {
+        hostProblem_->setText(problem);
         hostProblem_->show();
         host_->setFocus();
         return;
@@ -228,6 +278,8 @@ void SiteEditorDialog::accept() {
     const int stream = selectedRow(streams_), protocol = selectedRow(protocols_);
     record_.streamNumber = static_cast<uint8_t>(stream < 0 ? 0 : stream % kStreamRows);
     record_.protocolType = static_cast<uint8_t>(protocol < 0 ? 0 : protocol % kProtocolRows);
+    if (record_.protocolType == kProtocolOnvif)
+        record_.streamNumber = static_cast<uint8_t>(std::clamp(profiles_->chosen(), 0, 255));
     watchdog_.stop();
     QDialog::accept();
 }

@@ -1,5 +1,6 @@
-// The site editor: one site's name, address (or RTSP URL), port, account, password, video size,
-// view options, stream and protocol, on a form that scrolls (it is taller than a handheld's screen)
+// The site editor: one site's name, address (or RTSP or ONVIF URL), port, account, password,
+// video size, view options, stream and protocol (for an ONVIF site, the media profile read from
+// the device in place of the stream), on a form that scrolls (it is taller than a handheld's screen)
 // above the bottom menu bar with OK and Cancel. It edits its own copy of the record: OK writes
 // the controls into it and accepts, Cancel (Escape, closing, the watchdog) restores the record
 // exactly as it was given and rejects.
@@ -27,6 +28,8 @@ class QShowEvent;
 
 namespace kestrel {
 
+class OnvifProfileChooser;
+
 class SiteEditorDialog : public QDialog {
     Q_OBJECT
 
@@ -36,6 +39,8 @@ class SiteEditorDialog : public QDialog {
     const SiteRecord &record() const { return record_; }  // the result after OK
     const SiteRecord &saved() const { return saved_; }    // as given
     bool exitRequested() const { return exitRequested_; }
+    // An ONVIF site's profile list; tests and the site list give it the way to read profiles.
+    OnvifProfileChooser *profileChooser() const { return profiles_; }
 
     // The watchdog's "covered by another program" test; windowCovered(this) by default.
     std::function<bool()> covered;
@@ -54,6 +59,9 @@ class SiteEditorDialog : public QDialog {
   private:
     void onCommand(int id);
     void showRecord();
+    void showProtocol(int row);  // the fields that protocol row uses
+    // Gives the profile list the typed URL and account; false when the site is not ONVIF.
+    bool updateProfileSource();
 
     SiteRecord record_;
     SiteRecord saved_;
@@ -66,14 +74,17 @@ class SiteEditorDialog : public QDialog {
     QLineEdit *host_ = nullptr;
     QLabel *hostLabel_ = nullptr;    // "IP", or "URL" for a URL site
     QLabel *hostProblem_ = nullptr;  // why OK refused the address; hidden otherwise
+    QLabel *portLabel_ = nullptr;
     QLineEdit *port_ = nullptr;
     QLineEdit *account_ = nullptr;
     QLineEdit *password_ = nullptr;
     QButtonGroup *videoSize_ = nullptr;
     QCheckBox *rotation_ = nullptr;
     QCheckBox *fitToWidth_ = nullptr;
+    QWidget *streamBox_ = nullptr;  // the stream list with its title and spin
     QListWidget *streams_ = nullptr;
     QListWidget *protocols_ = nullptr;
+    OnvifProfileChooser *profiles_ = nullptr;
 };
 
 }  // namespace kestrel

@@ -9,8 +9,11 @@
 
 #include "viewer/command_ids.h"
 #include "viewer/qt_commands.h"
+#include "viewer/qt_find_cameras_dialog.h"
+#include "viewer/qt_onvif_profile_chooser.h"
 #include "viewer/qt_site_editor_dialog.h"
 #include "viewer/site_list.h"
+#include "viewer/text_convert.h"
 
 namespace kestrel {
 
@@ -22,8 +25,24 @@ constexpr uint16_t kWatchdogLimit = 20;  // covered ticks in a row that end the 
 constexpr MenuItem kSiteListMenu[] = {
     {"", kCmdSiteSelect, "Select"},   {"Manage", kCmdSiteNew, "New"},
     {"Manage", kCmdSiteEdit, "Edit"}, {"Manage", kCmdSiteDelete, "Delete"},
-    {"Manage", kCmdSiteCopy, "Copy"},
+    {"Manage", kCmdSiteCopy, "Copy"},   {"Manage", kCmdSiteFind, "Find cameras"},
 };
+
+// The site a found device becomes: ONVIF at its URL, named as it calls itself. The account is
+// the device's own, so none of the new-site default is offered.
+SiteRecord foundSite(const OnvifDevice &device) {
+    SiteRecord site = defaultSiteRecord();
+    site.protocolType = kProtocolOnvif;
+    site.port = 0;
+    setSiteHost(site, fromUtf8(device.url));
+    const std::string &name = !device.name.empty()       ? device.name
+                              : !device.hardware.empty() ? device.hardware
+                                                         : device.url;
+    setSiteName(site, fromUtf8(name));
+    setSiteAccount(site, u"");
+    setSitePassword(site, u"");
+    return site;
+}
 
 }  // namespace
 
@@ -34,6 +53,7 @@ SiteListDialog::SiteListDialog(SiteList &list, std::string directory, bool smart
 
     runEditor = [this](SiteRecord &record) {
         SiteEditorDialog editor(record, smartphone_, this);
+        editor.profileChooser()->readProfiles = readProfiles;
         EditorResult result;
         result.accepted = editor.exec() == QDialog::Accepted;
         result.exitRequested = editor.exitRequested();
@@ -47,6 +67,11 @@ SiteListDialog::SiteListDialog(SiteList &list, std::string directory, bool smart
     };
     covered = [this] { return windowCovered(this); };
     warn = [this](const QString &text) { QMessageBox::warning(this, windowTitle(), text); };
+    runFinder = [this]() -> std::optional<OnvifDevice> {
+        FindCamerasDialog finder(discover, this);
+        if (finder.exec() != QDialog::Accepted) return std::nullopt;
+        return finder.chosen();
+    };
 
     listBox_ = new QListWidget;
     listBox_->setSelectionMode(QAbstractItemView::SingleSelection);
@@ -91,16 +116,31 @@ void SiteListDialog::requestExit() {
     reject();
 }
 
-bool SiteListDialog::edit(SiteRecord &record) {
+void SiteListDialog::whilePaused(const std::function<void()> &run) {
     const bool watching = watchdog_.isActive();
     watchdog_.stop();
-    const EditorResult result = runEditor(record);
+    run();
+    if (watching && !exitRequested_) watchdog_.start();
+}
+
+bool SiteListDialog::edit(SiteRecord &record) {
+    EditorResult result;
+    whilePaused([&] { result = runEditor(record); });
     if (result.exitRequested) {
         requestExit();
         return false;
     }
-    if (watching) watchdog_.start();
     return result.accepted;
+}
+
+void SiteListDialog::add(SiteRecord site) {
+    const bool accepted = edit(site);
+    if (exitRequested_) return;
+    if (accepted) {
+        commit([&](SiteList &l) { l.append(site); });
+        fill(static_cast<int>(list_.size()) - 1);
+    }
+    listBox_->setFocus();
 }
 
 void SiteListDialog::commit(const std::function<void(SiteList &)> &apply) {
@@ -117,14 +157,13 @@ void SiteListDialog::onCommand(int id) {
             selectedIndex_ = index;
             accept();
             return;
-        case kCmdSiteNew: {
-            SiteRecord site = defaultSiteRecord();
-            const bool accepted = edit(site);
-            if (exitRequested_) return;
-            if (accepted) {
-                commit([&](SiteList &l) { l.append(site); });
-                fill(static_cast<int>(list_.size()) - 1);
-            }
+        case kCmdSiteNew:
+            add(defaultSiteRecord());
+            return;
+        case kCmdSiteFind: {
+            std::optional<OnvifDevice> device;
+            whilePaused([&] { device = runFinder(); });
+            if (device) add(foundSite(*device));
             listBox_->setFocus();
             return;
         }

@@ -310,10 +310,16 @@ void WallTileView::contextMenuEvent(QContextMenuEvent *event) {
     }
     menu.addSeparator();
     if (!wall_.model().tile(index_).empty()) {
-        QMenu *streams = menu.addMenu(QStringLiteral("Stream for the wall"));
+        // An ONVIF site's stream is its media profile, counted from 0 as the editor lists them.
+        const SiteRecord *shown = findWallSite(siteList(), wall_.model().tile(index_));
+        const bool profiles = shown && shown->protocolType == kProtocolOnvif;
+        QMenu *streams = menu.addMenu(profiles ? QStringLiteral("Profile for the wall")
+                                               : QStringLiteral("Stream for the wall"));
         for (int s = -1; s < 4; ++s) {
             QAction *action = streams->addAction(
-                s < 0 ? QStringLiteral("The site's own") : QStringLiteral("Stream %1").arg(s + 1));
+                s < 0      ? QStringLiteral("The site's own")
+                : profiles ? QStringLiteral("Profile %1").arg(s)
+                           : QStringLiteral("Stream %1").arg(s + 1));
             action->setCheckable(true);
             action->setChecked(wall_.model().tileStream(index_) == s);
             connect(action, &QAction::triggered, this,

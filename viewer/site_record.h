@@ -16,8 +16,8 @@ struct SiteRecord {
     char password[100];
     uint32_t videoSize;   // 0 Small, 1 Middle, 2 Big
     uint8_t viewFlags;    // bit 0 rotation, bit 1 fit to width; other bits carried unchanged
-    uint8_t streamNumber; // zero-based
-    uint8_t protocolType; // 0 Auto, 1-5, 6 RTSP URL (kProtocolRtspUrl)
+    uint8_t streamNumber; // zero-based; an ONVIF site's media profile
+    uint8_t protocolType; // 0 Auto, 1-5, 6 RTSP URL, 7 ONVIF
     uint8_t unused;       // carried unchanged
 };
 
@@ -33,9 +33,18 @@ static_assert(offsetof(SiteRecord, protocolType) == 610);
 
 // The protocol of a site that plays an RTSP server by its URL, which the host field holds
 // (rtsp://[user[:password]@]host[:port]/path, at most 99 characters); the port field is not
-// used. The editor's protocol list has a row for each type, this one last.
+// used. The editor's protocol list has a row for each type, in this order.
 inline constexpr uint8_t kProtocolRtspUrl = 6;
-inline constexpr int kProtocolTypes = 7;
+// An ONVIF device by its device service URL in the host field
+// (http://host[:port]/onvif/device_service, at most 99 characters); the port field is not used,
+// the account is the device's ONVIF account and streamNumber the zero-based media profile.
+inline constexpr uint8_t kProtocolOnvif = 7;
+inline constexpr int kProtocolTypes = 8;
+
+// Sites whose host field holds a whole URL, which must never be cut to fit.
+inline constexpr bool siteHasUrl(uint8_t protocolType) {
+    return protocolType == kProtocolRtspUrl || protocolType == kProtocolOnvif;
+}
 
 inline constexpr uint8_t kViewRotation = 0x01;
 inline constexpr uint8_t kViewFitToWidth = 0x02;

@@ -5,8 +5,8 @@
 
 namespace kestrel {
 
-// "IPCAM_IS_UNCONNECTED" for -12, ...; null for a code without a name. Codes 0 to -16, -50,
-// -98 and -100 have names.
+// "IPCAM_IS_UNCONNECTED" for -12, ...; null for a code without a name. Codes 0 to -16, -30 to
+// -33 (ONVIF), -50, -98 and -100 have names.
 const char *statusName(int code);
 
 // What a status means to the person watching, in one plain sentence without a full stop

@@ -56,12 +56,21 @@ std::u16string connectingState(const SiteRecord &site, int lastError, int reach)
 }
 
 std::u16string creationFailedState(const SiteRecord &site, int createResult) {
-    if (site.protocolType == kProtocolRtspUrl &&
-        (createResult == IPCAM_IS_NULL || createResult == IPCAM_PORT_IS_ER)) {
-        const char *words = createResult == IPCAM_IS_NULL
-                                ? "This is not an RTSP URL: rtsp://host[:port]/path"
-                                : "The URL's port must be 1 to 65535";
-        return connectingState(site, IPCAM_IS_UNCONNECTED) + u"\n" + fromUtf8(words) + u" (" +
+    // What the library's refusal of a site's URL means, by the kind of URL.
+    static constexpr struct {
+        uint8_t protocol;
+        int result;
+        const char *words;
+    } kUrlRefusals[] = {
+        {kProtocolRtspUrl, IPCAM_IS_NULL, "This is not an RTSP URL: rtsp://host[:port]/path"},
+        {kProtocolRtspUrl, IPCAM_PORT_IS_ER, "The URL's port must be 1 to 65535"},
+        {kProtocolOnvif, IPCAM_IS_NULL,
+         "This is not an ONVIF device URL: http://host[:port]/onvif/device_service"},
+        {kProtocolOnvif, IPCAM_PORT_IS_ER, "The URL's port must be 1 to 65535"},
+    };
+    for (const auto &r : kUrlRefusals) {
+        if (r.protocol != site.protocolType || r.result != createResult) continue;
+        return connectingState(site, IPCAM_IS_UNCONNECTED) + u"\n" + fromUtf8(r.words) + u" (" +
                fromUtf8(statusName(createResult)) + u")";
     }
     // The library refuses an account it could not send whole; the site editor takes longer
@@ -120,6 +129,10 @@ void VideoThread::stopItself(const char *text, const char16_t *words) {
 int createSiteSession(const SiteRecord &site, int id, IPCamSession **out) {
     const std::string host = toUtf8(site.host, 100, kHostBytes);
     const std::string account = siteAccount(site), password = sitePassword(site);
+    // An ONVIF site's stream number is its media profile.
+    if (site.protocolType == kProtocolOnvif)
+        return IPCamCreateOnvif(out, host.c_str(), account.c_str(), password.c_str(),
+                                site.streamNumber, id);
     // A URL site's account and password, when set, stand in for those the URL carries.
     if (site.protocolType == kProtocolRtspUrl)
         return IPCamCreateUrl(out, host.c_str(), account.empty() ? nullptr : account.c_str(),

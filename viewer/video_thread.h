@@ -87,8 +87,9 @@ struct Decodable {
 };
 const Decodable *decodable(int32_t encoding);
 
-// Makes the library's session for site (IPCamCreate, or IPCamCreateUrl for a URL site) with
-// the session id given; the library's result.
+// Makes the library's session for site (IPCamCreate, IPCamCreateUrl for a URL site,
+// IPCamCreateOnvif for an ONVIF site with its profile) with the session id given; the
+// library's result.
 int createSiteSession(const SiteRecord &site, int id, IPCamSession **out);
 
 // What the picture area shows while a site connects: "Connecting to NAME…" (the host when the

@@ -39,7 +39,11 @@ WallTile::WallTile(const SiteRecord &site, int stream) : site_(site), stream_(st
 bool WallTile::start() {
     if (session_) return true;
     startedMs_ = nowMs();
-    createResult_ = createSiteSession(site_, nextSessionId++, &session_);
+    // The tile's own stream is the site's with that stream number: an ONVIF site takes its
+    // profile when the session is made, other sites their stream when it connects.
+    SiteRecord viewed = site_;
+    if (stream_ >= 0) viewed.streamNumber = static_cast<uint8_t>(stream_);
+    createResult_ = createSiteSession(viewed, nextSessionId++, &session_);
     if (createResult_ != IPCAM_OK || !session_) {
         session_ = nullptr;
         return false;
@@ -50,7 +54,7 @@ bool WallTile::start() {
         waitingForKey_ = true;
     }
     thread_ = std::thread([this] { decodeLoop(); });
-    IPCamSetStreamNum(session_, stream_ >= 0 ? stream_ : site_.streamNumber, 0);
+    IPCamSetStreamNum(session_, viewed.streamNumber, 0);
     IPCamAction(session_, &WallTile::onFrame, this, IPCAM_ACTION_VIDEO);
     return true;
 }

@@ -24,7 +24,7 @@ namespace kestrel {
 
 class WallTile {
   public:
-    // stream: the stream to view, -1 for the site's own.
+    // stream: the stream to view (an ONVIF site's profile), -1 for the site's own.
     WallTile(const SiteRecord &site, int stream);
     ~WallTile() { stop(); }
     WallTile(const WallTile &) = delete;

@@ -37,8 +37,11 @@ TEST(SiteInfoText, ShowsTheSiteOrTheEmptyText) {
         {site(u"Yard", u"", 554, 255, 2), u"SITE:  Yard\n:554 STREAM256 (Big)"},
         {site(u"Lobby", u"h", 1, 3, 4), u"SITE:  Lobby\nh:1 STREAM4 (Middle)"},  // 4 % 3
         {site(u"Street", u"rtsp://cam/live", 0, 3, 2), u"SITE:  Street\nrtsp://cam/live (Big)"},
+        {site(u"Dome", u"http://cam/onvif/device_service", 0, 2, 0),
+         u"SITE:  Dome\nhttp://cam/onvif/device_service PROFILE 2 (Small)"},
     };
     rows[5].site.protocolType = kProtocolRtspUrl;  // the URL says where: no port, no stream
+    rows[6].site.protocolType = kProtocolOnvif;    // and the stream is the zero-based profile
     for (const Row &r : rows) EXPECT_EQ(siteInfoText(r.site), r.expected);
 }
 

@@ -17,6 +17,7 @@
 
 #include "camsim/cgi_server.h"
 #include "camsim/device_model.h"
+#include "camsim/onvif_device.h"
 #include "camsim/rtsp_server.h"
 #include "support/wait.h"
 #include "viewer/memory_display.h"
@@ -118,28 +119,39 @@ TEST_F(PipelineEndToEnd, PicturesReachTheDisplayAndStopEndsEverything) {
     EXPECT_TRUE(pipeline().queue.empty());
 }
 
-TEST_F(PipelineEndToEnd, H264AndH265StreamsOfAServerSiteAreShownByAddressOrUrl) {
+TEST_F(PipelineEndToEnd, H264AndH265StreamsOfAServerSiteAreShownByAddressUrlOrOnvif) {
     camsim::StreamingServer rtsp;
     rtsp.addChannel({.codec = camsim::ChannelConfig::Codec::H264, .width = 320, .height = 240});
     rtsp.addChannel({.codec = camsim::ChannelConfig::Codec::H265, .width = 320, .height = 240});
     ASSERT_TRUE(rtsp.start());
     camsim::addServerDevice(rtsp, web);
+    camsim::OnvifDevice onvif(web, rtsp, {});  // a profile per channel, account admin/secret
+    enum class By { Address, Url, Onvif };
     const struct {
-        uint8_t stream;  // zero-based: CH01, CH02
+        uint8_t stream;  // zero-based: CH01, CH02; an ONVIF site's profile
         uint16_t marker;
-        bool byUrl;  // a site of the server's URL rather than its address
-    } cases[] = {{0, kMarkerH264, false}, {1, kMarkerH265, false}, {1, kMarkerH265, true}};
+        By by;
+    } cases[] = {{0, kMarkerH264, By::Address},
+                 {1, kMarkerH265, By::Address},
+                 {1, kMarkerH265, By::Url},
+                 {1, kMarkerH265, By::Onvif}};
     for (const auto &c : cases) {
-        SCOPED_TRACE(::testing::Message() << int(c.stream) << (c.byUrl ? " by URL" : ""));
+        SCOPED_TRACE(::testing::Message() << int(c.stream) << " by " << int(c.by));
         SiteRecord site = siteFor(web.port());
         site.protocolType = 0;  // found out: a streaming server
         site.streamNumber = c.stream;
-        if (c.byUrl) {
+        if (c.by == By::Url) {
             const std::string url =
                 "rtsp://127.0.0.1:" + std::to_string(rtsp.port()) + "/CH0" + char('1' + c.stream);
             setSiteHost(site, std::u16string(url.begin(), url.end()));
             site.protocolType = kProtocolRtspUrl;
             site.streamNumber = 0;  // a URL site's stream is its URL's
+        }
+        if (c.by == By::Onvif) {
+            const std::string url =
+                "http://127.0.0.1:" + std::to_string(web.port()) + "/onvif/device_service";
+            setSiteHost(site, std::u16string(url.begin(), url.end()));
+            site.protocolType = kProtocolOnvif;
         }
         PipelineControl control(window);
         control.Start(site);

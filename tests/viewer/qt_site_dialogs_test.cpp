@@ -350,7 +350,7 @@ SiteRecord sample() {
     setSitePassword(s, u"secret");
     s.viewFlags = 0xF1;
     s.streamNumber = 100;
-    s.protocolType = 8;  // shown as Type 1: 8 modulo the seven rows
+    s.protocolType = 9;  // shown as Type 1: 9 modulo the eight rows
     s.videoSize = 2;
     s.unused = 0x5C;
     return s;

@@ -18,6 +18,7 @@
 #include "support/temp_dir.h"
 #include "viewer/command_ids.h"
 #include "viewer/data_directory.h"
+#include "viewer/qt_commands.h"
 #include "viewer/qt_viewer_dialog.h"
 #include "viewer/qt_viewer_fixture.h"
 #include "viewer/site_list.h"

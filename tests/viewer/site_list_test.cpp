@@ -93,15 +93,20 @@ TEST(SiteListFile, RecordsKeptByteForByte) {
     setSiteHost(url, address);
     setSiteAccount(url, u"viewer");
     url.protocolType = kProtocolRtspUrl;
+    SiteRecord onvif = url;  // an ONVIF device's URL, account and profile
+    setSiteHost(onvif, u"http://192.0.2.9:8080/onvif/device_service");
+    onvif.protocolType = kProtocolOnvif;
+    onvif.streamNumber = 5;
 
     TempDir dir;
     SiteList list;
     list.append(odd);
     list.append(afterZero);
     list.append(url);
+    list.append(onvif);
     ASSERT_TRUE(list.save(dir.path));
     const Bytes bytes = readBytes(dir.file(kSiteListUserFile));
-    ASSERT_EQ(bytes.size(), 3 * 612u);
+    ASSERT_EQ(bytes.size(), 4 * 612u);
     EXPECT_EQ(0, std::memcmp(bytes.data(), &odd, 612));
     const uint8_t port[] = {0x04, 0x03, 0x02, 0x01};
     EXPECT_EQ(0, std::memcmp(bytes.data() + 400, port, 4));
@@ -112,14 +117,17 @@ TEST(SiteListFile, RecordsKeptByteForByte) {
     EXPECT_EQ(bytes[2 * 612 + 200 + 2 * 98], 's');  // the URL's last character, then its zero
     EXPECT_EQ(bytes[2 * 612 + 200 + 2 * 99], 0);
     EXPECT_EQ(bytes[2 * 612 + 610], kProtocolRtspUrl);
+    EXPECT_EQ(bytes[3 * 612 + 609], 5);
+    EXPECT_EQ(bytes[3 * 612 + 610], kProtocolOnvif);
 
     SiteList again;
     ASSERT_TRUE(again.load(dir.path));
-    ASSERT_EQ(again.size(), 3u);
+    ASSERT_EQ(again.size(), 4u);
     EXPECT_EQ(0, std::memcmp(again.at(0), &odd, 612));
     EXPECT_EQ(0, std::memcmp(again.at(1), &afterZero, 612));
     EXPECT_EQ(0, std::memcmp(again.at(2), &url, 612));
     EXPECT_EQ(siteHost(*again.at(2)), address);
+    EXPECT_EQ(0, std::memcmp(again.at(3), &onvif, 612));
 }
 
 TEST(SiteListFile, SaveReplacesWholeFilePrivately) {

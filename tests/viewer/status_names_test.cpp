@@ -31,7 +31,7 @@ TEST(StatusSentence, EveryNamedCodeHasItsOwnSentence) {
         EXPECT_NE(sentence, fallback) << code;
         EXPECT_TRUE(seen.insert(sentence).second) << code << " shares \"" << sentence << '"';
     }
-    EXPECT_EQ(named, 18);
+    EXPECT_EQ(named, 22);
 }
 
 TEST(StatusSentence, TheStatusLineSaysTheWordsWithTheNameBeside) {
@@ -44,6 +44,8 @@ TEST(StatusSentence, TheStatusLineSaysTheWordsWithTheNameBeside) {
         {IPCAM_USER_OR_PASSWD_IS_ER, "Wrong account or password (IPCAM_USER_OR_PASSWD_IS_ER)"},
         {IPCAM_IS_UNCONNECTED, "Not connected yet (IPCAM_IS_UNCONNECTED)"},
         {IPCAM_IS_OVER, "Stopped (IPCAM_IS_OVER)"},
+        {IPCAM_ONVIF_NO_PROFILE,
+         "The camera has no media profile with this number (IPCAM_ONVIF_NO_PROFILE)"},
         {-8, "Unexpected answer from the camera (Unknow status:-8)"},
         {-18, "Unexpected answer from the camera (Unknow status:-18)"},
     };

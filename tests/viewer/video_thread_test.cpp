@@ -367,17 +367,24 @@ TEST_F(VideoThreadTest, AnAccountTooLongToSendIsNamedAsSuch) {
 // A URL site whose URL the library refuses says what is wrong with it.
 TEST_F(VideoThreadTest, AUrlTheLibraryRefusesIsNamedAsSuch) {
     const struct {
+        uint8_t protocol;
         const char16_t *url;
         const char *words;
     } cases[] = {
-        {u"http://127.0.0.1/live", "This is not an RTSP URL: rtsp://host[:port]/path (IPCAM_IS_NULL)"},
-        {u"rtsp://127.0.0.1:70000/live", "The URL's port must be 1 to 65535 (IPCAM_PORT_IS_ER)"},
+        {kProtocolRtspUrl, u"http://127.0.0.1/live",
+         "This is not an RTSP URL: rtsp://host[:port]/path (IPCAM_IS_NULL)"},
+        {kProtocolRtspUrl, u"rtsp://127.0.0.1:70000/live",
+         "The URL's port must be 1 to 65535 (IPCAM_PORT_IS_ER)"},
+        {kProtocolOnvif, u"rtsp://127.0.0.1/onvif/device_service",
+         "This is not an ONVIF device URL: http://host[:port]/onvif/device_service (IPCAM_IS_NULL)"},
+        {kProtocolOnvif, u"http://127.0.0.1:0/onvif/device_service",
+         "The URL's port must be 1 to 65535 (IPCAM_PORT_IS_ER)"},
     };
     for (const auto &c : cases) {
         pipeline().sleepMs = nullptr;
         SiteRecord site = siteAt(u"Street", 0);
         setSiteHost(site, c.url);
-        site.protocolType = kProtocolRtspUrl;
+        site.protocolType = c.protocol;
         EXPECT_EQ(firstState(site), std::string("Connecting to Street\xE2\x80\xA6\n") + c.words);
     }
 }
