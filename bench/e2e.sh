@@ -10,9 +10,10 @@
 # one process holds without falling behind.
 #
 # Then the wall's tiles (4, 9 and 16 of H.264 640x480: pictures drawn per second and tile, CPU
-# per picture, delay from arrival to drawing). Last, the viewer's pipeline (session, decoding, conversion, drawing into memory) against
+# per picture, delay from arrival to drawing). Then the viewer's pipeline (session, decoding, conversion, drawing into memory) against
 # FFmpeg decoding and converting to RGB 5-6-5, and its delay from a frame's arrival to its
-# picture drawn.
+# picture drawn. Last, ONVIF: how soon discovery hears simulated cameras, and the time from
+# creating an ONVIF session to its first picture against a session by the same stream URL.
 #
 #   bench/e2e.sh [BUILD_DIR]        E2E_SECONDS=20 by default for each run (the session
 #                                   counts use at most 10), VIEWER_SECONDS=60 for each viewer
@@ -174,3 +175,7 @@ for spec in "0 paced MPEG-4 30 fps" "1 paced MPEG-4 25 fps" "2 paced Motion-JPEG
   printf '%-34s %s | ffmpeg %s s per 1000\n' "$*" "$ours" \
     "$(awk -v u="$tf" 'BEGIN { if (u == "n/a") print u; else printf "%.3f", u / 1000 }')"
 done
+
+echo
+echo "ONVIF: discovery and the time from creating a session to its first picture (simulated cameras in-process):"
+"$build/bench/onvif_timing" 20

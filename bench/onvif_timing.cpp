@@ -4,7 +4,7 @@
 //  - from IPCamCreateOnvif to the first key frame delivered, against IPCamCreateUrl of the same
 //    stream (the ratio is the price of asking the device for its stream first).
 //
-//   onvif_bench [RUNS]     RUNS (default 10) sessions of each kind
+//   onvif_timing [RUNS]     RUNS (default 10) sessions of each kind
 #include <netinet/in.h>
 #include <sys/socket.h>
 #include <unistd.h>
