@@ -158,9 +158,9 @@ TEST(OnvifPtzTest, PresetsRoundTripWithTokensOfTheDevicesChoosing) {
     OnvifRig rig;
     ASSERT_TRUE(rig.ok);
     const uint16_t port = rig.web.port();
-    // To pan 45: full speed for half a second.
+    // To pan 45: half speed for a second, long enough to ask for a preset on the way.
     ASSERT_EQ(ptzCall(rig, "ContinuousMove",
-                      ptzVelocity("x=\"1\" y=\"0\"") + "<o:Timeout>PT0.5S</o:Timeout>")
+                      ptzVelocity("x=\"0.5\" y=\"0\"") + "<o:Timeout>PT1S</o:Timeout>")
                   .status,
               200);
     // A preset cannot be stored while the head moves.
