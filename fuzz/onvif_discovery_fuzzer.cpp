@@ -12,7 +12,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t *data, size_t size) {
     for (const ipcam::ProbeMatch &m : ipcam::readProbeMatches(datagram, "uuid:fuzz")) {
         if (m.xaddrs.empty()) std::abort();
         const auto url = ipcam::chooseDeviceUrl(m.xaddrs, "192.168.1.20");
-        if (url && url->rfind("http://", 0) != 0) std::abort();
+        if (url && url->compare(0, 7, "http://") != 0) std::abort();
     }
     return 0;
 }

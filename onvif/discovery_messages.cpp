@@ -148,9 +148,9 @@ std::optional<std::string> chooseDeviceUrl(const std::vector<std::string> &xaddr
         RtspUrl url;
         if (parseUrl(x, "http://", 80, url) != 0) continue;
         in_addr address{};
-        std::string chosen = x;
+        std::string chosen = "http://" + x.substr(7);  // the scheme in one spelling
         if (isIpv4(url.host, address)) {
-            if (url.host == sourceAddress) return x;
+            if (url.host == sourceAddress) return chosen;
             if (saysNothing(address))
                 chosen = "http://" + std::string(sourceAddress) + ":" + std::to_string(url.port) +
                          url.path;

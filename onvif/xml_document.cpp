@@ -2,6 +2,7 @@
 
 #include <libxml/parser.h>
 #include <libxml/tree.h>
+#include <libxml/xmlerror.h>
 
 #include <mutex>
 
@@ -23,6 +24,8 @@ xmlNode *elementFrom(xmlNode *node) {
     while (node && node->type != XML_ELEMENT_NODE) node = node->next;
     return node;
 }
+
+void ignoreMessage(void *, const char *, ...) {}
 
 bool isBlank(char c) {
     return c == ' ' || c == '\t' || c == '\r' || c == '\n';
@@ -130,10 +133,16 @@ std::optional<XmlDocument> XmlDocument::parse(std::string_view text) {
     if (text.empty() || text.size() > kMaxXmlBytes) return std::nullopt;
     static std::once_flag initialised;
     std::call_once(initialised, [] { xmlInitParser(); });
-    // No network, no entity substitution, no messages on standard error.
+    // No network, no entity substitution, no messages on standard error: what a device sends
+    // is not the user's business. Encoding errors bypass the parse options and go to the
+    // generic handler, which is this thread's own and is put back afterwards.
     const int options = XML_PARSE_NONET | XML_PARSE_NOERROR | XML_PARSE_NOWARNING;
+    void *previousContext = xmlGenericErrorContext;
+    const xmlGenericErrorFunc previous = xmlGenericError;
+    xmlSetGenericErrorFunc(nullptr, &ignoreMessage);
     xmlDoc *doc = xmlReadMemory(text.data(), static_cast<int>(text.size()), nullptr, nullptr,
                                 options);
+    xmlSetGenericErrorFunc(previousContext, previous);
     if (!doc) return std::nullopt;
     XmlDocument out;
     out.doc_.reset(doc);

@@ -99,6 +99,7 @@ TEST(DiscoveryMessagesTest, DeviceUrlFromXAddrs) {
         // The one at the source wins over the first.
         {{"http://10.9.9.9/onvif/d", "http://192.168.1.20/onvif/d"}, "192.168.1.20", "http://192.168.1.20/onvif/d"},
         {{"https://192.168.1.20/onvif/d", "http://[fe80::1]/onvif/d", "http://cam.local/onvif/d"}, "192.168.1.20", "http://cam.local/onvif/d"},
+        {{"HTTP://192.168.1.20/onvif/d"}, "192.168.1.20", "http://192.168.1.20/onvif/d"},
         {{"https://192.168.1.20/onvif/d"}, "192.168.1.20", ""},
         {{}, "192.168.1.20", ""},
     };
