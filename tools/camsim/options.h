@@ -11,7 +11,7 @@
 #include "tools/camsim/cgi_server.h"
 #include "tools/camsim/channel_config.h"
 #include "tools/camsim/device_model.h"
-#include "tools/camsim/device_spec.h"
+#include "tools/camsim/device_choice.h"
 #include "tools/camsim/onvif_config.h"
 #include "tools/camsim/rtsp_server.h"
 

@@ -53,8 +53,8 @@ bool typesMatch(xmlNode *types) {
     return true;
 }
 
-// RFC 3986 matching as discovery does it: the probe's scope equals ours or is a prefix of ours
-// ending at a segment boundary.
+// The default matching: the probe's scope equals ours or is a prefix of ours ending at a
+// segment boundary.
 bool segmentPrefix(std::string_view probe, std::string_view ours) {
     while (probe.size() > 1 && probe.back() == '/') probe.remove_suffix(1);
     if (!ours.starts_with(probe)) return false;
@@ -150,7 +150,7 @@ std::string randomUuidUrn() {
         for (int k = 0; k < 8; ++k) b[i + k] = static_cast<uint8_t>(word >> (8 * k));
     }
     b[6] = static_cast<uint8_t>((b[6] & 0x0F) | 0x40);  // version 4
-    b[8] = static_cast<uint8_t>((b[8] & 0x3F) | 0x80);  // the RFC 4122 variant
+    b[8] = static_cast<uint8_t>((b[8] & 0x3F) | 0x80);  // variant bits 10
     char text[64];
     std::snprintf(text, sizeof text,
                   "urn:uuid:%02x%02x%02x%02x-%02x%02x-%02x%02x-%02x%02x-%02x%02x%02x%02x%02x%02x",

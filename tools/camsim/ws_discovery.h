@@ -23,7 +23,7 @@ struct DiscoveryTarget {
 // The MessageID of a Probe the device answers; nothing for anything else. A Probe is answered
 // when every QName of its Types (prefixes resolved where the Types element is) is a type the
 // device is, dn:NetworkVideoTransmitter or tds:Device, or when it has no Types; and when every
-// one of its Scopes matches one of scopes, by RFC 3986 segments (the default MatchBy) or
+// one of its Scopes matches one of scopes, by whole path segments (the default MatchBy) or
 // exactly (strcmp0). A Probe without a MessageID cannot be related to and is not answered.
 std::optional<std::string> probeToAnswer(std::string_view datagram,
                                          const std::vector<std::string> &scopes);
@@ -42,7 +42,7 @@ std::string probeMatches(const Prefixes &p, const DiscoveryTarget &target,
 // percent-encoded ("Kestrel Camsim" is Kestrel%20Camsim).
 std::vector<std::string> onvifScopes(std::string_view name, std::string_view hardware);
 
-// Every byte but RFC 3986's unreserved characters as %XX.
+// Every byte but letters, digits and -._~ as %XX.
 std::string percentEncoded(std::string_view text);
 
 // "urn:uuid:" and a random version 4 UUID.

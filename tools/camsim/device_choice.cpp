@@ -1,4 +1,4 @@
-#include "tools/camsim/device_spec.h"
+#include "tools/camsim/device_choice.h"
 
 #include <algorithm>
 #include <string_view>
