@@ -3,7 +3,7 @@
 # fuzzer's input is kept in fuzz/corpus-run/NAME/ so that the failure can be replayed.
 set -euo pipefail
 build_dir=${1:-build-fuzz}
-seconds=${FUZZ_SECONDS:-3}
+seconds=${FUZZ_SECONDS:-2}
 root=$(cd "$(dirname "$0")/.." && pwd)
 status=0
 for fuzzer in "$build_dir"/fuzz/*_fuzzer; do
