@@ -32,27 +32,6 @@ std::vector<std::string_view> words(std::string_view text) {
     return out;
 }
 
-int hexValue(char c) {
-    if (c >= '0' && c <= '9') return c - '0';
-    if (c >= 'a' && c <= 'f') return c - 'a' + 10;
-    if (c >= 'A' && c <= 'F') return c - 'A' + 10;
-    return -1;
-}
-
-std::string percentDecoded(std::string_view text) {
-    std::string out;
-    for (std::size_t i = 0; i < text.size() && out.size() < kMaxScopeText; ++i) {
-        if (text[i] == '%' && i + 2 < text.size() && hexValue(text[i + 1]) >= 0 &&
-            hexValue(text[i + 2]) >= 0) {
-            out += static_cast<char>(hexValue(text[i + 1]) * 16 + hexValue(text[i + 2]));
-            i += 2;
-        } else {
-            out += text[i];
-        }
-    }
-    return out;
-}
-
 // Whether a Types list admits a video transmitter: absent or empty lists do, and so does a
 // NetworkVideoTransmitter whose prefix is bound to the ONVIF network namespace or to nothing
 // at all (devices that forget the declaration are common).
@@ -132,9 +111,11 @@ std::vector<ProbeMatch> readProbeMatches(std::string_view datagram, std::string_
         const std::string scopes = m.child(ns::kDiscovery, "Scopes").text();
         for (std::string_view scope : words(scopes)) {
             if (scope.substr(0, kNameScope.size()) == kNameScope && match.name.empty())
-                match.name = percentDecoded(scope.substr(kNameScope.size()));
+                match.name =
+                    percentDecoded(scope.substr(kNameScope.size())).substr(0, kMaxScopeText);
             if (scope.substr(0, kHardwareScope.size()) == kHardwareScope && match.hardware.empty())
-                match.hardware = percentDecoded(scope.substr(kHardwareScope.size()));
+                match.hardware =
+                    percentDecoded(scope.substr(kHardwareScope.size())).substr(0, kMaxScopeText);
         }
         if (!match.xaddrs.empty()) out.push_back(std::move(match));
     }

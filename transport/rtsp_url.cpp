@@ -19,8 +19,8 @@ int hexDigit(char c) {
     return -1;
 }
 
-// "%XX" becomes its byte; a '%' that starts no such pair stays as it is, as people type
-// passwords with a plain '%' in them.
+}  // namespace
+
 std::string percentDecoded(std::string_view text) {
     std::string out;
     out.reserve(text.size());
@@ -35,6 +35,8 @@ std::string percentDecoded(std::string_view text) {
     }
     return out;
 }
+
+namespace {
 
 // A request line cannot carry blanks or control characters, nor a fragment.
 bool printable(std::string_view text) {

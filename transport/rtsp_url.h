@@ -22,6 +22,10 @@ struct RtspUrl {
     std::string requestUri;
 };
 
+// "%XX" becomes its byte; a '%' that starts no such pair stays as it is, as people type
+// passwords with a plain '%' in them.
+std::string percentDecoded(std::string_view text);
+
 // Reads text into out. Returns 0; -1 for a text that is no such URL or does not fit (blanks
 // or control characters anywhere, another scheme, no host, an IPv6 literal, a fragment, an
 // account or password above 127 bytes, a URL above 1023); -2 for a port of 0 or above 65535.
