@@ -73,6 +73,17 @@ inline bool playsRtspAddress(int32_t type) {
     return type == IPCAM_PROTOCOL_RTSP_URL || type == IPCAM_PROTOCOL_ONVIF;
 }
 
+// What IPCamSetOption chose: written by callers at any time, read by the session's threads.
+struct SessionOptions {
+    static constexpr uint32_t kDefaultReplyTimeoutMs = 20'000;
+    static constexpr uint32_t kDefaultReorderWindowMs = 50;
+
+    Relaxed<uint8_t> strictFrames{0};   // no damaged frames: wait for a key frame after a loss
+    Relaxed<uint8_t> clearPassword{0};  // Basic may be answered over an unencrypted connection
+    Relaxed<uint32_t> replyTimeoutMs{kDefaultReplyTimeoutMs};    // each handshake reply
+    Relaxed<uint32_t> reorderWindowMs{kDefaultReorderWindowMs};  // UDP packets held back
+};
+
 struct OnvifState;
 
 }  // namespace ipcam
@@ -157,6 +168,7 @@ struct IPCamSession {
     char extraQuery[256] = {};                  // appended by camera control requests
     ipcam::Relaxed<uint8_t> channelFlagged{0};  // makes IPCamGetStatus answer 5
 
+    ipcam::SessionOptions options;       // IPCamSetOption
     ipcam::RtpState rtp;                 // RTP readers and frame assembly
     ipcam::RtspState rtsp;               // the RTSP server's session (video thread)
     ipcam::FamilyAStreamState stream;    // "HUNT" and "3297" readers, the device's ports

@@ -148,6 +148,29 @@ extern "C" IPCAM_API int IPCamSetTransport(IPCamSession *session, int rtpOverUdp
     return IPCAM_OK;
 }
 
+extern "C" IPCAM_API int IPCamSetOption(IPCamSession *session, int option, int value) {
+    if (!session) return IPCAM_IS_NULL;
+    SessionOptions &o = session->options;
+    switch (option) {
+        case IPCAM_OPTION_STRICT_FRAMES:
+        case IPCAM_OPTION_CLEAR_PASSWORD:
+            if (value != 0 && value != 1) return IPCAM_TYPE_IS_ER;
+            (option == IPCAM_OPTION_STRICT_FRAMES ? o.strictFrames : o.clearPassword) =
+                static_cast<uint8_t>(value);
+            return IPCAM_OK;
+        case IPCAM_OPTION_REPLY_TIMEOUT:
+            if (value < 1000 || value > 600'000) return IPCAM_TYPE_IS_ER;
+            o.replyTimeoutMs = static_cast<uint32_t>(value);
+            return IPCAM_OK;
+        case IPCAM_OPTION_REORDER_WINDOW:
+            if (value < 0 || value > 500) return IPCAM_TYPE_IS_ER;
+            o.reorderWindowMs = static_cast<uint32_t>(value);
+            return IPCAM_OK;
+        default:
+            return IPCAM_TYPE_IS_ER;
+    }
+}
+
 extern "C" IPCAM_API int IPCamAction(IPCamSession *session, IPCamFrameCallback callback,
                                      void *context, int kind) {
     if (!session) return IPCAM_IS_NULL;

@@ -508,6 +508,26 @@ IPCAM_API int IPCamSetStreamNum(IPCamSession *session, int videoStream, int audi
  * port clientPortBase on (0: any). Takes effect at the next connection attempt. 0, or -1 for a
  * null session. */
 IPCAM_API int IPCamSetTransport(IPCamSession *session, int rtpOverUdp, int clientPortBase);
+/* Per-session options of IPCamSetOption. Each takes effect at the next connection attempt
+ * (the reorder window at once). */
+enum IPCamOption {
+    /* 1: after a lost packet deliver no video until the next key frame, as older releases
+     * did. 0 (the default): only the damaged frame is dropped and the frames after it are
+     * delivered behind an IPCAM_MSG_DAMAGE message. */
+    IPCAM_OPTION_STRICT_FRAMES = 1,
+    /* 1: answer a camera that offers only Basic authentication over an unencrypted connection
+     * (the password then crosses the network in clear text). 0 (the default): refuse. */
+    IPCAM_OPTION_CLEAR_PASSWORD = 2,
+    /* Milliseconds a camera has to answer each request of the RTSP handshake (DESCRIBE,
+     * SETUP, PLAY); 1000 to 600000, 20000 by default. */
+    IPCAM_OPTION_REPLY_TIMEOUT = 3,
+    /* Milliseconds an RTP packet over UDP may be held back waiting for one that was sent
+     * before it; 0 to 500, 50 by default, 0 takes packets as they come. */
+    IPCAM_OPTION_REORDER_WINDOW = 4
+};
+/* Sets a per-session option. 0, -1 for a null session, -3 for an option it does not know or a
+ * value out of its range. */
+IPCAM_API int IPCamSetOption(IPCamSession *session, int option, int value);
 /* Starts the video (kind 0) or audio (kind 1) thread. A second call is a no-op. */
 IPCAM_API int IPCamAction(IPCamSession *session, IPCamFrameCallback callback, void *context,
                           int kind);

@@ -32,6 +32,7 @@ int main(void) {
     if (session == NULL) return 1;
     if (IPCamSetStreamNum(session, 0, 0) != IPCAM_OK) failures++;
     if (IPCamGetStatus(session) != IPCAM_IS_UNCONNECTED) failures++;
+    if (IPCamSetOption(session, IPCAM_OPTION_REPLY_TIMEOUT, 30000) != IPCAM_OK) failures++;
     if (IPCamAction(session, onFrame, NULL, 7) != IPCAM_TYPE_IS_ER) failures++;
     if (IPCamCommand(session, NULL, NULL) != IPCAM_IS_UNCONNECTED) failures++;
     /* No stream yet: no talk channel either. */

@@ -258,6 +258,28 @@ TEST_F(SessionApiTest, ActionStartsEachThreadOnce) {
     EXPECT_EQ(s->audioStream.load(), -1);
 }
 
+TEST_F(SessionApiTest, OptionsTakeValuesInTheirRangeOnly) {
+    IPCamSession *s = create(7);
+    struct Row {
+        int option, value, result;
+    };
+    const Row rows[] = {
+        {IPCAM_OPTION_STRICT_FRAMES, 1, 0},     {IPCAM_OPTION_STRICT_FRAMES, 2, -3},
+        {IPCAM_OPTION_CLEAR_PASSWORD, 1, 0},    {IPCAM_OPTION_CLEAR_PASSWORD, -1, -3},
+        {IPCAM_OPTION_REPLY_TIMEOUT, 999, -3},  {IPCAM_OPTION_REPLY_TIMEOUT, 1000, 0},
+        {IPCAM_OPTION_REPLY_TIMEOUT, 600001, -3}, {IPCAM_OPTION_REORDER_WINDOW, 0, 0},
+        {IPCAM_OPTION_REORDER_WINDOW, 501, -3}, {IPCAM_OPTION_REORDER_WINDOW, 500, 0},
+        {0, 0, -3},                             {5, 0, -3},
+    };
+    for (const Row &r : rows)
+        EXPECT_EQ(IPCamSetOption(s, r.option, r.value), r.result) << r.option << "=" << r.value;
+    EXPECT_EQ(IPCamSetOption(nullptr, IPCAM_OPTION_STRICT_FRAMES, 1), -1);
+    EXPECT_EQ(s->options.strictFrames.load(), 1);
+    EXPECT_EQ(s->options.clearPassword.load(), 1);
+    EXPECT_EQ(s->options.replyTimeoutMs.load(), 1000u);
+    EXPECT_EQ(s->options.reorderWindowMs.load(), 500u);
+}
+
 TEST_F(SessionApiTest, VideoStoppedMarksTheSessionOver) {
     IPCamSession *s = create(6);
     s->videoRunning = 1;
