@@ -1,6 +1,7 @@
 // Collects what a session hands its callback, for tests to look at.
 #pragma once
 
+#include <chrono>
 #include <cstdint>
 #include <cstring>
 #include <mutex>
@@ -16,6 +17,7 @@ struct Delivered {
     int32_t kind;
     uint64_t time;
     std::string payload;
+    std::chrono::steady_clock::time_point arrival;
 };
 
 class FrameCollector {
@@ -26,7 +28,8 @@ class FrameCollector {
         std::lock_guard guard(self->lock_);
         self->frames_.push_back({f->kind, f->time,
                                  std::string(reinterpret_cast<char *>(IPCAM_FRAME_PAYLOAD(f)),
-                                             IPCAM_FRAME_PAYLOAD_SIZE(f))});
+                                             IPCAM_FRAME_PAYLOAD_SIZE(f)),
+                                 std::chrono::steady_clock::now()});
         IPCamFreeFrame(frame);
         return 0;
     }

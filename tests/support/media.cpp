@@ -47,11 +47,11 @@ bool decodeOne(AVCodecContext *ctx, const std::string &data, Decoded &out) {
     }
 }
 
-CodecContext openDecoder(AVCodecID id) {
+CodecContext openDecoder(AVCodecID id, bool strict = true) {
     CodecContext c;
     const AVCodec *codec = avcodec_find_decoder(id);
     c.ctx = avcodec_alloc_context3(codec);
-    c.ctx->err_recognition = AV_EF_EXPLODE | AV_EF_CRCCHECK | AV_EF_BITSTREAM;
+    if (strict) c.ctx->err_recognition = AV_EF_EXPLODE | AV_EF_CRCCHECK | AV_EF_BITSTREAM;
     if (avcodec_open2(c.ctx, codec, nullptr) < 0) avcodec_free_context(&c.ctx);
     return c;
 }
@@ -218,6 +218,30 @@ Decoded decodeVideo(TestCodec codec, const std::vector<std::string> &frames) {
         if (one.ok) d = one;
     }
     return d;
+}
+
+DecodeCount decodeConcealing(TestCodec codec, const std::vector<std::string> &frames) {
+    DecodeCount count;
+    CodecContext c = openDecoder(codecId(codec), false);
+    if (!c.ctx) return count;
+    const int logLevel = av_log_get_level();
+    av_log_set_level(AV_LOG_QUIET);  // concealment is expected here, and said for every block
+    Frame frame;
+    for (const std::string &f : frames) {
+        Packet packet;
+        packet.p->data = reinterpret_cast<uint8_t *>(const_cast<char *>(f.data()));
+        packet.p->size = static_cast<int>(f.size());
+        if (avcodec_send_packet(c.ctx, packet.p) < 0) {
+            ++count.damaged;
+            continue;
+        }
+        while (avcodec_receive_frame(c.ctx, frame.f) == 0) {
+            ++count.pictures;
+            if (frame.f->decode_error_flags != 0) ++count.damaged;
+        }
+    }
+    av_log_set_level(logLevel);
+    return count;
 }
 
 }  // namespace kestrel_test

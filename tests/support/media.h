@@ -47,4 +47,11 @@ Decoded decodeMpeg4(const std::vector<std::string> &frames);
 // The same for any of the codecs.
 Decoded decodeVideo(TestCodec codec, const std::vector<std::string> &frames);
 
+// Decodes frames in order as a player does, concealing what is damaged: how many pictures
+// came out, and how many frames were refused or came out marked as damaged.
+struct DecodeCount {
+    int pictures = 0, damaged = 0;
+};
+DecodeCount decodeConcealing(TestCodec codec, const std::vector<std::string> &frames);
+
 }  // namespace kestrel_test

@@ -1,0 +1,196 @@
+// Sessions against a simulated camera whose network or encoder misbehaves in one way per row.
+// Each row plays through the whole library while FFmpeg plays a twin of the same server beside
+// it as the yardstick: what we deliver must decode, the session must hold (one connection, no
+// time-out on the server), and we must show about as many of the pictures as FFmpeg shows.
+// The rows run side by side, so the suite waits for them once.
+#include <gtest/gtest.h>
+
+#include <algorithm>
+#include <chrono>
+#include <cstdio>
+#include <memory>
+#include <string>
+#include <thread>
+#include <vector>
+
+#include "camsim/rtsp_server.h"
+#include "ipcam.h"
+#include "support/command_output.h"
+#include "support/frame_collector.h"
+#include "support/media.h"
+#include "support/scoped_timeouts.h"
+
+using namespace kestrel_test;
+using camsim::ChannelConfig;
+using Clock = std::chrono::steady_clock;
+
+namespace {
+
+constexpr int kRunSeconds = 6;
+#if defined(__SANITIZE_THREAD__)
+constexpr uint32_t kReceiveTimeoutMs = 10000;  // the race detector slows every thread manifold
+#else
+constexpr uint32_t kReceiveTimeoutMs = 3000;
+#endif
+
+struct Row {
+    const char *name;
+    ChannelConfig channel;
+    bool udp = true;
+    double ofSent = 0.9;     // our pictures against those the camera sent in our time
+    double ofFfmpeg = 0.95;  // our share against FFmpeg's; below 0: FFmpeg is not asked
+    int maxDamaged = 0;      // pictures the decoder finds damaged; below 0: any number
+    std::size_t connections = 1;
+    std::size_t minKeepAlives = 0;
+};
+
+ChannelConfig h264(camsim::StreamFaults faults = {}) {
+    ChannelConfig c;
+    c.codec = ChannelConfig::Codec::H264;
+    c.width = 320;
+    c.height = 240;
+    c.fps = 15;
+    c.faults = faults;
+    return c;
+}
+
+std::vector<Row> rows() {
+    std::vector<Row> r;
+    r.push_back({"H.264 over UDP, nothing wrong", h264()});
+    r.push_back({"H.264 interleaved, nothing wrong", h264(), false});
+    return r;
+}
+
+struct Outcome {
+    int pictures = 0;
+    double share = 0;  // of the pictures the camera sent meanwhile
+};
+
+struct Played {
+    Row row;
+    camsim::StreamingServer ours, yardstick;
+    FrameCollector collector;
+    IPCamSession *session = nullptr;
+    std::thread ffmpeg;  // plays the yardstick when FFmpeg is asked
+    std::string ffmpegSaid;
+};
+
+std::string urlOf(const camsim::StreamingServer &server) {
+    return "rtsp://127.0.0.1:" + std::to_string(server.port()) + "/CH01";
+}
+
+// FFmpeg's pictures in kRunSeconds of the stream: the last "frame=" of its statistics.
+Outcome ffmpegOutcome(const Played &p) {
+    Outcome o;
+    const std::size_t at = p.ffmpegSaid.rfind("frame=");
+    if (at == std::string::npos) return o;
+    o.pictures = std::atoi(p.ffmpegSaid.c_str() + at + 6);
+    o.share = o.pictures / double(p.row.channel.fps * kRunSeconds);
+    return o;
+}
+
+// Our pictures from the first key frame on until the end of the run, in the order they came.
+std::vector<std::string> pictures(const FrameCollector &collector, Clock::time_point until,
+                                  Clock::time_point &first) {
+    std::vector<std::string> got;
+    for (const Delivered &d : collector.frames()) {
+        if (d.arrival > until) break;
+        if (got.empty() && d.kind != IPCAM_FRAME_KEY) continue;
+        if (got.empty()) first = d.arrival;
+        if (d.kind == IPCAM_FRAME_KEY || d.kind == IPCAM_FRAME_DEPENDENT ||
+            d.kind == IPCAM_FRAME_DROPPABLE)
+            got.push_back(d.payload);
+    }
+    return got;
+}
+
+DecodeCount decoded(ChannelConfig::Codec codec, const std::vector<std::string> &got) {
+    if (codec != ChannelConfig::Codec::Jpeg)
+        return decodeConcealing(codec == ChannelConfig::Codec::H264   ? TestCodec::H264
+                                : codec == ChannelConfig::Codec::H265 ? TestCodec::H265
+                                                                      : TestCodec::Mpeg4,
+                                got);
+    DecodeCount count;
+    for (const std::string &picture : got)
+        (decodeJpeg(picture).ok ? count.pictures : count.damaged)++;
+    return count;
+}
+
+std::size_t requestsOf(const camsim::StreamingServer &server,
+                       std::initializer_list<const char *> methods) {
+    std::size_t n = 0;
+    for (const auto &request : server.rtspRequests())
+        for (const char *method : methods) n += request.method == method;
+    return n;
+}
+
+TEST(NetworkConditions, EveryRowPlaysAboutAsWellAsFfmpegAndHolds) {
+    const bool withFfmpeg = onPath("ffmpeg");
+    ScopedTimeouts timeouts(kReceiveTimeoutMs);
+    std::vector<std::unique_ptr<Played>> played;
+    int id = 7400;
+    for (const Row &row : rows()) {
+        auto p = std::make_unique<Played>();
+        p->row = row;
+        ASSERT_FALSE(p->ours.addChannel(row.channel).empty()) << row.name;
+        ASSERT_TRUE(p->ours.start()) << row.name;
+        ASSERT_EQ(IPCamCreateUrl(&p->session, urlOf(p->ours).c_str(), nullptr, nullptr, ++id), 0);
+        IPCamSetTransport(p->session, row.udp ? 1 : 0, 0);
+        ASSERT_EQ(
+            IPCamAction(p->session, &FrameCollector::callback, &p->collector, IPCAM_ACTION_VIDEO),
+            0);
+        if (withFfmpeg && row.ofFfmpeg >= 0) {
+            ASSERT_FALSE(p->yardstick.addChannel(row.channel).empty());
+            ASSERT_TRUE(p->yardstick.start());
+            p->ffmpeg = std::thread([p = p.get()] {
+                p->ffmpegSaid =
+                    commandOutput(std::string("ffmpeg -nostdin -v error -stats -rtsp_transport ") +
+                                      (p->row.udp ? "udp" : "tcp") + " -i " + urlOf(p->yardstick) +
+                                      " -t " + std::to_string(kRunSeconds) + " -f null -",
+                                  kRunSeconds + 15);
+            });
+        }
+        played.push_back(std::move(p));
+    }
+    const Clock::time_point started = Clock::now();
+    std::this_thread::sleep_for(std::chrono::seconds(kRunSeconds));
+    const Clock::time_point ended = Clock::now();
+    for (const auto &p : played)
+        if (p->ffmpeg.joinable()) p->ffmpeg.join();
+
+    for (const auto &p : played) {
+        const Row &row = p->row;
+        SCOPED_TRACE(row.name);
+        Clock::time_point first = ended;
+        const std::vector<std::string> got = pictures(p->collector, ended, first);
+        const double seconds = std::chrono::duration<double>(ended - first).count();
+        const Outcome ours{int(got.size()), got.size() / std::max(1.0, seconds * row.channel.fps)};
+        const DecodeCount count = decoded(row.channel.codec, got);
+        const Outcome theirs = ffmpegOutcome(*p);
+        std::printf(
+            "%-50s kestrel %4d pictures (%3.0f %%), %d damaged; ffmpeg %4d (%3.0f %%); "
+            "first picture after %.2f s\n",
+            row.name, ours.pictures, 100 * ours.share, count.damaged, theirs.pictures,
+            100 * theirs.share, std::chrono::duration<double>(first - started).count());
+        EXPECT_GE(ours.share, row.ofSent) << "status " << IPCamGetLastError(p->session);
+        if (withFfmpeg && row.ofFfmpeg >= 0) {
+            EXPECT_GT(theirs.pictures, 0) << p->ffmpegSaid;
+            EXPECT_GE(ours.share, row.ofFfmpeg * theirs.share);
+        }
+        if (row.maxDamaged >= 0) {
+            EXPECT_LE(count.damaged, row.maxDamaged);
+        }
+        // Every picture delivered comes out of the decoder, damaged or not.
+        EXPECT_GE(count.pictures + count.damaged + 2, ours.pictures);
+        EXPECT_LE(requestsOf(p->ours, {"DESCRIBE"}), row.connections) << "the session was lost";
+        EXPECT_EQ(p->ours.statistics().sessionsTimedOut, 0u) << "no keep-alive reached the server";
+        EXPECT_GE(requestsOf(p->ours, {"OPTIONS", "GET_PARAMETER"}), row.minKeepAlives);
+    }
+    EXPECT_EQ(IPCamAllDelete(), 0);
+    for (const auto &p : played) {
+        p->ours.stop();
+        p->yardstick.stop();
+    }
+}
+
+}  // namespace
