@@ -32,8 +32,9 @@ namespace ipcam {
 
 namespace {
 
-constexpr int kPauseSlices = 6;
-constexpr auto kPauseSlice = std::chrono::milliseconds(500);
+constexpr auto kPauseSlice = std::chrono::milliseconds(kWaitSliceMs);
+constexpr int kPauseSlices = 3000 / kWaitSliceMs;  // three seconds
+constexpr auto kChecksumPause = std::chrono::milliseconds(500);
 constexpr auto kAudioWait = std::chrono::milliseconds(100);
 constexpr int kAudioWaitSlices = 10;  // one second
 constexpr int kNoTransport = IPCAM_CANT_DETECT_TYPE_ER;
@@ -55,8 +56,8 @@ constexpr std::size_t kAudioFlagField = 5;       // "Audio" in the stream settin
 // an account after a few wrong answers in a row, and the account will not mend itself.
 constexpr int kRefusedAccountPauses = 10;
 
-// Three seconds (times pauses) in 500 ms slices. The running flag is looked at before each
-// slice, so a stop is seen within one slice. False when the thread is to stop.
+// Three seconds (times pauses) in 100 ms slices. The running flag is looked at before each
+// slice, so a stop ends the pause within one slice. False when the thread is to stop.
 bool pause(const Relaxed<uint8_t> &running, int pauses = 1) {
     for (int slice = 0; slice < kPauseSlices * pauses; ++slice) {
         if (!running) return false;
@@ -298,7 +299,7 @@ uint32_t videoThreadMain(IPCamSession *s) {
         } else if (r == kChecksumStop) {
             s->videoRunning = 0;  // for good
             s->state = r;
-            std::this_thread::sleep_for(kPauseSlice);
+            std::this_thread::sleep_for(kChecksumPause);
             break;
         } else {
             s->state = r;

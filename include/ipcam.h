@@ -536,14 +536,19 @@ IPCAM_API int IPCamGetStatus(IPCamSession *session);
 /* The session's last status code as its threads stored it. */
 IPCAM_API int IPCamGetLastError(IPCamSession *session);
 /* 1 pan/tilt value, 2 recorder channels, 3 two-way audio, 4 inputs, 5 outputs,
- * 6 and 11 model groups, 12 how the device met the last request that asked what it is
- * (IPCamReach); 0 for anything else. */
+ * 6 and 11 model groups, 12 how the device met the last request that asked what it is, or
+ * for RTSP sessions the last connection and request of the handshake (IPCamReach); 0 for
+ * anything else. */
 IPCAM_API int IPCamGetItem(IPCamSession *session, int item);
 #define IPCAM_ITEM_REACH 12
 enum IPCamReach {
     IPCAM_REACH_ANSWERED = 0, /* it answered, or was not asked yet */
     IPCAM_REACH_REFUSED = 1,  /* no connection could be made: nothing listens on the port */
-    IPCAM_REACH_SILENT = 2    /* it took the connection but sent no answer in time */
+    IPCAM_REACH_SILENT = 2,   /* it took the connection but sent no answer in time */
+    IPCAM_REACH_UNREACHABLE = 3, /* the connection got no answer at all, or no route: the
+                                  * device is off, or a firewall drops what is sent to it */
+    IPCAM_REACH_SLOW = 4      /* it took the connection and is slow to answer: the request
+                               * is still waiting, past the usual receive time-out (RTSP) */
 };
 /* Sends a control request; the record starts with a 32-bit command code (IPCamCommandCode,
  * or a settings command with an IPCamSettingsRecord). Codes 1 and 2 answer 0, 257 and 258

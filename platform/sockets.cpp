@@ -40,35 +40,53 @@ void setTimeoutOption(int socket, int option, uint32_t ms) {
     setsockopt(socket, SOL_SOCKET, option, &tv, sizeof tv);
 }
 
+ConnectFailure failureOf(int error) {
+    switch (error) {
+        case ECONNREFUSED:
+            return ConnectFailure::Refused;
+        case ETIMEDOUT:
+        case EHOSTUNREACH:
+        case ENETUNREACH:
+        case EHOSTDOWN:
+            return ConnectFailure::Unreachable;
+        default:
+            return ConnectFailure::Other;
+    }
+}
+
 // Connects in 100 ms waits so that a stop request ends the attempt within a slice; the
 // send time-out bounds the whole attempt, as it bounds a blocking connect.
-bool connectWithin(int socket, const sockaddr_in &address, uint32_t timeoutMs) {
+ConnectFailure connectWithin(int socket, const sockaddr_in &address, uint32_t timeoutMs) {
     int flags = fcntl(socket, F_GETFL, 0);
-    if (flags < 0 || fcntl(socket, F_SETFL, flags | O_NONBLOCK) < 0) return false;
+    if (flags < 0 || fcntl(socket, F_SETFL, flags | O_NONBLOCK) < 0) return ConnectFailure::Other;
     int r = connect(socket, reinterpret_cast<const sockaddr *>(&address), sizeof address);
-    if (r < 0 && errno != EINPROGRESS) return false;
+    if (r < 0 && errno != EINPROGRESS) return failureOf(errno);
     if (r < 0) {
         uint32_t limit = waitsFor(timeoutMs), waits = 0;
         for (;;) {
-            if (stopRequested()) return false;
+            if (stopRequested()) return ConnectFailure::Other;
             pollfd p{socket, POLLOUT, 0};
             int n = poll(&p, 1, kWaitSliceMs);
             if (n > 0) break;
-            if (n < 0 && errno != EINTR) return false;
-            if (++waits >= limit) return false;
+            if (n < 0 && errno != EINTR) return ConnectFailure::Other;
+            if (++waits >= limit) return ConnectFailure::Unreachable;
         }
         int error = 0;
         socklen_t len = sizeof error;
-        if (getsockopt(socket, SOL_SOCKET, SO_ERROR, &error, &len) < 0 || error != 0) return false;
+        if (getsockopt(socket, SOL_SOCKET, SO_ERROR, &error, &len) < 0) return ConnectFailure::Other;
+        if (error != 0) return failureOf(error);
     }
-    return fcntl(socket, F_SETFL, flags) == 0;
+    return fcntl(socket, F_SETFL, flags) == 0 ? ConnectFailure::None : ConnectFailure::Other;
 }
 
 }  // namespace
 
 // The socket goes into the slot only once it is connected, so no other thread ever sees a
 // descriptor that is still being set up.
-int openConnection(SocketSlot *slot, const char *address, uint32_t port) {
+int openConnection(SocketSlot *slot, const char *address, uint32_t port, ConnectFailure *why) {
+    ConnectFailure unused;
+    ConnectFailure &failure = why ? *why : unused;
+    failure = ConnectFailure::Other;
     if (!slot) return 0;
     closeConnection(slot);
     if (!address) return 0;
@@ -83,7 +101,8 @@ int openConnection(SocketSlot *slot, const char *address, uint32_t port) {
     const Settings &cfg = settings();
     setTimeoutOption(s, SO_RCVTIMEO, cfg.getTimeout);
     setTimeoutOption(s, SO_SNDTIMEO, cfg.setTimeout);
-    if (!connectWithin(s, to, cfg.setTimeout)) {
+    failure = connectWithin(s, to, cfg.setTimeout);
+    if (failure != ConnectFailure::None) {
         close(s);
         return 0;
     }

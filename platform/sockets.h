@@ -20,9 +20,19 @@ constexpr uint32_t waitsFor(uint32_t timeoutMs) {
     return timeoutMs / kWaitSliceMs + 1;
 }
 
+// Why a connection could not be made.
+enum class ConnectFailure {
+    None,
+    Refused,      // the host answered that nothing listens on the port
+    Unreachable,  // no answer in the time allowed, or no route to the host
+    Other,        // a bad address, no socket, or the thread was asked to stop
+};
+
 // Closes whatever slot holds, then connects to a dotted IPv4 address with the configured
-// time-outs. 1: connected, the slot holds the socket; 0: failed, the slot holds -1.
-int openConnection(SocketSlot *slot, const char *address, uint32_t port);
+// time-outs. 1: connected, the slot holds the socket; 0: failed, the slot holds -1, and why
+// (when given) says why.
+int openConnection(SocketSlot *slot, const char *address, uint32_t port,
+                   ConnectFailure *why = nullptr);
 
 // Opens a UDP socket bound to localPort on any address (0, or a value above 65535: any
 // port), with a receive buffer of at least 1 MiB so that the burst of a large key frame is

@@ -6,6 +6,7 @@
 #include "core/config.h"
 #include "core/session.h"
 #include "platform/clock.h"
+#include "platform/stop_scope.h"
 
 namespace ipcam {
 
@@ -24,6 +25,29 @@ bool isLineEnd(uint8_t c) {
 
 std::size_t blockLength(const std::array<uint8_t, kUnitHead> &head) {
     return static_cast<std::size_t>(head[2] << 8 | head[3]);
+}
+
+enum class Input { Arrived, TimedOut, Failed };
+
+// Waits until the connection has something to read (or has closed, which the read will tell),
+// marking the server slow once slowAt has passed. Stop requests end the wait.
+Input awaitInput(ByteSource &connection, uint64_t slowAt, uint64_t deadline,
+                 Relaxed<int32_t> &reach) {
+    for (;;) {
+        switch (connection.waitReadable()) {
+            case WaitResult::Ready:
+                return Input::Arrived;
+            case WaitResult::Error:
+            case WaitResult::Exception:
+                return Input::Failed;
+            case WaitResult::Idle:
+                break;
+        }
+        if (stopRequested()) return Input::Failed;
+        const uint64_t now = monotonicMs();
+        if (now >= deadline) return Input::TimedOut;
+        if (now >= slowAt) reach = IPCAM_REACH_SLOW;
+    }
 }
 
 // Reads what follows the first four bytes of a message.
@@ -77,11 +101,24 @@ int takeRtspMessage(IPCamSession *session, ByteSource &connection, const RtspMes
 }
 
 int awaitRtspReply(IPCamSession *session, ByteSource &connection, RtspMessage &reply,
-                   uint32_t timeoutMs, int32_t expectedCseq) {
+                   uint32_t timeoutMs, int32_t expectedCseq, uint32_t slowAfterMs) {
     const std::span<uint8_t> area = session->rtp.packet.get();
     if (area.empty()) return kFailed;
-    const uint64_t deadline = monotonicMs() + timeoutMs;
+    const uint64_t start = monotonicMs(), deadline = start + timeoutMs;
+    bool heard = false;
     for (;;) {
+        if (slowAfterMs > 0) {
+            switch (awaitInput(connection, start + slowAfterMs, deadline, session->reach)) {
+                case Input::Arrived:
+                    heard = true;
+                    break;
+                case Input::TimedOut:
+                    if (!heard) session->reach = IPCAM_REACH_SILENT;
+                    return kFailed;
+                case Input::Failed:
+                    return kFailed;
+            }
+        }
         // Each unit gets what is left of the time, the first at least one wait.
         const uint64_t now = monotonicMs();
         const uint32_t left = now < deadline ? static_cast<uint32_t>(deadline - now) : 1;
@@ -93,6 +130,7 @@ int awaitRtspReply(IPCamSession *session, ByteSource &connection, RtspMessage &r
             if (takeRtspMessage(session, connection, unit.message) != 0) return kFailed;
             const int32_t cseq = unit.message.cseq();
             if (unit.message.isReply() && (expectedCseq < 0 || cseq < 0 || cseq == expectedCseq)) {
+                if (slowAfterMs > 0) session->reach = IPCAM_REACH_ANSWERED;
                 reply = std::move(unit.message);
                 return reply.status;
             }

@@ -36,8 +36,11 @@ int takeRtspMessage(IPCamSession *session, ByteSource &connection, const RtspMes
 // replies whose CSeq is not expectedCseq (when that is 0 or more) are noted and passed over.
 // The reply's status code (100 to 999) with the reply in reply; -8 when the connection closes
 // or fails, no reply comes within timeoutMs, or bytes arrive that are neither.
+// With slowAfterMs, the session's reach tells how the server met the request: slow once that
+// long has passed without a reply, silent when nothing at all came in time, answered when
+// its reply came.
 int awaitRtspReply(IPCamSession *session, ByteSource &connection, RtspMessage &reply,
-                   uint32_t timeoutMs, int32_t expectedCseq = -1);
+                   uint32_t timeoutMs, int32_t expectedCseq = -1, uint32_t slowAfterMs = 0);
 
 // Looks at the RTSP connection without waiting, while media comes another way (UDP): takes
 // a message that has begun to arrive (takeRtspMessage) and skips a block. 0 when nothing

@@ -226,6 +226,19 @@ void resetState(IPCamSession *s) {
     s->rtp.interleaved = {};
 }
 
+// The reach item says how the server met the attempt. A camera by address reports a
+// connection that cannot be made as such (-7); the older types keep their -8.
+int openRtspConnection(IPCamSession *s) {
+    ConnectFailure why = ConnectFailure::None;
+    if (openConnection(&s->sockets[kRtspSocket], s->host, s->rtspPort, &why) == 1) {
+        s->reach = IPCAM_REACH_ANSWERED;
+        return 0;
+    }
+    if (why == ConnectFailure::Other) return kVideoFailed;
+    s->reach = why == ConnectFailure::Refused ? IPCAM_REACH_REFUSED : IPCAM_REACH_UNREACHABLE;
+    return isUrlSession(s) ? IPCAM_SETSOCKET_IS_ER : kVideoFailed;
+}
+
 }  // namespace
 
 int rtspConnect(IPCamSession *s, int which) {
@@ -236,7 +249,7 @@ int rtspConnect(IPCamSession *s, int which) {
     }
     if (IPCamVideoStopped(s)) return IPCAM_IS_OVER;
     resetState(s);
-    if (openConnection(&s->sockets[kRtspSocket], s->host, s->rtspPort) != 1) return kVideoFailed;
+    if (int r = openRtspConnection(s); r != 0) return r;
     // Read ahead from the start: the replies cost a read of the socket each rather than one per
     // byte, and media that follow the PLAY reply wait in the buffer for the stream reader.
     SocketSource socket(s->sockets[kRtspSocket]);

@@ -1,5 +1,7 @@
 #include "transport/rtsp_exchange.h"
 
+#include <algorithm>
+
 #include "core/config.h"
 #include "core/session.h"
 #include "platform/sockets.h"
@@ -15,10 +17,15 @@ constexpr int kUnauthorized = 401;
 constexpr int kAnswersPerExchange = 1 + Authenticator::kMaxStaleRepeats;
 
 // The reply with that CSeq: blocks of media that come first are kept for the reader, and the
-// server's own requests are answered on the way.
+// server's own requests are answered on the way. Recorders that are busy and cameras that
+// are waking up take many seconds over a DESCRIBE: the reply gets the session's own deadline,
+// and the wait goes on (the device marked slow) rather than starting again on a new
+// connection that would only meet the same delay.
 bool readReply(IPCamSession *session, ByteSource &connection, int cseq, RtspReplyText &reply) {
     RtspMessage message;
-    const int status = awaitRtspReply(session, connection, message, settings().getTimeout, cseq);
+    const uint32_t deadline = std::max(session->options.replyTimeoutMs.load(), settings().getTimeout);
+    const int status =
+        awaitRtspReply(session, connection, message, deadline, cseq, settings().getTimeout);
     if (status < 0) return false;
     reply.status = status;
     reply.head = std::move(message.head);

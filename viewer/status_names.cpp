@@ -63,6 +63,10 @@ const char *reachSentence(int reach) {
             return "Connection refused: nothing listens on that port";
         case IPCAM_REACH_SILENT:
             return "No answer: the device takes the connection but never answers";
+        case IPCAM_REACH_UNREACHABLE:
+            return "No answer to the connection: the device is off, or a firewall drops it";
+        case IPCAM_REACH_SLOW:
+            return "The camera is slow to answer; still waiting";
         default:
             return "";
     }
@@ -73,7 +77,7 @@ const char *statusSentence(int code) {
     return s ? s->sentence : "Unexpected answer from the camera";
 }
 
-std::string lastStatusText(int code) {
+std::string lastStatusText(int code, int reach) {
     if (code == IPCAM_OK) return {};
     char unnamed[40];
     const char *name = statusName(code);
@@ -82,7 +86,8 @@ std::string lastStatusText(int code) {
         name = unnamed;
     }
     // The words first: a narrow status line cuts the end, and the name is for the manual.
-    return std::string(statusSentence(code)) + " (" + name + ")";
+    const char *why = reachSentence(reach);
+    return std::string(*why ? why : statusSentence(code)) + " (" + name + ")";
 }
 
 }  // namespace kestrel

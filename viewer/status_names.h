@@ -3,6 +3,8 @@
 
 #include <string>
 
+#include "ipcam.h"
+
 namespace kestrel {
 
 // "IPCAM_IS_UNCONNECTED" for -12, ...; null for a code without a name. Codes 0 to -16, -30 to
@@ -15,15 +17,16 @@ const char *statusName(int code);
 // show these beside the code's name.
 const char *statusSentence(int code);
 
-// What the device did with the library's requests to learn its kind (IPCamGetItem's
-// IPCAM_ITEM_REACH): "Connection refused: ..." or "No answer: ..."; empty when it answered.
+// What the device did with the library's last requests (IPCamGetItem's IPCAM_ITEM_REACH):
+// "Connection refused: ...", "No answer: ...", slow to answer, ...; empty when it answered.
 // A refused port and a silent device both leave the session only "not connected", so these
 // say the rest.
 const char *reachSentence(int reach);
 
 // What the status line shows for the library's last status: nothing for 0, else the sentence
 // with the code's name beside it ("Wrong account or password (IPCAM_USER_OR_PASSWD_IS_ER)"),
-// or "Unknow status:%d" for a code without a name.
-std::string lastStatusText(int code);
+// or "Unknow status:%d" for a code without a name. When the reach says more than the code
+// (a refused or silent device), its sentence stands in for the code's.
+std::string lastStatusText(int code, int reach = IPCAM_REACH_ANSWERED);
 
 }  // namespace kestrel

@@ -45,13 +45,8 @@ std::u16string connectingState(const SiteRecord &site, int lastError, int reach)
     std::u16string text = u"Connecting to " + name + u"\u2026";
     if (lastError == IPCAM_OK) return text;
     // A refused port or a silent device leaves only "not connected": the reach says why.
-    if (const char *why = reachSentence(reach); *why) {
-        const char *code = statusName(lastError);
-        text += u"\n" + fromUtf8(why);
-        if (code) text += u" (" + fromUtf8(code) + u")";
-    } else if (lastError != IPCAM_IS_UNCONNECTED) {
-        text += u"\n" + fromUtf8(lastStatusText(lastError));
-    }
+    if (*reachSentence(reach) || lastError != IPCAM_IS_UNCONNECTED)
+        text += u"\n" + fromUtf8(lastStatusText(lastError, reach));
     return text;
 }
 
@@ -110,7 +105,7 @@ void VideoThread::ShowStatus(const char *fmt, ...) {
 void VideoThread::ShowLastStatus() {
     const int code = IPCamGetLastError(session);
     if (code == IPCAM_OK) return;
-    const std::string text = lastStatusText(code);
+    const std::string text = lastStatusText(code, IPCamGetItem(session, IPCAM_ITEM_REACH));
     ShowStatus("%s", text.c_str());
     pipeline().sleep(1000, &stopRequested);
 }

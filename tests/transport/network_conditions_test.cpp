@@ -24,6 +24,8 @@ using namespace kestrel_test;
 using camsim::ChannelConfig;
 using Clock = std::chrono::steady_clock;
 
+// Named, so that its names stay its own in the batched test build.
+namespace network_conditions {
 namespace {
 
 constexpr int kRunSeconds = 6;
@@ -194,3 +196,4 @@ TEST(NetworkConditions, EveryRowPlaysAboutAsWellAsFfmpegAndHolds) {
 }
 
 }  // namespace
+}  // namespace network_conditions

@@ -38,6 +38,7 @@ TEST(StatusSentence, TheStatusLineSaysTheWordsWithTheNameBeside) {
     struct Case {
         int code;
         const char *shown;
+        int reach = IPCAM_REACH_ANSWERED;  // when it says more, its words stand for the code's
     };
     const Case cases[] = {
         {IPCAM_OK, ""},
@@ -48,8 +49,18 @@ TEST(StatusSentence, TheStatusLineSaysTheWordsWithTheNameBeside) {
          "The camera has no media profile with this number (IPCAM_ONVIF_NO_PROFILE)"},
         {-8, "Unexpected answer from the camera (Unknow status:-8)"},
         {-18, "Unexpected answer from the camera (Unknow status:-18)"},
+        {IPCAM_CANT_DETECT_TYPE_ER,
+         "No answer: the device takes the connection but never answers "
+         "(IPCAM_CANT_DETECT_TYPE_ER)",
+         IPCAM_REACH_SILENT},
+        {IPCAM_SETSOCKET_IS_ER,
+         "No answer to the connection: the device is off, or a firewall drops it "
+         "(IPCAM_SETSOCKET_IS_ER)",
+         IPCAM_REACH_UNREACHABLE},
+        {-8, "The camera is slow to answer; still waiting (Unknow status:-8)", IPCAM_REACH_SLOW},
+        {IPCAM_OK, "", IPCAM_REACH_SLOW},
     };
-    for (const Case &c : cases) EXPECT_EQ(lastStatusText(c.code), c.shown) << c.code;
+    for (const Case &c : cases) EXPECT_EQ(lastStatusText(c.code, c.reach), c.shown) << c.code;
 }
 
 }  // namespace

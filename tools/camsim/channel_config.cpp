@@ -91,6 +91,7 @@ constexpr Fault kFaults[] = {
     {"setparam", &StreamFaults::serverRequestSeconds, &StreamFaults::serverRequestSet},
     {"timeout", &StreamFaults::sessionTimeout, nullptr},
     {"fulossevery", &StreamFaults::fragmentLossEvery, nullptr},
+    {"describedelay", &StreamFaults::describeDelayMs, nullptr},
 };
 
 // One ",key" or ",key=value" of a spec.
@@ -161,7 +162,7 @@ std::optional<std::string> configProblem(const ChannelConfig &c) {
     const StreamFaults &f = c.faults;
     if (f.dropEveryNth < 0 || f.stallAfterFrames < 0 || f.garbageAfterFrames < 0 ||
         f.extensionEvery < 0 || f.paddingEvery < 0 || f.serverRequestSeconds < 0 ||
-        f.sessionTimeout < 0 || f.fragmentLossEvery < 0)
+        f.sessionTimeout < 0 || f.fragmentLossEvery < 0 || f.describeDelayMs < 0)
         return "fault counts must not be negative";
     if (f.videoPayloadType != 0 && (f.videoPayloadType < 96 || f.videoPayloadType > 127))
         return "pt must be a dynamic payload type, 96 to 127";

@@ -106,6 +106,10 @@ bool RtspConnection::answer(const RecordedRequest &request) {
             reply.headers.emplace_back("WWW-Authenticate", std::move(value));
     } else {
         if (RtspSession *s = session(request)) s->touch(SteadyClock::now());
+        const auto faults = faultsFor(request);
+        if (request.method == "DESCRIBE" && faults && faults->describeDelayMs > 0 &&
+            !connection_.pause(faults->describeDelayMs))
+            return false;
         reply = dispatch(request);
     }
     const auto faults = faultsFor(request);

@@ -62,6 +62,8 @@ struct StreamFaults {
     bool rtpBeforePlayReply = false;  // the first RTP and RTCP go out before the PLAY reply
     int sessionTimeout = 0;           // > 0: "timeout=N", and the session ends when no request
                                       // names it for N s; 0: "timeout=60", never enforced
+    int describeDelayMs = 0;          // DESCRIBE is answered only after this long, as by a
+                                      // recorder that is busy or a camera that is waking up
 
     bool operator==(const StreamFaults &) const = default;
 };

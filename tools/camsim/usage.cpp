@@ -93,6 +93,9 @@ SIGTERM).
                                          (connection closed, UDP ports freed) when no
                                          request names it for S seconds; without it,
                                          timeout=60 is said and not enforced
+                             describedelay=MS
+                                         answer DESCRIBE only after MS milliseconds, as
+                                         a busy recorder or a waking camera does
                            and the faults
                              drop=N      leave out every Nth video RTP packet
                              stall=N     send nothing after N video frames
