@@ -2,11 +2,14 @@
 
 #include <algorithm>
 #include <array>
+#include <string>
+#include <string_view>
 
 #include "core/config.h"
 #include "core/session.h"
 #include "platform/clock.h"
 #include "platform/stop_scope.h"
+#include "transport/rtsp_reply.h"
 
 namespace ipcam {
 
@@ -23,9 +26,58 @@ bool isLineEnd(uint8_t c) {
     return c == '\r' || c == '\n';
 }
 
+// A start line is short; one that runs longer is no start line.
+constexpr std::size_t kStartLineLimit = 512;
+
 std::size_t blockLength(const std::array<uint8_t, kUnitHead> &head) {
     return static_cast<std::size_t>(head[2] << 8 | head[3]);
 }
+
+bool assigned(const InterleavedChannels &c, uint8_t channel) {
+    return channel == c.videoRtp || channel == c.videoRtcp || channel == c.audioRtp ||
+           channel == c.audioRtcp;
+}
+
+// Bytes read from the connection that no unit has taken yet; a unit may begin at the front.
+// A block's head is never read past, so at most its four bytes are held when it begins.
+class Held {
+  public:
+    Held(ByteSource &connection, uint32_t timeoutMs)
+        : connection_(connection), timeoutMs_(timeoutMs) {}
+    // Reads until n bytes are held; false when the connection could not give them.
+    bool fill(std::size_t n) {
+        while (bytes_.size() < n)
+            if (!readOne()) return false;
+        return true;
+    }
+    // Reads on to the end of the line that begins at the front, stopping early at a '$' or
+    // the limit. True when the bytes held make a status or request line.
+    bool startLine() {
+        while (bytes_.back() != '\n' && bytes_.back() != '$' && bytes_.size() < kStartLineLimit)
+            if (!readOne()) return false;
+        if (bytes_.back() != '\n') return false;
+        const std::string_view line(bytes_);
+        return statusCode(line) > 0 || requestLine(line).has_value();
+    }
+    uint8_t at(std::size_t i) const { return static_cast<uint8_t>(bytes_[i]); }
+    std::size_t size() const { return bytes_.size(); }
+    void dropFront() { bytes_.erase(0, 1); }
+    std::span<const uint8_t> all() const {
+        return {reinterpret_cast<const uint8_t *>(bytes_.data()), bytes_.size()};
+    }
+
+  private:
+    bool readOne() {
+        uint8_t byte;
+        if (receiveExactly(connection_, &byte, 1, timeoutMs_) != 1) return false;
+        bytes_ += static_cast<char>(byte);
+        return true;
+    }
+
+    ByteSource &connection_;
+    uint32_t timeoutMs_;
+    std::string bytes_;
+};
 
 enum class Input { Arrived, TimedOut, Failed };
 
@@ -60,20 +112,30 @@ int completeMessage(ByteSource &connection, const std::array<uint8_t, kUnitHead>
 }  // namespace
 
 int readInterleavedUnit(ByteSource &connection, std::span<uint8_t> area, InterleavedUnit &unit,
-                        uint32_t timeoutMs) {
-    std::array<uint8_t, kUnitHead> head;
-    if (receiveExactly(connection, head.data(), head.size(), timeoutMs) != kUnitHead)
-        return kFailed;
-    for (int skipped = 0; isLineEnd(head[0]) && skipped < kStrayLineEnds; ++skipped) {
-        std::copy(head.begin() + 1, head.end(), head.begin());
-        if (receiveExactly(connection, &head.back(), 1, timeoutMs) != 1) return kFailed;
+                        uint32_t timeoutMs, const InterleavedChannels &channels) {
+    Held held(connection, timeoutMs);
+    unit.skipped = 0;
+    for (int lineEnds = 0;;) {
+        if (!held.fill(kUnitHead)) return kFailed;
+        const std::array<uint8_t, kUnitHead> head{held.at(0), held.at(1), held.at(2), held.at(3)};
+        // Line ends a server leaves after a message are no sign of trouble.
+        if (unit.skipped == 0 && isLineEnd(head[0]) && lineEnds < kStrayLineEnds) {
+            ++lineEnds;
+            held.dropFront();
+            continue;
+        }
+        // Once astray, only a block of our own channels counts: a stray '$' is no block.
+        if (head[0] == '$' && (unit.skipped == 0 || assigned(channels, head[1]))) break;
+        if (head[0] != '$' && looksLikeRtspStart(head) && held.startLine()) {
+            unit.kind = InterleavedUnit::Kind::Message;
+            return readRtspMessage(connection, held.all(), unit.message, timeoutMs);
+        }
+        if (++unit.skipped > kMaxStrayBytes) return kFailed;
+        held.dropFront();
     }
-    if (head[0] != '$') {
-        unit.kind = InterleavedUnit::Kind::Message;
-        return completeMessage(connection, head, unit.message, timeoutMs);
-    }
+    const std::array<uint8_t, kUnitHead> head{held.at(0), held.at(1), held.at(2), held.at(3)};
     const std::size_t length = blockLength(head);
-    if (length > area.size()) return kFailed;
+    if (length > area.size() || held.size() != kUnitHead) return kFailed;
     if (length > 0 &&
         receiveExactly(connection, area.data(), length, timeoutMs) != static_cast<int>(length))
         return kFailed;
@@ -123,7 +185,9 @@ int awaitRtspReply(IPCamSession *session, ByteSource &connection, RtspMessage &r
         const uint64_t now = monotonicMs();
         const uint32_t left = now < deadline ? static_cast<uint32_t>(deadline - now) : 1;
         InterleavedUnit unit;
-        if (readInterleavedUnit(connection, area, unit, left) != 0) return kFailed;
+        const int r = readInterleavedUnit(connection, area, unit, left, session->rtp.interleaved);
+        session->rtp.strayBytes += unit.skipped;
+        if (r != 0) return kFailed;
         if (unit.kind == InterleavedUnit::Kind::Block) {
             session->rtp.pending.push(unit.channel, unit.block);
         } else {

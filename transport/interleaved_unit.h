@@ -7,6 +7,7 @@
 
 #include "ipcam.h"
 #include "platform/byte_source.h"
+#include "transport/rtp_state.h"
 #include "transport/rtsp_message.h"
 
 namespace ipcam {
@@ -17,14 +18,21 @@ struct InterleavedUnit {
     uint8_t channel = 0;             // a block's channel
     std::span<const uint8_t> block;  // a block's bytes, in the caller's area
     RtspMessage message;             // a message, head and body
+    uint32_t skipped = 0;            // stray bytes passed over before it
 };
 
+// Stray bytes passed over in a row before the connection is given up as not RTSP at all.
+inline constexpr uint32_t kMaxStrayBytes = 256 * 1024;
+
 // Reads the next unit: '$', channel, 16-bit length and exactly that many bytes (any length
-// 0 to 65535) into area, which must hold 65535 bytes; or an RTSP message (readRtspMessage).
-// 0, or -8 when the connection closes, fails or stays silent for timeoutMs, when the bytes
-// begin neither a block nor a message, or when a message is damaged.
+// 0 to 65535) into area, which must hold 65535 bytes; or an RTSP message (readRtspMessage)
+// whose first line is a status or request line. Bytes that begin neither (some cameras write
+// stray bytes between blocks, or cut a block short) are passed over up to the next '$' of a
+// channel the handshake assigned (channels) or the next message, kMaxStrayBytes at most.
+// 0, or -8 when the connection closes, fails or stays silent for timeoutMs, when nothing but
+// stray bytes comes, or when a message is damaged.
 int readInterleavedUnit(ByteSource &connection, std::span<uint8_t> area, InterleavedUnit &unit,
-                        uint32_t timeoutMs);
+                        uint32_t timeoutMs, const InterleavedChannels &channels);
 
 // Deals with a message that came between blocks: a server request is answered on connection
 // (answerToServerRequest with the session's id); a reply's status and CSeq are noted in the

@@ -85,8 +85,10 @@ int readInterleaved(IPCamSession *session, ByteSource &connection) {
     const std::span<uint8_t> area = session->rtp.packet.get();
     if (area.empty()) return videoFailure(session);
     InterleavedUnit unit;
-    if (readInterleavedUnit(connection, area, unit, settings().getTimeout) != 0)
-        return videoFailure(session);
+    const int r = readInterleavedUnit(connection, area, unit, settings().getTimeout,
+                                      session->rtp.interleaved);
+    session->rtp.strayBytes += unit.skipped;
+    if (r != 0) return videoFailure(session);
     if (unit.kind == InterleavedUnit::Kind::Message)
         return takeRtspMessage(session, connection, unit.message) == 0 ? 0 : videoFailure(session);
     return takeBlock(session, connection, unit.channel, unit.block);

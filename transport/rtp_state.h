@@ -165,6 +165,7 @@ struct RtpState {
     ReadAhead connectionAhead;  // the RTSP connection read ahead (video thread)
     RtspReplyLog replies;   // video thread
     RtcpAnswerState rtcp;   // video thread
+    uint64_t strayBytes = 0;  // passed over between interleaved units (video thread)
 
     // Drops the frame being assembled, with the assemblers' place in it.
     void clearFrame() {

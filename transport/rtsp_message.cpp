@@ -28,14 +28,15 @@ bool looksLikeRtspStart(std::span<const uint8_t, 4> start) {
 
 int readRtspMessage(ByteSource &source, std::span<const uint8_t> start, RtspMessage &out,
                     uint32_t timeoutMs) {
-    if (start.size() >= kRtspHeadLimit) return kFailed;
-    std::array<char, kRtspHeadLimit> head;
-    std::copy(start.begin(), start.end(), head.begin());
-    int n =
-        receiveHeader(source, head.data() + start.size(), head.size() - start.size(), timeoutMs);
-    if (n <= 0) return kFailed;
-    out.head.assign(head.data(), start.size() + static_cast<std::size_t>(n));
-    if (!out.head.ends_with("\n\n") && !out.head.ends_with("\r\n\r\n")) return kFailed;
+    // The start may hold whole lines already, so the blank line is looked for in all of it.
+    out.head.assign(start.begin(), start.end());
+    while (!out.head.ends_with("\n\n") && !out.head.ends_with("\r\n\r\n")) {
+        uint8_t byte;
+        if (out.head.size() >= kRtspHeadLimit ||
+            receiveExactly(source, &byte, 1, timeoutMs) != 1)
+            return kFailed;
+        out.head += static_cast<char>(byte);
+    }
 
     out.status = std::max(statusCode(out.head), 0);
     if (out.status == 0) {

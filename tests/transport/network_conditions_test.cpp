@@ -60,6 +60,8 @@ std::vector<Row> rows() {
     std::vector<Row> r;
     r.push_back({"H.264 over UDP, nothing wrong", h264()});
     r.push_back({"H.264 interleaved, nothing wrong", h264(), false});
+    r.push_back({"H.264 interleaved, stray bytes between blocks", h264({.garbageAfterFrames = 20}),
+                 false});
     return r;
 }
 

@@ -136,6 +136,44 @@ TEST_F(RtpReaderTest, DamagedBlocksFailAndClearTheFrame) {
     }
 }
 
+TEST_F(RtpReaderTest, StrayBytesBetweenUnitsArePassedOverAndCounted) {
+    const std::vector<std::string> frames = encodeMpeg4(176, 144, 4, 4);
+    const std::vector<Packet> packets = packetize(frames, 300);
+    const struct Case {
+        const char *name;
+        std::string stray;
+        uint64_t skipped;
+    } cases[] = {
+        {"nothing stray", "", 0},
+        {"bytes that begin nothing",
+         "\x17\x17\x17\x17"
+         "camsim garbage\r\n",
+         20},
+        {"a '$' of a channel nobody set up", "xx$\x09\x01\x02yy", 8},
+        {"capitals that begin no start line", "GARBAGE OF A CAMERA\r\n", 21},
+        {"a reply after stray bytes", "\x17\x17RTSP/1.0 200 OK\r\nCSeq: 5\r\n\r\n", 2},
+    };
+    std::vector<std::string> clean;
+    for (const Case &c : cases) {
+        SCOPED_TRACE(c.name);
+        LocalSession fresh;
+        FrameCollector got;
+        got.attach(fresh.get());
+        std::string bytes;
+        for (std::size_t i = 0; i < packets.size(); ++i)
+            bytes += interleaved(packets[i]) + (i == 1 ? c.stray : "");
+        MemorySource source(bytes, 7);
+        while (source.remaining() > 0) ASSERT_EQ(readInterleaved(fresh.get(), source), 0);
+        if (clean.empty()) clean = got.videoFrames();
+        EXPECT_TRUE(got.videoFrames() == clean);
+        EXPECT_EQ(fresh->rtp.strayBytes, c.skipped);
+        if (c.stray.find("CSeq: 5") != std::string::npos) {
+            EXPECT_EQ(fresh->rtp.replies.lastCseq, 5);
+        }
+    }
+    EXPECT_EQ(clean.size(), frames.size() - 1);
+}
+
 TEST_F(RtpReaderTest, APayloadLargerThanTheFreeSpaceEmptiesTheFrameFirst) {
     FrameBuffer &buffer = session->rtp.frameBuffer;
     std::string picture = std::string("\0\0\1\xB6", 4) + std::string(buffer.capacity() - 100, 'p');
