@@ -64,6 +64,8 @@ bool BuildQuery(char *text, std::size_t capacity, int count, const char *const *
             return false;
         }
     }
+    // The pairs go out without a final "&": with none, a prefix's "&" ("CH=0&") goes too.
+    if (at == start && at > 0 && text[at - 1] == '&') --at;
     text[at] = '\0';
     return true;
 }

@@ -17,7 +17,8 @@ bool appendQueryValue(char *text, std::size_t capacity, std::string_view value);
 bool encodeQueryValue(std::string_view value, char *out, std::size_t capacity);
 
 // Appends "key" and the escaped value for every entry with a non-empty value, last entry
-// first, with "&" between the pairs it appends. Keys carry their "=" and are written as given.
+// first, with "&" between the pairs it appends; when it appends none, a "&" that ends text is
+// removed. Keys carry their "=" and are written as given.
 // Returns false, with text unchanged, when the result would not fit capacity.
 bool BuildQuery(char *text, std::size_t capacity, int count, const char *const *keys,
                 const char *const *values);

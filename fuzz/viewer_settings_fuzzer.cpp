@@ -1,9 +1,10 @@
 // Feeds arbitrary bytes to the viewer's settings file parser. Whatever it reads must write back
-// into a file that reads the same, one line per key.
-#include <algorithm>
+// into a file that reads the same, one line per key, the last site's four among them.
 #include <cstddef>
 #include <cstdint>
 #include <cstdlib>
+#include <set>
+#include <sstream>
 #include <string>
 #include <string_view>
 
@@ -14,7 +15,16 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t *data, size_t size) {
     const ViewerSettings read =
         parseViewerSettings(std::string_view(reinterpret_cast<const char *>(data), size));
     const std::string written = formatViewerSettings(read);
-    if (read.hasLastSite && std::count(written.begin(), written.end(), '\n') != 4) std::abort();
+    std::set<std::string> keys;
+    int siteKeys = 0;
+    std::istringstream lines(written);
+    for (std::string line; std::getline(lines, line);) {
+        const std::size_t equals = line.find('=');
+        if (equals == std::string::npos || !keys.insert(line.substr(0, equals)).second) std::abort();
+        siteKeys += line.starts_with("last_site_");
+    }
+    if (siteKeys != (read.hasLastSite ? 4 : 0) || (!written.empty() && written.back() != '\n'))
+        std::abort();
     if (!(parseViewerSettings(written) == read)) std::abort();
     return 0;
 }

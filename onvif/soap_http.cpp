@@ -81,12 +81,14 @@ int readHttpBody(ByteSource &source, std::string_view head, std::string &out, ui
                    ? 0
                    : kBroken;
     }
-    // No length: the body ends with the connection.
+    // No length: the body ends with the connection. receiveSome says 0 for a close and for a
+    // time-out alike; a closed connection reads 0 again at once, a silent one has nothing yet.
     char piece[4096];
     for (;;) {
-        const int n = receiveSome(source, piece, sizeof piece, timeoutMs);
-        if (n < 0) return kBroken;
+        int n = receiveSome(source, piece, sizeof piece, timeoutMs);
+        if (n == 0) n = source.read(piece, sizeof piece);
         if (n == 0) return 0;
+        if (n < 0) return kBroken;
         if (out.size() + static_cast<std::size_t>(n) > kMaxXmlBytes) return kBroken;
         out.append(piece, static_cast<std::size_t>(n));
     }

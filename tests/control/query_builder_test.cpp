@@ -19,7 +19,7 @@ TEST(QueryBuilderTest, BuildQueryAppendsInReverseAndSkipsEmptyValues) {
         {"", {"1", "2", "3", "x"}, "Name=x&Hue=3&Contrast=2&Brightness=1"},
         {"", {"1", "", nullptr, "x"}, "Name=x&Brightness=1"},
         {"CH=2&", {"5", "", "", ""}, "CH=2&Brightness=5"},
-        {"CH=2&", {"", "", "", ""}, "CH=2&"},  // nothing appended, nothing removed
+        {"CH=2&", {"", "", "", ""}, "CH=2"},  // no pair: the prefix's "&" ends nothing
         {"", {"", "", "", ""}, ""},
         {"", {"", "", "", "Front door"}, "Name=Front%20door"},
         {"CH=0&", {"", "", "a=b&c", "50% #1"}, "CH=0&Name=50%25%20%231&Hue=a%3Db%26c"},

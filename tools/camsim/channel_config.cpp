@@ -1,5 +1,6 @@
 #include "tools/camsim/channel_config.h"
 
+#include <algorithm>
 #include <charconv>
 #include <cstdio>
 
@@ -92,6 +93,8 @@ constexpr Fault kFaults[] = {
     {"timeout", &StreamFaults::sessionTimeout, nullptr},
     {"fulossevery", &StreamFaults::fragmentLossEvery, nullptr},
     {"describedelay", &StreamFaults::describeDelayMs, nullptr},
+    {"pause", &StreamFaults::pauseSeconds, nullptr},
+    {"resize", &StreamFaults::resizeAfterFrames, nullptr},
 };
 
 // One ",key" or ",key=value" of a spec.
@@ -136,6 +139,16 @@ bool isNalCodec(ChannelConfig::Codec codec) {
     return codec == ChannelConfig::Codec::H264 || codec == ChannelConfig::Codec::H265;
 }
 
+ChannelConfig resizedConfig(const ChannelConfig &c) {
+    const int step = isNalCodec(c.codec) ? 2 : 16;
+    auto half = [step](int side) { return std::max(16, side / 2 / step * step); };
+    ChannelConfig resized = c;
+    resized.width = half(c.width);
+    resized.height = half(c.height);
+    resized.faults.resizeAfterFrames = 0;
+    return resized;
+}
+
 std::optional<std::string> configProblem(const ChannelConfig &c) {
     const bool jpeg = c.codec == ChannelConfig::Codec::Jpeg;
     const bool nal = isNalCodec(c.codec);
@@ -162,8 +175,12 @@ std::optional<std::string> configProblem(const ChannelConfig &c) {
     const StreamFaults &f = c.faults;
     if (f.dropEveryNth < 0 || f.stallAfterFrames < 0 || f.garbageAfterFrames < 0 ||
         f.extensionEvery < 0 || f.paddingEvery < 0 || f.serverRequestSeconds < 0 ||
-        f.sessionTimeout < 0 || f.fragmentLossEvery < 0 || f.describeDelayMs < 0)
+        f.sessionTimeout < 0 || f.fragmentLossEvery < 0 || f.describeDelayMs < 0 ||
+        f.pauseSeconds < 0 || f.resizeAfterFrames < 0)
         return "fault counts must not be negative";
+    if (f.pauseSeconds > 3600) return "pause must be at most 3600 seconds";
+    // A receiver can follow a new size only from what the stream itself carries.
+    if (f.resizeAfterFrames > 0 && !c.configInBand) return "resize needs the configuration in band";
     if (f.videoPayloadType != 0 && (f.videoPayloadType < 96 || f.videoPayloadType > 127))
         return "pt must be a dynamic payload type, 96 to 127";
     if (f.interleavedBase < -1 || f.interleavedBase > 252) return "channels must be from 0 to 252";

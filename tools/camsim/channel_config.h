@@ -41,6 +41,10 @@ std::string channelName(int number);
 // H.264 or H.265.
 bool isNalCodec(ChannelConfig::Codec codec);
 
+// config with half its width and height (down to its codec's step, at least 16): the size its
+// resizeAfterFrames fault changes to.
+ChannelConfig resizedConfig(const ChannelConfig &config);
+
 // Why config cannot be streamed; nothing when it can.
 std::optional<std::string> configProblem(const ChannelConfig &config);
 

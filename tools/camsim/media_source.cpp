@@ -249,12 +249,40 @@ class LiveSource : public VideoSource {
     MediaUnit current_;
 };
 
+// The resizeAfterFrames fault: the first frames from one source, the rest from the start (a
+// key frame) of another of the smaller size.
+class ResizingSource : public VideoSource {
+  public:
+    ResizingSource(std::unique_ptr<VideoSource> first, std::unique_ptr<VideoSource> then,
+                   uint64_t after)
+        : first_(std::move(first)), then_(std::move(then)), after_(after) {}
+    const MediaUnit *frame(uint64_t n) override {
+        return n < after_ ? first_->frame(n) : then_->frame(n - after_);
+    }
+
+  private:
+    std::unique_ptr<VideoSource> first_, then_;
+    uint64_t after_;
+};
+
+std::unique_ptr<VideoSource> plainSource(const ChannelConfig &config,
+                                         std::shared_ptr<MediaLoop> loop) {
+    if (config.live) return std::make_unique<LiveSource>(config);
+    return std::make_unique<LoopSource>(std::move(loop));
+}
+
 }  // namespace
 
 std::unique_ptr<VideoSource> makeVideoSource(const ChannelConfig &config,
                                              std::shared_ptr<MediaLoop> loop) {
-    if (config.live) return std::make_unique<LiveSource>(config);
-    return std::make_unique<LoopSource>(std::move(loop));
+    auto source = plainSource(config, std::move(loop));
+    if (config.faults.resizeAfterFrames <= 0) return source;
+    const ChannelConfig resized = resizedConfig(config);
+    auto resizedLoop = mediaLoop(resized);
+    if (!resizedLoop) return source;  // no encoder for the second size: the first size goes on
+    return std::make_unique<ResizingSource>(
+        std::move(source), plainSource(resized, std::move(resizedLoop)),
+        static_cast<uint64_t>(config.faults.resizeAfterFrames));
 }
 
 }  // namespace camsim

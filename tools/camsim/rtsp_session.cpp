@@ -132,6 +132,7 @@ void RtspSession::play(SteadyClock::time_point now) {
 SteadyClock::time_point RtspSession::nextDue() const {
     auto due = SteadyClock::time_point::max();
     if (faults_.stalled(videoFramesSent_)) return due;
+    if (pauseEnd_ && !pauseOver_) return *pauseEnd_;
     for (const auto &t : tracks_) {
         due = std::min(due, t->due(t->next));
         if (t->stats.packets > 0) due = std::min(due, t->nextReport);
@@ -140,8 +141,28 @@ SteadyClock::time_point RtspSession::nextDue() const {
     return due;
 }
 
+bool RtspSession::pausing(SteadyClock::time_point now) {
+    const auto length = std::chrono::seconds(config_.faults.pauseSeconds);
+    if (length.count() <= 0 || pauseOver_) return false;
+    if (!pauseEnd_) {
+        if (videoFramesSent_ < static_cast<uint64_t>(config_.fps)) return false;
+        pauseEnd_ = now + length;
+    }
+    if (now < *pauseEnd_) return true;
+    pauseOver_ = true;
+    // Each track goes on with the frame it would have sent when the pause began, its RTP
+    // clock moved on by the time that passed.
+    const auto passed = now - (*pauseEnd_ - length);
+    const auto ticks = std::chrono::duration_cast<nanoseconds>(passed).count() * 9 / 100000;
+    for (auto &t : tracks_) {
+        t->start += passed;
+        t->rtpBase += static_cast<uint32_t>(ticks);
+    }
+    return false;
+}
+
 void RtspSession::sendDue(SteadyClock::time_point now, std::string &interleaved) {
-    if (!playing_) return;
+    if (!playing_ || pausing(now)) return;
     for (auto &owned : tracks_) {
         Track &t = *owned;
         // A client that stopped reading for a while gets the present, not a burst of the past.

@@ -17,6 +17,12 @@ struct StreamFaults {
     int garbageAfterFrames = 0;     // after N video frames, once: bytes that are no interleaved
                                     // frame (over UDP a datagram that is no RTP packet)
     bool omitVideoControl = false;  // no "a=control:" in the video media of the SDP
+    int pauseSeconds = 0;           // after the first second of video, once: nothing at all for
+                                    // N s (requests are still answered), then the pictures go
+                                    // on where they stopped with the RTP clocks moved on by the
+                                    // pause, as from a camera whose network was down
+    int resizeAfterFrames = 0;      // after N video frames the pictures are half as wide and
+                                    // high, from a key frame with its new configuration in band
 
     // Replies.
     bool oddHeaders = false;        // header names in lower case, odd blanks after the colon

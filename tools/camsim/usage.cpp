@@ -101,6 +101,15 @@ SIGTERM).
                              stall=N     send nothing after N video frames
                              garbage=N   after N video frames send bytes that are no
                                          interleaved frame, once
+                             pause=S     an outage: after the first second of video
+                                         nothing at all for S seconds, once per
+                                         session (requests are answered); then the
+                                         pictures go on where they stopped, their RTP
+                                         time moved on by the pause
+                             resize=N    after N video frames the pictures are half as
+                                         wide and high (rounded down to the codec's
+                                         step, at least 16), from a key frame with the
+                                         new configuration in band; not with sdpconfig
                              nocontrol   no a=control line for the video in the SDP
                              nomarker    no video packet has the RTP marker bit
                              nosprop     H.264/H.265: no sprop- parameter sets in the

@@ -3,6 +3,7 @@
 #include <algorithm>
 #include <cerrno>
 #include <cstring>
+#include <ctime>
 #include <filesystem>
 #include <fstream>
 #include <system_error>
@@ -23,6 +24,28 @@ namespace {
 constexpr AVRational kStampUnit = {1, 90000};
 constexpr uint64_t kTimeUnitsPerSecond = 10'000'000;  // frame times count 100 ns
 constexpr int64_t kDefaultDuration = 3000;            // 1/30 s, before any rate is known
+// A fragment per key frame, and at most this long where key frames are rare, so that a kill
+// loses little and a fragment is not held in memory for long.
+constexpr const char *kFragmentFlags = "frag_keyframe+empty_moov+default_base_moof";
+constexpr const char *kLongestFragment = "10000000";  // microseconds
+
+// MP4 sample entries that take the parameter sets from each key frame rather than from the
+// first one alone.
+unsigned inBandTag(AVCodecID id) {
+    if (id == AV_CODEC_ID_H264) return MKTAG('a', 'v', 'c', '3');
+    if (id == AV_CODEC_ID_HEVC) return MKTAG('h', 'e', 'v', '1');
+    return 0;
+}
+
+// Now as ISO 8601 UTC, the form both containers take as their creation time.
+std::string utcNow() {
+    const std::time_t now = std::time(nullptr);
+    std::tm utc{};
+    gmtime_r(&now, &utc);
+    char text[32];
+    std::strftime(text, sizeof text, "%Y-%m-%dT%H:%M:%SZ", &utc);
+    return text;
+}
 
 // The codec configuration a key frame carries: its parameter sets (H.264, H.265) or the headers
 // before its first picture (MPEG-4), as libavcodec's extract_extradata filter finds them.
@@ -124,23 +147,39 @@ bool ContainerWriter::start(const Picture &key) {
     }
     stream_->time_base = kStampUnit;
     if (frameRate_ > 0) stream_->avg_frame_rate = av_d2q(frameRate_, 100000);
-    if (int r = avformat_write_header(context_, nullptr); r < 0)
-        return fail("cannot write " + path_, r);
+    av_dict_set(&context_->metadata, "creation_time", utcNow().c_str(), 0);
+    AVDictionary *options = nullptr;
+    if (std::strcmp(context_->oformat->name, "mp4") == 0) {
+        p->codec_tag = inBandTag(id);
+        av_dict_set(&options, "movflags", kFragmentFlags, 0);
+        av_dict_set(&options, "frag_duration", kLongestFragment, 0);
+    }
+    const int r = avformat_write_header(context_, &options);
+    av_dict_free(&options);
+    if (r < 0) return fail("cannot write " + path_, r);
     codec_ = key.codec;
     started_ = true;
     return true;
 }
 
-int64_t ContainerWriter::stamp(uint64_t time) {
+int64_t ContainerWriter::stamp(const Picture &picture) {
+    const uint64_t time = picture.time;
     if (lastStamp_ < 0) {
         baseTime_ = time;
         baseStamp_ = 0;
     } else if (stepped_ || time < baseTime_) {
-        // A restarted stream, or time that went back: go on one picture after the last.
+        // A restarted stream, or time that went back: the frame clock cannot say how long the
+        // stream was away, the tool's clock can. At least one picture after the last.
+        const uint64_t away = picture.arrival > lastArrival_ && lastArrival_ > 0
+                                  ? picture.arrival - lastArrival_
+                                  : 0;
         baseTime_ = time;
-        baseStamp_ = lastStamp_ + (lastDuration_ > 0 ? lastDuration_ : kDefaultDuration);
+        baseStamp_ =
+            lastStamp_ + std::max(static_cast<int64_t>(away * kStampUnit.den / kTimeUnitsPerSecond),
+                                  lastDuration_ > 0 ? lastDuration_ : kDefaultDuration);
     }
     stepped_ = false;
+    lastArrival_ = picture.arrival;
     const auto since = static_cast<int64_t>((time - baseTime_) * kStampUnit.den / kTimeUnitsPerSecond);
     // Pictures that arrived together still follow each other.
     return std::max(baseStamp_ + since, lastStamp_ + 1);
@@ -154,9 +193,13 @@ bool ContainerWriter::writePending(int64_t duration) {
     // share a time.
     if (pending_->dts <= lastWritten_) pending_->pts = pending_->dts = lastWritten_ + 1;
     lastWritten_ = pending_->dts;
+    const bool key = pending_->flags & AV_PKT_FLAG_KEY;
     const int r = av_interleaved_write_frame(context_, pending_);  // takes the packet's data
     av_packet_unref(pending_);
-    return r < 0 ? fail("cannot write " + path_, r) : true;
+    if (r < 0) return fail("cannot write " + path_, r);
+    // A key frame ended the fragment before it: on disk now, whatever becomes of the tool.
+    if (key) avio_flush(context_->pb);
+    return true;
 }
 
 bool ContainerWriter::add(const Picture &picture) {
@@ -169,7 +212,7 @@ bool ContainerWriter::add(const Picture &picture) {
         return true;
     }
     if (!started_ && !start(picture)) return false;
-    const int64_t at = stamp(picture.time);
+    const int64_t at = stamp(picture);
     if (pending_->size > 0 && !writePending(at - lastStamp_)) return false;
     if (int r = av_new_packet(pending_, static_cast<int>(picture.size)); r < 0)
         return fail("out of memory", r);

@@ -1,5 +1,6 @@
 #include "tools/cli/live_session.h"
 
+#include <chrono>
 #include <cstdio>
 #include <utility>
 
@@ -12,6 +13,12 @@ constexpr int kSessionId = 1;
 constexpr std::size_t kLongestText = 127;  // host, account, password
 }  // namespace
 
+uint64_t steadyTime() {
+    using Units = std::chrono::duration<uint64_t, std::ratio<1, 10'000'000>>;
+    return std::chrono::duration_cast<Units>(std::chrono::steady_clock::now().time_since_epoch())
+        .count();
+}
+
 int BlockQueue::callback(void *context, int, void *frame, int) {
     auto *self = static_cast<BlockQueue *>(context);
     const auto *f = static_cast<const EncodedFrame *>(frame);
@@ -19,7 +26,7 @@ int BlockQueue::callback(void *context, int, void *frame, int) {
         Block block{f->kind,
                     std::string(reinterpret_cast<const char *>(IPCAM_FRAME_PAYLOAD(frame)),
                                 IPCAM_FRAME_PAYLOAD_SIZE(frame)),
-                    f->time};
+                    f->time, steadyTime()};
         std::lock_guard guard(self->lock_);
         self->blocks_.push_back(std::move(block));
     }

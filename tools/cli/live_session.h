@@ -16,8 +16,12 @@ namespace ipcam_cli {
 struct Block {
     int kind;
     std::string payload;
-    uint64_t time = 0;  // the frame's time, 100 ns units
+    uint64_t time = 0;     // the frame's time, 100 ns units
+    uint64_t arrival = 0;  // when the callback was handed it: steadyTime()
 };
+
+// The tool's own clock in 100 ns units: steady, whatever the device's clock does.
+uint64_t steadyTime();
 
 class BlockQueue {
   public:

@@ -159,7 +159,8 @@ int runStream(const Options &o) {
         if (!isVideo(b.kind) || b.payload.empty()) return;
         const VideoCodec codec = stream.codecOf(b);
         if (recorder) {
-            if (!recorder->add({codec, b.kind, bytes(b.payload), b.payload.size(), b.time}))
+            if (!recorder->add(
+                    {codec, b.kind, bytes(b.payload), b.payload.size(), b.time, b.arrival}))
                 failure = recorder->error();
             return;
         }

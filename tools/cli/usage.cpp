@@ -35,8 +35,13 @@ std::string usage(Command command) {
                    "Writes the pictures received, from the first key frame. Into DIR: MPEG-4,\n"
                    "H.264 and H.265 to DIR/video.m4v, video.h264 or video.h265, Motion-JPEG to\n"
                    "DIR/000001.jpg, DIR/000002.jpg, ... Into FILE.mkv or FILE.mp4: the video as\n"
-                   "it came, with each picture at its time (an .mp4 is finished when recording\n"
-                   "ends; a .mkv can be played while it grows).\n" +
+                   "it came, each picture at its time from the file's creation time; while the\n"
+                   "stream is away (an outage, a reconnection) the file's time runs on, so an\n"
+                   "outage is a gap in it. A .mkv can be played while it grows. A .mp4 is written\n"
+                   "in fragments, one from each key frame, so that a recording cut short (a crash,\n"
+                   "a kill, a power cut) keeps all but its last fragment; its H.264 and H.265 are\n"
+                   "stored as avc3 and hev1, parameter sets in band, so a change of the picture\n"
+                   "size mid-stream stays in the one file, each key frame saying its own size.\n" +
                    common +
                    "  --out DIR|FILE   where to write (a directory is created when missing)\n"
                    "  --audio          start the audio stream too (counted, not written)\n"

@@ -27,7 +27,8 @@ struct Picture {
     int kind;  // IPCAM_FRAME_KEY, _DEPENDENT or _DROPPABLE
     const unsigned char *data;
     std::size_t size;
-    uint64_t time = 0;  // the frame's time, 100 ns units
+    uint64_t time = 0;     // the frame's time, 100 ns units
+    uint64_t arrival = 0;  // when it came, by the tool's steady clock in 100 ns units; 0 unknown
 };
 
 // What the record command writes to. Frames of a stream that needs a key frame are skipped

@@ -56,9 +56,10 @@ TEST(ChannelConfigTest, SpecsSetEveryField) {
              c.faults.spropTrailingComma = c.faults.noMarker = c.faults.singleNalUnits = true;
              c.faults.fragmentLossEvery = 7;
          })},
-        {"h265:16x4096@1,nosprop,nomarker", with([](ChannelConfig &c) {
+        {"h265:16x4096@1,nosprop,nomarker,pause=3,resize=2", with([](ChannelConfig &c) {
              c.codec = Codec::H265, c.width = 16, c.height = 4096, c.fps = 1;
              c.faults.noSprop = c.faults.noMarker = true;
+             c.faults.pauseSeconds = 3, c.faults.resizeAfterFrames = 2;
          })},
         // The marker switch is no NAL matter.
         {"jpeg:320x240@15,nomarker", with([](ChannelConfig &c) {
@@ -101,6 +102,7 @@ TEST(ChannelConfigTest, BadSpecsSayWhy) {
          "nosprop, spropcomma, mode0 and fulossevery are for h264 and h265"},
         {"h265:320x240@15,spropcomma", "spropcomma is for h264"},
         {"h264:320x240@15,nosprop,sdpconfig", "nosprop with sdpconfig leaves no parameter sets"},
+        {"mpeg4:320x240@15,sdpconfig,resize=5", "resize needs the configuration in band"},
     };
     for (const Case &c : cases) {
         std::string error;

@@ -1,6 +1,6 @@
 // Recording into .mkv and .mp4 files: every codec in both containers, read back by ffprobe
 // with its size, its pictures and a duration that follows the frames' times through time
-// steps; and the failures a user can meet.
+// steps and keeps the time the stream was away; and the failures a user can meet.
 #include "tools/cli/container_writer.h"
 
 #include <gtest/gtest.h>
@@ -47,11 +47,12 @@ TEST(CliContainer, EveryCodecInBothContainersReadsBackAtItsPictureTimes) {
         VideoCodec codec;
         const char *probed;
         bool format;  // a format block came before the pictures (else their size is decoded)
+        const char *mp4Tag;
     } cases[] = {
-        {VideoCodec::H264, "h264", true},
-        {VideoCodec::H265, "hevc", true},
-        {VideoCodec::Mpeg4, "mpeg4", true},
-        {VideoCodec::Jpeg, "mjpeg", false},
+        {VideoCodec::H264, "h264", true, "avc3"},
+        {VideoCodec::H265, "hevc", true, "hev1"},
+        {VideoCodec::Mpeg4, "mpeg4", true, "mp4v"},
+        {VideoCodec::Jpeg, "mjpeg", false, "mp4v"},
     };
     constexpr int kPictures = 12;
     for (const Case &c : cases) {
@@ -77,18 +78,20 @@ TEST(CliContainer, EveryCodecInBothContainersReadsBackAtItsPictureTimes) {
                                    pictures[1].size(), kFirstTime}));
             }
             // Pictures 40 ms apart, as frame times go: two arrive together, the stream
-            // restarts with its clock 10 s ahead, and later its time goes back 5 s unannounced.
-            uint64_t time = kFirstTime;
+            // restarts after 3 s away with its clock 10 s ahead, and later its time goes back
+            // 5 s unannounced.
+            uint64_t time = kFirstTime, arrival = 1;
             for (int i = 0; i < kPictures; ++i) {
                 if (i == 7) {
                     w.noteTimeStep();
                     time += 10'000 * kMillisecond;
+                    arrival += 3'000 * kMillisecond;
                 }
                 if (i == 10) time -= 5'000 * kMillisecond;
                 const int kind = i % 6 == 0 || c.codec == VideoCodec::Jpeg ? IPCAM_FRAME_KEY
                                                                            : IPCAM_FRAME_DEPENDENT;
                 ASSERT_TRUE(w.add({c.codec, kind, bytesOf(pictures[i]), pictures[i].size(),
-                                   i == 2 ? time - 40 * kMillisecond : time}))
+                                   i == 2 ? time - 40 * kMillisecond : time, arrival}))
                     << w.error();
                 // A picture of another codec is not mixed into the stream.
                 if (i == 3) {
@@ -98,6 +101,7 @@ TEST(CliContainer, EveryCodecInBothContainersReadsBackAtItsPictureTimes) {
                                        time}));
                 }
                 time += 40 * kMillisecond;
+                arrival += 40 * kMillisecond;
             }
             ASSERT_TRUE(w.close()) << w.error();
             EXPECT_EQ(w.written(), std::size_t{kPictures});
@@ -109,8 +113,10 @@ TEST(CliContainer, EveryCodecInBothContainersReadsBackAtItsPictureTimes) {
             EXPECT_EQ(p.width, 64);
             EXPECT_EQ(p.height, 48);
             EXPECT_EQ(p.pictures, kPictures);
-            // Twelve pictures of 40 ms, whatever the clock did in between.
-            EXPECT_NEAR(p.duration, kPictures * 0.040, 0.011);
+            EXPECT_EQ(p.tag, extension == std::string(".mp4") ? c.mp4Tag : "[0][0][0][0]");
+            EXPECT_FALSE(p.created.empty());
+            // Twelve pictures of 40 ms and the 3 s away, whatever the clock did in between.
+            EXPECT_NEAR(p.duration, kPictures * 0.040 + 3, 0.011);
         }
     }
 }

@@ -65,10 +65,18 @@ class ToolProcess {
     ToolProcess(const ToolProcess &) = delete;
     ToolProcess &operator=(const ToolProcess &) = delete;
 
-    // Reads until the output holds text; false when timeoutMs passed or the output ended first.
-    bool waitFor(const std::string &text, int timeoutMs) {
+    // Reads until the output holds text (times times); false when timeoutMs passed or the
+    // output ended first.
+    bool waitFor(const std::string &text, int timeoutMs, std::size_t times = 1) {
         const auto until = std::chrono::steady_clock::now() + std::chrono::milliseconds(timeoutMs);
-        while (output_.find(text) == std::string::npos) {
+        auto seen = [&] {
+            std::size_t n = 0;
+            for (std::size_t at = output_.find(text); at != std::string::npos;
+                 at = output_.find(text, at + 1))
+                ++n;
+            return n >= times;
+        };
+        while (!seen()) {
             if (std::chrono::steady_clock::now() > until || !readSome()) return false;
         }
         return true;
