@@ -91,6 +91,7 @@ constexpr Fault kFaults[] = {
     {"setparam", &StreamFaults::serverRequestSeconds, &StreamFaults::serverRequestSet},
     {"timeout", &StreamFaults::sessionTimeout, nullptr},
     {"fulossevery", &StreamFaults::fragmentLossEvery, nullptr},
+    {"rtpclock", &StreamFaults::rtpClockPercent, nullptr},
 };
 
 // One ",key" or ",key=value" of a spec.
@@ -165,6 +166,8 @@ std::optional<std::string> configProblem(const ChannelConfig &c) {
         return "fault counts must not be negative";
     if (f.videoPayloadType != 0 && (f.videoPayloadType < 96 || f.videoPayloadType > 127))
         return "pt must be a dynamic payload type, 96 to 127";
+    if (f.rtpClockPercent != 0 && (f.rtpClockPercent < 50 || f.rtpClockPercent > 200))
+        return "rtpclock must be from 50 to 200 (percent)";
     if (f.interleavedBase < -1 || f.interleavedBase > 252) return "channels must be from 0 to 252";
     if (!nal && (f.noSprop || f.spropTrailingComma || f.singleNalUnits || f.fragmentLossEvery))
         return "nosprop, spropcomma, mode0 and fulossevery are for h264 and h265";

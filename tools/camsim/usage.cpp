@@ -98,6 +98,9 @@ SIGTERM).
                              stall=N     send nothing after N video frames
                              garbage=N   after N video frames send bytes that are no
                                          interleaved frame, once
+                             rtpclock=P  RTP timestamps (and sender reports) run at P %
+                                         of the pace pictures are sent at, 50..200
+                                         (102: a camera clock 2 % fast)
                              nocontrol   no a=control line for the video in the SDP
                              nomarker    no video packet has the RTP marker bit
                              nosprop     H.264/H.265: no sprop- parameter sets in the
