@@ -127,8 +127,9 @@ DecodeCount decoded(ChannelConfig::Codec codec, const std::vector<std::string> &
     return count;
 }
 
-// Where frame times of the pictures from the first key frame on go back, or part from the
-// arrivals by more than a jump of the network explains; "" when nowhere.
+// Where frame times of the pictures from the first key frame on go back, or step apart from
+// the arrivals by nearly the second at which a clock would be taken for broken; "" when
+// nowhere.
 std::string unsteadyTimes(const FrameCollector &collector) {
     const Delivered *last = nullptr;
     for (const Delivered &d : collector.frames()) {
@@ -137,7 +138,7 @@ std::string unsteadyTimes(const FrameCollector &collector) {
         if (last) {
             const double step = (double(d.time) - double(last->time)) / 1e7,
                          arrived = std::chrono::duration<double>(d.arrival - last->arrival).count();
-            if (step <= 0 || std::abs(step - arrived) > 0.7)
+            if (step <= 0 || std::abs(step - arrived) > 0.85)
                 return "a step of " + std::to_string(step) + " s after " + std::to_string(arrived) +
                        " s";
         }
