@@ -11,7 +11,6 @@
 // and jumped() says so.
 #pragma once
 
-#include <algorithm>
 #include <cstdint>
 
 namespace ipcam {
@@ -29,30 +28,7 @@ class RtpClock {
     static constexpr int64_t kMaxSlewPercent = 50;
 
     // The frame time of a picture with this RTP timestamp that arrived at arrival.
-    uint64_t frameTime(uint32_t timestamp, uint64_t arrival) {
-        jumped_ = anchored_;
-        if (anchored_) {
-            ticks_ += static_cast<int32_t>(timestamp - last_);  // across the 32-bit wrap
-            last_ = timestamp;
-            foldWholeSeconds();
-            const int64_t since = ticks_ * kUnitsPerSecond / kTicksPerSecond;
-            const int64_t step = since - since_;
-            since_ = since;
-            const int64_t time = anchor_ + since + offset_;
-            const int64_t behind = static_cast<int64_t>(arrival) - time;
-            if (behind >= -kUnitsPerSecond && behind <= kUnitsPerSecond) {
-                jumped_ = false;
-                const int64_t slew = slewFor(behind, step);
-                offset_ += slew;
-                return static_cast<uint64_t>(time + slew);
-            }
-        }
-        anchored_ = true;
-        anchor_ = static_cast<int64_t>(arrival);
-        ticks_ = since_ = offset_ = 0;
-        last_ = timestamp;
-        return arrival;
-    }
+    uint64_t frameTime(uint32_t timestamp, uint64_t arrival);
     // The last frame time was the arrival's because the clocks had parted (not the first).
     bool jumped() const { return jumped_; }
     // The next picture starts afresh from its arrival (a new connection).
@@ -63,28 +39,9 @@ class RtpClock {
 
   private:
     // The change of the offset for a step forward while the frame time is behind the arrival.
-    int64_t slewFor(int64_t behind, int64_t step) {
-        if (step <= 0) return 0;  // a picture shown before the last keeps its place
-        const int64_t excess = behind > kBunching    ? behind - kBunching
-                               : behind < -kBunching ? behind + kBunching
-                                                     : 0;
-        const double seconds = double(step) / kUnitsPerSecond;
-        rate_ = std::clamp(rate_ + kLearning * (double(excess) / kUnitsPerSecond) * seconds,
-                           -kMaxRate, kMaxRate);
-        const int64_t most = step * kMaxSlewPercent / 100;
-        const auto slew = static_cast<int64_t>(double(step) * rate_) +
-                          excess * std::min(step, kSlewTime) / kSlewTime;
-        return std::clamp(slew, -most, most);
-    }
+    int64_t slewFor(int64_t behind, int64_t step);
     // Whole seconds of ticks move into the anchor, so the count never grows past an hour.
-    void foldWholeSeconds() {
-        constexpr int64_t kFoldTicks = 3600 * kTicksPerSecond;
-        if (ticks_ < kFoldTicks && ticks_ > -kFoldTicks) return;
-        const int64_t seconds = ticks_ / kTicksPerSecond;
-        ticks_ -= seconds * kTicksPerSecond;
-        anchor_ += seconds * kUnitsPerSecond;
-        since_ -= seconds * kUnitsPerSecond;
-    }
+    void foldWholeSeconds();
 
     bool anchored_ = false, jumped_ = false;
     int64_t anchor_ = 0;  // the frame time of the anchoring picture

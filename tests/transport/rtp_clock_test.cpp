@@ -76,6 +76,7 @@ TEST(RtpClock, DriftIsFollowedSmoothlyAndOnlyRealJumpsStep) {
         {"camera 25 % fast", 1.25, 1000, 60},
         {"camera 20 % slow", 0.8, 1000, 60},
         {"2 % fast across the 32-bit wrap", 1.02, 0xFFFFFFFFu - 90'000u * 30, 120},
+        {"1 % slow for an hour and a half", 0.99, 1000, 5400},
         {"a stall of 3 s", 1.0, 7, 60, 750, 3000, 0, 1},
         {"a camera clock restarted", 1.0, 123'456'789, 60, 750, 0, -123'000'000, 1},
         {"3 % slow, then a stall", 0.97, 1000, 120, 2000, 1500, 0, 1},
