@@ -95,9 +95,10 @@ TEST(RtpReceptionTest, BlocksCountLossTheHighestNumberAndJitter) {
         {"a copy", {{1}, {2}, {2}, {3}}, -1, 0, 3, 0, 0},
         {"out of order", {{1}, {3}, {2}, {4}}, 0, 0, 4, 0, 0},
         {"the numbers wrap", {{65534}, {65535}, {0}, {1}}, 0, 0, 65537, 0, 0},
-        {"a stray far ahead is not counted", {{1}, {2}, {40000}, {3}}, 0, 0, 3, 0, 0},
-        {"a jump the next packet confirms", {{1}, {2}, {5002}, {5003}, {5004}}, 0, 0, 5004, 0,
-         0},
+        {"a stray far ahead is not counted", {{1}, {2}, {40000, 30'000}, {3}}, 0, 0, 3, 0, 0},
+        {"100 behind is too far back for a straggler", {{200}, {201}, {101}}, 0, 0, 201, 0, 0},
+        {"a jump the next packet confirms, a new transit with it",
+         {{1}, {2}, {5002, 500'000}, {5003, 500'000}, {5004, 500'000}}, 0, 0, 5004, 0, 0},
         {"steadily late is no jitter", {{1, 30'000}, {2, 30'000}, {3, 30'000}}, 0, 0, 3, 0, 0},
         {"every other packet 10 ms late", alternating, 0, 0, 79, 850, 900},
     };

@@ -107,6 +107,17 @@ TEST(RtpClock, DriftIsFollowedSmoothlyAndOnlyRealJumpsStep) {
     }
 }
 
+// A picture every six hours for 130 days: more ticks than 64 bits can turn into 100 ns units.
+TEST(RtpClock, RunsLongerThanTicksCanCount) {
+    RtpClock clock;
+    constexpr uint64_t kSixHours = 6ULL * 3600 * 1000 * kMs;
+    for (uint64_t i = 0; i < 520; ++i) {
+        const auto timestamp = static_cast<uint32_t>(i * 6 * 3600 * 90'000);
+        ASSERT_EQ(clock.frameTime(timestamp, kStart + i * kSixHours), kStart + i * kSixHours) << i;
+        ASSERT_FALSE(clock.jumped()) << i;
+    }
+}
+
 TEST(RtpClock, ResetStartsFromTheNextArrival) {
     RtpClock clock;
     EXPECT_EQ(clock.frameTime(100, kStart), kStart);
