@@ -25,7 +25,6 @@ void deliverUnit(IPCamSession *session, const AccessUnit &unit,
     // picture; the first one after a loss says so anyway.
     const bool jumped = clock.jumped() && !session->awaitingFirstFrame;
     if (jumped) {
-        session->timeStepFlag = 1;
         session->lastFrameTime = time;  // later pictures step from here
         sendMessage(session, IPCAM_MSG_TIME_STEP, nullptr, 0, time);
     }
