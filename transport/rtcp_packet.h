@@ -32,10 +32,10 @@ RtcpContents readRtcpCompound(std::span<const uint8_t> compound);
 // The block of a receiver report about one source.
 struct ReportBlock {
     uint32_t ssrc = 0;
-    uint8_t fractionLost = 0;      // of the packets expected since the last report, in 1/256
-    int32_t cumulativeLost = 0;    // 24 bits with sign: copies can make it negative
-    uint32_t highestSequence = 0;  // extended by the count of wraps
-    uint32_t jitter = 0;           // in the stream's timestamp units
+    uint8_t fractionLost = 0;       // of the packets expected since the last report, in 1/256
+    int32_t cumulativeLost = 0;     // 24 bits with sign: copies can make it negative
+    uint32_t highestSequence = 0;   // extended by the count of wraps
+    uint32_t jitter = 0;            // in the stream's timestamp units
     uint32_t lastSenderReport = 0;  // the middle 32 bits of its NTP time; 0: none yet
     uint32_t delaySinceLast = 0;    // since it arrived, in 1/65536 s
 };

@@ -41,8 +41,8 @@ bool RtpReception::count(uint16_t sequence) {
     return true;
 }
 
-void RtpReception::packet(uint32_t ssrc, uint16_t sequence, uint32_t timestamp,
-                          uint64_t arrivalUs, uint32_t clockRate) {
+void RtpReception::packet(uint32_t ssrc, uint16_t sequence, uint32_t timestamp, uint64_t arrivalUs,
+                          uint32_t clockRate) {
     if (!started_ || ssrc != ssrc_) {
         started_ = true;
         ssrc_ = ssrc;

@@ -60,8 +60,8 @@ class RtcpAnswerState {
     // Forgets what belonged to the connection; our SSRC stays.
     void reset();
 
-    void packet(Stream s, uint32_t ssrc, uint16_t sequence, uint32_t timestamp,
-                uint64_t arrivalUs, uint32_t clockRate);
+    void packet(Stream s, uint32_t ssrc, uint16_t sequence, uint32_t timestamp, uint64_t arrivalUs,
+                uint32_t clockRate);
     void deviceReport(Stream s, const RtcpContents &contents, uint64_t arrivalUs);
     // True when the report of a stream is due at nowMs; then the next is due intervalMs later.
     // The first is due at once.
@@ -79,8 +79,8 @@ class RtcpAnswerState {
     };
 
     std::mutex lock_;
-    uint32_t own_ = 0;                // lock_
-    PerStream streams_[kStreams];     // lock_
+    uint32_t own_ = 0;             // lock_
+    PerStream streams_[kStreams];  // lock_
 };
 
 }  // namespace ipcam

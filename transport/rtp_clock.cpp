@@ -35,11 +35,11 @@ int64_t RtpClock::slewFor(int64_t behind, int64_t step) {
                            : behind < -kBunching ? behind + kBunching
                                                  : 0;
     const double seconds = double(step) / kUnitsPerSecond;
-    rate_ = std::clamp(rate_ + kLearning * (double(excess) / kUnitsPerSecond) * seconds,
-                       -kMaxRate, kMaxRate);
+    rate_ = std::clamp(rate_ + kLearning * (double(excess) / kUnitsPerSecond) * seconds, -kMaxRate,
+                       kMaxRate);
     const int64_t most = step * kMaxSlewPercent / 100;
-    const auto slew = static_cast<int64_t>(double(step) * rate_) +
-                      excess * std::min(step, kSlewTime) / kSlewTime;
+    const auto slew =
+        static_cast<int64_t>(double(step) * rate_) + excess * std::min(step, kSlewTime) / kSlewTime;
     return std::clamp(slew, -most, most);
 }
 

@@ -6,8 +6,8 @@
 #include <gtest/gtest.h>
 
 #include <algorithm>
-#include <cmath>
 #include <chrono>
+#include <cmath>
 #include <cstdio>
 #include <memory>
 #include <string>
@@ -65,10 +65,10 @@ std::vector<Row> rows() {
     // shows more pictures than were sent in ours.
     r.push_back({"H.264 over UDP, camera clock 25 % fast", h264({.rtpClockPercent = 125}), true,
                  0.9, 0.95, 0, 1, 0, true});
-    r.push_back({"H.264 over UDP, camera clock 20 % slow", h264({.rtpClockPercent = 80}), true,
-                 0.9, 0.7, 0, 1, 0, true});
-    r.push_back({"H.264 interleaved, camera clock 25 % fast", h264({.rtpClockPercent = 125}),
-                 false, 0.9, 0.95, 0, 1, 0, true});
+    r.push_back({"H.264 over UDP, camera clock 20 % slow", h264({.rtpClockPercent = 80}), true, 0.9,
+                 0.7, 0, 1, 0, true});
+    r.push_back({"H.264 interleaved, camera clock 25 % fast", h264({.rtpClockPercent = 125}), false,
+                 0.9, 0.95, 0, 1, 0, true});
     return r;
 }
 

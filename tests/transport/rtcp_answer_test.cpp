@@ -98,7 +98,12 @@ TEST(RtpReceptionTest, BlocksCountLossTheHighestNumberAndJitter) {
         {"a stray far ahead is not counted", {{1}, {2}, {40000, 30'000}, {3}}, 0, 0, 3, 0, 0},
         {"100 behind is too far back for a straggler", {{200}, {201}, {101}}, 0, 0, 201, 0, 0},
         {"a jump the next packet confirms, a new transit with it",
-         {{1}, {2}, {5002, 500'000}, {5003, 500'000}, {5004, 500'000}}, 0, 0, 5004, 0, 0},
+         {{1}, {2}, {5002, 500'000}, {5003, 500'000}, {5004, 500'000}},
+         0,
+         0,
+         5004,
+         0,
+         0},
         {"steadily late is no jitter", {{1, 30'000}, {2, 30'000}, {3, 30'000}}, 0, 0, 3, 0, 0},
         {"every other packet 10 ms late", alternating, 0, 0, 79, 850, 900},
     };
@@ -134,7 +139,7 @@ TEST(RtpReceptionTest, FractionPerReportAndTheDelaySinceTheSenderReport) {
     EXPECT_EQ(b->fractionLost, 0);  // none since the last report
     EXPECT_EQ(b->cumulativeLost, 1);
     EXPECT_EQ(b->lastSenderReport, 0x33445566u);
-    EXPECT_EQ(b->delaySinceLast, 32768u);  // half a second
+    EXPECT_EQ(b->delaySinceLast, 32768u);    // half a second
     r.packet(8, 100, 0, 2'000'000, 90'000);  // another source starts afresh
     b = r.report(2'000'000);
     EXPECT_EQ(b->ssrc, 8u);

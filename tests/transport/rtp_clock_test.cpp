@@ -70,9 +70,9 @@ TEST(RtpClock, DriftIsFollowedSmoothlyAndOnlyRealJumpsStep) {
         double rate;
         uint32_t first;  // timestamp
         int seconds;
-        int eventAt = -1;        // from this picture on:
-        int64_t lateMs = 0;      // every arrival this much later (a stall)
-        int64_t clockJump = 0;   // the timestamps moved by this much
+        int eventAt = -1;       // from this picture on:
+        int64_t lateMs = 0;     // every arrival this much later (a stall)
+        int64_t clockJump = 0;  // the timestamps moved by this much
         int jumps = 0;
     } runs[] = {
         {"camera 3 % fast", 1.03, 1000, 300},
@@ -100,7 +100,8 @@ TEST(RtpClock, DriftIsFollowedSmoothlyAndOnlyRealJumpsStep) {
                 ++jumps;
                 EXPECT_EQ(time, arrival) << i;
             } else if (i > 0) {
-                const double step = double(time) - double(previous), stream = 3600 * r.rate * kMs / 90;
+                const double step = double(time) - double(previous),
+                             stream = 3600 * r.rate * kMs / 90;
                 ASSERT_GE(step, 0.5 * stream) << i;
                 ASSERT_LE(step, 1.5 * stream) << i;
                 ASSERT_LE(std::abs(double(arrival) - double(time)), 1e7) << i;

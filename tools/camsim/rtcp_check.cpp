@@ -13,7 +13,8 @@ uint8_t byteAt(std::string_view s, std::size_t at) {
 }
 
 uint32_t be32(std::string_view s, std::size_t at) {
-    return static_cast<uint32_t>(byteAt(s, at)) << 24 | static_cast<uint32_t>(byteAt(s, at + 1)) << 16 |
+    return static_cast<uint32_t>(byteAt(s, at)) << 24 |
+           static_cast<uint32_t>(byteAt(s, at + 1)) << 16 |
            static_cast<uint32_t>(byteAt(s, at + 2)) << 8 | byteAt(s, at + 3);
 }
 
@@ -57,9 +58,11 @@ std::string check(std::string_view compound, RtcpCheck &c) {
         const std::string_view rest = compound.substr(at);
         if (rest.size() < 4) return "a header cut short at byte " + std::to_string(at);
         const uint8_t first = byteAt(rest, 0), type = byteAt(rest, 1);
-        if (first >> 6 != 2) return "version " + std::to_string(first >> 6) + " at byte " + std::to_string(at);
+        if (first >> 6 != 2)
+            return "version " + std::to_string(first >> 6) + " at byte " + std::to_string(at);
         const std::size_t length = 4 * ((std::size_t{byteAt(rest, 2)} << 8 | byteAt(rest, 3)) + 1);
-        if (length > rest.size()) return "a length word beyond the end at byte " + std::to_string(at);
+        if (length > rest.size())
+            return "a length word beyond the end at byte " + std::to_string(at);
         const std::string_view packet = rest.substr(0, length);
         const bool padded = first & 0x20, last = length == rest.size();
         const int count = first & 0x1F;
@@ -69,7 +72,8 @@ std::string check(std::string_view compound, RtcpCheck &c) {
             if (padded) return "padding in the first packet";
             c.reporter = length >= 8 ? be32(packet, 4) : 0;
         }
-        if (padded && (!last || byteAt(packet, length - 1) == 0 || byteAt(packet, length - 1) > length - 4))
+        if (padded &&
+            (!last || byteAt(packet, length - 1) == 0 || byteAt(packet, length - 1) > length - 4))
             return "padding that is not the last packet's own";
         const std::string_view content =
             padded ? packet.substr(0, length - byteAt(packet, length - 1)) : packet;

@@ -23,7 +23,7 @@ struct RtcpReportBlock {
 
 struct RtcpCheck {
     bool valid = false;
-    std::string problem;  // why not, for messages
+    std::string problem;    // why not, for messages
     uint32_t reporter = 0;  // SSRC of the first packet
     std::vector<RtcpReportBlock> blocks;
     std::string cname;

@@ -121,9 +121,7 @@ uint32_t RtspSession::addTrack(TrackKind kind, TrackTransport transport) {
 
 std::vector<RtspSession::TrackStart> RtspSession::trackStarts() const {
     std::vector<TrackStart> starts;
-    for (const auto &t : tracks_)
-        starts.push_back(
-            {t->kind, t->sequence, t->stamp(t->next)});
+    for (const auto &t : tracks_) starts.push_back({t->kind, t->sequence, t->stamp(t->next)});
     return starts;
 }
 

@@ -129,8 +129,8 @@ TEST(RtpPacketizerTest, HeadersAndSenderReports) {
 TEST(RtcpCheckTest, OnlyWellFormedCompoundsWithACnamePass) {
     const std::string sr = senderReport({0x53535243, 1, 2, 3}, 4, "c");  // SSRC "SSRC"
     const std::string sdes = sr.substr(28), rr = std::string("\x80\xC9\x00\x01", 4) + "SSRC";
-    const std::string paddedSdes = std::string("\xA1\xCA\x00\x03", 4) + sdes.substr(4) +
-                                   std::string("\0\0\0\x04", 4);
+    const std::string paddedSdes =
+        std::string("\xA1\xCA\x00\x03", 4) + sdes.substr(4) + std::string("\0\0\0\x04", 4);
     const struct {
         const char *name;
         std::string compound;
@@ -141,7 +141,8 @@ TEST(RtcpCheckTest, OnlyWellFormedCompoundsWithACnamePass) {
         {"padding on the last packet", rr + paddedSdes, ""},
         {"no CNAME", rr, "no CNAME"},
         {"SDES first", sdes + rr, "the first packet is of type 202"},
-        {"padding in the first packet", "\xA0" + rr.substr(1) + sdes, "padding in the first packet"},
+        {"padding in the first packet", "\xA0" + rr.substr(1) + sdes,
+         "padding in the first packet"},
         {"padding before the last packet", rr + paddedSdes + rr,
          "padding that is not the last packet's own"},
         {"a length word past the end", sr.substr(0, 36), "a length word beyond the end at byte 28"},
