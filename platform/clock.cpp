@@ -34,4 +34,10 @@ uint64_t monotonicMs() {
                                      .count());
 }
 
+uint64_t monotonicUs() {
+    return static_cast<uint64_t>(std::chrono::duration_cast<std::chrono::microseconds>(
+                                     std::chrono::steady_clock::now().time_since_epoch())
+                                     .count());
+}
+
 }  // namespace ipcam

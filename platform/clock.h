@@ -26,5 +26,7 @@ void setLocalTimeSource(LocalTimeSource source);
 
 // Milliseconds of a monotonic clock, for intervals.
 uint64_t monotonicMs();
+// The same clock in microseconds, for arrival times finer than a millisecond.
+uint64_t monotonicUs();
 
 }  // namespace ipcam

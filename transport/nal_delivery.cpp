@@ -19,7 +19,15 @@ namespace {
 void deliverUnit(IPCamSession *session, const AccessUnit &unit,
                  const std::optional<VideoParameters> &parameters) {
     if (unit.kind != IPCAM_FRAME_KEY && session->awaitingFirstFrame) return;
-    const uint64_t time = session->rtp.videoClock.frameTime(unit.timestamp, localFileTimeNow());
+    RtpClock &clock = session->rtp.videoClock;
+    const uint64_t time = clock.frameTime(unit.timestamp, localFileTimeNow());
+    // A stall or a restarted camera clock (drift never jumps) steps the time whatever the
+    // picture; the first one after a loss says so anyway.
+    const bool jumped = clock.jumped() && !session->awaitingFirstFrame;
+    if (jumped) {
+        session->lastFrameTime = time;  // later pictures step from here
+        sendMessage(session, IPCAM_MSG_TIME_STEP, nullptr, 0, time);
+    }
     EncodedFrame *frame = makeFrame(unit.kind, unit.data.data(), unit.data.size(), time);
     if (!frame) return;
     if (unit.kind != IPCAM_FRAME_KEY) {
@@ -32,7 +40,7 @@ void deliverUnit(IPCamSession *session, const AccessUnit &unit,
         format.height = parameters->height;
         if (parameters->frameRate > 0) format.frameRate = parameters->frameRate;
     }
-    const bool stepped = timeStepRule(session, frame->time) == 1;
+    const bool stepped = jumped || timeStepRule(session, frame->time) == 1;
     session->lastFrameTime = frame->time;
     formatRule(session, format, stepped, frame->time);
     deliverFrame(session, frame);

@@ -2,66 +2,81 @@
 
 #include <unistd.h>
 
+#include <algorithm>
 #include <cstring>
 #include <random>
+#include <string>
+#include <vector>
 
 #include "core/config.h"
 #include "core/session.h"
 #include "platform/clock.h"
+#include "transport/delivery.h"
+#include "transport/rtcp_packet.h"
 
 namespace ipcam {
 
 namespace {
 
-constexpr uint8_t kSenderReport = 200, kApplication = 204;
 constexpr uint64_t kReportIntervalMs = 5000;
+constexpr uint32_t kVideoClockRate = 90'000;  // every video payload format's
+constexpr uint32_t kDefaultAudioRate = 8'000;
+constexpr std::size_t kLargestDatagram = 2048;  // a longer report is read cut short
+constexpr int kDatagramsPerLook = 4;
 
-std::mt19937 &randomBits() {
-    thread_local std::mt19937 bits{std::random_device{}()};
-    return bits;
+RtcpAnswerState::Stream which(uint8_t stream) {
+    return stream == RtpChannels::kAudio ? RtcpAnswerState::kAudio : RtcpAnswerState::kVideo;
 }
 
-// Chosen once per session; never 0, which reads as no source at all.
-uint32_t ownSsrc(RtcpAnswerState &rtcp) {
-    while (rtcp.ownSsrc == 0) rtcp.ownSsrc = static_cast<uint32_t>(randomBits()());
-    return rtcp.ownSsrc;
+// The design's own device types keep the reports they were built against.
+bool designReports(IPCamSession *session) {
+    return !playsRtspAddress(session->protocolType);
 }
 
 uint64_t nextInterval() {
+    thread_local std::mt19937 bits{std::random_device{}()};
     std::uniform_int_distribution<uint64_t> spread(kReportIntervalMs / 2,
                                                    kReportIntervalMs * 3 / 2);
-    return spread(randomBits());
+    return spread(bits);
 }
 
-void sendAnswer(IPCamSession *session, ByteSource &connection, uint8_t channel) {
+std::string hostName() {
     char name[256] = {};
     gethostname(name, sizeof name - 1);
-    const std::size_t nameLength = strnlen(name, kHostNameLimit);
+    return name;
+}
+
+void putWord(uint8_t *to, uint32_t value) {
+    const uint8_t bytes[] = {static_cast<uint8_t>(value >> 24), static_cast<uint8_t>(value >> 16),
+                             static_cast<uint8_t>(value >> 8), static_cast<uint8_t>(value)};
+    std::memcpy(to, bytes, 4);
+}
+
+// The design's answer on the RTSP connection: '$' alone, then the channel, the length and a
+// receiver report from our SSRC about the sender's, with our host name.
+void sendDesignAnswer(IPCamSession *session, ByteSource &connection, uint8_t channel) {
+    const std::string name = hostName();
+    const std::size_t nameLength = strnlen(name.c_str(), kHostNameLimit);
     RtcpAnswerState &rtcp = session->rtp.rtcp;
-    const uint32_t own = ownSsrc(rtcp);
-    const uint32_t sender = rtcp.senderKnown
-                                ? rtcp.senderSsrc
-                                : session->rtp.channels.ssrc(RtpChannels::kVideo);
+    const uint32_t own = rtcp.ownSsrc();
 
     uint8_t block[3 + 46 + kHostNameLimit];
     std::size_t n = 0;
-    auto put = [&](const void *p, std::size_t count) {
-        std::memcpy(block + n, p, count);
-        n += count;
-    };
-    const uint8_t ownBytes[] = {static_cast<uint8_t>(own >> 24), static_cast<uint8_t>(own >> 16),
-                                static_cast<uint8_t>(own >> 8), static_cast<uint8_t>(own)};
     const uint8_t head[] = {channel, 0,   static_cast<uint8_t>(nameLength + 46), 0x81, 0xC9,
                             0x00,    0x07};
-    put(head, sizeof head);
-    put(ownBytes, 4);
-    put(&sender, 4);
+    std::memcpy(block, head, sizeof head);
+    n += sizeof head;
+    putWord(block + n, own);
+    putWord(block + n + 4, rtcp.reportedSource(RtcpAnswerState::kVideo));
+    n += 8;
     std::memset(block + n, 0xFF, 24);
     n += 24;
-    put(ownBytes, 4);
-    const uint8_t cname[] = {1, static_cast<uint8_t>(nameLength)};
-    put(cname, 2);
-    put(name, nameLength);
+    putWord(block + n, own);
+    n += 4;
+    block[n++] = 1;
+    block[n++] = static_cast<uint8_t>(nameLength);
+    std::memcpy(block + n, name.data(), nameLength);
+    n += nameLength;
     std::memset(block + n, 0, 4);
     n += 4;
 
@@ -69,38 +84,76 @@ void sendAnswer(IPCamSession *session, ByteSource &connection, uint8_t channel) 
     if (connection.send("$", 1, timeout) == 1) connection.send(block, n, timeout);
 }
 
+// The design's keep-alive report over UDP: a receiver report of 0xFF bytes.
+void sendDesignKeepAlive(ByteSource &rtcp) {
+    uint8_t report[32];
+    std::memset(report, 0xFF, sizeof report);
+    const uint8_t head[] = {0x81, 201, 0x00, 0x07};
+    std::memcpy(report, head, sizeof head);
+    rtcp.send(report, sizeof report, settings().setTimeout);
+}
+
+std::vector<uint8_t> ourReport(IPCamSession *session, RtcpAnswerState::Stream stream) {
+    RtcpAnswerState &rtcp = session->rtp.rtcp;
+    std::string name = hostName();
+    if (name.empty()) name = "kestrel";
+    return receiverReport(rtcp.ownSsrc(), rtcp.report(stream, monotonicUs()), name);
+}
+
 }  // namespace
 
-std::optional<uint32_t> rtcpSenderSsrc(std::span<const uint8_t> compound) {
-    std::optional<uint32_t> first;
-    std::size_t at = 0;
-    while (compound.size() - at >= 4) {
-        const uint8_t *p = compound.data() + at;
-        if ((p[0] >> 6) != 2 || p[1] < kSenderReport || p[1] > kApplication) break;
-        const std::size_t length = 4 * (static_cast<std::size_t>(p[2] << 8 | p[3]) + 1);
-        if (length > compound.size() - at) break;
-        if (length >= 8) {
-            uint32_t ssrc;
-            std::memcpy(&ssrc, p + 4, 4);  // kept in the byte order it arrived in
-            if (p[1] == kSenderReport) return ssrc;
-            if (!first) first = ssrc;
-        }
-        at += length;
+void countReception(IPCamSession *session, uint8_t stream, const RtpPacket &packet) {
+    uint32_t rate = kVideoClockRate;
+    if (stream == RtpChannels::kAudio) {
+        const int32_t audioRate = currentFormat(session).sampleRate;
+        rate = audioRate > 0 ? static_cast<uint32_t>(audioRate) : kDefaultAudioRate;
     }
-    return first;
+    session->rtp.rtcp.packet(which(stream), packet.ssrc, packet.sequence, packet.timestamp,
+                             monotonicUs(), rate);
+}
+
+void takeDeviceReport(IPCamSession *session, std::span<const uint8_t> compound, uint8_t stream) {
+    session->rtp.rtcp.deviceReport(which(stream), readRtcpCompound(compound), monotonicUs());
 }
 
 void answerDeviceReport(IPCamSession *session, ByteSource &connection,
-                        std::span<const uint8_t> compound, uint8_t channel) {
-    RtcpAnswerState &rtcp = session->rtp.rtcp;
-    if (std::optional<uint32_t> sender = rtcpSenderSsrc(compound)) {
-        rtcp.senderSsrc = *sender;
-        rtcp.senderKnown = true;
+                        std::span<const uint8_t> compound, uint8_t channel, uint8_t stream) {
+    const bool design = designReports(session);
+    if (design && stream == RtpChannels::kAudio) return;  // never answered there
+    takeDeviceReport(session, compound, stream);
+    if (!session->rtp.rtcp.due(which(stream), monotonicMs(), nextInterval())) return;
+    if (design) {
+        sendDesignAnswer(session, connection, channel);
+        return;
     }
-    const uint64_t now = monotonicMs();
-    if (rtcp.nextAnswerMs != 0 && now < rtcp.nextAnswerMs) return;
-    rtcp.nextAnswerMs = now + nextInterval();
-    sendAnswer(session, connection, channel);
+    const std::vector<uint8_t> report = ourReport(session, which(stream));
+    std::vector<uint8_t> frame(4 + report.size());
+    frame[0] = '$';
+    frame[1] = channel;
+    frame[2] = static_cast<uint8_t>(report.size() >> 8);
+    frame[3] = static_cast<uint8_t>(report.size());
+    std::copy(report.begin(), report.end(), frame.begin() + 4);
+    connection.send(frame.data(), frame.size(), settings().setTimeout);
+}
+
+void serviceRtcpSocket(IPCamSession *session, ByteSource &rtcp, uint8_t stream) {
+    const bool design = designReports(session);
+    if (!design) {
+        uint8_t datagram[kLargestDatagram];
+        for (int i = 0; i < kDatagramsPerLook; ++i) {
+            const int n = rtcp.read(datagram, sizeof datagram);
+            if (n <= 0) break;
+            takeDeviceReport(session, {datagram, static_cast<std::size_t>(n)}, stream);
+        }
+    }
+    const uint64_t interval = design ? settings().getTimeout : nextInterval();
+    if (!session->rtp.rtcp.due(which(stream), monotonicMs(), interval)) return;
+    if (design) {
+        sendDesignKeepAlive(rtcp);
+        return;
+    }
+    const std::vector<uint8_t> report = ourReport(session, which(stream));
+    rtcp.send(report.data(), report.size(), settings().setTimeout);
 }
 
 }  // namespace ipcam

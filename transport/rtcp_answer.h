@@ -1,28 +1,42 @@
-// Our receiver reports to the device's RTCP on the RTSP connection.
+// RTCP between a session and its device: the device's reports read, ours sent back.
+//
+// URL and ONVIF sessions send what RFC 3550 asks: a receiver report about the stream (loss,
+// extended highest sequence number, jitter, the delay since the device's last sender report)
+// and a source description with our CNAME, in one compound. The design's own devices (types 5
+// and 9) were built against the reports the client has always sent, and keep getting them.
 #pragma once
 
 #include <cstdint>
-#include <optional>
 #include <span>
 
 #include "ipcam.h"
 #include "platform/byte_source.h"
+#include "transport/rtp_packet.h"
 
 namespace ipcam {
 
-inline constexpr int kHostNameLimit = 209;  // keeps the answer's 8-bit length right
+inline constexpr int kHostNameLimit = 209;  // keeps the old answer's 8-bit length right
 
-// The SSRC, as received, of whoever sent a compound RTCP packet: bytes 4-7 of its sender
-// report, else of its first packet long enough to carry one. The compound is walked by its
-// length words and stops at the first packet that is not version 2 or runs past the end.
-// Nothing when no packet carries an SSRC.
-std::optional<uint32_t> rtcpSenderSsrc(std::span<const uint8_t> compound);
+// Counts a packet of a stream (RtpChannels::kVideo or kAudio) for our reports; called where
+// the stream's packets are counted, for every packet of the stream's source.
+void countReception(IPCamSession *session, uint8_t stream, const RtpPacket &packet);
 
-// The device's RTCP (one block of the channel assigned to video reports) arrived: remembers
-// its sender and, when the interval since our last answer has passed (5 s, randomised by 0.5
-// to 1.5, the first at once), answers on connection: '$' alone, then the channel, the length
-// and a receiver report from our own SSRC about the sender's, with our host name.
+// Every RTCP compound the device sends is handed here as it arrives, whatever the transport:
+// the interleaved reader passes the blocks of the assigned RTCP channels, the UDP readers each
+// datagram of the RTCP sockets, with stream RtpChannels::kVideo or kAudio, on the thread that
+// reads that stream. Any bytes are safe; what is readable before damage is used. Records the
+// sender's SSRC and its sender report (NTP and RTP time) with the arrival time.
+void takeDeviceReport(IPCamSession *session, std::span<const uint8_t> compound, uint8_t stream);
+
+// The device's RTCP arrived on an interleaved channel of the stream: taken as above and, when
+// the interval since our last answer has passed (5 s, randomised by 0.5 to 1.5, the first at
+// once), answered on the connection on the same channel.
 void answerDeviceReport(IPCamSession *session, ByteSource &connection,
-                        std::span<const uint8_t> compound, uint8_t channel);
+                        std::span<const uint8_t> compound, uint8_t channel, uint8_t stream);
+
+// Over UDP, after each packet of the stream taken: reads what the device sent to the stream's
+// RTCP socket and, when due, sends our report there (the design's types: the 32-byte report
+// each receive time-out).
+void serviceRtcpSocket(IPCamSession *session, ByteSource &rtcp, uint8_t stream);
 
 }  // namespace ipcam

@@ -29,19 +29,9 @@ int videoFailure(IPCamSession *session) {
     return kVideoFailed;
 }
 
-// Sends the 32-byte keep-alive report when the receive time-out has passed since the last.
-void keepAlive(ByteSource *rtcp, uint64_t &lastReportMs) {
-    if (!rtcp) return;
-    const uint64_t now = monotonicMs();
-    if (lastReportMs != 0 && now - lastReportMs < settings().getTimeout) return;
-    uint8_t report[32];
-    std::memset(report, 0xFF, sizeof report);
-    report[0] = 0x81;
-    report[1] = 201;
-    report[2] = 0x00;
-    report[3] = 0x07;
-    rtcp->send(report, sizeof report, settings().setTimeout);
-    lastReportMs = now;
+// Our receiver report when due, and the device's reports taken, on the stream's RTCP socket.
+void keepAlive(IPCamSession *session, ByteSource *rtcp, uint8_t stream) {
+    if (rtcp) serviceRtcpSocket(session, *rtcp, stream);
 }
 
 // An audio packet counts unless it comes late or from a stranger; a lost one costs only
@@ -49,6 +39,8 @@ void keepAlive(ByteSource *rtcp, uint64_t &lastReportMs) {
 bool countAudioPacket(IPCamSession *session, const RtpPacket &packet, bool adoptSource) {
     const RtpChannels::Arrival arrival = session->rtp.channels.advance(
         RtpChannels::kAudio, packet.ssrcRaw, packet.sequence, adoptSource);
+    if (arrival != RtpChannels::Arrival::Foreign)
+        countReception(session, RtpChannels::kAudio, packet);
     return arrival == RtpChannels::Arrival::InOrder || arrival == RtpChannels::Arrival::Gap;
 }
 
@@ -66,13 +58,15 @@ int takeBlock(IPCamSession *session, ByteSource &connection, uint8_t channel,
         return assembleVideoPacket(session, *packet);
     }
     if (channel == assigned.videoRtcp) {
-        answerDeviceReport(session, connection, bytes, channel);
+        answerDeviceReport(session, connection, bytes, channel, RtpChannels::kVideo);
+    } else if (channel == assigned.audioRtcp) {
+        answerDeviceReport(session, connection, bytes, channel, RtpChannels::kAudio);
     } else if (channel == assigned.audioRtp) {
         std::optional<RtpPacket> packet = parseRtpPacket(bytes);
         if (packet && countAudioPacket(session, *packet, true) && !session->awaitingFirstFrame)
             deliverAudio(session, *packet);
     }
-    return 0;  // audio reports and channels nobody assigned are passed over
+    return 0;  // channels nobody assigned are passed over
 }
 
 }  // namespace
@@ -129,7 +123,7 @@ int readUdpVideo(IPCamSession *session, ByteSource &rtp, ByteSource *rtcp, ByteS
         }
         idle = 0;
         lastTaken = monotonicMs();
-        keepAlive(rtcp, session->rtp.videoReportMs);
+        keepAlive(session, rtcp, RtpChannels::kVideo);
         if (int r = assembleVideoPacket(session, *packet); r != 0 || packet->marker) return r;
         if (IPCamVideoStopped(session)) return IPCAM_IS_OVER;
     }
@@ -143,7 +137,7 @@ int readUdpAudio(IPCamSession *session, ByteSource &rtp, ByteSource *rtcp) {
     std::optional<RtpPacket> packet =
         parseRtpPacket(std::span<const uint8_t>(buffer.data(), static_cast<std::size_t>(n)));
     if (packet && countAudioPacket(session, *packet, false) && !session->awaitingFirstFrame) {
-        keepAlive(rtcp, session->rtp.audioReportMs);
+        keepAlive(session, rtcp, RtpChannels::kAudio);
         deliverAudio(session, *packet);
     }
     return 0;

@@ -83,9 +83,7 @@ void RtpState::resetForConnection() {
     pending.clear();
     connectionAhead.clear();
     replies = {};
-    const uint32_t own = rtcp.ownSsrc;
-    rtcp = {};
-    rtcp.ownSsrc = own;
+    rtcp.reset();
 }
 
 }  // namespace ipcam

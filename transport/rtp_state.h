@@ -17,6 +17,7 @@
 #include "transport/h264_depacketizer.h"
 #include "transport/h265_depacketizer.h"
 #include "transport/nal_units.h"
+#include "transport/rtcp_reception.h"
 #include "transport/rtp_clock.h"
 
 namespace ipcam {
@@ -128,25 +129,16 @@ struct RtspReplyLog {
     uint32_t serverRequests = 0;
 };
 
-// Our side of RTCP over the RTSP connection.
-struct RtcpAnswerState {
-    uint32_t ownSsrc = 0;     // chosen once per session, never 0; sent high byte first
-    uint32_t senderSsrc = 0;  // as received, from the device's latest report
-    bool senderKnown = false;
-    uint64_t nextAnswerMs = 0;  // monotonic; 0: answer the first report at once
-};
-
 struct RtpState {
     static constexpr std::size_t kPacketBytes = 65'536;  // the largest datagram or block
 
     FrameBuffer frameBuffer;  // video thread
     RtpChannels channels;
-    Mpeg4Scan mpeg4;                                // video thread
-    JpegScan jpeg;                                  // video thread
-    JpegFragments jpegFragments;                    // video thread
-    uint64_t videoReportMs = 0, audioReportMs = 0;  // last keep-alive report (monotonic ms)
-    std::vector<uint8_t> decoderConfig;             // video thread
-    uint32_t largestFrame = 512;                    // video thread
+    Mpeg4Scan mpeg4;                     // video thread
+    JpegScan jpeg;                       // video thread
+    JpegFragments jpegFragments;         // video thread
+    std::vector<uint8_t> decoderConfig;  // video thread
+    uint32_t largestFrame = 512;         // video thread
 
     // Filled by the RTSP handshake (video thread) for the readers.
     InterleavedChannels interleaved;
@@ -161,11 +153,11 @@ struct RtpState {
     std::vector<AccessUnit> accessUnits;
     RtpClock videoClock;  // their frame times (video thread)
 
-    PendingBlocks pending;  // video thread
+    PendingBlocks pending;      // video thread
     ReadAhead connectionAhead;  // the RTSP connection read ahead (video thread)
-    RtspReplyLog replies;   // video thread
-    RtcpAnswerState rtcp;   // video thread
-    uint64_t strayBytes = 0;  // passed over between interleaved units (video thread)
+    RtspReplyLog replies;       // video thread
+    RtcpAnswerState rtcp;       // locks itself
+    uint64_t strayBytes = 0;    // passed over between interleaved units (video thread)
 
     // Drops the frame being assembled, with the assemblers' place in it.
     void clearFrame() {

@@ -7,6 +7,7 @@
 #include "transport/jpeg_header.h"
 #include "transport/mpeg4_assembler.h"
 #include "transport/nal_delivery.h"
+#include "transport/rtcp_answer.h"
 
 namespace ipcam {
 
@@ -77,8 +78,11 @@ int takeJpegPayload(IPCamSession *session, const RtpPacket &packet) {
 }  // namespace
 
 bool countVideoPacket(IPCamSession *session, const RtpPacket &packet, bool adoptSource) {
-    switch (session->rtp.channels.advance(RtpChannels::kVideo, packet.ssrcRaw, packet.sequence,
-                                          adoptSource)) {
+    const RtpChannels::Arrival arrival = session->rtp.channels.advance(
+        RtpChannels::kVideo, packet.ssrcRaw, packet.sequence, adoptSource);
+    if (arrival != RtpChannels::Arrival::Foreign)
+        countReception(session, RtpChannels::kVideo, packet);
+    switch (arrival) {
         case RtpChannels::Arrival::InOrder:
             return true;
         case RtpChannels::Arrival::Gap:

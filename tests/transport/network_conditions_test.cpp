@@ -7,6 +7,7 @@
 
 #include <algorithm>
 #include <chrono>
+#include <cmath>
 #include <cstdio>
 #include <memory>
 #include <string>
@@ -44,6 +45,7 @@ struct Row {
     int maxDamaged = 0;      // pictures the decoder finds damaged; below 0: any number
     std::size_t connections = 1;
     std::size_t minKeepAlives = 0;
+    bool steadyTimes = false;  // frame times rise and keep in step with the arrivals
 };
 
 ChannelConfig h264(camsim::StreamFaults faults = {}) {
@@ -60,8 +62,17 @@ std::vector<Row> rows() {
     std::vector<Row> r;
     r.push_back({"H.264 over UDP, nothing wrong", h264()});
     r.push_back({"H.264 interleaved, nothing wrong", h264(), false});
-    r.push_back({"H.264 interleaved, stray bytes between blocks", h264({.garbageAfterFrames = 20}),
-                 false});
+    r.push_back(
+        {"H.264 interleaved, stray bytes between blocks", h264({.garbageAfterFrames = 20}), false});
+    // The camera's clock runs off ours, by more than cameras do, so that the clocks part by a
+    // second within the run. FFmpeg's -t counts the stream's seconds: with a slow clock it
+    // shows more pictures than were sent in ours.
+    r.push_back({"H.264 over UDP, camera clock 25 % fast", h264({.rtpClockPercent = 125}), true,
+                 0.9, 0.95, 0, 1, 0, true});
+    r.push_back({"H.264 over UDP, camera clock 20 % slow", h264({.rtpClockPercent = 80}), true, 0.9,
+                 0.7, 0, 1, 0, true});
+    r.push_back({"H.264 interleaved, camera clock 25 % fast", h264({.rtpClockPercent = 125}), false,
+                 0.9, 0.95, 0, 1, 0, true});
     return r;
 }
 
@@ -118,6 +129,26 @@ DecodeCount decoded(ChannelConfig::Codec codec, const std::vector<std::string> &
     for (const std::string &picture : got)
         (decodeJpeg(picture).ok ? count.pictures : count.damaged)++;
     return count;
+}
+
+// Where frame times of the pictures from the first key frame on go back, or step apart from
+// the arrivals by nearly the second at which a clock would be taken for broken; "" when
+// nowhere.
+std::string unsteadyTimes(const FrameCollector &collector) {
+    const Delivered *last = nullptr;
+    for (const Delivered &d : collector.frames()) {
+        if (d.kind != IPCAM_FRAME_KEY && d.kind != IPCAM_FRAME_DEPENDENT) continue;
+        if (!last && d.kind != IPCAM_FRAME_KEY) continue;
+        if (last) {
+            const double step = (double(d.time) - double(last->time)) / 1e7,
+                         arrived = std::chrono::duration<double>(d.arrival - last->arrival).count();
+            if (step <= 0 || std::abs(step - arrived) > 0.85)
+                return "a step of " + std::to_string(step) + " s after " + std::to_string(arrived) +
+                       " s";
+        }
+        last = &d;
+    }
+    return "";
 }
 
 std::size_t requestsOf(const camsim::StreamingServer &server,
@@ -189,6 +220,12 @@ TEST(NetworkConditions, EveryRowPlaysAboutAsWellAsFfmpegAndHolds) {
         EXPECT_LE(requestsOf(p->ours, {"DESCRIBE"}), row.connections) << "the session was lost";
         EXPECT_EQ(p->ours.statistics().sessionsTimedOut, 0u) << "no keep-alive reached the server";
         EXPECT_GE(requestsOf(p->ours, {"OPTIONS", "GET_PARAMETER"}), row.minKeepAlives);
+        const camsim::RtspStatistics stats = p->ours.statistics();
+        EXPECT_GT(stats.rtcpValid, 0u) << "no receiver report reached the server";
+        EXPECT_EQ(stats.rtcpInvalid, 0u) << stats.lastRtcpProblem;
+        if (row.steadyTimes) {
+            EXPECT_EQ(unsteadyTimes(p->collector), "");
+        }
     }
     EXPECT_EQ(IPCamAllDelete(), 0);
     for (const auto &p : played) {

@@ -224,6 +224,8 @@ TEST(RtspRealServers, EveryQuirkPlaysAndNormalOnesKeepTheConnection) {
         const camsim::RtspStatistics stats = p->server.statistics();
         EXPECT_EQ(stats.sessionsTimedOut, 0u) << "no keep-alive reached the server";
         EXPECT_EQ(stats.serverRequestWrongAnswers, 0u);
+        EXPECT_GT(stats.rtcpValid, 0u) << "no receiver report reached the server";
+        EXPECT_EQ(stats.rtcpInvalid, 0u) << stats.lastRtcpProblem;
         if (p->row.channel.faults.serverRequestSeconds > 0) {
             EXPECT_GE(stats.serverRequestAnswers, 5u);
         }

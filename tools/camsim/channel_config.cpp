@@ -95,6 +95,7 @@ constexpr Fault kFaults[] = {
     {"describedelay", &StreamFaults::describeDelayMs, nullptr},
     {"pause", &StreamFaults::pauseSeconds, nullptr},
     {"resize", &StreamFaults::resizeAfterFrames, nullptr},
+    {"rtpclock", &StreamFaults::rtpClockPercent, nullptr},
 };
 
 // One ",key" or ",key=value" of a spec.
@@ -183,6 +184,8 @@ std::optional<std::string> configProblem(const ChannelConfig &c) {
     if (f.resizeAfterFrames > 0 && !c.configInBand) return "resize needs the configuration in band";
     if (f.videoPayloadType != 0 && (f.videoPayloadType < 96 || f.videoPayloadType > 127))
         return "pt must be a dynamic payload type, 96 to 127";
+    if (f.rtpClockPercent != 0 && (f.rtpClockPercent < 50 || f.rtpClockPercent > 200))
+        return "rtpclock must be from 50 to 200 (percent)";
     if (f.interleavedBase < -1 || f.interleavedBase > 252) return "channels must be from 0 to 252";
     if (!nal && (f.noSprop || f.spropTrailingComma || f.singleNalUnits || f.fragmentLossEvery))
         return "nosprop, spropcomma, mode0 and fulossevery are for h264 and h265";

@@ -70,7 +70,7 @@ bool RtspConnection::takeInput() {
             case RtspInput::Kind::NeedMore:
                 return true;
             case RtspInput::Kind::Interleaved:
-                hooks_.rtcpReceived(1);
+                hooks_.rtcpReceived(in.packet);
                 break;
             case RtspInput::Kind::TooLarge:
                 connection_.send(formatRtspReply(400, "", {}));
@@ -323,12 +323,10 @@ void RtspConnection::endSession(SessionMap::iterator it) {
 bool RtspConnection::sendMedia() {
     const auto now = SteadyClock::now();
     std::string interleaved;
-    int rtcp = 0;
     for (auto &[id, s] : sessions_) {
-        rtcp += s->drainUdp();
+        s->drainUdp([this](std::string_view compound) { hooks_.rtcpReceived(compound); });
         s->sendDue(now, interleaved);
     }
-    if (rtcp > 0) hooks_.rtcpReceived(static_cast<std::size_t>(rtcp));
     return interleaved.empty() || orphaned_ || connection_.send(interleaved);
 }
 

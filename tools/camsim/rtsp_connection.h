@@ -17,6 +17,7 @@
 #include <optional>
 #include <set>
 #include <string>
+#include <string_view>
 #include <utility>
 #include <vector>
 
@@ -42,7 +43,8 @@ class RtspHooks {
     virtual std::optional<std::vector<std::string>> authenticate(const RecordedRequest &r) = 0;
     virtual void requestReceived(const RecordedRequest &request) = 0;
     virtual void sessionsChanged(int delta) = 0;
-    virtual void rtcpReceived(std::size_t packets) = 0;
+    // An RTCP compound from the client: an interleaved packet or a datagram on an RTCP port.
+    virtual void rtcpReceived(std::string_view compound) = 0;
     virtual void serverRequestSent() = 0;
     virtual void serverRequestAnswered(bool rightCSeq) = 0;
     virtual void sessionTimedOut() = 0;

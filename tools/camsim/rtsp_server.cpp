@@ -3,6 +3,8 @@
 #include <algorithm>
 #include <chrono>
 
+#include "tools/camsim/rtcp_check.h"
+
 namespace camsim {
 
 namespace {
@@ -121,6 +123,10 @@ RtspStatistics StreamingServer::statistics() const {
     s.serverRequestAnswers = serverRequestAnswers_.load();
     s.serverRequestWrongAnswers = serverRequestWrongAnswers_.load();
     s.sessionsTimedOut = sessionsTimedOut_.load();
+    s.rtcpValid = rtcpValid_.load();
+    s.rtcpInvalid = rtcpInvalid_.load();
+    std::lock_guard lock(logLock_);
+    s.lastRtcpProblem = lastRtcpProblem_;
     return s;
 }
 
@@ -176,8 +182,16 @@ void StreamingServer::sessionsChanged(int delta) {
     changed_.notify_all();
 }
 
-void StreamingServer::rtcpReceived(std::size_t packets) {
-    rtcpPackets_ += packets;
+void StreamingServer::rtcpReceived(std::string_view compound) {
+    ++rtcpPackets_;
+    const RtcpCheck check = checkRtcpCompound(compound);
+    if (check.valid) {
+        ++rtcpValid_;
+        return;
+    }
+    ++rtcpInvalid_;
+    std::lock_guard lock(logLock_);
+    lastRtcpProblem_ = check.problem;
 }
 
 }  // namespace camsim

@@ -37,6 +37,9 @@ struct RtspStatistics {
     std::size_t serverRequestAnswers = 0;  // answers that carried the CSeq of one of them
     std::size_t serverRequestWrongAnswers = 0;  // answers with any other CSeq, or none
     std::size_t sessionsTimedOut = 0;           // connections closed by a session's time-out
+    // RTCP compounds from clients read strictly (see rtcp_check.h): valid and not.
+    std::size_t rtcpValid = 0, rtcpInvalid = 0;
+    std::string lastRtcpProblem;  // why the latest invalid one was
 };
 
 class StreamingServer : private RtspHooks {
@@ -90,7 +93,7 @@ class StreamingServer : private RtspHooks {
     bool waitForRtspRequests(std::size_t n, int timeoutMs) const;  // true once n are recorded
 
     std::size_t activeSessions() const { return sessions_.load(); }
-    // Interleaved packets from clients and RTCP datagrams on our UDP ports.
+    // Interleaved packets from clients and datagrams on our RTCP ports.
     std::size_t rtcpPacketsReceived() const { return rtcpPackets_.load(); }
     std::size_t connectionsAccepted() const { return server_.connectionsAccepted(); }
     // True once no session is active and no connection open; a leak check waits here.
@@ -107,7 +110,7 @@ class StreamingServer : private RtspHooks {
     std::optional<std::vector<std::string>> authenticate(const RecordedRequest &r) override;
     void requestReceived(const RecordedRequest &request) override;
     void sessionsChanged(int delta) override;
-    void rtcpReceived(std::size_t packets) override;
+    void rtcpReceived(std::string_view compound) override;
     void serverRequestSent() override { ++serverRequestsSent_; }
     void serverRequestAnswered(bool rightCSeq) override;
     void sessionTimedOut() override { ++sessionsTimedOut_; }
@@ -124,7 +127,8 @@ class StreamingServer : private RtspHooks {
     std::vector<RecordedRequest> requests_;    // logLock_
     RequestObserver observer_;                 // logLock_
     std::atomic<std::size_t> sessions_{0};     // changed under logLock_ for waiters
-    std::atomic<std::size_t> rtcpPackets_{0};
+    std::atomic<std::size_t> rtcpPackets_{0}, rtcpValid_{0}, rtcpInvalid_{0};
+    std::string lastRtcpProblem_;  // logLock_
     std::atomic<std::size_t> serverRequestsSent_{0}, serverRequestAnswers_{0},
         serverRequestWrongAnswers_{0}, sessionsTimedOut_{0};
     std::atomic<uint64_t> closeOrders_{0};

@@ -29,6 +29,7 @@ struct RtspSession::Track {
     TrackTransport transport;
     uint8_t payloadType;
     uint64_t ticksPerUnitNum, ticksPerUnitDen;  // 90 kHz ticks per frame, as a fraction
+    uint64_t clockPercent = 100;                // the RTP clock's pace (the rtpClockPercent fault)
     uint32_t ssrc = randomWord();
     uint16_t sequence = static_cast<uint16_t>(randomWord());
     uint32_t rtpBase = randomWord();
@@ -40,9 +41,14 @@ struct RtspSession::Track {
     SteadyClock::time_point due(uint64_t n) const {
         return start + nanoseconds(ticks(n) * 100000 / 9);  // a tick is 100000/9 ns
     }
+    // The RTP timestamp of frame n.
+    uint32_t stamp(uint64_t n) const {
+        return rtpBase + static_cast<uint32_t>(ticks(n) * clockPercent / 100);
+    }
     uint32_t rtpTimeAt(SteadyClock::time_point now) const {
         auto elapsed = std::chrono::duration_cast<nanoseconds>(now - start).count();
-        return rtpBase + static_cast<uint32_t>(std::max<int64_t>(0, elapsed) * 9 / 100000);
+        const auto ticks = static_cast<uint64_t>(std::max<int64_t>(0, elapsed)) * 9 / 100000;
+        return rtpBase + static_cast<uint32_t>(ticks * clockPercent / 100);
     }
 };
 
@@ -104,6 +110,8 @@ uint32_t RtspSession::addTrack(TrackKind kind, TrackTransport transport) {
         track->ticksPerUnitNum = uint64_t{kRtpClock} * kAudioFrameSamples;
         track->ticksPerUnitDen = kAudioSampleRate;
     }
+    if (config_.faults.rtpClockPercent > 0)
+        track->clockPercent = static_cast<uint64_t>(config_.faults.rtpClockPercent);
     track->stats.ssrc = track->ssrc;
     const uint32_t ssrc = track->ssrc;
     // Video first, so that when both are due the picture goes out before its sound.
@@ -113,9 +121,7 @@ uint32_t RtspSession::addTrack(TrackKind kind, TrackTransport transport) {
 
 std::vector<RtspSession::TrackStart> RtspSession::trackStarts() const {
     std::vector<TrackStart> starts;
-    for (const auto &t : tracks_)
-        starts.push_back(
-            {t->kind, t->sequence, t->rtpBase + static_cast<uint32_t>(t->ticks(t->next))});
+    for (const auto &t : tracks_) starts.push_back({t->kind, t->sequence, t->stamp(t->next)});
     return starts;
 }
 
@@ -185,7 +191,7 @@ void RtspSession::sendDue(SteadyClock::time_point now, std::string &interleaved)
 }
 
 void RtspSession::sendUnit(Track &t, const MediaUnit &unit, std::string &interleaved) {
-    const uint32_t timestamp = t.rtpBase + static_cast<uint32_t>(t.ticks(t.next));
+    const uint32_t timestamp = t.stamp(t.next);
     const bool video = t.kind == TrackKind::Video;
     const bool loseFragment = video && faults_.loseFragment(unit.middleFragment >= 0);
     for (std::size_t i = 0; i < unit.payloads.size(); ++i) {
@@ -257,11 +263,9 @@ void RtspSession::sayGoodbye(std::string &interleaved) {
     }
 }
 
-int RtspSession::drainUdp() {
-    int n = 0;
+void RtspSession::drainUdp(const std::function<void(std::string_view)> &rtcp) {
     for (const auto &t : tracks_)
-        if (t->transport.udp) n += t->transport.udp->drain();
-    return n;
+        if (t->transport.udp) t->transport.udp->drain(rtcp);
 }
 
 }  // namespace camsim

@@ -6,6 +6,7 @@
 
 #include <chrono>
 #include <cstdint>
+#include <functional>
 #include <memory>
 #include <optional>
 #include <string>
@@ -79,8 +80,8 @@ class RtspSession {
     // as the session ends.
     void sayGoodbye(std::string &interleaved);
 
-    // Reads and drops what the client sent to our UDP ports; the number of datagrams.
-    int drainUdp();
+    // Reads and drops what the client sent to our UDP ports; RTCP goes to rtcp first.
+    void drainUdp(const std::function<void(std::string_view)> &rtcp);
 
   private:
     struct Track;

@@ -60,6 +60,8 @@ struct StreamFaults {
     bool singleNalUnits = false;    // H.264/H.265: every NAL unit in a packet of its own, however
                                     // large, with no aggregation or fragments (H.264 announces
                                     // packetization mode 0)
+    int rtpClockPercent = 0;        // > 0: RTP timestamps (sender reports' too) run at N % of
+                                    // the pace the pictures are sent at (102: 2 % fast)
 
     // The session.
     int serverRequestSeconds = 0;     // a request of the server's own every N s on the RTSP

@@ -38,14 +38,11 @@ void sendTo(int fd, uint16_t port, std::string_view datagram) {
            reinterpret_cast<sockaddr *>(&a), sizeof a);
 }
 
-// Empties the socket; the number of datagrams that look like RTCP (version 2, a packet type
-// from sender report to application-defined).
-int drainSocket(int fd) {
-    int n = 0;
-    unsigned char buffer[2048];
+// Empties the socket; each datagram goes to take.
+void drainSocket(int fd, const std::function<void(std::string_view)> &take) {
+    char buffer[2048];
     for (ssize_t got; (got = recv(fd, buffer, sizeof buffer, MSG_DONTWAIT)) >= 0;)
-        if (got >= 4 && (buffer[0] >> 6) == 2 && buffer[1] >= 200 && buffer[1] <= 204) ++n;
-    return n;
+        take(std::string_view(buffer, static_cast<std::size_t>(got)));
 }
 
 }  // namespace
@@ -77,9 +74,9 @@ void UdpPair::sendRtcp(uint16_t port, std::string_view datagram) const {
     sendTo(rtcp_, port, datagram);
 }
 
-int UdpPair::drain() const {
-    drainSocket(rtp_);
-    return drainSocket(rtcp_);
+void UdpPair::drain(const std::function<void(std::string_view)> &rtcp) const {
+    drainSocket(rtp_, [](std::string_view) {});
+    drainSocket(rtcp_, rtcp);
 }
 
 }  // namespace camsim

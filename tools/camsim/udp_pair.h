@@ -2,6 +2,7 @@
 #pragma once
 
 #include <cstdint>
+#include <functional>
 #include <memory>
 #include <string_view>
 
@@ -28,8 +29,8 @@ class UdpPair {
     void sendRtcp(uint16_t port, std::string_view datagram) const;
 
     // Reads and drops whatever arrived on either socket (receiver reports, a client's
-    // hole-punching packets); the number of RTCP packets among them.
-    int drain() const;
+    // hole-punching packets); each datagram of the RTCP port goes to rtcp first.
+    void drain(const std::function<void(std::string_view)> &rtcp) const;
 
   private:
     int rtp_ = -1, rtcp_ = -1;

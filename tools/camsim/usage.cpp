@@ -110,6 +110,9 @@ SIGTERM).
                                          wide and high (rounded down to the codec's
                                          step, at least 16), from a key frame with the
                                          new configuration in band; not with sdpconfig
+                             rtpclock=P  RTP timestamps (and sender reports) run at P %
+                                         of the pace pictures are sent at, 50..200
+                                         (102: a camera clock 2 % fast)
                              nocontrol   no a=control line for the video in the SDP
                              nomarker    no video packet has the RTP marker bit
                              nosprop     H.264/H.265: no sprop- parameter sets in the

@@ -49,12 +49,13 @@ TEST(ChannelConfigTest, SpecsSetEveryField) {
              c.faults.serverRequestSeconds = 2, c.faults.extensionEvery = 1;
          })},
         // Even sizes for the NAL codecs, and their own switches.
-        {"h264:642x362@25,bitrate=4000,sdpconfig,spropcomma,nomarker,fulossevery=7,mode0,live",
+        {"h264:642x362@25,bitrate=4000,sdpconfig,spropcomma,nomarker,fulossevery=7,mode0,live,"
+         "rtpclock=102",
          with([](ChannelConfig &c) {
              c.codec = Codec::H264, c.width = 642, c.height = 362, c.fps = 25;
              c.bitrateKbps = 4000, c.configInBand = false, c.live = true;
              c.faults.spropTrailingComma = c.faults.noMarker = c.faults.singleNalUnits = true;
-             c.faults.fragmentLossEvery = 7;
+             c.faults.fragmentLossEvery = 7, c.faults.rtpClockPercent = 102;
          })},
         {"h265:16x4096@1,nosprop,nomarker,pause=3,resize=2", with([](ChannelConfig &c) {
              c.codec = Codec::H265, c.width = 16, c.height = 4096, c.fps = 1;
@@ -97,6 +98,8 @@ TEST(ChannelConfigTest, BadSpecsSayWhy) {
         {"mpeg4:320x240@15,pathonly", "pathonly needs a path="},
         {"mpeg4:320x240@15,pt=95", "pt must be a dynamic payload type, 96 to 127"},
         {"mpeg4:320x240@15,channels=253", "channels must be from 0 to 252"},
+        {"mpeg4:320x240@15,rtpclock=49", "rtpclock must be from 50 to 200 (percent)"},
+        {"mpeg4:320x240@15,rtpclock=201", "rtpclock must be from 50 to 200 (percent)"},
         {"h264:641x480@30", "width and height must be even from 16 to 4096"},
         {"mpeg4:320x240@15,nosprop",
          "nosprop, spropcomma, mode0 and fulossevery are for h264 and h265"},

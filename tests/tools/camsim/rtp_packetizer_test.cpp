@@ -6,6 +6,7 @@
 
 #include "tools/camsim/av_decode.h"
 #include "tools/camsim/mpeg4_encoder.h"
+#include "tools/camsim/rtcp_check.h"
 #include "tools/camsim/rtcp_report.h"
 
 using namespace camsim;
@@ -119,8 +120,50 @@ TEST(RtpPacketizerTest, HeadersAndSenderReports) {
         EXPECT_EQ(r.back(), '\0');  // ends the item list
     }
     // 1970 is 2208988800 s after 1900; half a second is half of 2^32.
+    EXPECT_TRUE(checkRtcpCompound(senderReport(stats, 1, "c")).valid);
     EXPECT_EQ(ntpTime(std::chrono::system_clock::time_point(std::chrono::milliseconds(500))),
               (2208988800ULL << 32) | 0x80000000ULL);
+}
+
+// What the server takes from clients: compounds as strict as RFC 3550 has them, problems said.
+TEST(RtcpCheckTest, OnlyWellFormedCompoundsWithACnamePass) {
+    const std::string sr = senderReport({0x53535243, 1, 2, 3}, 4, "c");  // SSRC "SSRC"
+    const std::string sdes = sr.substr(28), rr = std::string("\x80\xC9\x00\x01", 4) + "SSRC";
+    const std::string paddedSdes =
+        std::string("\xA1\xCA\x00\x03", 4) + sdes.substr(4) + std::string("\0\0\0\x04", 4);
+    const struct {
+        const char *name;
+        std::string compound;
+        const char *problem;
+    } cases[] = {
+        {"a sender report and a CNAME", sr, ""},
+        {"a receiver report and a CNAME", rr + sdes, ""},
+        {"padding on the last packet", rr + paddedSdes, ""},
+        {"no CNAME", rr, "no CNAME"},
+        {"SDES first", sdes + rr, "the first packet is of type 202"},
+        {"padding in the first packet", "\xA0" + rr.substr(1) + sdes,
+         "padding in the first packet"},
+        {"padding before the last packet", rr + paddedSdes + rr,
+         "padding that is not the last packet's own"},
+        {"a length word past the end", sr.substr(0, 36), "a length word beyond the end at byte 28"},
+        {"a header cut short", sr + "\x80\xC9", "a header cut short at byte 40"},
+        {"a report block beyond its packet", "\x81" + rr.substr(1) + sdes,
+         "report blocks beyond the packet"},
+        {"items without their end", rr + std::string("\x81\xCA\x00\x02SSRC\x01\x02", 10) + "ab",
+         "SDES items that do not fill their packet"},
+        {"version 1 after", sr + "\x40" + rr.substr(1), "version 1 at byte 40"},
+        {"empty", "", "empty"},
+    };
+    for (const auto &c : cases) {
+        SCOPED_TRACE(c.name);
+        const RtcpCheck check = checkRtcpCompound(c.compound);
+        EXPECT_EQ(check.problem, c.problem);
+        EXPECT_EQ(check.valid, check.problem.empty());
+        if (check.valid) {
+            EXPECT_EQ(check.reporter, 0x53535243u);
+            EXPECT_EQ(check.cname, "c");
+        }
+    }
 }
 
 TEST(Mpeg4EncoderTest, KeyFramesCarryHeadersAndAGroupOfVop) {

@@ -165,6 +165,7 @@ TEST_F(StreamingServerTest, HandshakeAsOurClientSendsIt) {
     c.raw().send(std::string("\x01\x00\x08\x80\xC9\x00\x01\x00\x00\x00\x01", 11));
     EXPECT_EQ(c.request(more[2]).head.substr(0, 26), "RTSP/1.0 200 OK\r\nCSeq: 5\r\n");
     EXPECT_EQ(server.rtcpPacketsReceived(), 1u);
+    EXPECT_EQ(server.statistics().rtcpInvalid, 1u);  // no CNAME
     EXPECT_EQ(c.request(more[3]).head, "RTSP/1.0 200 OK\r\nCSeq: 6\r\n\r\n");
     EXPECT_EQ(server.activeSessions(), 0u);
     RtspReply o = c.request(more[4]);  // after the TEARDOWN's stray CRLF
@@ -476,6 +477,7 @@ TEST_F(StreamingServerTest, UdpTracksUseTheClientPortsAndEndWithTheConnection) {
     const std::string rr("\x80\xC9\x00\x01\x00\x00\x00\x01", 8);
     sendto(video.rtcp, rr.data(), rr.size(), 0, reinterpret_cast<sockaddr *>(&to), sizeof to);
     EXPECT_TRUE(eventually([&] { return server.rtcpPacketsReceived() == 1; }));
+    EXPECT_EQ(server.statistics().rtcpInvalid, 1u);
 
     c.reset();  // the client goes away without a TEARDOWN
     EXPECT_TRUE(server.waitUntilIdle(3000));
