@@ -68,6 +68,7 @@ TEST(H264DepacketizerTest, EncodedStreamsArriveWhole) {
         std::function<void(Packets &)> change;
         std::set<int> damaged;
         bool sizeChange = false;
+        bool strict = true;  // false: the pictures after a damaged one follow it
     } cases[] = {
         {"single NAL units", {65000, false}, "packetization-mode=0", {}, {}},
         {"aggregated", {65000, true}, "packetization-mode=1", {}, {}},
@@ -76,6 +77,11 @@ TEST(H264DepacketizerTest, EncodedStreamsArriveWhole) {
         {"fragment middle lost in a key frame", {}, "", lose(6, 'm'), {6}},
         {"key frame end lost", {}, "", lose(6, 0), {6}},
         {"last packet before a key frame lost", {}, "", lose(5, 0), {5}},
+        {"fragment start lost, decoding on", {}, "", lose(3, 's'), {3}, false, false},
+        {"key frame middle lost, decoding on", {}, "", lose(6, 'm'), {6}, false, false},
+        {"a whole picture lost, decoding on", {}, "",
+         [&](Packets &p) { std::erase_if(p, [](const H264Packet &one) { return one.unit == 4; }); },
+         {4}, false, false},
         {"reordered",
          {},
          "",
@@ -105,10 +111,11 @@ TEST(H264DepacketizerTest, EncodedStreamsArriveWhole) {
         if (c.change) c.change(packets);
         H264Depacketizer d;
         d.configure(c.fmtp);
+        d.setStrict(c.strict);
         const std::vector<AccessUnit> got = h264Depacketize(d, packets);
 
         std::vector<AccessUnit> expected;
-        bool waiting = true;
+        bool waiting = true, lost = false;
         H264Unit lastSets;  // in front of the last key frame delivered
         for (std::size_t i = 0; i < units.size(); ++i) {
             bool key = false, referenced = false;
@@ -119,7 +126,7 @@ TEST(H264DepacketizerTest, EncodedStreamsArriveWhole) {
                 if ((nal[0] & 0x1F) == 7 || (nal[0] & 0x1F) == 8) sets.push_back(nal);
             }
             if (c.damaged.count(static_cast<int>(i)))
-                waiting = true;
+                waiting = waiting || c.strict, lost = true;
             else if (key)
                 waiting = false;
             if (waiting || c.damaged.count(static_cast<int>(i))) continue;
@@ -129,8 +136,9 @@ TEST(H264DepacketizerTest, EncodedStreamsArriveWhole) {
                                 : referenced ? IPCAM_FRAME_DEPENDENT
                                              : IPCAM_FRAME_DROPPABLE,
                                 static_cast<uint32_t>(0xFFFF0000u + 3000 * i),
-                                key && sets != lastSets});
+                                key && sets != lastSets, lost && !key});
             if (key) lastSets = sets;
+            lost = false;
         }
         ASSERT_EQ(got.size(), expected.size());
         std::vector<std::string> frames;
@@ -139,6 +147,7 @@ TEST(H264DepacketizerTest, EncodedStreamsArriveWhole) {
             EXPECT_EQ(got[i].kind, expected[i].kind) << i;
             EXPECT_EQ(got[i].timestamp, expected[i].timestamp) << i;
             EXPECT_EQ(got[i].parametersChanged, expected[i].parametersChanged) << i;
+            EXPECT_EQ(got[i].afterLoss, expected[i].afterLoss) << i;
             frames.emplace_back(got[i].data.begin(), got[i].data.end());
         }
         const VideoParameters size =
@@ -178,6 +187,12 @@ TEST(H264DepacketizerTest, HandBuiltPacketsFollowTheRules) {
     const Bytes idr = {0x65, 0xB8, 0x10, 0x20}, p = {0x41, 0x9A, 0x30}, b = {0x01, 0x9E, 0x40};
     const Bytes p5 = {0x41, 0x9A, 0x30, 0x31, 0x32};
     const Bytes sei = {0x06, 0x05, 0x01, 0x80}, aud = {0x09, 0xF0};
+    // Recovery points: alone, after another message, and look-alikes that are none.
+    const Bytes recovery = {0x06, 0x06, 0x01, 0x84, 0x80};
+    const Bytes second = {0x06, 0x05, 0x01, 0x00, 0x06, 0x01, 0x84, 0x80};
+    const Bytes type261 = {0x06, 0xFF, 0x06, 0x01, 0x84, 0x80};
+    const Bytes cutShort = {0x06, 0x05, 0x09, 0x00, 0x06, 0x01, 0x84, 0x80};
+    const Bytes notFirst = {0x41, 0x5A, 0x30};  // a slice from macroblock 1 on
     const auto fu = [](const Bytes &nal, std::size_t begin, std::size_t end) {
         return h264Fragment(nal, begin, end);
     };
@@ -187,6 +202,7 @@ TEST(H264DepacketizerTest, HandBuiltPacketsFollowTheRules) {
         int kind;
         uint32_t timestamp;
         H264Unit nals;
+        bool afterLoss = false;
     };
     const int key = IPCAM_FRAME_KEY, dependent = IPCAM_FRAME_DEPENDENT,
               droppable = IPCAM_FRAME_DROPPABLE;
@@ -195,6 +211,7 @@ TEST(H264DepacketizerTest, HandBuiltPacketsFollowTheRules) {
         bool sprop;
         std::vector<H264Packet> packets;  // sequence, timestamp, marker, payload
         std::vector<Unit> expected;
+        bool strict = true;  // false: the pictures after a damaged one follow it
     } cases[] = {
         {"kinds",
          true,
@@ -298,6 +315,55 @@ TEST(H264DepacketizerTest, HandBuiltPacketsFollowTheRules) {
          true,
          {{1, 100, false, pps1}, {2, 100, true, idr}, {3, 200, false, pps0}, {4, 200, true, idr}},
          {{key, 100, {sps, pps, pps1, idr}}, {key, 200, {sps, pps1, pps0, idr}}}},
+        {"recovery points start decoding",
+         true,
+         {{1, 100, false, cutShort},
+          {2, 100, true, p},
+          {3, 200, false, type261},
+          {4, 200, true, p},
+          {5, 300, false, second},
+          {6, 300, true, p},
+          {7, 400, true, p},
+          {8, 500, false, recovery},
+          {9, 500, true, p}},
+         {{key, 300, {sps, pps, second, p}}, {dependent, 400, {p}},
+          {key, 500, {sps, pps, recovery, p}}}},
+        {"decoding on after damage",
+         true,
+         {{1, 100, true, idr},
+          {2, 200, true, overrun},
+          {3, 300, true, p},
+          {4, 400, false, fu(p5, 2, 3)},
+          {5, 400, true, fu(p5, 3, 5)},
+          {6, 500, true, b},
+          {7, 600, true, idr},
+          {8, 700, true, p}},
+         {{key, 100, {sps, pps, idr}},
+          {dependent, 300, {p}, true},
+          {droppable, 500, {b}, true},
+          {key, 600, {sps, pps, idr}},
+          {dependent, 700, {p}}},
+         false},
+        {"decoding on after lost packets",
+         true,
+         {{1, 100, true, idr},
+          {3, 200, true, p},            // a whole picture before it lost
+          {4, 300, true, p},
+          {6, 400, false, notFirst},    // its first slice lost
+          {7, 400, true, p},
+          {8, 500, true, p},
+          {10, 600, true, idr},         // after the loss, a key frame first
+          {11, 700, true, p},
+          {13, 800, false, fu(p5, 1, 3)}, // its end lost
+          {15, 900, true, p}},
+         {{key, 100, {sps, pps, idr}},
+          {dependent, 200, {p}, true},
+          {dependent, 300, {p}},
+          {dependent, 500, {p}, true},
+          {key, 600, {sps, pps, idr}},
+          {dependent, 700, {p}},
+          {dependent, 900, {p}, true}},
+         false},
         {"units without a picture",
          true,
          {{1, 100, true, h264Aggregate({sps, pps})}, {2, 200, true, sei}, {3, 300, true, idr}},
@@ -307,10 +373,12 @@ TEST(H264DepacketizerTest, HandBuiltPacketsFollowTheRules) {
         SCOPED_TRACE(c.name);
         H264Depacketizer d;
         d.configure(c.sprop ? sets.fmtp : "packetization-mode=1");
+        d.setStrict(c.strict);
         const std::vector<AccessUnit> got = h264Depacketize(d, c.packets);
         ASSERT_EQ(got.size(), c.expected.size());
         for (std::size_t i = 0; i < got.size(); ++i) {
             EXPECT_EQ(got[i].kind, c.expected[i].kind) << i;
+            EXPECT_EQ(got[i].afterLoss, c.expected[i].afterLoss) << i;
             EXPECT_EQ(got[i].timestamp, c.expected[i].timestamp) << i;
             EXPECT_EQ(got[i].data, h264AnnexB(c.expected[i].nals)) << i;
         }
@@ -326,8 +394,8 @@ TEST(H264DepacketizerTest, BoundsRestartAndConfiguration) {
     EXPECT_EQ(d.packetizationMode(), 1);
     EXPECT_EQ(d.parameters(), (VideoParameters{320, 240, 30}));
 
-    // An access unit up to the bound is delivered; one above it is dropped, and what depends
-    // on it.
+    // An access unit up to the bound is delivered; one above it is dropped, and the picture
+    // after it says so.
     std::vector<H264Packet> packets;
     uint16_t sequence = 1;
     std::vector<AccessUnit> got;
@@ -341,8 +409,9 @@ TEST(H264DepacketizerTest, BoundsRestartAndConfiguration) {
         packets.back().marker = true;
         packets.push_back({sequence++, 300, true, p});
         got = h264Depacketize(d, packets);
-        ASSERT_EQ(got.size(), over ? 1u : 3u);
+        ASSERT_EQ(got.size(), over ? 2u : 3u);
         EXPECT_EQ(got[0].parametersChanged, !over);
+        EXPECT_EQ(got.back().afterLoss, over == 1);
         if (!over) {
             EXPECT_EQ(got[1].data, h264AnnexB({big}));
         }

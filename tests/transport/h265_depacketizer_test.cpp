@@ -97,6 +97,7 @@ TEST(H265DepacketizerTest, StreamsArriveAsTheEncoderMadeThem) {
         H265Damage damage;
         std::size_t damagedFrame = 99;  // it and what follows up to the next key frame are lost
         const std::vector<std::string> *frames = nullptr;
+        bool strict = true;  // false: only the damaged frame is lost
     } rows[] = {
         {"single NAL units", {.mtu = 60000, .aggregate = false}, "", {}},
         {"aggregated", {.mtu = 1400}, "", {}},
@@ -106,6 +107,8 @@ TEST(H265DepacketizerTest, StreamsArriveAsTheEncoderMadeThem) {
         {"lost middle fragment", {}, "", h265Lose(3, 2), 3},
         {"lost last fragment", {}, "", h265Lose(3, -1), 3},
         {"lost end of the first key frame", {}, "", h265Lose(0, -1), 0},
+        {"lost first fragment, decoding on", {}, "", h265Lose(3, 0), 3, nullptr, false},
+        {"lost last fragment, decoding on", {}, "", h265Lose(3, -1), 3, nullptr, false},
         {"reordered",
          {},
          "",
@@ -133,6 +136,7 @@ TEST(H265DepacketizerTest, StreamsArriveAsTheEncoderMadeThem) {
         if (row.damage) row.damage(packets);
         H265Depacketizer d;
         d.configure(row.fmtp);
+        d.setStrict(row.strict);
         std::vector<AccessUnit> got;
         for (const H265Packet &packet : packets) {
             const std::optional<RtpPacket> parsed = parseRtpPacket(packet.bytes);
@@ -140,16 +144,22 @@ TEST(H265DepacketizerTest, StreamsArriveAsTheEncoderMadeThem) {
             d.push(*parsed, got);
         }
         std::vector<AccessUnit> expected;
-        bool lost = false;
+        bool lost = false, pending = false;  // pending: a loss the next picture must say
         for (std::size_t f = 0; f < frames.size(); ++f) {
-            lost = f == row.damagedFrame || (lost && !h265IsKey(frames[f]));
-            if (!lost) expected.push_back(h265Expected(frames, f));
+            const bool damaged = f == row.damagedFrame;
+            lost = (damaged && row.strict) || (lost && !h265IsKey(frames[f]));
+            pending = pending || damaged;
+            if (lost || damaged) continue;
+            expected.push_back(h265Expected(frames, f));
+            expected.back().afterLoss = pending && !h265IsKey(frames[f]);
+            pending = false;
         }
         ASSERT_EQ(got.size(), expected.size());
         std::vector<std::string> delivered;
         for (std::size_t i = 0; i < got.size(); ++i) {
             EXPECT_EQ(got[i].timestamp, expected[i].timestamp) << i;
             EXPECT_EQ(got[i].kind, expected[i].kind) << i;
+            EXPECT_EQ(got[i].afterLoss, expected[i].afterLoss) << i;
             EXPECT_TRUE(got[i].data == expected[i].data) << i;
             delivered.emplace_back(got[i].data.begin(), got[i].data.end());
         }
@@ -210,6 +220,7 @@ TEST(H265DepacketizerTest, DamagedAndUnusualUnits) {
         std::vector<Step> steps;
         std::vector<std::pair<uint32_t, int32_t>> expected;  // timestamp and kind
         bool withSets = true;
+        bool strict = true;  // false: the pictures after a damaged one follow it
     } rows[] = {
         {"kinds by slice types",
          {{1, idr},
@@ -227,6 +238,13 @@ TEST(H265DepacketizerTest, DamagedAndUnusualUnits) {
         {"aggregation overrunning its packet",
          {{1, idr}, {2, overrun}, {3, trailR}, {4, cra}},
          {{1, IPCAM_FRAME_KEY}, {4, IPCAM_FRAME_KEY}}},
+        {"decoding on after damage",
+         {{1, idr}, {2, overrun}, {3, trailR}, {4, broken}, {5, h265Slice(1, false)},
+          {6, h265Slice(0)}, {7, cra}, {8, trailR}},
+         {{1, IPCAM_FRAME_KEY}, {3, IPCAM_MSG_DAMAGE}, {3, IPCAM_FRAME_DEPENDENT},
+          {6, IPCAM_MSG_DAMAGE}, {6, IPCAM_FRAME_DROPPABLE}, {7, IPCAM_FRAME_KEY},
+          {8, IPCAM_FRAME_DEPENDENT}},
+         true, false},
         {"second fragment start",
          {{1, h265Fu(idr, true, false), false},
           {1, h265Fu(idr, true, false), false},
@@ -262,6 +280,7 @@ TEST(H265DepacketizerTest, DamagedAndUnusualUnits) {
         SCOPED_TRACE(row.name);
         H265Depacketizer d;
         d.configure(row.withSets ? sets : "");
+        d.setStrict(row.strict);
         std::vector<AccessUnit> got;
         uint16_t sequence = 100;
         for (const Step &step : row.steps) {
@@ -269,7 +288,10 @@ TEST(H265DepacketizerTest, DamagedAndUnusualUnits) {
             d.push({96, step.marker, sequence++, step.timestamp, 1, 1, step.payload}, got);
         }
         std::vector<std::pair<uint32_t, int32_t>> kinds;
-        for (const AccessUnit &unit : got) kinds.emplace_back(unit.timestamp, unit.kind);
+        for (const AccessUnit &unit : got) {
+            if (unit.afterLoss) kinds.emplace_back(unit.timestamp, IPCAM_MSG_DAMAGE);
+            kinds.emplace_back(unit.timestamp, unit.kind);
+        }
         EXPECT_EQ(kinds, row.expected);
     }
 }
@@ -298,7 +320,7 @@ TEST(H265DepacketizerTest, DelimiterStaysFirstAndHugeUnitsAreDropped) {
     expected.insert(expected.end(), idr.begin(), idr.end());
     EXPECT_TRUE(got[0].data == expected);
 
-    // A picture over the limit is lost, and so is what depends on it.
+    // A picture over the limit is lost; the one after it says so.
     got.clear();
     Bytes big = idr;
     big.resize(60000, 0x11);
@@ -308,10 +330,9 @@ TEST(H265DepacketizerTest, DelimiterStaysFirstAndHugeUnitsAreDropped) {
         d.push({96, i + 1 == pieces, sequence++, 20, 1, 1, h265Fu(big, i == 0, i + 1 == pieces)},
                got);
     d.push({96, true, sequence++, 30, 1, 1, h265Slice(1)}, got);
-    EXPECT_TRUE(got.empty());
-    d.push({96, true, sequence++, 40, 1, 1, idr}, got);
     ASSERT_EQ(got.size(), 1u);
-    EXPECT_EQ(got[0].timestamp, 40u);
+    EXPECT_EQ(got[0].timestamp, 30u);
+    EXPECT_TRUE(got[0].afterLoss);
 }
 
 }  // namespace
