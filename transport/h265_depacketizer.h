@@ -75,7 +75,7 @@ class H265Depacketizer {
 
     bool strict_ = false;
     bool waitingForKey_ = true;
-    bool lossPending_ = false;  // a picture was lost since the last one delivered
+    bool lossPending_ = false;             // a picture was lost since the last one delivered
     bool skippingSkippedLeading_ = false;  // after a start at a random access point
 
     // The unit being collected.

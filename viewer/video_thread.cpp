@@ -294,7 +294,8 @@ void VideoThread::processOne() {
         }
         ++frames_;
         if (const uint32_t losses = p.losses)
-            ShowStatus("R:%02d Q:%03zu F:%04u S:%03zu L:%u", rate_, queued, frames_, length, losses);
+            ShowStatus("R:%02d Q:%03zu F:%04u S:%03zu L:%u", rate_, queued, frames_, length,
+                       losses);
         else
             ShowStatus("R:%02d Q:%03zu F:%04u S:%03zu", rate_, queued, frames_, length);
     }

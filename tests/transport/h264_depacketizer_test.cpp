@@ -79,9 +79,13 @@ TEST(H264DepacketizerTest, EncodedStreamsArriveWhole) {
         {"last packet before a key frame lost", {}, "", lose(5, 0), {5}},
         {"fragment start lost, decoding on", {}, "", lose(3, 's'), {3}, false, false},
         {"key frame middle lost, decoding on", {}, "", lose(6, 'm'), {6}, false, false},
-        {"a whole picture lost, decoding on", {}, "",
+        {"a whole picture lost, decoding on",
+         {},
+         "",
          [&](Packets &p) { std::erase_if(p, [](const H264Packet &one) { return one.unit == 4; }); },
-         {4}, false, false},
+         {4},
+         false,
+         false},
         {"reordered",
          {},
          "",
@@ -326,7 +330,8 @@ TEST(H264DepacketizerTest, HandBuiltPacketsFollowTheRules) {
           {7, 400, true, p},
           {8, 500, false, recovery},
           {9, 500, true, p}},
-         {{key, 300, {sps, pps, second, p}}, {dependent, 400, {p}},
+         {{key, 300, {sps, pps, second, p}},
+          {dependent, 400, {p}},
           {key, 500, {sps, pps, recovery, p}}}},
         {"decoding on after damage",
          true,
@@ -347,14 +352,14 @@ TEST(H264DepacketizerTest, HandBuiltPacketsFollowTheRules) {
         {"decoding on after lost packets",
          true,
          {{1, 100, true, idr},
-          {3, 200, true, p},            // a whole picture before it lost
+          {3, 200, true, p},  // a whole picture before it lost
           {4, 300, true, p},
-          {6, 400, false, notFirst},    // its first slice lost
+          {6, 400, false, notFirst},  // its first slice lost
           {7, 400, true, p},
           {8, 500, true, p},
-          {10, 600, true, idr},         // after the loss, a key frame first
+          {10, 600, true, idr},  // after the loss, a key frame first
           {11, 700, true, p},
-          {13, 800, false, fu(p5, 1, 3)}, // its end lost
+          {13, 800, false, fu(p5, 1, 3)},  // its end lost
           {15, 900, true, p}},
          {{key, 100, {sps, pps, idr}},
           {dependent, 200, {p}, true},

@@ -145,7 +145,8 @@ TEST_F(NalDeliveryTest, ALossCostsThePictureItHit) {
         if (row.beforeKey) {
             std::size_t last = 0;
             while (h264Sent[last + 1].frame < 6) ++last;
-            sent.erase(sent.begin() + static_cast<long>(last - 1), sent.begin() + static_cast<long>(last + 1));
+            sent.erase(sent.begin() + static_cast<long>(last - 1),
+                       sent.begin() + static_cast<long>(last + 1));
             lost = 5;
         }
         ASSERT_GT(lost, 0u);
@@ -168,9 +169,9 @@ TEST_F(NalDeliveryTest, ALossCostsThePictureItHit) {
         std::vector<std::string> pictures;
         for (std::size_t f = 0; f < frames.size(); ++f) {
             if (f >= lost && f < resume) continue;
-            if (f == resume)
-                kinds.insert(kinds.end(), row.strict ? std::initializer_list<int32_t>{IPCAM_MSG_TIME_STEP, IPCAM_MSG_FORMAT}
-                                                     : std::initializer_list<int32_t>{IPCAM_MSG_DAMAGE});
+            if (f == resume && row.strict)
+                kinds.insert(kinds.end(), {IPCAM_MSG_TIME_STEP, IPCAM_MSG_FORMAT});
+            if (f == resume && !row.strict) kinds.push_back(IPCAM_MSG_DAMAGE);
             kinds.push_back(f % 6 ? IPCAM_FRAME_DEPENDENT : IPCAM_FRAME_KEY);
             pictures.push_back(frames[f]);
         }

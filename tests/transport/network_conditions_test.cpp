@@ -198,8 +198,8 @@ TEST(NetworkConditions, EveryRowPlaysAboutAsWellAsFfmpegAndHolds) {
         std::printf(
             "%-50s kestrel %4d pictures (%3.0f %%), %d damaged; ffmpeg %4d (%3.0f %%); "
             "first picture after %.2f s\n",
-            row.name, ours.pictures, 100 * ours.share, damaged, theirs.pictures,
-            100 * theirs.share, std::chrono::duration<double>(first - started).count());
+            row.name, ours.pictures, 100 * ours.share, damaged, theirs.pictures, 100 * theirs.share,
+            std::chrono::duration<double>(first - started).count());
         EXPECT_GE(ours.share, row.ofSent) << "status " << IPCamGetLastError(p->session);
         if (withFfmpeg && row.ofFfmpeg >= 0) {
             EXPECT_GT(theirs.pictures, 0) << p->ffmpegSaid;

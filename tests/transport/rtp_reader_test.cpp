@@ -277,7 +277,7 @@ TEST_F(RtpReaderTest, ConfigurationFromTheDescription) {
 
         const std::vector<std::string> expected =
             !c.strict ? std::vector<std::string>{config + pictures[4], pictures[5], pictures[7],
-                                                 pictures[8], pictures[9], pictures[10]}
+                                                 pictures[8],          pictures[9], pictures[10]}
             : c.configInBand
                 ? std::vector<std::string>{frames[4], frames[5], frames[8], frames[9], frames[10]}
                 : std::vector<std::string>{config + pictures[4], pictures[5], config + pictures[8],

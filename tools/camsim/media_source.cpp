@@ -229,7 +229,8 @@ namespace {
 
 class LoopSource : public VideoSource {
   public:
-    LoopSource(std::shared_ptr<MediaLoop> loop, int start) : loop_(std::move(loop)), start_(start) {}
+    LoopSource(std::shared_ptr<MediaLoop> loop, int start)
+        : loop_(std::move(loop)), start_(start) {}
     const MediaUnit *frame(uint64_t n) override { return loop_->video(start_ + n); }
 
   private:

@@ -91,8 +91,11 @@ class Device {
   private:
     // About two hundred packets a second, every 300th lost.
     static camsim::ChannelConfig lossyH264() {
-        camsim::ChannelConfig c{.codec = camsim::ChannelConfig::Codec::H264, .width = 320,
-                                .height = 240, .fps = 15, .bitrateKbps = 2000};
+        camsim::ChannelConfig c{.codec = camsim::ChannelConfig::Codec::H264,
+                                .width = 320,
+                                .height = 240,
+                                .fps = 15,
+                                .bitrateKbps = 2000};
         c.faults.dropEveryNth = 300;
         return c;
     }
