@@ -44,18 +44,14 @@ struct Row {
     std::size_t minKeepAlives = 0;
 };
 
-ChannelConfig video(ChannelConfig::Codec codec, camsim::StreamFaults faults = {}) {
+ChannelConfig h264(camsim::StreamFaults faults = {}) {
     ChannelConfig c;
-    c.codec = codec;
+    c.codec = ChannelConfig::Codec::H264;
     c.width = 320;
     c.height = 240;
     c.fps = 15;
     c.faults = faults;
     return c;
-}
-
-ChannelConfig h264(camsim::StreamFaults faults = {}) {
-    return video(ChannelConfig::Codec::H264, faults);
 }
 
 // Damaged pictures over a run with losses: libavcodec shows no H.264 picture between a lost

@@ -163,18 +163,14 @@ TEST(CliDecode, JpegPicturesDecodeAndDamageIsAnError) {
 
 }  // namespace
 
-// A picture cut short is an error, unless a loss was announced: then it is concealed and
-// counts as a picture, and the last picture is no longer the one before it.
+// A picture cut short is an error, unless a loss was announced: then it is concealed.
 TEST(CliDecode, DamageAfterALossIsConcealed) {
-    const std::vector<std::string> frames =
-        kestrel_test::encodeVideo(kestrel_test::TestCodec::H264, 64, 48, 3, 3);
-    ASSERT_EQ(frames.size(), 3u);
+    const auto frames = kestrel_test::encodeVideo(kestrel_test::TestCodec::H264, 64, 48, 3, 3);
+    const std::string cut = frames.at(2).substr(0, frames[2].size() / 2);
     for (const bool expected : {false, true}) {
-        SCOPED_TRACE(expected ? "loss announced" : "no loss announced");
         VideoDecoder decoder(VideoCodec::H264);
         ASSERT_EQ(decodeEach(decoder, {frames[0], frames[1]}), 2) << decoder.error();
         decoder.expectDamage(expected);
-        const std::string cut = frames[2].substr(0, frames[2].size() / 2);
-        EXPECT_EQ(decoder.decode(bytes(cut), cut.size()), expected ? 1 : -1) << decoder.error();
+        EXPECT_EQ(decoder.decode(bytes(cut), cut.size()), expected ? 1 : -1) << expected;
     }
 }
