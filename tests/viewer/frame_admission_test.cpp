@@ -65,8 +65,6 @@ TEST(FrameAdmissionTable, DecisionsByStateKindAndQueue) {
          false},
         {"waiting and too wide", true, 2, 0, kJpeg, 4000, true, 300, 0, 0, false, true},
         // A loss message changes nothing and costs nothing, however full the queue.
-        {"a loss while playing", false, IPCAM_MSG_DAMAGE, 20, kMpeg4, 4000, false, 0, 0, 0, false,
-         false},
         {"a loss while waiting", true, IPCAM_MSG_DAMAGE, 10, kMpeg4, 4000, false, 0, 0, 0, false,
          false},
     };
