@@ -94,7 +94,8 @@ TEST_F(RtpReaderTest, DeliveryStartsAtAKeyFrameAndGoesOnAfterALoss) {
     const std::vector<Packet> packets = packetize(frames, 60);
     const struct Case {
         const char *name;
-        std::size_t lostFrame, lostPacket;  // which packet of which frame goes missing
+        std::size_t lostFrame;
+        int lostPacket;  // which packet of that frame goes missing; -1 its last
         bool strict;
         std::vector<int> expected;  // frames in order, -1 the damage message
     } cases[] = {
@@ -104,6 +105,7 @@ TEST_F(RtpReaderTest, DeliveryStartsAtAKeyFrameAndGoesOnAfterALoss) {
         {"inside a frame", 7, 1, false, {5, 6, -1, 8, 9, 10, 11, 12, 13}},
         // The marker bit before the gap says that the frame in the buffer is whole.
         {"a frame's first packet", 8, 0, false, {5, 6, 7, -1, 9, 10, 11, 12, 13}},
+        {"a frame's last packet", 7, -1, false, {5, 6, -1, 8, 9, 10, 11, 12, 13}},
     };
     for (const Case &c : cases) {
         SCOPED_TRACE(c.name);
@@ -113,16 +115,19 @@ TEST_F(RtpReaderTest, DeliveryStartsAtAKeyFrameAndGoesOnAfterALoss) {
         fresh->options.strictFrames = c.strict;
         std::string bytes;  // joined in the middle of the first group
         for (std::size_t i = 0, frame = 0, first = 0; i < packets.size(); ++i) {
-            if (frame >= 2 && !(frame == c.lostFrame && i - first == c.lostPacket))
-                bytes += interleaved(packets[i]);
+            const bool lost =
+                frame == c.lostFrame &&
+                (c.lostPacket < 0 ? packets[i].marker : i - first == std::size_t(c.lostPacket));
+            if (frame >= 2 && !lost) bytes += interleaved(packets[i]);
             if (packets[i].marker) ++frame, first = i + 1;
         }
         MemorySource source(bytes, 1500);
         while (source.remaining() > 0) ASSERT_EQ(readInterleaved(fresh.get(), source), 0);
-        std::vector<int> got;
+        std::vector<int> got;  // a frame that is none of those sent: 15
         for (const Delivered &d : collector.frames()) {
             const auto at = std::find(frames.begin(), frames.end(), d.payload);
-            if (d.kind == IPCAM_MSG_DAMAGE || at != frames.end())
+            if (d.kind == IPCAM_MSG_DAMAGE || d.kind == IPCAM_FRAME_KEY ||
+                d.kind == IPCAM_FRAME_DEPENDENT)
                 got.push_back(d.kind == IPCAM_MSG_DAMAGE ? -1 : int(at - frames.begin()));
         }
         EXPECT_EQ(got, c.expected);
