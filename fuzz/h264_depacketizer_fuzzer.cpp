@@ -44,6 +44,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t *data, size_t size) {
         if (unit.kind != IPCAM_FRAME_KEY && unit.kind != IPCAM_FRAME_DEPENDENT &&
             unit.kind != IPCAM_FRAME_DROPPABLE)
             std::abort();
+        if (unit.afterLoss && unit.kind == IPCAM_FRAME_KEY) std::abort();  // nothing to damage
     }
     if (const auto parameters = depacketizer.parameters()) {
         if (parameters->width < 1 || parameters->width > ipcam::kMaxPictureSide ||

@@ -34,6 +34,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t *data, size_t size) {
         if (unit.data.size() < 6 || unit.data[0] != 0 || unit.data[1] != 0 || unit.data[2] != 0 ||
             unit.data[3] != 1 || unit.data.size() > ipcam::kMaxH265AccessUnit + (1u << 21))
             std::abort();
+        if (unit.afterLoss && unit.kind == IPCAM_FRAME_KEY) std::abort();  // nothing to damage
     }
     if (auto parameters = depacketizer.parameters())
         if (parameters->width <= 0 || parameters->height <= 0) std::abort();

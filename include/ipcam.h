@@ -84,8 +84,18 @@ enum IPCamFrameKind {
     IPCAM_MSG_FORMAT = 7,      /* StreamFormatBlock of the stream */
     IPCAM_MSG_INPUT = 9,       /* 1 or 2 bytes: input bits changed */
     IPCAM_MSG_TIME_STEP = 12,  /* no payload: the stream restarted or its time went back */
-    IPCAM_MSG_OVERLAY = 13     /* 16 bytes: overlay state */
+    IPCAM_MSG_OVERLAY = 13,    /* 16 bytes: overlay state */
+    IPCAM_MSG_DAMAGE = 14      /* no payload: a picture was lost (see below) */
 };
+
+/* IPCAM_MSG_DAMAGE: packets were lost and the pictures they carried were dropped; the frames
+ * of kinds 3 and 4 that follow, up to the next key frame, refer to what is missing and may
+ * decode with damage. Sent once per loss, just before the first such frame; not sent when a
+ * key frame is the next frame (nothing depends on the loss then), for Motion-JPEG (every
+ * picture stands alone) nor under IPCAM_OPTION_STRICT_FRAMES (nothing damaged is delivered).
+ * A caller may decode on (a decoder conceals the damage, which shows better than a frozen
+ * picture), drop the frames of kinds 3 and 4 up to the next key frame instead, or count the
+ * losses. Callers that pass over kinds they do not know keep working as before. */
 
 /* Head of every block handed to the callback; the payload follows the 16-byte head.
  * All numbers little-endian. */
@@ -509,7 +519,7 @@ IPCAM_API int IPCamSetStreamNum(IPCamSession *session, int videoStream, int audi
  * null session. */
 IPCAM_API int IPCamSetTransport(IPCamSession *session, int rtpOverUdp, int clientPortBase);
 /* Per-session options of IPCamSetOption. Each takes effect at the next connection attempt
- * (the reorder window at once). */
+ * (the reorder window and strict frames at once). */
 enum IPCamOption {
     /* 1: after a lost packet deliver no video until the next key frame, as older releases
      * did. 0 (the default): only the damaged frame is dropped and the frames after it are

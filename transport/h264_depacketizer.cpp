@@ -2,6 +2,7 @@
 
 #include <algorithm>
 #include <charconv>
+#include <utility>
 
 #include "core/stream_bits.h"
 #include "transport/h264_sps.h"
@@ -13,6 +14,8 @@ namespace {
 
 // NAL unit types (the low five bits of the header byte).
 constexpr uint8_t kIdrSlice = 5;
+constexpr uint8_t kSei = 6;
+constexpr uint8_t kRecoveryPoint = 6;  // SEI payload type
 constexpr uint8_t kDelimiter = 9;
 constexpr uint8_t kSequenceSet = 7;
 constexpr uint8_t kPictureSet = 8;
@@ -35,6 +38,28 @@ std::optional<uint32_t> pictureSetId(std::span<const uint8_t> nal) {
     const uint32_t id = r.ue();
     if (!r.ok() || id > 255) return std::nullopt;
     return id;
+}
+
+// Whether an SEI NAL unit holds a recovery point message. Each message is a type and a size,
+// both coded as runs of FF bytes plus a last byte; the trailing bits end the list.
+bool holdsRecoveryPoint(std::span<const uint8_t> nal) {
+    const std::vector<uint8_t> rbsp = unescapeRbsp(nal, 1);
+    std::size_t at = 0;
+    const auto number = [&](std::size_t &value) {
+        value = 0;
+        while (at < rbsp.size() && rbsp[at] == 0xFF) value += rbsp[at++];
+        if (at == rbsp.size()) return false;
+        value += rbsp[at++];
+        return true;
+    };
+    while (rbsp.size() - at > 1) {
+        std::size_t type = 0, size = 0;
+        if (!number(type) || !number(size)) return false;
+        if (type == kRecoveryPoint) return true;
+        if (size > rbsp.size() - at) return false;
+        at += size;
+    }
+    return false;
 }
 
 }  // namespace
@@ -68,6 +93,7 @@ void H264Depacketizer::restart() {
     dropUnit();
     haveSequence_ = false;
     markersSeen_ = false;
+    lossPending_ = false;
     waitForKey_ = true;
 }
 
@@ -87,7 +113,7 @@ void H264Depacketizer::push(const RtpPacket &packet, std::vector<AccessUnit> &ou
 
     const bool sameUnit = open_ && packet.timestamp == timestamp_;
     if (gap != 0) {
-        waitForKey_ = true;
+        noteLoss();
         if (sameUnit) {
             damage();
         } else {
@@ -100,7 +126,10 @@ void H264Depacketizer::push(const RtpPacket &packet, std::vector<AccessUnit> &ou
                 finishUnit(out);
             }
             startUnit(packet.timestamp);
-            if (!onlyTheEnd) damage();
+            // Otherwise the lost packets may have begun this unit. Unless strict, it is kept
+            // when its first slice turns out to begin the picture.
+            if (!onlyTheEnd && strict_) damage();
+            headLost_ = !onlyTheEnd;
         }
     } else if (!sameUnit) {
         if (open_) finishUnit(out);  // a camera that never sets the marker
@@ -134,7 +163,7 @@ void H264Depacketizer::takeNalUnit(std::span<const uint8_t> nal) {
     appendNalUnit(body_, nal);
     if (type == kDelimiter && body_.size() == sizeof kAnnexBStart + nal.size())
         audEnd_ = body_.size();
-    noteSlice(nal[0]);
+    noteNalUnit(nal);
 }
 
 void H264Depacketizer::takeAggregate(std::span<const uint8_t> payload) {
@@ -187,15 +216,18 @@ void H264Depacketizer::takeFragment(std::span<const uint8_t> payload) {
         return;
     }
     if (type == kDelimiter && fragmentStart_ == sizeof kAnnexBStart) audEnd_ = body_.size();
-    noteSlice(nal);
+    noteNalUnit(std::span<const uint8_t>(body_).subspan(fragmentStart_));
 }
 
-void H264Depacketizer::noteSlice(uint8_t header) {
-    const uint8_t type = nalType(header);
+void H264Depacketizer::noteNalUnit(std::span<const uint8_t> nal) {
+    const uint8_t type = nalType(nal[0]);
+    if (type == kSei && holdsRecoveryPoint(nal)) key_ = true;
     if (type < 1 || type > kIdrSlice) return;
+    // first_mb_in_slice, the first field of the slice header, is 0 when its first bit is set.
+    if (!slices_) startsPicture_ = nal.size() > 1 && (nal[1] & 0x80);
     slices_ = true;
     if (type == kIdrSlice) key_ = true;
-    if (header & 0x60) referenced_ = true;
+    if (nal[0] & 0x60) referenced_ = true;
 }
 
 bool H264Depacketizer::grow(std::size_t bytes) {
@@ -218,9 +250,16 @@ void H264Depacketizer::addPictureSet(std::span<const uint8_t> nal) {
     pictureSets_.push_back({*id, std::vector<uint8_t>(nal.begin(), nal.end())});
 }
 
+void H264Depacketizer::noteLoss() {
+    if (strict_)
+        waitForKey_ = true;
+    else
+        lossPending_ = true;
+}
+
 void H264Depacketizer::damage() {
     damaged_ = true;
-    waitForKey_ = true;
+    noteLoss();
     fragmentOpen_ = false;
     body_.clear();
 }
@@ -235,14 +274,15 @@ void H264Depacketizer::dropUnit() {
     open_ = false;
     body_.clear();
     audEnd_ = 0;
-    damaged_ = false;
+    damaged_ = headLost_ = false;
     fragmentOpen_ = false;
     fragmentStart_ = 0;
-    key_ = referenced_ = slices_ = false;
+    key_ = referenced_ = slices_ = startsPicture_ = false;
 }
 
 void H264Depacketizer::finishUnit(std::vector<AccessUnit> &out) {
     if (fragmentOpen_) damage();  // its last fragment never came
+    if (headLost_ && slices_ && !startsPicture_) damage();
     const bool deliver = !damaged_ && slices_ && (key_ || !waitForKey_) &&
                          (!key_ || (!sps_.empty() && !pictureSets_.empty()));
     if (!deliver) {
@@ -263,10 +303,11 @@ void H264Depacketizer::finishUnit(std::vector<AccessUnit> &out) {
         unit.data.insert(unit.data.end(), body_.begin() + static_cast<std::ptrdiff_t>(audEnd_),
                          body_.end());
         deliveredSets_ = std::move(sets);
-        waitForKey_ = false;
+        waitForKey_ = lossPending_ = false;
     } else {
         unit.kind = referenced_ ? IPCAM_FRAME_DEPENDENT : IPCAM_FRAME_DROPPABLE;
         unit.data = std::move(body_);
+        unit.afterLoss = std::exchange(lossPending_, false);
     }
     out.push_back(std::move(unit));
     dropUnit();

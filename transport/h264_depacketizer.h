@@ -2,7 +2,10 @@
 //
 // Single NAL unit packets, STAP-A and FU-A are taken; the other aggregation and fragmentation
 // types are passed over. Sequence and parameter sets are kept here, so the caller only hands
-// over every packet of the stream as it arrives.
+// over every packet of the stream as it arrives. Decoding may start at an IDR picture or at a
+// recovery point (SEI message 6, the periodic intra refresh of cameras without IDR pictures):
+// both come out as key frames. A lost or damaged packet costs the access unit it belongs to;
+// in strict mode also every picture up to the next key frame.
 #pragma once
 
 #include <cstddef>
@@ -33,6 +36,9 @@ class H264Depacketizer {
     // A new connection: the unit being collected is dropped and delivery waits for a key
     // frame again; the parameter sets known so far stay.
     void restart();
+    // Strict: after a loss nothing is delivered until the next key frame. Otherwise (the
+    // default) the pictures after it are, the first marked afterLoss.
+    void setStrict(bool strict) { strict_ = strict; }
     // What the current SPS says; nullopt before any SPS was read.
     std::optional<VideoParameters> parameters() const;
 
@@ -49,10 +55,11 @@ class H264Depacketizer {
     void takeNalUnit(std::span<const uint8_t> nal);
     void takeAggregate(std::span<const uint8_t> payload);
     void takeFragment(std::span<const uint8_t> payload);
-    void noteSlice(uint8_t header);
+    void noteNalUnit(std::span<const uint8_t> nal);
     bool grow(std::size_t bytes);
     void setSequenceSet(std::span<const uint8_t> nal);
     void addPictureSet(std::span<const uint8_t> nal);
+    void noteLoss();
     void damage();
     void startUnit(uint32_t timestamp);
     void finishUnit(std::vector<AccessUnit> &out);
@@ -64,11 +71,13 @@ class H264Depacketizer {
     std::optional<VideoParameters> parameters_;
     std::vector<uint8_t> deliveredSets_;  // the sets in front of the last key frame delivered
     int packetizationMode_ = 0;
+    bool strict_ = false;
 
     // Sequence numbers.
     bool haveSequence_ = false;
     uint16_t lastSequence_ = 0;
     bool markersSeen_ = false;  // the stream ends its access units with the marker bit
+    bool lossPending_ = false;  // a picture was lost since the last one delivered
 
     // The access unit being collected.
     bool open_ = false;
@@ -76,9 +85,11 @@ class H264Depacketizer {
     std::vector<uint8_t> body_;      // its NAL units but the parameter sets, in Annex B form
     std::size_t audEnd_ = 0;         // end of a leading access unit delimiter in body_, or 0
     bool damaged_ = false;           // something of it was lost: it is not delivered
+    bool headLost_ = false;          // packets before its first may have been its own
     bool fragmentOpen_ = false;      // an FU-A is being put together at the end of body_
     std::size_t fragmentStart_ = 0;  // where its NAL unit (after the start code) begins
-    bool key_ = false;               // it holds an IDR slice
+    bool key_ = false;               // it holds an IDR slice or a recovery point
+    bool startsPicture_ = false;     // its first slice is the picture's first (macroblock 0)
     bool referenced_ = false;        // one of its slices has nal_ref_idc above 0
     bool slices_ = false;            // it holds a slice at all
     bool waitForKey_ = true;

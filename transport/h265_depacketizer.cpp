@@ -3,6 +3,7 @@
 #include <charconv>
 #include <iterator>
 #include <string>
+#include <utility>
 
 #include "transport/h265_sps.h"
 #include "transport/sdp.h"
@@ -52,6 +53,7 @@ void H265Depacketizer::restart() {
     haveSequence_ = false;
     olderInARow_ = 0;
     waitingForKey_ = true;
+    lossPending_ = false;
     skippingSkippedLeading_ = false;
 }
 
@@ -60,7 +62,7 @@ void H265Depacketizer::push(const RtpPacket &packet, std::vector<AccessUnit> &ou
     if (!takeSequence(packet.sequence, gap)) return;
     if (gap) {
         if (collecting_) damage();
-        waitingForKey_ = true;
+        noteLoss();
     }
     if (collecting_ && packet.timestamp != timestamp_) finishUnit(out);
     if (!collecting_) {
@@ -236,17 +238,24 @@ bool H265Depacketizer::keepParameterSet(std::span<const uint8_t> nal) {
     return true;
 }
 
+void H265Depacketizer::noteLoss() {
+    if (strict_)
+        waitingForKey_ = true;
+    else
+        lossPending_ = true;
+}
+
 void H265Depacketizer::damage() {
     body_.clear();
     fragmentOpen_ = false;
     discarding_ = true;
-    waitingForKey_ = true;
+    noteLoss();
 }
 
 void H265Depacketizer::finishUnit(std::vector<AccessUnit> &out) {
     if (collecting_ && !discarding_) {
         if (fragmentOpen_)
-            waitingForKey_ = true;  // its last fragment never came
+            noteLoss();  // its last fragment never came
         else
             deliver(out);
     }
@@ -256,7 +265,7 @@ void H265Depacketizer::finishUnit(std::vector<AccessUnit> &out) {
 void H265Depacketizer::deliver(std::vector<AccessUnit> &out) {
     if (!sawPicture_) return;  // parameter sets or messages without a picture
     if (!startsPicture_) {     // its beginning was lost
-        waitingForKey_ = true;
+        noteLoss();
         return;
     }
     AccessUnit unit;
@@ -279,7 +288,7 @@ void H265Depacketizer::deliver(std::vector<AccessUnit> &out) {
         // Leading pictures that refer to pictures before a random access point the stream
         // starts at cannot be decoded.
         skippingSkippedLeading_ = waitingForKey_;
-        waitingForKey_ = false;
+        waitingForKey_ = lossPending_ = false;
         out.push_back(std::move(unit));
         return;
     }
@@ -288,6 +297,7 @@ void H265Depacketizer::deliver(std::vector<AccessUnit> &out) {
     skippingSkippedLeading_ = false;
     unit.kind = nonReference_ ? IPCAM_FRAME_DROPPABLE : IPCAM_FRAME_DEPENDENT;
     unit.data = std::move(body_);
+    unit.afterLoss = std::exchange(lossPending_, false);
     out.push_back(std::move(unit));
 }
 

@@ -3,9 +3,9 @@
 // Single NAL unit packets, aggregation packets and fragmentation units are taken, in the
 // order they arrive (decoding order numbers are skipped over, nothing is reordered). The
 // parameter sets, from the description or in-band, are kept apart and put in front of every
-// key frame. A lost, late or damaged packet costs the access unit it belongs to and every
-// picture up to the next key frame; nothing is delivered before the first key frame whose
-// parameter sets are known.
+// key frame (every IRAP picture: IDR, CRA and BLA). A lost, late or damaged packet costs the
+// access unit it belongs to, and in strict mode every picture up to the next key frame;
+// nothing is delivered before the first key frame whose parameter sets are known.
 #pragma once
 
 #include <cstddef>
@@ -36,6 +36,9 @@ class H265Depacketizer {
     // A new connection: the unit being collected is dropped and delivery waits for a key
     // frame again; the parameter sets known so far stay.
     void restart();
+    // Strict: after a loss nothing is delivered until the next key frame. Otherwise (the
+    // default) the pictures after it are, the first marked afterLoss.
+    void setStrict(bool strict) { strict_ = strict; }
     // What the current SPS says; nullopt before any SPS was read.
     std::optional<VideoParameters> parameters() const { return parameters_; }
 
@@ -51,8 +54,10 @@ class H265Depacketizer {
     // Notes what a NAL unit now in the body (at offset, behind its start code) is.
     void noteBodyNalUnit(std::size_t offset);
     bool keepParameterSet(std::span<const uint8_t> nal);
-    // The unit being collected is lost: what remains of it is passed over, and pictures are
-    // dropped until the next key frame.
+    // A picture was lost: strict delivery waits for the next key frame, otherwise the next
+    // picture delivered says so.
+    void noteLoss();
+    // The unit being collected is lost: what remains of it is passed over.
     void damage();
     void finishUnit(std::vector<AccessUnit> &out);
     void deliver(std::vector<AccessUnit> &out);
@@ -68,7 +73,9 @@ class H265Depacketizer {
     uint16_t sequence_ = 0;  // of the last packet taken
     int olderInARow_ = 0;    // packets refused as older since the last one taken
 
+    bool strict_ = false;
     bool waitingForKey_ = true;
+    bool lossPending_ = false;             // a picture was lost since the last one delivered
     bool skippingSkippedLeading_ = false;  // after a start at a random access point
 
     // The unit being collected.

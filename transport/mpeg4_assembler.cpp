@@ -2,6 +2,7 @@
 
 #include <cstring>
 #include <span>
+#include <utility>
 #include <vector>
 
 #include "core/session.h"
@@ -83,6 +84,40 @@ const std::vector<uint8_t> *describedKeyPicture(IPCamSession *session, std::size
     const RtpState &rtp = session->rtp;
     if (rtp.sdpConfig.empty() || rtp.inBandConfig || length <= 4) return nullptr;
     return rtp.frameBuffer.at(4) >> 6 == 0 ? &rtp.sdpConfig : nullptr;
+}
+
+// Cuts the frame of kind (2 or 3) that ends at `at` out of the buffer and delivers it: a
+// picture that cannot start decoding is dropped while a key frame is awaited; the first
+// picture after a loss goes behind the damage message.
+void cutFrame(IPCamSession *session, std::size_t at, int kind) {
+    RtpState &rtp = session->rtp;
+    FrameBuffer &buffer = rtp.frameBuffer;
+    if (kind == 2) rtp.inBandConfig = true;
+    const std::vector<uint8_t> *described = nullptr;
+    if (session->awaitingFirstFrame && kind == 3) {
+        described = describedKeyPicture(session, at);
+        if (!described) {
+            buffer.remove(at);
+            return;
+        }
+    }
+    const std::size_t front = described ? described->size() : 0;
+    EncodedFrame *frame =
+        allocateFrame(described ? IPCAM_FRAME_KEY : kind, front + at, localFileTimeNow());
+    if (frame) {
+        if (described) std::memcpy(framePayload(frame), described->data(), front);
+        buffer.take(framePayload(frame) + front, at);
+    }
+    buffer.remove(at);
+    if (!frame) return;
+    if (kind == 2 || described) {
+        rtp.pictureLost = false;
+        deliverKeyFrame(session, frame, described);
+        return;
+    }
+    if (std::exchange(rtp.pictureLost, false))
+        sendMessage(session, IPCAM_MSG_DAMAGE, nullptr, 0, frame->time);
+    deliverFrame(session, frame);
 }
 
 }  // namespace
@@ -167,30 +202,17 @@ int assembleMpeg4(IPCamSession *session) {
 
         const int kind = scan.state;
         scan = Mpeg4Scan{};
-        if (kind == 2) session->rtp.inBandConfig = true;
-        const std::vector<uint8_t> *described = nullptr;
-        if (session->awaitingFirstFrame && kind == 3) {
-            described = describedKeyPicture(session, at);
-            if (!described) {
-                buffer.remove(at);
-                continue;
-            }
-        }
-        const std::size_t front = described ? described->size() : 0;
-        EncodedFrame *frame =
-            allocateFrame(described ? IPCAM_FRAME_KEY : kind, front + at, localFileTimeNow());
-        if (frame) {
-            if (described) std::memcpy(framePayload(frame), described->data(), front);
-            buffer.take(framePayload(frame) + front, at);
-        }
-        buffer.remove(at);
-        if (frame) {
-            if (kind == 2 || described)
-                deliverKeyFrame(session, frame, described);
-            else
-                deliverFrame(session, frame);
-        }
+        cutFrame(session, at, kind);
         if (IPCamVideoStopped(session)) return IPCAM_IS_OVER;
+    }
+}
+
+void endMpeg4Frame(IPCamSession *session) {
+    // The scan has passed every start code in the buffer: what it holds is the frame.
+    const Mpeg4Scan scan = session->rtp.mpeg4;
+    if (scan.state == 3 || (scan.state == 2 && scan.endsAtNext)) {
+        session->rtp.mpeg4 = Mpeg4Scan{};
+        cutFrame(session, session->rtp.frameBuffer.count(), scan.state);
     }
 }
 

@@ -15,7 +15,8 @@ namespace ipcam {
 namespace {
 
 // A key frame sends the format first when it changed: the size (and rate) its sequence
-// parameter set gives. Pictures are timed by the stream's clock.
+// parameter set gives; the first picture after a loss the damage message. Pictures are timed
+// by the stream's clock.
 void deliverUnit(IPCamSession *session, const AccessUnit &unit,
                  const std::optional<VideoParameters> &parameters) {
     if (unit.kind != IPCAM_FRAME_KEY && session->awaitingFirstFrame) return;
@@ -31,6 +32,7 @@ void deliverUnit(IPCamSession *session, const AccessUnit &unit,
     EncodedFrame *frame = makeFrame(unit.kind, unit.data.data(), unit.data.size(), time);
     if (!frame) return;
     if (unit.kind != IPCAM_FRAME_KEY) {
+        if (unit.afterLoss) sendMessage(session, IPCAM_MSG_DAMAGE, nullptr, 0, time);
         deliverFrame(session, frame);
         return;
     }
@@ -53,10 +55,13 @@ int takeNalPayload(IPCamSession *session, const RtpPacket &packet) {
     std::vector<AccessUnit> &units = rtp.accessUnits;
     units.clear();
     std::optional<VideoParameters> parameters;
+    const bool strict = session->options.strictFrames != 0;
     if (currentFormat(session).videoCodec == IPCAM_VIDEO_H265) {
+        rtp.h265.setStrict(strict);
         rtp.h265.push(packet, units);
         parameters = rtp.h265.parameters();
     } else {
+        rtp.h264.setStrict(strict);
         rtp.h264.push(packet, units);
         parameters = rtp.h264.parameters();
     }

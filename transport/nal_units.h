@@ -22,6 +22,9 @@ struct AccessUnit {
     int32_t kind = IPCAM_FRAME_DEPENDENT;   // IPCAM_FRAME_KEY, _DEPENDENT or _DROPPABLE
     uint32_t timestamp = 0;                 // RTP timestamp of its packets
     bool parametersChanged = false;         // its parameter sets differ from the last ones
+    // A picture before it was lost, and it is no key frame: it and what follows up to the next
+    // key frame may decode with damage (the caller sends IPCAM_MSG_DAMAGE in front of it).
+    bool afterLoss = false;
 };
 
 // What a sequence parameter set says of the pictures.

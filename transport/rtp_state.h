@@ -146,6 +146,9 @@ struct RtpState {
     // none. Put in front of the first key picture of a stream that sends none itself.
     std::vector<uint8_t> sdpConfig;
     bool inBandConfig = false;  // the stream sent configuration headers (video thread)
+    // MPEG-4 (video thread): the last video packet carried the marker bit; a picture was lost
+    // since the last frame delivered.
+    bool videoMarker = false, pictureLost = false;
     // H.264 and H.265: the depacketisers (configured from the description's fmtp by the
     // handshake) and the access units one packet completed (video thread).
     H264Depacketizer h264;

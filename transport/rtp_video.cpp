@@ -75,6 +75,22 @@ int takeJpegPayload(IPCamSession *session, const RtpPacket &packet) {
     return assembleJpeg(session);
 }
 
+// The frame the missing packets belonged to can no longer be whole: it is dropped. Strict
+// delivery then waits for the next key frame, as older releases did; otherwise the frames
+// after it go on, behind a damage message (H.264 and H.265 see the loss in their
+// depacketisers). An MPEG-4 frame the marker bit ended before the gap is whole: it goes first.
+void loseFrame(IPCamSession *session) {
+    RtpState &rtp = session->rtp;
+    if (session->options.strictFrames) {
+        session->awaitingFirstFrame = 1;
+    } else {
+        if (rtp.videoMarker && currentFormat(session).videoCodec == IPCAM_VIDEO_MPEG4)
+            endMpeg4Frame(session);
+        rtp.pictureLost = true;
+    }
+    rtp.clearFrame();
+}
+
 }  // namespace
 
 bool countVideoPacket(IPCamSession *session, const RtpPacket &packet, bool adoptSource) {
@@ -86,9 +102,7 @@ bool countVideoPacket(IPCamSession *session, const RtpPacket &packet, bool adopt
         case RtpChannels::Arrival::InOrder:
             return true;
         case RtpChannels::Arrival::Gap:
-            // The frame the missing packets belonged to can no longer be whole.
-            session->awaitingFirstFrame = 1;
-            session->rtp.clearFrame();
+            loseFrame(session);
             return true;
         case RtpChannels::Arrival::Late:
         case RtpChannels::Arrival::Foreign:
@@ -105,6 +119,7 @@ int assembleVideoPacket(IPCamSession *session, const RtpPacket &packet) {
     FrameBuffer &buffer = session->rtp.frameBuffer;
     if (buffer.freeSpace() < packet.payload.size()) session->rtp.clearFrame();
     buffer.append(packet.payload.data(), packet.payload.size());
+    session->rtp.videoMarker = packet.marker;
     if (IPCamVideoStopped(session)) return IPCAM_IS_OVER;
     return assembleMpeg4(session);
 }

@@ -7,9 +7,10 @@
 
 namespace ipcam {
 
-// Counts a video packet in its stream. A gap drops the frame being assembled and makes
-// delivery wait for the next key frame. False when the packet is to be passed over: a late
-// copy, or (unless adoptSource) one of another SSRC than the stream's.
+// Counts a video packet in its stream. A gap drops the frame being assembled; in strict mode
+// delivery then waits for the next key frame, otherwise the next picture goes behind a damage
+// message. False when the packet is to be passed over: a late copy, or (unless adoptSource)
+// one of another SSRC than the stream's.
 bool countVideoPacket(IPCamSession *session, const RtpPacket &packet, bool adoptSource);
 
 // Adds a counted packet's payload to the frame being assembled and delivers what it

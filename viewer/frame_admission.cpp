@@ -11,6 +11,7 @@ namespace {
 constexpr int32_t kKindKey = IPCAM_FRAME_KEY;
 constexpr int32_t kKindOther = IPCAM_FRAME_DEPENDENT;
 constexpr int32_t kKindFormat = IPCAM_MSG_FORMAT;
+constexpr int32_t kKindDamage = IPCAM_MSG_DAMAGE;
 constexpr int32_t kMotionJpeg = 0;
 constexpr int kWideFrameSleep = 300;
 constexpr int kWaitingRefusal = 1000;
@@ -56,6 +57,9 @@ AdmissionMarks admissionFor(bool rotate, int32_t width, int32_t encoding) {
 AdmissionStep decideAdmission(bool waitingForKeyFrame, int32_t kind, std::size_t queueLength,
                               int32_t encoding, int32_t width, const FrameAdmission &marks) {
     AdmissionStep step;
+    // A loss changes nothing: the frames after it go on to the decoder, which conceals the
+    // damage, and the message itself costs the producer no pause.
+    if (kind == kKindDamage) return step;
     const auto q = static_cast<int64_t>(queueLength);
     const int64_t low = marks.lowMark, high = marks.highMark;
     step.sleepFirst = widePause(waitingForKeyFrame, kind, width, marks.maxWidth);
@@ -119,6 +123,7 @@ int OnFrame(void *context, int, void *frame, int) {
         return 0;
     }
 
+    if (f->kind == kKindDamage) ++p.losses;
     const int32_t width = p.callbackFormat.width, encoding = p.callbackFormat.videoCodec;
     const bool waiting = a.waitingForKeyFrame != 0;
     // The wide-picture pause comes before the queue is looked at.

@@ -18,7 +18,8 @@ struct AdmissionMarks {
 // (0 Motion-JPEG, anything else MPEG-4).
 AdmissionMarks admissionFor(bool rotate, int32_t width, int32_t encoding);
 
-// What the callback does with one frame other than a stream format.
+// What the callback does with one frame other than a stream format. A loss message
+// (IPCAM_MSG_DAMAGE) is dropped at no cost and leaves the state as it was.
 struct AdmissionStep {
     int sleepFirst = 0;  // ms, before looking at the queue (pictures wider than the maximum)
     bool append = false;

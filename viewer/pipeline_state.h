@@ -50,6 +50,9 @@ struct PipelineState {
     StreamFormatBlock callbackFormat{};  // the frame callback's copy, used by it alone
 
     std::atomic<uint8_t> newPicture{0};  // set by the video thread, cleared by the renderer
+    // Losses the library announced (IPCAM_MSG_DAMAGE): counted by the frame callback, shown
+    // and cleared at a new format by the video thread.
+    std::atomic<uint32_t> losses{0};
     std::atomic<uint8_t> inputBusy{0};   // set and cleared by the user interface
     std::atomic<uint8_t> rotateMode{0};  // the mode last chosen with the Enter key
     std::atomic<uint16_t> codecMarker{0};

@@ -240,6 +240,7 @@ void VideoThread::processOne() {
         if (length >= sizeof format && std::memcmp(payload, &format, sizeof format) != 0) {
             std::memcpy(&format, payload, sizeof format);
             frames_ = 0;
+            p.losses = 0;
             skip_ = 1;
             try {
                 if (const Decodable *d = decodable(format.videoCodec)) {
@@ -287,7 +288,11 @@ void VideoThread::processOne() {
             }
         }
         ++frames_;
-        ShowStatus("R:%02d Q:%03zu F:%04u S:%03zu", rate_, queued, frames_, length);
+        if (const uint32_t losses = p.losses)
+            ShowStatus("R:%02d Q:%03zu F:%04u S:%03zu L:%u", rate_, queued, frames_, length,
+                       losses);
+        else
+            ShowStatus("R:%02d Q:%03zu F:%04u S:%03zu", rate_, queued, frames_, length);
     }
     const int pause =
         p.lowLatency ? -1 : pacingDelay(queued, kind, p.admission.lowMark, p.admission.highMark);

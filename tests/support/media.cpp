@@ -227,6 +227,12 @@ DecodeCount decodeConcealing(TestCodec codec, const std::vector<std::string> &fr
     const int logLevel = av_log_get_level();
     av_log_set_level(AV_LOG_QUIET);  // concealment is expected here, and said for every block
     Frame frame;
+    const auto take = [&] {
+        while (avcodec_receive_frame(c.ctx, frame.f) == 0) {
+            ++count.pictures;
+            if (frame.f->decode_error_flags != 0) ++count.damaged;
+        }
+    };
     for (const std::string &f : frames) {
         Packet packet;
         packet.p->data = reinterpret_cast<uint8_t *>(const_cast<char *>(f.data()));
@@ -235,11 +241,10 @@ DecodeCount decodeConcealing(TestCodec codec, const std::vector<std::string> &fr
             ++count.damaged;
             continue;
         }
-        while (avcodec_receive_frame(c.ctx, frame.f) == 0) {
-            ++count.pictures;
-            if (frame.f->decode_error_flags != 0) ++count.damaged;
-        }
+        take();
     }
+    avcodec_send_packet(c.ctx, nullptr);  // the pictures it still holds, as at the end of a file
+    take();
     av_log_set_level(logLevel);
     return count;
 }

@@ -105,6 +105,7 @@ TEST(H264DepacketizerTest, EncodedStreamsArriveWhole) {
         if (c.change) c.change(packets);
         H264Depacketizer d;
         d.configure(c.fmtp);
+        d.setStrict(true);  // losses here cost up to the next key frame; see the next test
         const std::vector<AccessUnit> got = h264Depacketize(d, packets);
 
         std::vector<AccessUnit> expected;
@@ -178,6 +179,12 @@ TEST(H264DepacketizerTest, HandBuiltPacketsFollowTheRules) {
     const Bytes idr = {0x65, 0xB8, 0x10, 0x20}, p = {0x41, 0x9A, 0x30}, b = {0x01, 0x9E, 0x40};
     const Bytes p5 = {0x41, 0x9A, 0x30, 0x31, 0x32};
     const Bytes sei = {0x06, 0x05, 0x01, 0x80}, aud = {0x09, 0xF0};
+    // Recovery points: alone, after another message, and look-alikes that are none.
+    const Bytes recovery = {0x06, 0x06, 0x01, 0x84, 0x80};
+    const Bytes second = {0x06, 0x05, 0x01, 0x00, 0x06, 0x01, 0x84, 0x80};
+    const Bytes type261 = {0x06, 0xFF, 0x06, 0x01, 0x84, 0x80};
+    const Bytes cutShort = {0x06, 0x05, 0x09, 0x00, 0x06, 0x01, 0x84, 0x80};
+    const Bytes notFirst = {0x41, 0x5A, 0x30};  // a slice from macroblock 1 on
     const auto fu = [](const Bytes &nal, std::size_t begin, std::size_t end) {
         return h264Fragment(nal, begin, end);
     };
@@ -187,6 +194,7 @@ TEST(H264DepacketizerTest, HandBuiltPacketsFollowTheRules) {
         int kind;
         uint32_t timestamp;
         H264Unit nals;
+        bool afterLoss = false;
     };
     const int key = IPCAM_FRAME_KEY, dependent = IPCAM_FRAME_DEPENDENT,
               droppable = IPCAM_FRAME_DROPPABLE;
@@ -195,6 +203,7 @@ TEST(H264DepacketizerTest, HandBuiltPacketsFollowTheRules) {
         bool sprop;
         std::vector<H264Packet> packets;  // sequence, timestamp, marker, payload
         std::vector<Unit> expected;
+        bool strict = true;  // false: the pictures after a damaged one follow it
     } cases[] = {
         {"kinds",
          true,
@@ -298,6 +307,35 @@ TEST(H264DepacketizerTest, HandBuiltPacketsFollowTheRules) {
          true,
          {{1, 100, false, pps1}, {2, 100, true, idr}, {3, 200, false, pps0}, {4, 200, true, idr}},
          {{key, 100, {sps, pps, pps1, idr}}, {key, 200, {sps, pps1, pps0, idr}}}},
+        {"recovery points start decoding",
+         true,
+         {{1, 100, true, h264Aggregate({cutShort, p})},
+          {2, 200, true, h264Aggregate({type261, p})},
+          {3, 300, true, h264Aggregate({second, p})},
+          {4, 400, true, p},
+          {5, 500, true, h264Aggregate({recovery, p})}},
+         {{key, 300, {sps, pps, second, p}},
+          {dependent, 400, {p}},
+          {key, 500, {sps, pps, recovery, p}}}},
+        {"decoding on after losses",
+         true,
+         {{1, 100, true, idr},
+          {2, 200, true, overrun},
+          {3, 300, true, p},
+          {5, 400, true, p},          // after a whole picture lost
+          {7, 500, false, notFirst},  // its first slice lost
+          {8, 500, true, p},
+          {9, 600, false, fu(p5, 2, 3)},
+          {10, 600, true, fu(p5, 3, 5)},
+          {12, 700, true, idr},            // after a loss, a key frame first
+          {13, 800, false, fu(p5, 1, 3)},  // its end lost
+          {15, 900, true, b}},
+         {{key, 100, {sps, pps, idr}},
+          {dependent, 300, {p}, true},
+          {dependent, 400, {p}, true},
+          {key, 700, {sps, pps, idr}},
+          {droppable, 900, {b}, true}},
+         false},
         {"units without a picture",
          true,
          {{1, 100, true, h264Aggregate({sps, pps})}, {2, 200, true, sei}, {3, 300, true, idr}},
@@ -307,10 +345,12 @@ TEST(H264DepacketizerTest, HandBuiltPacketsFollowTheRules) {
         SCOPED_TRACE(c.name);
         H264Depacketizer d;
         d.configure(c.sprop ? sets.fmtp : "packetization-mode=1");
+        d.setStrict(c.strict);
         const std::vector<AccessUnit> got = h264Depacketize(d, c.packets);
         ASSERT_EQ(got.size(), c.expected.size());
         for (std::size_t i = 0; i < got.size(); ++i) {
             EXPECT_EQ(got[i].kind, c.expected[i].kind) << i;
+            EXPECT_EQ(got[i].afterLoss, c.expected[i].afterLoss) << i;
             EXPECT_EQ(got[i].timestamp, c.expected[i].timestamp) << i;
             EXPECT_EQ(got[i].data, h264AnnexB(c.expected[i].nals)) << i;
         }
@@ -326,8 +366,8 @@ TEST(H264DepacketizerTest, BoundsRestartAndConfiguration) {
     EXPECT_EQ(d.packetizationMode(), 1);
     EXPECT_EQ(d.parameters(), (VideoParameters{320, 240, 30}));
 
-    // An access unit up to the bound is delivered; one above it is dropped, and what depends
-    // on it.
+    // An access unit up to the bound is delivered; one above it is dropped, and the picture
+    // after it says so.
     std::vector<H264Packet> packets;
     uint16_t sequence = 1;
     std::vector<AccessUnit> got;
@@ -341,8 +381,9 @@ TEST(H264DepacketizerTest, BoundsRestartAndConfiguration) {
         packets.back().marker = true;
         packets.push_back({sequence++, 300, true, p});
         got = h264Depacketize(d, packets);
-        ASSERT_EQ(got.size(), over ? 1u : 3u);
+        ASSERT_EQ(got.size(), over ? 2u : 3u);
         EXPECT_EQ(got[0].parametersChanged, !over);
+        EXPECT_EQ(got.back().afterLoss, over == 1);
         if (!over) {
             EXPECT_EQ(got[1].data, h264AnnexB({big}));
         }

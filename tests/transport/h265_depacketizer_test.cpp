@@ -133,6 +133,7 @@ TEST(H265DepacketizerTest, StreamsArriveAsTheEncoderMadeThem) {
         if (row.damage) row.damage(packets);
         H265Depacketizer d;
         d.configure(row.fmtp);
+        d.setStrict(true);  // losses here cost up to the next key frame; see the next test
         std::vector<AccessUnit> got;
         for (const H265Packet &packet : packets) {
             const std::optional<RtpPacket> parsed = parseRtpPacket(packet.bytes);
@@ -210,6 +211,7 @@ TEST(H265DepacketizerTest, DamagedAndUnusualUnits) {
         std::vector<Step> steps;
         std::vector<std::pair<uint32_t, int32_t>> expected;  // timestamp and kind
         bool withSets = true;
+        bool strict = true;  // false: the pictures after a damaged one follow it
     } rows[] = {
         {"kinds by slice types",
          {{1, idr},
@@ -227,6 +229,27 @@ TEST(H265DepacketizerTest, DamagedAndUnusualUnits) {
         {"aggregation overrunning its packet",
          {{1, idr}, {2, overrun}, {3, trailR}, {4, cra}},
          {{1, IPCAM_FRAME_KEY}, {4, IPCAM_FRAME_KEY}}},
+        {"decoding on after damage",
+         {{1, idr},
+          {2, overrun},
+          {3, trailR},
+          {4, h265Slice(1, false)},
+          {5, h265Slice(0)},
+          {6, cra},
+          {7, trailR},
+          {8, h265Fu(trailR, true, false)},
+          {9, trailR}},
+         {{1, IPCAM_FRAME_KEY},
+          {3, IPCAM_MSG_DAMAGE},
+          {3, IPCAM_FRAME_DEPENDENT},
+          {5, IPCAM_MSG_DAMAGE},
+          {5, IPCAM_FRAME_DROPPABLE},
+          {6, IPCAM_FRAME_KEY},
+          {7, IPCAM_FRAME_DEPENDENT},
+          {9, IPCAM_MSG_DAMAGE},
+          {9, IPCAM_FRAME_DEPENDENT}},
+         true,
+         false},
         {"second fragment start",
          {{1, h265Fu(idr, true, false), false},
           {1, h265Fu(idr, true, false), false},
@@ -262,6 +285,7 @@ TEST(H265DepacketizerTest, DamagedAndUnusualUnits) {
         SCOPED_TRACE(row.name);
         H265Depacketizer d;
         d.configure(row.withSets ? sets : "");
+        d.setStrict(row.strict);
         std::vector<AccessUnit> got;
         uint16_t sequence = 100;
         for (const Step &step : row.steps) {
@@ -269,7 +293,10 @@ TEST(H265DepacketizerTest, DamagedAndUnusualUnits) {
             d.push({96, step.marker, sequence++, step.timestamp, 1, 1, step.payload}, got);
         }
         std::vector<std::pair<uint32_t, int32_t>> kinds;
-        for (const AccessUnit &unit : got) kinds.emplace_back(unit.timestamp, unit.kind);
+        for (const AccessUnit &unit : got) {
+            if (unit.afterLoss) kinds.emplace_back(unit.timestamp, IPCAM_MSG_DAMAGE);
+            kinds.emplace_back(unit.timestamp, unit.kind);
+        }
         EXPECT_EQ(kinds, row.expected);
     }
 }
@@ -298,7 +325,7 @@ TEST(H265DepacketizerTest, DelimiterStaysFirstAndHugeUnitsAreDropped) {
     expected.insert(expected.end(), idr.begin(), idr.end());
     EXPECT_TRUE(got[0].data == expected);
 
-    // A picture over the limit is lost, and so is what depends on it.
+    // A picture over the limit is lost; the one after it says so.
     got.clear();
     Bytes big = idr;
     big.resize(60000, 0x11);
@@ -308,10 +335,9 @@ TEST(H265DepacketizerTest, DelimiterStaysFirstAndHugeUnitsAreDropped) {
         d.push({96, i + 1 == pieces, sequence++, 20, 1, 1, h265Fu(big, i == 0, i + 1 == pieces)},
                got);
     d.push({96, true, sequence++, 30, 1, 1, h265Slice(1)}, got);
-    EXPECT_TRUE(got.empty());
-    d.push({96, true, sequence++, 40, 1, 1, idr}, got);
     ASSERT_EQ(got.size(), 1u);
-    EXPECT_EQ(got[0].timestamp, 40u);
+    EXPECT_EQ(got[0].timestamp, 30u);
+    EXPECT_TRUE(got[0].afterLoss);
 }
 
 }  // namespace

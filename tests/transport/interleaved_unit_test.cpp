@@ -220,20 +220,22 @@ TEST_F(InterleavedTest, TheQueueOfWaitingBlocksIsBounded) {
     EXPECT_EQ(kept, PendingBlocks::kMaxBytes / big.size());
 }
 
-// Only a gap in the video restarts the wait for a key frame.
+// Only a gap in the video costs a picture; in strict mode it restarts the wait for a key frame.
 TEST_F(InterleavedTest, GapsByChannel) {
     struct Case {
         uint8_t channel;
-        bool awaiting;
-    } cases[] = {{0, true}, {2, false}};
+        bool strict, awaiting, lost;
+    } cases[] = {{0, true, true, false}, {0, false, false, true}, {2, false, false, false}};
     for (const Case &c : cases) {
         LocalSession fresh;
         fresh->awaitingFirstFrame = 0;
+        fresh->options.strictFrames = c.strict;
         MemorySource source(
             {interleaved({c.channel, 10, false, "a"}), interleaved({c.channel, 12, false, "b"})});
         EXPECT_EQ(readInterleaved(fresh.get(), source), 0);
         EXPECT_EQ(readInterleaved(fresh.get(), source), 0);
         EXPECT_EQ(fresh->awaitingFirstFrame, c.awaiting) << int(c.channel);
+        EXPECT_EQ(fresh->rtp.pictureLost, c.lost) << int(c.channel);
     }
 }
 

@@ -2,6 +2,7 @@
 // that cannot be whole.
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <string>
 #include <vector>
 
@@ -184,6 +185,10 @@ TEST_F(RtpJpegTest, PicturesThatCannotBeWholeAreDropped) {
             if (d.kind == IPCAM_FRAME_KEY) got.push_back(d.payload);
         EXPECT_TRUE(got == k.expected) << got.size();
         for (const std::string &g : got) EXPECT_TRUE(decodeJpeg(g).ok);
+        // Every picture stands alone: the stream goes on as it was, nothing to announce.
+        const std::vector<int32_t> kinds = collector.kinds();
+        EXPECT_EQ(std::count(kinds.begin(), kinds.end(), IPCAM_MSG_FORMAT), 1);
+        EXPECT_EQ(std::count(kinds.begin(), kinds.end(), IPCAM_MSG_DAMAGE), 0);
     }
 }
 

@@ -87,32 +87,51 @@ TEST_F(RtpReaderTest, Mpeg4FramesComeOutWholeAndDecode) {
     }
 }
 
-TEST_F(RtpReaderTest, DeliveryStartsAndResumesAtAKeyFrame) {
-    std::vector<std::string> frames = encodeMpeg4(176, 144, 15, 5);
-    std::vector<Packet> packets = packetize(frames, 60);
-    // Join in the middle of the first group, and lose the second packet of the eighth frame
-    // (its first packet still ends the seventh).
-    size_t joinAt = 0, lost = 0;
-    for (size_t i = 0, frame = 0; i < packets.size(); ++i) {
-        if (frame == 2 && joinAt == 0) joinAt = i;
-        if (frame == 7 && lost == 0) lost = i + 1;
-        if (packets[i].marker) ++frame;
-    }
-    ASSERT_FALSE(packets[lost - 1].marker);
-    std::vector<Packet> sent(packets.begin() + static_cast<long>(joinAt), packets.end());
-    sent.erase(sent.begin() + static_cast<long>(lost - joinAt));
-    readAll(sent);
-
-    std::vector<std::string> got = videoFrames();
-    // Frames 5 (key) to 6 arrive, 7 to 9 are lost with the gap, then 10 (key) to 13.
-    std::vector<std::string> expected = {frames[5],  frames[6],  frames[10],
-                                         frames[11], frames[12], frames[13]};
-    ASSERT_EQ(got.size(), expected.size());
-    for (size_t i = 0; i < got.size(); ++i) EXPECT_TRUE(got[i] == expected[i]) << i;
-    for (const Delivered &d : collector.frames())
-        if (d.payload == frames[10]) {
-            EXPECT_EQ(d.kind, 2);
+// Delivery starts at a key frame; a loss costs the frame it hit, and the next one comes behind
+// the damage message (strict: nothing comes until the next key frame).
+TEST_F(RtpReaderTest, DeliveryStartsAtAKeyFrameAndGoesOnAfterALoss) {
+    const std::vector<std::string> frames = encodeMpeg4(176, 144, 15, 5);
+    const std::vector<Packet> packets = packetize(frames, 60);
+    const struct Case {
+        const char *name;
+        std::size_t lostFrame;
+        int lostPacket;  // which packet of that frame goes missing; -1 its last
+        bool strict;
+        std::vector<int> expected;  // frames in order, -1 the damage message
+    } cases[] = {
+        // A frame ends at the next start code: the seventh goes out with the eighth's first
+        // packet, before the gap.
+        {"inside a frame, strict", 7, 1, true, {5, 6, 10, 11, 12, 13}},
+        {"inside a frame", 7, 1, false, {5, 6, -1, 8, 9, 10, 11, 12, 13}},
+        // The marker bit before the gap says that the frame in the buffer is whole.
+        {"a frame's first packet", 8, 0, false, {5, 6, 7, -1, 9, 10, 11, 12, 13}},
+        {"a frame's last packet", 7, -1, false, {5, 6, -1, 8, 9, 10, 11, 12, 13}},
+    };
+    for (const Case &c : cases) {
+        SCOPED_TRACE(c.name);
+        LocalSession fresh;
+        collector.clear();
+        collector.attach(fresh.get());
+        fresh->options.strictFrames = c.strict;
+        std::string bytes;  // joined in the middle of the first group
+        for (std::size_t i = 0, frame = 0, first = 0; i < packets.size(); ++i) {
+            const bool lost =
+                frame == c.lostFrame &&
+                (c.lostPacket < 0 ? packets[i].marker : i - first == std::size_t(c.lostPacket));
+            if (frame >= 2 && !lost) bytes += interleaved(packets[i]);
+            if (packets[i].marker) ++frame, first = i + 1;
         }
+        MemorySource source(bytes, 1500);
+        while (source.remaining() > 0) ASSERT_EQ(readInterleaved(fresh.get(), source), 0);
+        std::vector<int> got;  // a frame that is none of those sent: 15
+        for (const Delivered &d : collector.frames()) {
+            const auto at = std::find(frames.begin(), frames.end(), d.payload);
+            if (d.kind == IPCAM_MSG_DAMAGE || d.kind == IPCAM_FRAME_KEY ||
+                d.kind == IPCAM_FRAME_DEPENDENT)
+                got.push_back(d.kind == IPCAM_MSG_DAMAGE ? -1 : int(at - frames.begin()));
+        }
+        EXPECT_EQ(got, c.expected);
+    }
 }
 
 TEST_F(RtpReaderTest, DamagedBlocksFailAndClearTheFrame) {
@@ -253,7 +272,7 @@ TEST_F(RtpReaderTest, JpegPicturesInOneBufferComeOutInOneCall) {
 }
 
 // A stream whose configuration travels only in the description: the first intra picture
-// after joining or after a gap starts decoding with that configuration in front.
+// after joining or (strict frames) after a gap starts decoding with that configuration in front.
 TEST_F(RtpReaderTest, ConfigurationFromTheDescription) {
     const std::vector<std::string> frames = encodeMpeg4(176, 144, 12, 4);
     const std::string vop("\0\0\1\xB6", 4), group("\0\0\1\xB3", 4);
@@ -273,6 +292,7 @@ TEST_F(RtpReaderTest, ConfigurationFromTheDescription) {
         collector.clear();
         collector.attach(fresh.get());
         fresh->rtp.sdpConfig.assign(config.begin(), config.end());
+        fresh->options.strictFrames = 1;
         const std::vector<std::string> &sent = c.configInBand ? frames : pictures;
         // Join after the first key picture and lose the second packet of the seventh frame
         // (its first still ends the sixth).

@@ -54,16 +54,19 @@ TEST(FrameAdmissionTable, DecisionsByStateKindAndQueue) {
          true, false},
         {"a full queue drops JPEG without waiting", false, 2, 20, kJpeg, 640, false, 0, 0, 500,
          false, false},
-        {"too wide a picture costs 300 ms first", false, 2, 0, kMpeg4, 3841, true, 300, 0, 0,
-         false, false},
+        {"too wide a picture costs 300 ms first", false, 2, 0, kMpeg4, 3841, true, 300, 0, 0, false,
+         false},
         {"other kinds are dropped", false, 6, 0, kMpeg4, 640, false, 0, 0, 0, false, false},
         {"waiting: a key frame in a short queue", true, 2, 9, kMpeg4, 640, true, 0, 0, 0, false,
          true},
         {"waiting: other frames are dropped free", true, 3, 0, kMpeg4, 640, false, 0, 0, 0, false,
          false},
-        {"waiting: a long queue costs a second", true, 2, 10, kMpeg4, 640, false, 0, 0, 1000,
-         false, false},
+        {"waiting: a long queue costs a second", true, 2, 10, kMpeg4, 640, false, 0, 0, 1000, false,
+         false},
         {"waiting and too wide", true, 2, 0, kJpeg, 4000, true, 300, 0, 0, false, true},
+        // A loss message changes nothing and costs nothing, however full the queue.
+        {"a loss while waiting", true, IPCAM_MSG_DAMAGE, 10, kMpeg4, 4000, false, 0, 0, 0, false,
+         false},
     };
     for (const Case &c : cases) {
         SCOPED_TRACE(c.name);

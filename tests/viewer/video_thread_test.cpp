@@ -136,12 +136,18 @@ TEST_F(VideoThreadTest, AfterAFormatChangeTheFirstKeyFrameIsDecodedButNotShown) 
     EXPECT_EQ(w, 176);
     EXPECT_EQ(h, 144);
 
-    // The same format again changes nothing: no reopening, no skipping, F counts on.
+    // The same format again changes nothing: no reopening, no skipping, F counts on; the
+    // losses the callback counted show from the next frame on, until the next format.
+    OnFrame(nullptr, 0, frame(IPCAM_MSG_DAMAGE), 0);
     pipeline().newPicture = 0;
     pass(formatFrame(4, 176, 144));
     pass(frame(IPCAM_FRAME_DEPENDENT, mpeg4[5]));
     EXPECT_EQ(pipeline().newPicture.load(), 1);
     EXPECT_NE(window.last().find("F:0005"), std::string::npos) << window.last();
+    EXPECT_EQ(window.last().substr(window.last().size() - 4), " L:1") << window.last();
+    pass(formatFrame(4, 352, 288));
+    pass(frame(IPCAM_FRAME_KEY, mpeg4[3]));
+    EXPECT_EQ(window.last().find("L:"), std::string::npos) << window.last();
 }
 
 TEST_F(VideoThreadTest, AChangeToMotionJpegReopensTheDecoder) {

@@ -11,6 +11,7 @@ namespace camsim {
 namespace {
 
 constexpr int kMaxBitrateKbps = 50000;
+constexpr int kMaxStartFrame = 1000;  // live encodes them all before a session's first frame
 
 std::optional<int> number(std::string_view text) {
     int n = 0;
@@ -43,6 +44,7 @@ struct Flag {
 constexpr Flag kFlags[] = {
     {"audio", &ChannelConfig::audio, nullptr, true},
     {"live", &ChannelConfig::live, nullptr, true},
+    {"refresh", &ChannelConfig::intraRefresh, nullptr, true},
     {"noeoi", &ChannelConfig::jpegEndMarker, nullptr, false},
     {"sdpconfig", &ChannelConfig::configInBand, nullptr, false},
     {"pathonly", &ChannelConfig::namedMount, nullptr, false},
@@ -72,7 +74,7 @@ struct Field {
 constexpr Field kFields[] = {
     {"type", &ChannelConfig::jpegType},           {"q", &ChannelConfig::jpegQ},
     {"restart", &ChannelConfig::restartInterval}, {"tables", &ChannelConfig::jpegTablesQ},
-    {"bitrate", &ChannelConfig::bitrateKbps},
+    {"bitrate", &ChannelConfig::bitrateKbps},     {"start", &ChannelConfig::startFrame},
 };
 struct Fault {
     std::string_view key;
@@ -173,6 +175,9 @@ std::optional<std::string> configProblem(const ChannelConfig &c) {
         if (normalizeMountPath(path) != path)
             return "path '" + path + "' must start with '/' and have no blanks, '#' or final '/'";
     if (!c.namedMount && c.paths.empty()) return "pathonly needs a path=";
+    if (c.startFrame < 0 || c.startFrame > kMaxStartFrame)
+        return "start must be from 0 to " + std::to_string(kMaxStartFrame);
+    if (c.intraRefresh && c.codec != ChannelConfig::Codec::H264) return "refresh is for h264";
     const StreamFaults &f = c.faults;
     if (f.dropEveryNth < 0 || f.stallAfterFrames < 0 || f.garbageAfterFrames < 0 ||
         f.extensionEvery < 0 || f.paddingEvery < 0 || f.serverRequestSeconds < 0 ||

@@ -24,6 +24,11 @@ struct ChannelConfig {
     bool jpegEndMarker = true;      // JPEG: the last fragment ends with FF D9, as most cameras
                                     // send it; receivers must add it themselves when false
     bool live = false;     // encode each session's video as it goes instead of replaying the loop
+    int startFrame = 0;    // a session's video begins this many frames into the stream, as a
+                           // camera's that was streaming before the client came (live: the
+                           // frames before are encoded and thrown away)
+    bool intraRefresh = false;  // H.264: periodic intra refresh, one IDR picture at the start
+                                // and a recovery point (SEI) every second instead of IDRs
     int jpegTablesQ = 80;  // JPEG with Q >= 128: the quality of the tables sent in band
     bool configInBand = true;  // false: MPEG-4 VOS and VOL only in the SDP's config=, key
                                // frames begin with the GOV; H.264/H.265 parameter sets

@@ -117,7 +117,7 @@ class NalFrameEncoder : public FrameEncoder {
           grain_(c.bitrateKbps > 0 ? kGrain : 0),
           // In single NAL unit mode x264 keeps its slices to what one packet holds.
           encoder_({codec_, c.width, c.height, c.fps, c.bitrateKbps,
-                    singleUnits_ ? kMaxSingleNalPayload : 0}) {}
+                    singleUnits_ ? kMaxSingleNalPayload : 0, c.intraRefresh}) {}
 
     std::optional<MediaUnit> encode(uint64_t n) override {
         Picture picture = drawTestPattern(width_, height_, Chroma::Yuv420, n);
@@ -196,7 +196,8 @@ const MediaUnit *MediaLoop::video(uint64_t n) {
 }
 
 std::shared_ptr<MediaLoop> mediaLoop(const ChannelConfig &c) {
-    using Key = std::tuple<Codec, int, int, int, bool, int, int, int, bool, int, int, bool, bool>;
+    using Key =
+        std::tuple<Codec, int, int, int, bool, int, int, int, bool, int, int, bool, bool, bool>;
     const bool jpeg = isJpeg(c);
     const Key key{c.codec,
                   c.width,
@@ -210,7 +211,8 @@ std::shared_ptr<MediaLoop> mediaLoop(const ChannelConfig &c) {
                   jpeg && c.jpegQ >= 128 ? c.jpegTablesQ : 0,
                   c.bitrateKbps,
                   jpeg || c.configInBand,
-                  isNalCodec(c.codec) && c.faults.singleNalUnits};
+                  isNalCodec(c.codec) && c.faults.singleNalUnits,
+                  c.intraRefresh};
     static std::mutex lock;
     static std::map<Key, std::shared_ptr<MediaLoop>> loops;  // lock
     std::lock_guard guard(lock);
@@ -227,18 +229,24 @@ namespace {
 
 class LoopSource : public VideoSource {
   public:
-    explicit LoopSource(std::shared_ptr<MediaLoop> loop) : loop_(std::move(loop)) {}
-    const MediaUnit *frame(uint64_t n) override { return loop_->video(n); }
+    LoopSource(std::shared_ptr<MediaLoop> loop, int start)
+        : loop_(std::move(loop)), start_(start) {}
+    const MediaUnit *frame(uint64_t n) override { return loop_->video(start_ + n); }
 
   private:
     std::shared_ptr<MediaLoop> loop_;
+    uint64_t start_;
 };
 
 class LiveSource : public VideoSource {
   public:
-    explicit LiveSource(const ChannelConfig &c) : encoder_(makeFrameEncoder(c)) {}
+    explicit LiveSource(const ChannelConfig &c)
+        : encoder_(makeFrameEncoder(c)), start_(static_cast<uint64_t>(c.startFrame)) {}
     const MediaUnit *frame(uint64_t n) override {
-        auto unit = encoder_->encode(n);
+        // The encoder must see every picture, those before the session's too.
+        for (; skipped_ < start_; ++skipped_)
+            if (!encoder_->encode(skipped_)) return nullptr;
+        auto unit = encoder_->encode(start_ + n);
         if (!unit) return nullptr;
         current_ = std::move(*unit);
         return &current_;
@@ -246,6 +254,7 @@ class LiveSource : public VideoSource {
 
   private:
     std::unique_ptr<FrameEncoder> encoder_;
+    uint64_t start_, skipped_ = 0;
     MediaUnit current_;
 };
 
@@ -268,7 +277,7 @@ class ResizingSource : public VideoSource {
 std::unique_ptr<VideoSource> plainSource(const ChannelConfig &config,
                                          std::shared_ptr<MediaLoop> loop) {
     if (config.live) return std::make_unique<LiveSource>(config);
-    return std::make_unique<LoopSource>(std::move(loop));
+    return std::make_unique<LoopSource>(std::move(loop), config.startFrame);
 }
 
 }  // namespace

@@ -18,6 +18,9 @@ AVDictionary *encoderOptions(const NalEncoderSettings &s) {
     if (s.codec == NalCodec::H264) {
         std::string params = "scenecut=0:log=0";  // errors only, no statistics at the end
         if (s.maxSliceBytes > 0) params += ":slice-max-size=" + std::to_string(s.maxSliceBytes);
+        // A column of intra blocks crosses the picture in each key interval, and x264 marks
+        // where each crossing begins with a recovery point SEI (and the parameter sets).
+        if (s.intraRefresh) params += ":intra-refresh=1";
         av_dict_set(&options, "x264-params", params.c_str(), 0);
     } else {
         av_dict_set(&options, "x265-params",

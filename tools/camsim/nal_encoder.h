@@ -27,6 +27,8 @@ struct NalEncoderSettings {
     int fps = 30;
     int bitrateKbps = 0;            // 0: the encoder's constant quality
     std::size_t maxSliceBytes = 0;  // H.264: slices end before this size; 0: one slice
+    bool intraRefresh = false;      // H.264: recovery points instead of IDR pictures after the
+                                    // first
 };
 
 class NalEncoder {

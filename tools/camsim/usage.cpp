@@ -33,6 +33,9 @@ SIGTERM).
                            h265: even) from 16, FPS 1 to 60, and the settings
                              audio       a second track: MPEG audio, a 1 kHz tone
                              live        encode per session instead of replaying a loop
+                             start=N     a session's video begins N frames into the
+                                         stream, as when joining a camera that was
+                                         streaming already (0..1000)
                              type=T      JPEG 0 (4:2:2) or 1 (4:2:0, the default)
                              q=Q         JPEG Q 1..99 (default 75), or 128..255 to send
                                          the quantisation tables in band (Q 6 and 18 give
@@ -126,6 +129,10 @@ SIGTERM).
                                          its own up to 65000 bytes, never aggregated or
                                          fragmented (H.264: packetization-mode=0, x264
                                          slices kept that small)
+                             refresh     H.264: periodic intra refresh, an IDR picture
+                                         only at the start, then a recovery point SEI
+                                         every second (with live and start=N a session
+                                         never sees an IDR picture)
                            e.g. jpeg:320x240@15,type=0,q=255,restart=4,drop=10
   --rtsp-path [N=]PATH     serve channel N (default: the last --channel given, else CH01)
                            at PATH too; repeatable

@@ -48,7 +48,8 @@ VideoDecoder::VideoDecoder(VideoCodec codec) : codec_(codec) {
         avcodec_free_context(&context_);
         return;
     }
-    // Damage is reported rather than concealed, so the counts say what arrived.
+    // Damage is reported rather than concealed, so the counts say what arrived; expectDamage()
+    // relaxes that after a loss.
     context_->err_recognition = AV_EF_EXPLODE;
     if (int r = avcodec_open2(context_, decoder, nullptr); r < 0) {
         error_ = avError(r);
@@ -84,7 +85,7 @@ int VideoDecoder::decode(const unsigned char *data, std::size_t size) {
             error_ = avError(r);
             return -1;
         }
-        if (frame_->decode_error_flags) {
+        if (frame_->decode_error_flags && !damageExpected_) {
             error_ = "damaged picture";
             av_frame_unref(frame_);
             return -1;
@@ -95,6 +96,11 @@ int VideoDecoder::decode(const unsigned char *data, std::size_t size) {
         ++pictures;
     }
     return pictures;
+}
+
+void VideoDecoder::expectDamage(bool on) {
+    damageExpected_ = on;
+    if (context_) context_->err_recognition = on ? 0 : AV_EF_EXPLODE;
 }
 
 const AVFrame *VideoDecoder::picture() const { return havePicture_ ? last_ : nullptr; }

@@ -28,6 +28,7 @@ class VideoDecoder final : public Decoder {
     bool ready() const override { return context_ != nullptr; }
     VideoCodec codec() const override { return codec_; }
     int decode(const unsigned char *data, std::size_t size) override;
+    void expectDamage(bool on) override;
     const std::string &error() const override { return error_; }
     int width() const override;
     int height() const override;
@@ -43,6 +44,7 @@ class VideoDecoder final : public Decoder {
     AVFrame *last_ = nullptr;
     AVPacket *packet_ = nullptr;
     bool havePicture_ = false;
+    bool damageExpected_ = false;
     std::string error_;
 };
 

@@ -108,12 +108,20 @@ class StreamState {
         sawKey_ = sawKey_ || kind == IPCAM_FRAME_KEY;
         return sawKey_;
     }
+    // Whether the pictures may show damage: after a loss the library announced, up to the next
+    // key frame.
+    bool damageExpected(int kind) {
+        if (kind == IPCAM_MSG_DAMAGE) afterLoss_ = true;
+        if (kind == IPCAM_FRAME_KEY) afterLoss_ = false;
+        return afterLoss_;
+    }
 
   private:
     StreamFormatBlock format_{};
     VideoCodec formatCodec_ = VideoCodec::Unknown;
     std::unique_ptr<Decoder> decoder_;
     bool sawKey_ = false;
+    bool afterLoss_ = false;
 };
 
 const unsigned char *bytes(const std::string &s) {
@@ -154,6 +162,7 @@ int runStream(const Options &o) {
 
     auto handle = [&](const Block &b) {
         stats.add(b.kind, bytes(b.payload), b.payload.size());
+        const bool damageExpected = stream.damageExpected(b.kind);
         if (stream.noteFormat(b) && recorder) recorder->noteFormat(stream.format());
         if (b.kind == IPCAM_MSG_TIME_STEP && recorder) recorder->noteTimeStep();
         if (!isVideo(b.kind) || b.payload.empty()) return;
@@ -167,6 +176,7 @@ int runStream(const Options &o) {
         if (!media || snapshotDone) return;
         Decoder *decoder = stream.decoderFor(*media, codec);
         if (!decoder || !stream.decodable(codec, b.kind)) return;
+        decoder->expectDamage(damageExpected);
         const int pictures = decoder->decode(bytes(b.payload), b.payload.size());
         if (pictures < 0) {
             stats.addDecodeError();

@@ -22,6 +22,10 @@ class Decoder {
     // Sends one frame and takes every picture the decoder gives back. The number of pictures
     // (0 while the decoder is still filling), or -1 with error() set.
     virtual int decode(const unsigned char *data, std::size_t size) = 0;
+    // On after the library said a picture was lost (IPCAM_MSG_DAMAGE), up to the next key
+    // frame: damage is concealed and a damaged picture counts as a picture. Off, damage is an
+    // error.
+    virtual void expectDamage(bool on) = 0;
     virtual const std::string &error() const = 0;
     // The last picture's size; 0 before the first.
     virtual int width() const = 0;
@@ -38,7 +42,7 @@ struct MediaModule {
     std::unique_ptr<Decoder> (*makeDecoder)(VideoCodec codec);
     std::unique_ptr<PictureWriter> (*makeContainerWriter)(const std::string &path);
 };
-inline constexpr int kMediaModuleVersion = 1;
+inline constexpr int kMediaModuleVersion = 2;
 inline constexpr const char *kMediaModuleName = "ipcam-media.so";
 inline constexpr const char *kMediaModuleEntry = "ipcam_media_module";
 

@@ -86,6 +86,7 @@ void FrameStats::add(int kind, const unsigned char *payload, std::size_t size) {
         break;
     case IPCAM_MSG_TIME_STEP: count(&Counts::timeSteps); break;
     case IPCAM_MSG_OVERLAY: count(&Counts::overlays); break;
+    case IPCAM_MSG_DAMAGE: count(&Counts::losses); break;
     default: count(&Counts::other); break;
     }
 }
@@ -104,6 +105,7 @@ std::string FrameStats::tick(double seconds) {
         line += " | decoded " + std::to_string(c.decoded) + " errors " +
                 std::to_string(c.decodeErrors);
     if (c.timeSteps) line += " | time steps " + std::to_string(c.timeSteps);
+    if (c.losses) line += " | losses " + std::to_string(c.losses);
     interval_ = Counts{};
     return line;
 }
@@ -128,6 +130,7 @@ std::string FrameStats::summary(double seconds) const {
         line += ", decoded " + std::to_string(c.decoded) + ", decode errors " +
                 std::to_string(c.decodeErrors);
     if (c.timeSteps) line += ", time steps " + std::to_string(c.timeSteps);
+    if (c.losses) line += ", losses " + std::to_string(c.losses);
     return line;
 }
 

@@ -39,7 +39,7 @@ class FrameStats {
     struct Counts {
         uint64_t key = 0, dependent = 0, droppable = 0, audio = 0;
         uint64_t bytes = 0;
-        uint64_t events = 0, inputs = 0, timeSteps = 0, overlays = 0, other = 0;
+        uint64_t events = 0, inputs = 0, timeSteps = 0, overlays = 0, losses = 0, other = 0;
         uint64_t decoded = 0, decodeErrors = 0;
     };
 

@@ -29,7 +29,9 @@ std::string usage(Command command) {
                    common +
                    "  --audio          start the audio stream too\n"
                    "  --seconds S      how long to watch (default 10; Ctrl-C ends earlier)\n"
-                   "  --decode         decode every video frame and report decode errors\n";
+                   "  --decode         decode every video frame and report decode errors (after\n"
+                   "                   a loss, shown as \"losses N\", damage up to the next key\n"
+                   "                   frame is concealed)\n";
         case Command::Record:
             return "usage: ipcam record HOST[:PORT]|URL|onvif://... --out DIR|FILE.mkv|FILE.mp4 [options]\n"
                    "Writes the pictures received, from the first key frame. Into DIR: MPEG-4,\n"

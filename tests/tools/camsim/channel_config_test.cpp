@@ -50,10 +50,11 @@ TEST(ChannelConfigTest, SpecsSetEveryField) {
          })},
         // Even sizes for the NAL codecs, and their own switches.
         {"h264:642x362@25,bitrate=4000,sdpconfig,spropcomma,nomarker,fulossevery=7,mode0,live,"
-         "rtpclock=102",
+         "rtpclock=102,refresh,start=1000",
          with([](ChannelConfig &c) {
              c.codec = Codec::H264, c.width = 642, c.height = 362, c.fps = 25;
              c.bitrateKbps = 4000, c.configInBand = false, c.live = true;
+             c.intraRefresh = true, c.startFrame = 1000;
              c.faults.spropTrailingComma = c.faults.noMarker = c.faults.singleNalUnits = true;
              c.faults.fragmentLossEvery = 7, c.faults.rtpClockPercent = 102;
          })},
@@ -106,6 +107,8 @@ TEST(ChannelConfigTest, BadSpecsSayWhy) {
         {"h265:320x240@15,spropcomma", "spropcomma is for h264"},
         {"h264:320x240@15,nosprop,sdpconfig", "nosprop with sdpconfig leaves no parameter sets"},
         {"mpeg4:320x240@15,sdpconfig,resize=5", "resize needs the configuration in band"},
+        {"h265:320x240@15,refresh", "refresh is for h264"},
+        {"mpeg4:320x240@15,start=1001", "start must be from 0 to 1000"},
     };
     for (const Case &c : cases) {
         std::string error;

@@ -76,8 +76,13 @@ TEST(CliStats, FormatAndDecodingAreShownAsTheyCome) {
     EXPECT_TRUE(has(line, "JPEG 320x240 @7.5")) << line;
     EXPECT_TRUE(has(line, "inputs 0x03")) << line;
     EXPECT_TRUE(has(line, "decoded 2 errors 1")) << line;
-    EXPECT_FALSE(has(s.tick(1.0), "decoded")) << "decoding counts are per interval";
-    EXPECT_TRUE(has(s.summary(2.0), "decoded 2, decode errors 1"));
+    EXPECT_FALSE(has(line, "losses")) << line;
+    add(s, IPCAM_MSG_DAMAGE, "");
+    const std::string lossLine = s.tick(1.0);
+    EXPECT_FALSE(has(lossLine, "decoded")) << "decoding counts are per interval";
+    EXPECT_TRUE(has(lossLine, "| losses 1")) << lossLine;
+    EXPECT_TRUE(has(s.summary(2.0), "decoded 2, decode errors 1, losses 1"));
+    EXPECT_EQ(s.videoFrames(), 0u);  // the loss is no frame
     // A block too short for a format leaves the format as it was.
     add(s, IPCAM_MSG_FORMAT, "short");
     EXPECT_EQ(s.format().videoCodec, 0);

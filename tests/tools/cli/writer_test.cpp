@@ -162,3 +162,15 @@ TEST(CliDecode, JpegPicturesDecodeAndDamageIsAnError) {
 }
 
 }  // namespace
+
+// A picture cut short is an error, unless a loss was announced: then it is concealed.
+TEST(CliDecode, DamageAfterALossIsConcealed) {
+    const auto frames = kestrel_test::encodeVideo(kestrel_test::TestCodec::H264, 64, 48, 3, 3);
+    const std::string cut = frames.at(2).substr(0, frames[2].size() / 2);
+    for (const bool expected : {false, true}) {
+        VideoDecoder decoder(VideoCodec::H264);
+        ASSERT_EQ(decodeEach(decoder, {frames[0], frames[1]}), 2) << decoder.error();
+        decoder.expectDamage(expected);
+        EXPECT_EQ(decoder.decode(bytes(cut), cut.size()), expected ? 1 : -1) << expected;
+    }
+}
