@@ -62,6 +62,7 @@ extern "C" IPCAM_API int IPCamOnvifProfilesWith(const char *deviceUrl, const cha
     const auto stopped = [&] { return o->stop && o->stop(context) != 0; };
     char address[kTextFieldSize];
     if (int r = resolveHost(url.host.c_str(), address, sizeof address); r != IPCAM_OK) return r;
+    if (stopped()) return IPCAM_IS_OVER;
     // Every wait from here on ends within a slice of the caller's stop.
     StopScope scope(stopped);
     const SoapPolicy policy{o->clearPassword == 1, static_cast<uint32_t>(o->requestTimeoutMs)};
