@@ -90,7 +90,8 @@ int readToEnd(ByteSource &source, std::string &out, uint32_t timeoutMs) {
         }
         if (n == 0) return 0;  // closed: that was all
         if (n != ByteSource::kNothingYet) return kBroken;
-        if (stopRequested()) return 0;
+        // The deadline (or a stop) with the reply unfinished: no answer in time.
+        if (stopRequested()) return endsWithTag(out) && XmlDocument::parse(out) ? 0 : kBroken;
         switch (source.waitReadable()) {
             case WaitResult::Ready:
                 continue;

@@ -40,8 +40,9 @@ inline constexpr int kBodyTooLarge = -2;
 // The body of an HTTP reply after its head: by Content-Length, chunked, or up to the close.
 // Without a length, a device that keeps the connection open ends the body when what came is a
 // whole XML document and a wait slice passes with nothing more, or when timeoutMs pass idle
-// (or a stop is requested): the body is then what came. 0 with the body in out; kBodyTooLarge
-// for a body above kMaxXmlBytes; kBodyBroken for a broken body or a time-out inside a length.
+// (the body is then what came); a stop request (the request's deadline) ends it broken unless
+// what came is a whole document. 0 with the body in out; kBodyTooLarge for a body above
+// kMaxXmlBytes; kBodyBroken for a broken body, or a time-out or stop inside a length.
 int readHttpBody(ByteSource &source, std::string_view head, std::string &out, uint32_t timeoutMs);
 
 class SoapHttp {
