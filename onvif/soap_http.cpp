@@ -19,6 +19,8 @@ namespace ipcam {
 namespace {
 
 constexpr std::size_t kMaxHead = 16 * 1024;
+// contentLength() refuses what no message may be.
+static_assert(kMaxContentLength <= kMaxXmlBytes);
 constexpr int kUnauthorized = 401;
 constexpr int kBroken = kBodyBroken;
 
@@ -129,7 +131,6 @@ int readHttpBody(ByteSource &source, std::string_view head, std::string &out, ui
         if (!length && !digits.empty() && digits.find_first_not_of("0123456789") == std::string_view::npos)
             return kBodyTooLarge;
         if (!length) return kBroken;
-        if (*length > kMaxXmlBytes) return kBodyTooLarge;
         out.resize(*length);
         if (*length == 0) return 0;
         return receiveExactly(source, out.data(), *length, timeoutMs) == static_cast<int>(*length)
