@@ -111,14 +111,14 @@ int readToEnd(ByteSource &source, std::string &out, uint32_t timeoutMs) {
     }
 }
 
+}  // namespace
+
 bool redirectsToHttps(std::string_view head) {
     const int status = statusCode(head);
     if (status / 100 != 3) return false;
     const auto location = headerValue(head, "Location");
     return location && startsWithNoCase(trimBlanks(*location), "https://");
 }
-
-}  // namespace
 
 int readHttpBody(ByteSource &source, std::string_view head, std::string &out, uint32_t timeoutMs) {
     out.clear();

@@ -45,6 +45,9 @@ inline constexpr int kBodyTooLarge = -2;
 // kMaxXmlBytes; kBodyBroken for a broken body, or a time-out or stop inside a length.
 int readHttpBody(ByteSource &source, std::string_view head, std::string &out, uint32_t timeoutMs);
 
+// Whether a reply head sends the request to https:// (a 3xx with such a Location).
+bool redirectsToHttps(std::string_view head);
+
 class SoapHttp {
   public:
     // Builds the envelope for each attempt, so an answer to a challenge carries a fresh token.

@@ -83,6 +83,21 @@ TEST(DiscoveryMessagesTest, WhichAnswersCount) {
     }
 }
 
+// The first name and hardware scopes count, decoded and on one line; no Types admits video.
+TEST(DiscoveryMessagesTest, FirstScopesCountAndTypesMayBeAbsent) {
+    std::string datagram = matchesOf(kProbeId, "", "http://192.168.1.20/onvif/d");
+    const auto put = [&](const std::string &from, const std::string &to) {
+        datagram.replace(datagram.find(from), from.size(), to);
+    };
+    put("<d:Types></d:Types>", "");
+    put("Front%20Door", "Front%0ADoor%09");
+    put("hardware/IPC-42", "hardware/A onvif://www.onvif.org/hardware/B onvif://www.onvif.org/name/C");
+    const auto matches = readProbeMatches(datagram, kProbeId);
+    ASSERT_EQ(matches.size(), 1u);
+    EXPECT_EQ(matches[0].name, "Front?Door?");
+    EXPECT_EQ(matches[0].hardware, "A");
+}
+
 TEST(DiscoveryMessagesTest, DeviceUrlFromXAddrs) {
     const struct {
         std::vector<std::string> xaddrs;

@@ -31,6 +31,7 @@ TEST(SoapHttpTest, BodiesByLengthChunksOrClose) {
         {"until close", "HTTP/1.0 200 OK\r\nContent-Type: application/soap+xml\r\n\r\n", "<a/>\n<b/>", 0, "<a/>\n<b/>"},
         {"length too large", "HTTP/1.1 200 OK\r\nContent-Length: 99999999\r\n\r\n", "x", kBodyTooLarge, ""},
         {"length not a number", "HTTP/1.1 200 OK\r\nContent-Length: 5x\r\n\r\n", "hello", -1, ""},
+        {"identity coding, length", "HTTP/1.1 200 OK\r\nTransfer-Encoding: identity\r\nContent-Length: 2\r\n\r\n", "hello", 0, "he"},
     };
     for (const auto &c : cases) {
         for (std::size_t piece : {1u, 3u, 4096u}) {
@@ -48,6 +49,14 @@ TEST(SoapHttpTest, UnboundedBodyIsCut) {
     MemorySource source(std::string(kMaxXmlBytes + 10, 'x'), 65536);
     std::string body;
     EXPECT_EQ(readHttpBody(source, "HTTP/1.0 200 OK\r\n\r\n", body, 200), kBodyTooLarge);
+}
+
+TEST(SoapHttpTest, RedirectsToHttpsAreToldApart) {
+    EXPECT_TRUE(redirectsToHttps("HTTP/1.1 307 Temporary Redirect\r\nLocation:  HTTPS://h/x\r\n\r\n"));
+    EXPECT_TRUE(redirectsToHttps("HTTP/1.1 301 Moved\r\nLocation: https://h/\r\n\r\n"));
+    EXPECT_FALSE(redirectsToHttps("HTTP/1.1 302 Found\r\nLocation: http://h/x\r\n\r\n"));
+    EXPECT_FALSE(redirectsToHttps("HTTP/1.1 307 Temporary Redirect\r\n\r\n"));
+    EXPECT_FALSE(redirectsToHttps("HTTP/1.1 200 OK\r\nLocation: https://h/x\r\n\r\n"));
 }
 
 // Without a length on a connection the device keeps open, a whole document ends the body at
