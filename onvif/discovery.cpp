@@ -163,10 +163,10 @@ extern "C" IPCAM_API int IPCamDiscoverWith(int seconds, const IPCamOnvifOptions 
     DiscoveryList list;
     if (!search(seconds, [&] { return stop && stop(context) != 0; }, list)) return IPCAM_IS_OVER;
     for (const FoundDevice &d : list.devices()) {
-        const IPCamOnvifFound out{d.url.c_str(),          d.name.c_str(),
-                                  d.hardware.c_str(),     d.endpoint.c_str(),
-                                  d.answeredFrom.c_str(), (d.elsewhere ? IPCAM_FOUND_ELSEWHERE : 0) |
-                                                              (d.contested ? IPCAM_FOUND_CONTESTED : 0)};
+        const int32_t flags = (d.elsewhere ? IPCAM_FOUND_ELSEWHERE : 0) |
+                              (d.contested ? IPCAM_FOUND_CONTESTED : 0);
+        const IPCamOnvifFound out{d.url.c_str(),      d.name.c_str(),         d.hardware.c_str(),
+                                  d.endpoint.c_str(), d.answeredFrom.c_str(), flags};
         found(context, &out);
     }
     return static_cast<int>(list.devices().size());
