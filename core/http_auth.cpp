@@ -1,5 +1,6 @@
 #include "core/http_auth.h"
 
+#include <algorithm>
 #include <cstdio>
 #include <random>
 
@@ -229,6 +230,12 @@ Authenticator::Outcome Authenticator::challenged(std::string_view replyHead) {
     const std::vector<Challenge> challenges = parseChallenges(replyHead);
     const Challenge *chosen = chooseChallenge(challenges);
     if (!chosen || !credentialsSet_) return Outcome::Unsupported;
+    if (chosen->scheme == AuthScheme::Basic) {
+        const bool digestOffered = std::any_of(challenges.begin(), challenges.end(), [](const Challenge &c) {
+            return c.scheme == AuthScheme::Digest;
+        });
+        if (!clearTextAllowed_ || digestOffered) return Outcome::ClearTextRefused;
+    }
     if (roundOpen_) {
         roundOpen_ = false;
         staleRepeats_ = 0;

@@ -2,6 +2,11 @@
 // Authorization value that answers it (Basic; Digest with MD5 or SHA-256, with qop=auth or in
 // the older form without qop).
 //
+// Basic puts the password on the wire as it is. Over an unencrypted connection it is answered
+// only when the caller allows it and the server offers nothing else: a reply that also carries
+// a Digest challenge, even one we cannot answer, is never answered with Basic, so whoever
+// rewrites a challenge on the way cannot turn our answer into the password in clear.
+//
 // Texts only, no sockets: the RTSP client and the CGI engine feed the 401 replies in and put
 // the answer into their requests.
 #pragma once
@@ -59,6 +64,7 @@ class Authenticator {
         Answer,       // send the request again with authorization()
         Refused,      // the server refused a correct answer: report the account as wrong
         Unsupported,  // the reply offers nothing we can answer
+        ClearTextRefused,  // only Basic could answer it, and the password may not go in clear
     };
     // Makes the client nonce of Digest answers; tests fix it.
     using CnonceSource = std::function<std::string()>;
@@ -74,11 +80,17 @@ class Authenticator {
     // then Unsupported until an account is set that can be sent.
     bool setCredentials(std::string_view user, std::string_view password);
 
+    // Whether Basic may be answered: the connection is encrypted, or the caller accepts that
+    // the password crosses the network in clear. Off until set; setCredentials keeps it.
+    void allowClearText(bool allowed) { clearTextAllowed_ = allowed; }
+
     // Takes the 401 reply head to the last request. Answer on the first challenge of a round
     // (a round starts at construction and at every accepted()), and on a stale=true challenge
     // with a new nonce up to kMaxStaleRepeats times in a row; Refused for any other 401 in the
     // same round, so a wrong password costs one retry, never a loop that could lock the
-    // account; Unsupported (state unchanged) when no challenge can be answered.
+    // account; Unsupported (state unchanged) when no challenge can be answered;
+    // ClearTextRefused (state unchanged) when Basic is all that could answer it and it may not
+    // be sent (see the top of this file).
     Outcome challenged(std::string_view replyHead);
 
     // The server accepted a request that carried our answer: the next 401 starts a new round.
@@ -101,6 +113,7 @@ class Authenticator {
     std::string user_, password_;
     Challenge challenge_;
     bool credentialsSet_ = false;
+    bool clearTextAllowed_ = false;
     bool answering_ = false;
     bool roundOpen_ = true;  // the next 401 may be answered
     int staleRepeats_ = 0;

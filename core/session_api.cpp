@@ -166,6 +166,10 @@ extern "C" IPCAM_API int IPCamSetOption(IPCamSession *session, int option, int v
             if (value < 0 || value > 500) return IPCAM_TYPE_IS_ER;
             o.reorderWindowMs = static_cast<uint32_t>(value);
             return IPCAM_OK;
+        case IPCAM_OPTION_ONVIF_RTSP_PORT:
+            if (value < 0 || value > 65535) return IPCAM_TYPE_IS_ER;
+            o.onvifRtspPort = static_cast<uint16_t>(value);
+            return IPCAM_OK;
         default:
             return IPCAM_TYPE_IS_ER;
     }
@@ -206,16 +210,29 @@ extern "C" IPCAM_API int IPCamAction(IPCamSession *session, IPCamFrameCallback c
     return IPCAM_OK;
 }
 
+namespace {
+
+// The state as callers are told it.
+int32_t reportedState(const IPCamSession *session) {
+    const int32_t state = session->state;
+    return state == IPCAM_USER_OR_PASSWD_IS_ER && session->clearTextRefused
+               ? IPCAM_CLEAR_PASSWORD_REFUSED
+               : state;
+}
+
+}  // namespace
+
 extern "C" IPCAM_API int IPCamGetStatus(IPCamSession *session) {
     if (!session) return IPCAM_IS_NULL;
     if (session->videoDisconnected) {
-        switch (int32_t state = session->state) {
+        switch (int32_t state = reportedState(session)) {
             case IPCAM_IS_OVER:
             case -18:
             case IPCAM_CANT_DETECT_TYPE_ER:
             case IPCAM_NUM_LIMITED_ER:
             case IPCAM_IS_FULL:
             case IPCAM_USER_OR_PASSWD_IS_ER:
+            case IPCAM_CLEAR_PASSWORD_REFUSED:
             case 5:
                 return state;
             default:
@@ -226,7 +243,7 @@ extern "C" IPCAM_API int IPCamGetStatus(IPCamSession *session) {
 }
 
 extern "C" IPCAM_API int IPCamGetLastError(IPCamSession *session) {
-    return session ? session->state.load() : IPCAM_IS_NULL;
+    return session ? reportedState(session) : IPCAM_IS_NULL;
 }
 
 extern "C" IPCAM_API int IPCamGetItem(IPCamSession *session, int item) {

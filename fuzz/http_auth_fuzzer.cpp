@@ -16,10 +16,18 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t *data, size_t size) {
     const ipcam::Challenge *chosen = ipcam::chooseChallenge(challenges);
 
     using Outcome = ipcam::Authenticator::Outcome;
+    ipcam::Authenticator plain;
+    plain.setCredentials("admin", "x");
+    // Over a plain connection Basic is never answered unless allowed.
+    const Outcome refused = plain.challenged(head);
+    if (refused == Outcome::Answer && plain.scheme() == ipcam::AuthScheme::Basic) std::abort();
+
     ipcam::Authenticator auth([] { return std::string("0a4f113b"); });
     auth.setCredentials("admin", "se\"cr\\et");
+    auth.allowClearText(true);
     const Outcome first = auth.challenged(head);
-    if ((first == Outcome::Answer) != (chosen != nullptr)) std::abort();
+    if ((first == Outcome::Answer || first == Outcome::ClearTextRefused) != (chosen != nullptr))
+        std::abort();
     if (first != Outcome::Answer) return 0;
     for (int i = 0; i < 2; ++i) {
         const std::string answer = auth.authorization("DESCRIBE", "rtsp://127.0.0.1/cam?x=1");

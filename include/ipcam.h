@@ -53,7 +53,13 @@ enum IPCamStatus {
     IPCAM_ONVIF_NOT_DEVICE = -30, /* the address answers, but not as an ONVIF device service */
     IPCAM_ONVIF_FAULT = -31,      /* the device answered a request with a SOAP fault */
     IPCAM_ONVIF_NO_PROFILE = -32, /* the device has no media profile of that number */
-    IPCAM_ONVIF_NO_STREAM = -33   /* the device gave no RTSP address for the profile */
+    IPCAM_ONVIF_NO_STREAM = -33,  /* the device gave no RTSP address for the profile */
+    IPCAM_ONVIF_REPLY_TOO_LARGE = -36, /* the device's reply is larger than 1 MiB */
+    IPCAM_ONVIF_WANTS_HTTPS = -37,     /* the device redirects its service to https:// */
+    /* The device (or RTSP server) asks for the password in clear text (HTTP Basic) over an
+     * unencrypted connection, and the caller did not allow it (IPCAM_OPTION_CLEAR_PASSWORD,
+     * IPCamOnvifOptions.clearPassword): nothing was sent. */
+    IPCAM_CLEAR_PASSWORD_REFUSED = -35
 };
 
 /* Protocol types given to IPCamCreate. Types 3, 6, 7, 8 and others have no transport;
@@ -467,33 +473,83 @@ IPCAM_API int IPCamCreateUrl(IPCamSession **out, const char *url, const char *us
 /* Creates a session for an ONVIF (Profile S) device by its device service URL,
  * http://host[:port]/path (port 80 when absent), such as discovery reports it. Before each
  * connection the video thread reads the device's clock, signs its requests with a WS-Security
- * UsernameToken in the device's time (and answers HTTP Digest when the device asks for it),
- * finds the media service (Media2 when the device offers it, else Media), takes the profile-th
- * media profile (0 the first) and asks its RTSP address, which it then plays like
- * IPCamCreateUrl with the same account; the address's host is replaced by the device's when
- * they differ. Returns 0 (also when id already exists: then *out is left alone), -1 for a null
- * out pointer or url, a URL that is not http://, does not fit (1023 bytes; account and
- * password 127 each) or a negative profile, -2 for a port of 0 or above 65535. IPCamCommand
- * takes pan/tilt/zoom requests (code 12): the moves, stop, home and presets (go, set, remove);
- * anything else answers -99. */
+ * UsernameToken in the device's time (and answers HTTP Digest when the device asks for it;
+ * HTTP Basic only as IPCAM_OPTION_CLEAR_PASSWORD allows), finds the media service (Media2 when
+ * the device offers it, else Media), takes the profile-th media profile (0 the first) and asks
+ * its RTSP address, which it then plays like IPCamCreateUrl with the same account; the
+ * address's host is replaced by the device URL's (its port kept, or the one of
+ * IPCAM_OPTION_ONVIF_RTSP_PORT). When the device names its services at another host than the
+ * device URL's (a camera behind a port forward or a router), they are asked at the device
+ * URL's host and port. Each request may take 10 s at most in all. Returns 0 (also when id
+ * already exists: then *out is left alone), -1 for a null out pointer or url, a URL that is
+ * not http://, does not fit (1023 bytes; account and password 127 each) or a negative
+ * profile, -2 for a port of 0 or above 65535. IPCamCommand takes pan/tilt/zoom requests (code
+ * 12): the moves (only the axes the profile's PTZ configuration has), stop, home and presets
+ * (go, set, remove); anything else, and any of them on a profile without PTZ, answers -99. A
+ * request the device refuses as unauthorised is sent once more after its clock is read again
+ * when the clock has moved (a time server set it). */
 IPCAM_API int IPCamCreateOnvif(IPCamSession **out, const char *deviceUrl, const char *user,
                                const char *password, int profile, int id);
 
+/* What the newer ONVIF calls (IPCamOnvifProfilesWith, IPCamDiscoverWith) take beyond the older
+ * ones. A zeroed record (or NULL) asks for the defaults, which are the older calls'. */
+typedef struct IPCamOnvifOptions {
+    /* 1: answer a device that offers only HTTP Basic over plain HTTP (the password then
+     * crosses the network in clear text). 0: refuse with IPCAM_CLEAR_PASSWORD_REFUSED. */
+    int32_t clearPassword;
+    /* The longest one request may take in all, from connecting to its reply's last byte, in
+     * ms: 0 for 10000, else 100 to 600000 (out of range: -3). */
+    int32_t requestTimeoutMs;
+    /* IPCamOnvifProfilesWith: the port of the stream addresses in place of the device's (a
+     * camera behind a port forward), 1 to 65535; 0 keeps the device's. */
+    int32_t rtspPort;
+    /* Not NULL: asked on the calling thread with the call's context at least every 100 ms
+     * (while a host name is being resolved, once it is); non-zero ends the call at once with
+     * IPCAM_IS_OVER. */
+    int (*stop)(void *context);
+} IPCamOnvifOptions;
+
 /* Finds ONVIF video devices: sends a WS-Discovery Probe for NetworkVideoTransmitter to
  * 239.255.255.250 port 3702 on every IPv4 interface that can send multicast, three times half a
- * second apart, and collects
- * the answers for seconds (1 to 60). found is called on the calling thread once per device
- * (by its endpoint), with its device service URL and the name and hardware of its scopes
- * (empty when it has none). A URL naming 0.0.0.0, or a loopback or link-local address the
- * answer did not come from, is given with the answer's source address instead. Returns the
- * number of devices found, or -1 for a null found or seconds out of range. The environment
- * variable IPCAM_DISCOVERY_PORT names another port, for simulated devices on this machine:
- * the Probe then goes out on the loopback interface only. */
+ * second apart, and collects the answers for seconds (1 to 60). Then found is called on the
+ * calling thread once per device and address (answers are told apart by the device's endpoint
+ * and its URL), with its device service URL and the name and hardware of its scopes (empty
+ * when it has none; control characters in them replaced by '?'). A URL naming 0.0.0.0, or a
+ * loopback or link-local address the answer did not come from, is given with the answer's
+ * source address instead. Addresses with an account part (http://a@b/) are refused, and a
+ * device whose URL names another host than the one that answered is left out here
+ * (IPCamDiscoverWith lists it, marked). At most 256 devices are listed. Returns the number of
+ * devices listed, or -1 for a null found or seconds out of range. The environment variable
+ * IPCAM_DISCOVERY_PORT names another port, for simulated devices on this machine: the Probe
+ * then goes out on the loopback interface only. */
 typedef void (*IPCamDiscoverCallback)(void *context, const char *deviceUrl, const char *name,
                                       const char *hardware);
 IPCAM_API int IPCamDiscover(int seconds, IPCamDiscoverCallback found, void *context);
 
-/* One media profile of an ONVIF device, as IPCamOnvifProfiles reports it. */
+/* IPCamOnvifFound.flags */
+#define IPCAM_FOUND_ELSEWHERE 1 /* the URL names another host than answeredFrom: an answer
+                                 * may name any host, so such a device is not to be trusted
+                                 * blindly ("answered from A, points to B") */
+#define IPCAM_FOUND_CONTESTED 2 /* another answer claims the same endpoint with another URL */
+/* One device as IPCamDiscoverWith reports it; the texts live for the callback's length. */
+typedef struct IPCamOnvifFound {
+    const char *deviceUrl; /* as IPCamDiscover gives it */
+    const char *name;
+    const char *hardware;
+    const char *endpoint;     /* the device's identity, "urn:uuid:..."; "" when it gave none */
+    const char *answeredFrom; /* the dotted address of the host the answer came from */
+    int32_t flags;            /* IPCAM_FOUND_... */
+} IPCamOnvifFound;
+typedef void (*IPCamDiscoverFoundCallback)(void *context, const IPCamOnvifFound *device);
+/* IPCamDiscover that also lists (marked) the devices whose URL names another host than the
+ * one that answered, tells where each answer came from, and stops when options->stop says so
+ * (then found is not called and the result is IPCAM_IS_OVER). Only options->stop applies;
+ * options may be NULL. */
+IPCAM_API int IPCamDiscoverWith(int seconds, const IPCamOnvifOptions *options,
+                                IPCamDiscoverFoundCallback found, void *context);
+
+/* One media profile of an ONVIF device, as IPCamOnvifProfiles reports it. Texts are the
+ * device's with control characters replaced by '?'. */
 typedef struct IPCamOnvifProfile {
     int32_t index;       /* the profile argument of IPCamCreateOnvif that plays it */
     char token[64];      /* the device's name for it in requests */
@@ -501,16 +557,31 @@ typedef struct IPCamOnvifProfile {
     char codec[16];      /* "H264", "H265", "JPEG", "MPEG4", or as the device wrote it */
     int32_t width;       /* 0 when the profile has no video encoder */
     int32_t height;
-    char streamUri[1024]; /* its RTSP address, the host replaced as a session would */
+    char streamUri[1024]; /* its RTSP address, the host (and port) replaced as a session would */
+    int32_t ptz;         /* 1: the profile has a PTZ configuration; 0: a session on it answers
+                          * PTZ requests -99, so their buttons can be greyed out */
+    /* When the device named its services at another host or port than the device URL's (a
+     * camera behind a port forward) and the device URL's were used instead: the host and
+     * port it named ("192.168.1.20:80"); "" otherwise. */
+    char servicesNamed[64];
 } IPCamOnvifProfile;
+/* The fields of earlier releases stay where they were. */
+IPCAM_STATIC_CHECK(onvif_profile_uri, offsetof(IPCamOnvifProfile, streamUri) == 156);
+IPCAM_STATIC_CHECK(onvif_profile_ptz, offsetof(IPCamOnvifProfile, ptz) == 1180);
 
 /* Reads the media profiles of an ONVIF device and calls profile once for each, in the
  * device's order, on the calling thread. Returns the number of profiles, -1 for a null
  * deviceUrl or profile, or the status a session would show (-4 account refused, -7 no
- * connection, IPCAM_ONVIF_...). */
+ * connection, -12 no answer in time, IPCAM_CLEAR_PASSWORD_REFUSED, IPCAM_ONVIF_...). */
 IPCAM_API int IPCamOnvifProfiles(const char *deviceUrl, const char *user, const char *password,
                                  void (*profile)(void *context, const IPCamOnvifProfile *p),
                                  void *context);
+/* IPCamOnvifProfiles with options (NULL: IPCamOnvifProfiles itself); -3 for options out of
+ * range, IPCAM_IS_OVER when options->stop ended it. */
+IPCAM_API int IPCamOnvifProfilesWith(const char *deviceUrl, const char *user, const char *password,
+                                     const IPCamOnvifOptions *options,
+                                     void (*profile)(void *context, const IPCamOnvifProfile *p),
+                                     void *context);
 /* Chooses the stream numbers used from the next connection attempt on. */
 IPCAM_API int IPCamSetStreamNum(IPCamSession *session, int videoStream, int audioStream);
 /* Chooses how RTSP sessions carry RTP: rtpOverUdp 0 interleaved on the RTSP connection (the
@@ -526,14 +597,19 @@ enum IPCamOption {
      * delivered behind an IPCAM_MSG_DAMAGE message. */
     IPCAM_OPTION_STRICT_FRAMES = 1,
     /* 1: answer a camera that offers only Basic authentication over an unencrypted connection
-     * (the password then crosses the network in clear text). 0 (the default): refuse. */
+     * (the password then crosses the network in clear text). 0 (the default): refuse, and the
+     * session's status is IPCAM_CLEAR_PASSWORD_REFUSED. A camera that offers Digest beside
+     * Basic is never answered with Basic, even when Digest cannot be answered. */
     IPCAM_OPTION_CLEAR_PASSWORD = 2,
     /* Milliseconds a camera has to answer each request of the RTSP handshake (DESCRIBE,
      * SETUP, PLAY); 1000 to 600000, 20000 by default. */
     IPCAM_OPTION_REPLY_TIMEOUT = 3,
     /* Milliseconds an RTP packet over UDP may be held back waiting for one that was sent
      * before it; 0 to 500, 50 by default, 0 takes packets as they come. */
-    IPCAM_OPTION_REORDER_WINDOW = 4
+    IPCAM_OPTION_REORDER_WINDOW = 4,
+    /* ONVIF sessions: the port to play the device's stream address at in place of its own
+     * (a camera behind a port forward); 1 to 65535, 0 (the default) keeps the address's. */
+    IPCAM_OPTION_ONVIF_RTSP_PORT = 5
 };
 /* Sets a per-session option. 0, -1 for a null session, -3 for an option it does not know or a
  * value out of its range. */

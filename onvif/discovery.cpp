@@ -1,5 +1,5 @@
 // IPCamDiscover: the Probe sent on every IPv4 interface that can carry multicast, and the
-// answers gathered until the time is up.
+// answers gathered until the time is up (or the caller stops it), then reported.
 #include <arpa/inet.h>
 #include <ifaddrs.h>
 #include <net/if.h>
@@ -10,11 +10,12 @@
 
 #include <chrono>
 #include <cstdlib>
-#include <set>
+#include <functional>
 #include <string>
 #include <vector>
 
 #include "ipcam.h"
+#include "onvif/discovery_list.h"
 #include "onvif/discovery_messages.h"
 
 namespace ipcam {
@@ -26,6 +27,7 @@ constexpr uint16_t kDiscoveryPort = 3702;
 constexpr int kLongestSearch = 60;
 constexpr int kProbes = 3;
 constexpr auto kProbeInterval = std::chrono::milliseconds(500);
+constexpr auto kStopSlice = std::chrono::milliseconds(100);
 constexpr std::size_t kMaxDatagram = 65536;
 
 // The port set in the environment, for tests and simulated cameras; 0 when none is set.
@@ -88,14 +90,26 @@ std::optional<Descriptor> probeSocket(const in_addr &interface) {
     return s;
 }
 
-}  // namespace
+// Takes the answers waiting on one socket into the list.
+void readAnswers(int fd, std::vector<char> &datagram, const std::string &messageId,
+                 DiscoveryList &list) {
+    sockaddr_in from{};
+    socklen_t fromSize = sizeof from;
+    const ssize_t n = recvfrom(fd, datagram.data(), datagram.size(), 0,
+                               reinterpret_cast<sockaddr *>(&from), &fromSize);
+    if (n <= 0) return;
+    char source[INET_ADDRSTRLEN] = {};
+    inet_ntop(AF_INET, &from.sin_addr, source, sizeof source);
+    for (const ProbeMatch &m : readProbeMatches(
+             std::string_view(datagram.data(), static_cast<std::size_t>(n)), messageId)) {
+        const auto url = chooseDeviceUrl(m.xaddrs, source);
+        if (!url) continue;
+        list.add({url->url, m.name, m.hardware, m.endpoint, source, url->elsewhere, false});
+    }
+}
 
-}  // namespace ipcam
-
-using namespace ipcam;
-
-extern "C" IPCAM_API int IPCamDiscover(int seconds, IPCamDiscoverCallback found, void *context) {
-    if (!found || seconds < 1 || seconds > kLongestSearch) return IPCAM_IS_NULL;
+// Probes and listens for seconds; false when stopped() said so first.
+bool search(int seconds, const std::function<bool()> &stopped, DiscoveryList &list) {
     // A port of its own means simulated cameras on this machine: the probe stays on it.
     const uint16_t override = portOverride();
     std::vector<Descriptor> sockets;
@@ -113,12 +127,12 @@ extern "C" IPCAM_API int IPCamDiscover(int seconds, IPCamDiscoverCallback found,
     const auto start = Clock::now();
     const auto deadline = start + std::chrono::seconds(seconds);
     int sent = 0;
-    std::set<std::string> seen;
     std::vector<char> datagram(kMaxDatagram);
     std::vector<pollfd> polls;
     for (const Descriptor &s : sockets) polls.push_back({s.get(), POLLIN, 0});
 
     for (auto now = start; now < deadline; now = Clock::now()) {
+        if (stopped()) return false;
         // The same message each time: devices that heard an earlier copy drop the repeat.
         if (sent < kProbes && now >= start + sent * kProbeInterval) {
             for (const Descriptor &s : sockets)
@@ -126,30 +140,48 @@ extern "C" IPCAM_API int IPCamDiscover(int seconds, IPCamDiscoverCallback found,
                        reinterpret_cast<const sockaddr *>(&group), sizeof group);
             ++sent;
         }
-        auto until = deadline;
+        auto until = std::min(deadline, now + kStopSlice);
         if (sent < kProbes) until = std::min(until, start + sent * kProbeInterval);
         const auto wait = std::chrono::duration_cast<std::chrono::milliseconds>(until - now);
-        const int ready = poll(polls.data(), polls.size(), static_cast<int>(wait.count()) + 1);
-        if (ready <= 0) continue;
-        for (pollfd &p : polls) {
-            if (!(p.revents & POLLIN)) continue;
-            sockaddr_in from{};
-            socklen_t fromSize = sizeof from;
-            const ssize_t n = recvfrom(p.fd, datagram.data(), datagram.size(), 0,
-                                       reinterpret_cast<sockaddr *>(&from), &fromSize);
-            if (n <= 0) continue;
-            char source[INET_ADDRSTRLEN] = {};
-            inet_ntop(AF_INET, &from.sin_addr, source, sizeof source);
-            for (const ProbeMatch &m :
-                 readProbeMatches(std::string_view(datagram.data(), static_cast<std::size_t>(n)),
-                                  messageId)) {
-                const auto url = chooseDeviceUrl(m.xaddrs, source);
-                if (!url) continue;
-                const std::string identity = m.endpoint.empty() ? *url : m.endpoint;
-                if (!seen.insert(identity).second) continue;
-                found(context, url->c_str(), m.name.c_str(), m.hardware.c_str());
-            }
-        }
+        if (poll(polls.data(), polls.size(), static_cast<int>(wait.count()) + 1) <= 0) continue;
+        for (pollfd &p : polls)
+            if (p.revents & POLLIN) readAnswers(p.fd, datagram, messageId, list);
     }
-    return static_cast<int>(seen.size());
+    return !stopped();
+}
+
+}  // namespace
+
+}  // namespace ipcam
+
+using namespace ipcam;
+
+extern "C" IPCAM_API int IPCamDiscoverWith(int seconds, const IPCamOnvifOptions *options,
+                                           IPCamDiscoverFoundCallback found, void *context) {
+    if (!found || seconds < 1 || seconds > kLongestSearch) return IPCAM_IS_NULL;
+    const auto stop = options ? options->stop : nullptr;
+    DiscoveryList list;
+    if (!search(seconds, [&] { return stop && stop(context) != 0; }, list)) return IPCAM_IS_OVER;
+    for (const FoundDevice &d : list.devices()) {
+        const int32_t flags = (d.elsewhere ? IPCAM_FOUND_ELSEWHERE : 0) |
+                              (d.contested ? IPCAM_FOUND_CONTESTED : 0);
+        const IPCamOnvifFound out{d.url.c_str(),      d.name.c_str(),         d.hardware.c_str(),
+                                  d.endpoint.c_str(), d.answeredFrom.c_str(), flags};
+        found(context, &out);
+    }
+    return static_cast<int>(list.devices().size());
+}
+
+extern "C" IPCAM_API int IPCamDiscover(int seconds, IPCamDiscoverCallback found, void *context) {
+    if (!found || seconds < 1 || seconds > kLongestSearch) return IPCAM_IS_NULL;
+    DiscoveryList list;
+    search(seconds, [] { return false; }, list);
+    // Its callback cannot say where an answer came from: one pointing elsewhere is left out.
+    int listed = 0;
+    for (const FoundDevice &d : list.devices()) {
+        if (d.elsewhere) continue;
+        found(context, d.url.c_str(), d.name.c_str(), d.hardware.c_str());
+        ++listed;
+    }
+    return listed;
 }

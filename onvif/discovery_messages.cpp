@@ -4,6 +4,7 @@
 
 #include <cstdio>
 
+#include "onvif/device_text.h"
 #include "onvif/onvif_namespaces.h"
 #include "onvif/soap_message.h"
 #include "onvif/xml_document.h"
@@ -17,7 +18,6 @@ constexpr std::string_view kProbeMatchesAction =
     "http://schemas.xmlsoap.org/ws/2005/04/discovery/ProbeMatches";
 constexpr std::string_view kNameScope = "onvif://www.onvif.org/name/";
 constexpr std::string_view kHardwareScope = "onvif://www.onvif.org/hardware/";
-constexpr std::size_t kMaxScopeText = 256;
 
 std::vector<std::string_view> words(std::string_view text) {
     std::vector<std::string_view> out;
@@ -54,6 +54,16 @@ bool offersVideo(const XmlElement &types) {
 bool isIpv4(std::string_view host, in_addr &out) {
     const std::string text(host);
     return inet_pton(AF_INET, text.c_str(), &out) == 1;
+}
+
+// The authority of an http:// URL names an account (anything before an '@').
+bool hasAccount(std::string_view url) {
+    const std::string_view rest = url.substr(std::string_view("http://").size());
+    return rest.substr(0, rest.find_first_of("/?")).find('@') != std::string_view::npos;
+}
+
+std::string scopeText(std::string_view encoded) {
+    return deviceText(percentDecoded(encoded), kMaxScopeText);
 }
 
 // 0.0.0.0, 127/8 and 169.254/16: addresses that say nothing about where the device is.
@@ -105,36 +115,38 @@ std::vector<ProbeMatch> readProbeMatches(std::string_view datagram, std::string_
     for (const XmlElement &m : reply->payload.children(ns::kDiscovery, "ProbeMatch")) {
         if (!offersVideo(m.child(ns::kDiscovery, "Types"))) continue;
         ProbeMatch match;
-        match.endpoint = m.path(ns::kAddressing, {"EndpointReference", "Address"}).text();
+        const std::string endpoint = m.path(ns::kAddressing, {"EndpointReference", "Address"}).text();
+        if (endpoint.size() > kMaxEndpoint) continue;
+        match.endpoint = deviceText(endpoint);
         const std::string xaddrs = m.child(ns::kDiscovery, "XAddrs").text();
-        for (std::string_view x : words(xaddrs)) match.xaddrs.emplace_back(x);
+        for (std::string_view x : words(xaddrs))
+            if (match.xaddrs.size() < kMaxXAddrs) match.xaddrs.emplace_back(x);
         const std::string scopes = m.child(ns::kDiscovery, "Scopes").text();
         for (std::string_view scope : words(scopes)) {
             if (scope.substr(0, kNameScope.size()) == kNameScope && match.name.empty())
-                match.name =
-                    percentDecoded(scope.substr(kNameScope.size())).substr(0, kMaxScopeText);
+                match.name = scopeText(scope.substr(kNameScope.size()));
             if (scope.substr(0, kHardwareScope.size()) == kHardwareScope && match.hardware.empty())
-                match.hardware =
-                    percentDecoded(scope.substr(kHardwareScope.size())).substr(0, kMaxScopeText);
+                match.hardware = scopeText(scope.substr(kHardwareScope.size()));
         }
         if (!match.xaddrs.empty()) out.push_back(std::move(match));
     }
     return out;
 }
 
-std::optional<std::string> chooseDeviceUrl(const std::vector<std::string> &xaddrs,
-                                           std::string_view sourceAddress) {
-    std::optional<std::string> first;
+std::optional<DeviceUrl> chooseDeviceUrl(const std::vector<std::string> &xaddrs,
+                                         std::string_view sourceAddress) {
+    std::optional<DeviceUrl> first;
     for (const std::string &x : xaddrs) {
         RtspUrl url;
-        if (parseUrl(x, "http://", 80, url) != 0) continue;
+        if (parseUrl(x, "http://", 80, url) != 0 || hasAccount(x)) continue;
         in_addr address{};
-        std::string chosen = "http://" + x.substr(7);  // the scheme in one spelling
+        DeviceUrl chosen{"http://" + x.substr(7), true};  // the scheme in one spelling
         if (isIpv4(url.host, address)) {
-            if (url.host == sourceAddress) return chosen;
+            if (url.host == sourceAddress) return DeviceUrl{chosen.url, false};
             if (saysNothing(address))
-                chosen = "http://" + std::string(sourceAddress) + ":" + std::to_string(url.port) +
-                         url.path;
+                chosen = {"http://" + std::string(sourceAddress) + ":" + std::to_string(url.port) +
+                              url.path,
+                          false};
         }
         if (!first) first = chosen;
     }

@@ -71,25 +71,36 @@ bool worthRepeating(int result) {
 }  // namespace
 
 int runOnvifPtz(const PtzRequest &request, const PtzTarget &target, const std::string &user,
-                const std::string &password, OnvifState &state, SocketSlot &slot) {
+                const std::string &password, const SoapPolicy &policy, OnvifState &state,
+                SocketSlot &slot) {
     if (target.service.address.empty()) return OnvifControl::kNoCommand;
-    OnvifDevice device(state.deviceUrl, target.service.address, user, password, target.clockOffset);
+    OnvifDevice device(state.deviceUrl, target.service.address, user, password, target.clockOffset,
+                       policy);
     const std::string &profile = target.profileToken;
     auto send = [&](const SoapCall &call, std::optional<SoapReply> &reply) {
         const int r = device.call(slot, target.service, call, reply);
+        if (device.clockOffset() != target.clockOffset) {
+            // The device's clock was read again: later commands sign in its new time.
+            std::lock_guard guard(state.lock);
+            if (state.ptz) state.ptz->clockOffset = device.clockOffset();
+        }
         return r == 0 ? OnvifControl::kAccepted : r;
     };
     std::optional<SoapReply> reply;
 
     if (const Move *move = findMove(request.command)) {
+        // Only the axes the profile's configuration has; a move of none of them is no command.
         const double v = velocity(request);
-        return send(continuousMove(profile, move->pan * v, move->tilt * v, move->zoom * v,
+        const double pan = target.panTilt ? move->pan : 0, tilt = target.panTilt ? move->tilt : 0,
+                     zoom = target.zoom ? move->zoom : 0;
+        if (pan == 0 && tilt == 0 && zoom == 0) return OnvifControl::kNoCommand;
+        return send(continuousMove(profile, pan * v, tilt * v, zoom * v,
                                    move->untilStop ? 0 : OnvifControl::kStepMs),
                     reply);
     }
     switch (request.command) {
         case IPCAM_PTZ_STOP:
-            return send(stopMove(profile), reply);
+            return send(stopMove(profile, target.panTilt, target.zoom), reply);
         case IPCAM_PTZ_HOME:
             return send(gotoHomePosition(profile), reply);
         case IPCAM_PTZ_PRESET_GO:
@@ -157,21 +168,23 @@ int OnvifControl::Command(IPCamSession *session, void *request, void *flag) {
         target = state_->ptz;
     }
     if (!target) return IPCAM_IS_UNCONNECTED;
+    if (target->service.address.empty()) return kNoCommand;  // the profile has no PTZ
     const std::string user(fieldText(session->user)), password(fieldText(session->password));
+    const SoapPolicy policy{session->options.clearPassword != 0};
     if (!flag) {
         SocketSlot slot{-1};
-        return runOnvifPtz(ptz, *target, user, password, *state_, slot);
+        return runOnvifPtz(ptz, *target, user, password, policy, *state_, slot);
     }
 
     std::lock_guard guard(workersLock_);
     if (!running_) return IPCAM_IS_NULL;
     dropFinishedWorkers();
     Worker &worker = workers_.emplace_back();
-    worker.thread = std::thread([this, &worker, ptz, target = *target, user, password] {
+    worker.thread = std::thread([this, &worker, ptz, target = *target, user, password, policy] {
         // Every wait of the request ends within a slice once the destructor clears the flag.
         StopScope scope(&running_);
         while (running_) {
-            const int r = runOnvifPtz(ptz, target, user, password, *state_, worker.slot);
+            const int r = runOnvifPtz(ptz, target, user, password, policy, *state_, worker.slot);
             if (!worthRepeating(r)) break;
             std::this_thread::sleep_for(kRepeatPause);
         }

@@ -48,9 +48,11 @@ class OnvifControl final : public CameraControl {
 };
 
 // Carries out one PtzRequest against target with the account given; the connection sits in
-// slot. 1 when the device took it, -99 for a command with no PTZ call, or a status.
-// state keeps the presets' tokens.
+// slot. 1 when the device took it, -99 for a command with no PTZ call or none the profile can
+// carry out (no PTZ, or a move of axes it lacks), or a status. state keeps the presets' tokens
+// and, when the device's clock had to be read again, its new lead.
 int runOnvifPtz(const PtzRequest &request, const PtzTarget &target, const std::string &user,
-                const std::string &password, OnvifState &state, SocketSlot &slot);
+                const std::string &password, const SoapPolicy &policy, OnvifState &state,
+                SocketSlot &slot);
 
 }  // namespace ipcam

@@ -1,7 +1,9 @@
 #include "onvif/onvif_device.h"
 
+#include <cstdlib>
 #include <ctime>
 
+#include "core/text_case.h"
 #include "ipcam.h"
 #include "onvif/onvif_namespaces.h"
 
@@ -21,19 +23,22 @@ std::string hostHeader(const std::string &host, uint16_t port) {
 
 }  // namespace
 
-std::optional<std::string> withHost(const std::string &uri, const std::string &host) {
+std::optional<std::string> withHost(const std::string &uri, const std::string &host,
+                                    uint16_t port) {
     RtspUrl parsed;
     if (parseRtspUrl(uri, parsed) != 0) return std::nullopt;
-    return "rtsp://" + host + ":" + std::to_string(parsed.port) + parsed.path;
+    return "rtsp://" + host + ":" + std::to_string(port ? port : parsed.port) + parsed.path;
 }
 
 OnvifDevice::OnvifDevice(const RtspUrl &deviceUrl, std::string address, std::string user,
-                         std::string password, int64_t clockOffset)
+                         std::string password, int64_t clockOffset, SoapPolicy policy,
+                         uint16_t rtspPort)
     : host_(deviceUrl.host),
       address_(std::move(address)),
       user_(std::move(user)),
       password_(std::move(password)),
-      http_(user_, password_),
+      http_(user_, password_, policy),
+      rtspPort_(rtspPort),
       offset_(clockOffset) {
     device_.address = address_;
     device_.port = deviceUrl.port;
@@ -42,16 +47,20 @@ OnvifDevice::OnvifDevice(const RtspUrl &deviceUrl, std::string address, std::str
 }
 
 // A service address names the device as the device sees itself, which behind a router or
-// with a misconfigured camera is not the address we reach it at: only its port and path are
-// taken.
-SoapEndpoint OnvifDevice::endpointOf(const std::string &xaddr) const {
+// with a misconfigured camera is not the address we reach it at: requests go to the address
+// we reach the device at, and to the port we reach it at unless the service names that very
+// host (a service on a port of its own).
+SoapEndpoint OnvifDevice::endpointOf(const std::string &xaddr) {
     RtspUrl parsed;
     if (parseUrl(xaddr, "http://", 80, parsed) != 0) return device_;
-    SoapEndpoint out;
-    out.address = address_;
-    out.port = parsed.port;
+    SoapEndpoint out = device_;
     out.path = parsed.path;
-    out.hostHeader = hostHeader(host_, parsed.port);
+    if (equalsNoCase(parsed.host, host_) || parsed.host == address_) {
+        out.port = parsed.port;
+        out.hostHeader = hostHeader(host_, parsed.port);
+    } else {
+        servicesNamed_ = parsed.host + ":" + std::to_string(parsed.port);
+    }
     return out;
 }
 
@@ -78,6 +87,12 @@ int OnvifDevice::signedCall(SocketSlot &slot, const SoapEndpoint &to, const Soap
 
 int OnvifDevice::call(SocketSlot &slot, const SoapEndpoint &to, const SoapCall &request,
                       std::optional<SoapReply> &reply) {
+    const int r = signedCall(slot, to, request, reply, true);
+    if (r != IPCAM_USER_OR_PASSWD_IS_ER || user_.empty() || clockRead_) return r;
+    // Tokens made for a clock the device no longer keeps are refused like a wrong password;
+    // one that stays where it was says the password is what was wrong.
+    const int64_t before = offset_;
+    if (readClock(slot) != 0 || std::llabs(offset_ - before) < kClockStepSeconds) return r;
     return signedCall(slot, to, request, reply, true);
 }
 
@@ -94,6 +109,7 @@ int OnvifDevice::readClock(SocketSlot &slot) {
                                 : IPCAM_ONVIF_NOT_DEVICE;
     // The device read its clock somewhere between asking and answering.
     offset_ = *deviceTime - (asked + utcNow()) / 2;
+    clockRead_ = true;
     return 0;
 }
 
@@ -143,7 +159,7 @@ int OnvifDevice::streamUri(SocketSlot &slot, const MediaProfile &profile, std::s
         return r;
     const auto given = readStreamUri(*reply, media_);
     if (!given) return IPCAM_ONVIF_NO_STREAM;
-    const auto rewritten = withHost(*given, host_);
+    const auto rewritten = withHost(*given, host_, rtspPort_);
     if (!rewritten) return IPCAM_ONVIF_NO_STREAM;
     uri = *rewritten;
     return 0;
@@ -156,8 +172,12 @@ int OnvifDevice::resolveStream(SocketSlot &slot, int profile, std::string &uri) 
     if (int r = readProfiles(slot, profiles); r != 0) return r;
     if (profile < 0 || static_cast<std::size_t>(profile) >= profiles.size())
         return IPCAM_ONVIF_NO_PROFILE;
-    if (int r = streamUri(slot, profiles[static_cast<std::size_t>(profile)], uri); r != 0) return r;
-    ptz_.profileToken = profiles[static_cast<std::size_t>(profile)].token;
+    const MediaProfile &chosen = profiles[static_cast<std::size_t>(profile)];
+    if (int r = streamUri(slot, chosen, uri); r != 0) return r;
+    if (!chosen.ptz) ptz_.service = {};
+    ptz_.profileToken = chosen.token;
+    ptz_.panTilt = chosen.panTilt;
+    ptz_.zoom = chosen.zoom;
     ptz_.clockOffset = offset_;
     return 0;
 }

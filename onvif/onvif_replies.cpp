@@ -46,6 +46,22 @@ void readEncoder(const XmlElement &encoder, MediaProfile &profile) {
     if (width && height) profile.width = *width, profile.height = *height;
 }
 
+// The PTZ configuration's axes, by the spaces and limits it names for each.
+void readPtz(const XmlElement &configuration, MediaProfile &profile) {
+    profile.ptz = static_cast<bool>(configuration);
+    if (!profile.ptz) return;
+    const auto names = [&](std::initializer_list<std::string_view> fields) {
+        for (std::string_view f : fields)
+            if (configuration.child(kAny, f)) return true;
+        return false;
+    };
+    profile.panTilt = names({"DefaultContinuousPanTiltVelocitySpace", "PanTiltLimits",
+                             "DefaultAbsolutePantTiltPositionSpace"});
+    profile.zoom = names({"DefaultContinuousZoomVelocitySpace", "ZoomLimits",
+                          "DefaultAbsoluteZoomPositionSpace"});
+    if (!profile.panTilt && !profile.zoom) profile.panTilt = profile.zoom = true;
+}
+
 }  // namespace
 
 std::optional<int64_t> readDeviceTime(const SoapReply &reply) {
@@ -106,10 +122,10 @@ std::optional<std::vector<MediaProfile>> readProfiles(const SoapReply &reply, Me
         if (version == MediaVersion::Media2) {
             const XmlElement configurations = p.child(kAny, "Configurations");
             readEncoder(configurations.child(kAny, "VideoEncoder"), profile);
-            profile.ptz = static_cast<bool>(configurations.child(kAny, "PTZ"));
+            readPtz(configurations.child(kAny, "PTZ"), profile);
         } else {
             readEncoder(p.child(kAny, "VideoEncoderConfiguration"), profile);
-            profile.ptz = static_cast<bool>(p.child(kAny, "PTZConfiguration"));
+            readPtz(p.child(kAny, "PTZConfiguration"), profile);
         }
         out.push_back(std::move(profile));
     }

@@ -29,6 +29,8 @@ struct MediaProfile {
     std::string codec;  // "H264", "H265", "JPEG", "MPEG4", or as written when another
     int width = 0, height = 0;
     bool ptz = false;  // it carries a PTZ configuration
+    // The axes that configuration moves; both when it names the spaces of neither.
+    bool panTilt = false, zoom = false;
 };
 // The profiles of a GetProfilesResponse; profiles without a token are left out (nothing could
 // ask for their stream). nullopt when the payload is no such response.

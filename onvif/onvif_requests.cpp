@@ -76,9 +76,11 @@ SoapCall getStreamUri(MediaVersion version, std::string_view profileToken) {
 SoapCall continuousMove(std::string_view profileToken, double pan, double tilt, double zoom,
                         int timeoutMs) {
     std::string velocity = "<Velocity>";
-    velocity += "<PanTilt xmlns=\"" + std::string(ns::kSchema) + "\" x=\"" + number(pan) +
-                "\" y=\"" + number(tilt) + "\"/>";
-    velocity += "<Zoom xmlns=\"" + std::string(ns::kSchema) + "\" x=\"" + number(zoom) + "\"/>";
+    if (pan != 0 || tilt != 0)
+        velocity += "<PanTilt xmlns=\"" + std::string(ns::kSchema) + "\" x=\"" + number(pan) +
+                    "\" y=\"" + number(tilt) + "\"/>";
+    if (zoom != 0)
+        velocity += "<Zoom xmlns=\"" + std::string(ns::kSchema) + "\" x=\"" + number(zoom) + "\"/>";
     velocity += "</Velocity>";
     std::string inner = element("ProfileToken", profileToken) + velocity;
     if (timeoutMs > 0) {
@@ -89,10 +91,11 @@ SoapCall continuousMove(std::string_view profileToken, double pan, double tilt, 
     return call(ns::kPtz, "ContinuousMove", inner);
 }
 
-SoapCall stopMove(std::string_view profileToken) {
+SoapCall stopMove(std::string_view profileToken, bool panTilt, bool zoom) {
     return call(ns::kPtz, "Stop",
-                element("ProfileToken", profileToken) + element("PanTilt", "true") +
-                    element("Zoom", "true"));
+                element("ProfileToken", profileToken) +
+                    element("PanTilt", panTilt ? "true" : "false") +
+                    element("Zoom", zoom ? "true" : "false"));
 }
 
 SoapCall gotoHomePosition(std::string_view profileToken) {

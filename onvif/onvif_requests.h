@@ -22,9 +22,12 @@ SoapCall getProfiles(MediaVersion version);
 SoapCall getStreamUri(MediaVersion version, std::string_view profileToken);
 
 // Velocities from -1 to 1; timeout in milliseconds, 0 for none (the move lasts until Stop).
+// Only the axes that move are named: a pan step says nothing of the zoom, which a head without
+// one would refuse.
 SoapCall continuousMove(std::string_view profileToken, double pan, double tilt, double zoom,
                         int timeoutMs);
-SoapCall stopMove(std::string_view profileToken);
+// Stops the axes named.
+SoapCall stopMove(std::string_view profileToken, bool panTilt = true, bool zoom = true);
 SoapCall gotoHomePosition(std::string_view profileToken);
 SoapCall getPresets(std::string_view profileToken);
 SoapCall gotoPreset(std::string_view profileToken, std::string_view presetToken);

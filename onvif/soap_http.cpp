@@ -1,6 +1,7 @@
 #include "onvif/soap_http.h"
 
 #include <cctype>
+#include <chrono>
 #include <cstdio>
 #include <cstdlib>
 #include <optional>
@@ -8,7 +9,9 @@
 #include "core/config.h"
 #include "ipcam.h"
 #include "onvif/xml_document.h"
+#include "core/text_case.h"
 #include "platform/sockets.h"
+#include "platform/stop_scope.h"
 #include "transport/rtsp_reply.h"
 
 namespace ipcam {
@@ -16,8 +19,10 @@ namespace ipcam {
 namespace {
 
 constexpr std::size_t kMaxHead = 16 * 1024;
+// contentLength() refuses what no message may be.
+static_assert(kMaxContentLength <= kMaxXmlBytes);
 constexpr int kUnauthorized = 401;
-constexpr int kBroken = -1;
+constexpr int kBroken = kBodyBroken;
 
 bool hasToken(std::string_view list, std::string_view token) {
     std::string lower(list);
@@ -50,7 +55,7 @@ int readChunked(ByteSource &source, std::string &out, uint32_t timeoutMs) {
             return kBroken;
         const std::size_t size = std::strtoul(sizeText.c_str(), nullptr, 16);
         if (size == 0) break;
-        if (out.size() + size > kMaxXmlBytes) return kBroken;
+        if (out.size() + size > kMaxXmlBytes) return kBodyTooLarge;
         const std::size_t at = out.size();
         out.resize(at + size);
         if (receiveExactly(source, out.data() + at, size, timeoutMs) != static_cast<int>(size))
@@ -66,40 +71,87 @@ int readChunked(ByteSource &source, std::string &out, uint32_t timeoutMs) {
     return kBroken;
 }
 
+bool endsWithTag(std::string_view text) {
+    const std::size_t last = text.find_last_not_of(" \t\r\n");
+    return last != std::string_view::npos && text[last] == '>';
+}
+
+// No length: up to the close, or see readHttpBody.
+int readToEnd(ByteSource &source, std::string &out, uint32_t timeoutMs) {
+    char piece[4096];
+    const uint32_t limit = waitsFor(timeoutMs);
+    bool tried = false;  // the text as it stands was read as a document already
+    for (uint32_t waits = 0;;) {
+        const int n = source.read(piece, sizeof piece);
+        if (n > 0) {
+            if (out.size() + static_cast<std::size_t>(n) > kMaxXmlBytes) return kBodyTooLarge;
+            out.append(piece, static_cast<std::size_t>(n));
+            waits = 0;
+            tried = false;
+            continue;
+        }
+        if (n == 0) return 0;  // closed: that was all
+        if (n != ByteSource::kNothingYet) return kBroken;
+        // The deadline (or a stop) with the reply unfinished: no answer in time.
+        if (stopRequested()) return endsWithTag(out) && XmlDocument::parse(out) ? 0 : kBroken;
+        switch (source.waitReadable()) {
+            case WaitResult::Ready:
+                continue;
+            case WaitResult::Idle:
+                if (++waits >= limit) return 0;
+                // A pause after what may be the whole reply: parsed once per pause at most.
+                if (!tried && endsWithTag(out)) {
+                    tried = true;
+                    if (XmlDocument::parse(out)) return 0;
+                }
+                continue;
+            default:
+                return kBroken;
+        }
+    }
+}
+
 }  // namespace
+
+bool redirectsToHttps(std::string_view head) {
+    const int status = statusCode(head);
+    if (status / 100 != 3) return false;
+    const auto location = headerValue(head, "Location");
+    return location && startsWithNoCase(trimBlanks(*location), "https://");
+}
 
 int readHttpBody(ByteSource &source, std::string_view head, std::string &out, uint32_t timeoutMs) {
     out.clear();
     if (auto coding = headerValue(head, "Transfer-Encoding"); coding && hasToken(*coding, "chunked"))
         return readChunked(source, out, timeoutMs);
-    if (headerValue(head, "Content-Length")) {
+    if (const auto announced = headerValue(head, "Content-Length")) {
         const auto length = contentLength(head);
-        if (!length || *length > kMaxXmlBytes) return kBroken;
+        // A plain number refused is one above what any message may be.
+        const std::string_view digits = trimBlanks(*announced);
+        if (!length && !digits.empty() && digits.find_first_not_of("0123456789") == std::string_view::npos)
+            return kBodyTooLarge;
+        if (!length) return kBroken;
         out.resize(*length);
         if (*length == 0) return 0;
         return receiveExactly(source, out.data(), *length, timeoutMs) == static_cast<int>(*length)
                    ? 0
                    : kBroken;
     }
-    // No length: the body ends with the connection. receiveSome says 0 for a close and for a
-    // time-out alike; a closed connection reads 0 again at once, a silent one has nothing yet.
-    char piece[4096];
-    for (;;) {
-        int n = receiveSome(source, piece, sizeof piece, timeoutMs);
-        if (n == 0) n = source.read(piece, sizeof piece);
-        if (n == 0) return 0;
-        if (n < 0) return kBroken;
-        if (out.size() + static_cast<std::size_t>(n) > kMaxXmlBytes) return kBroken;
-        out.append(piece, static_cast<std::size_t>(n));
-    }
+    return readToEnd(source, out, timeoutMs);
 }
 
-SoapHttp::SoapHttp(std::string_view user, std::string_view password) {
+SoapHttp::SoapHttp(std::string_view user, std::string_view password, SoapPolicy policy)
+    : policy_(policy) {
     auth_.setCredentials(user, password);
+    auth_.allowClearText(policy.clearPassword);
 }
 
 int SoapHttp::exchange(SocketSlot &slot, const SoapEndpoint &to, std::string_view action,
                        const std::string &envelope, std::string &head, std::string &body) {
+    using Clock = std::chrono::steady_clock;
+    const Clock::time_point deadline = Clock::now() + std::chrono::milliseconds(policy_.requestMs);
+    // Every wait below ends within a slice of the deadline.
+    StopScope scope([deadline] { return Clock::now() >= deadline; });
     if (openConnection(&slot, to.address.c_str(), to.port) != 1) return IPCAM_SETSOCKET_IS_ER;
     std::string request = "POST " + to.path + " HTTP/1.1\r\nHost: " + to.hostHeader +
                           "\r\nContent-Type: application/soap+xml; charset=utf-8; action=\"" +
@@ -126,8 +178,8 @@ int SoapHttp::exchange(SocketSlot &slot, const SoapEndpoint &to, std::string_vie
         else if (statusCode(head) < 0 || (head.find("\n\n") == std::string::npos &&
                                            head.find("\r\n\r\n") == std::string::npos))
             result = IPCAM_ONVIF_NOT_DEVICE;
-        else if (readHttpBody(connection, head, body, cfg.getTimeout) != 0)
-            result = IPCAM_IS_UNCONNECTED;
+        else if (const int r = readHttpBody(connection, head, body, cfg.getTimeout); r != 0)
+            result = r == kBodyTooLarge ? IPCAM_ONVIF_REPLY_TOO_LARGE : IPCAM_IS_UNCONNECTED;
     }
     closeConnection(&slot);
     return result;
@@ -141,6 +193,7 @@ int SoapHttp::post(SocketSlot &slot, const SoapEndpoint &to, std::string_view ac
         std::string head;
         if (int r = exchange(slot, to, action, envelope(), head, body); r != 0) return r;
         status = statusCode(head);
+        if (redirectsToHttps(head)) return IPCAM_ONVIF_WANTS_HTTPS;
         if (status != kUnauthorized || headerValues(head, "WWW-Authenticate").empty()) {
             if (status / 100 == 2 && auth_.answering()) auth_.accepted();
             return 0;
@@ -148,6 +201,8 @@ int SoapHttp::post(SocketSlot &slot, const SoapEndpoint &to, std::string_view ac
         switch (auth_.challenged(head)) {
             case Authenticator::Outcome::Answer:
                 continue;
+            case Authenticator::Outcome::ClearTextRefused:
+                return IPCAM_CLEAR_PASSWORD_REFUSED;
             case Authenticator::Outcome::Refused:
             case Authenticator::Outcome::Unsupported:
                 return IPCAM_USER_OR_PASSWD_IS_ER;

@@ -187,7 +187,8 @@ bool isAuthenticationFault(const SoapReply &reply) {
     if (!reply.fault) return false;
     for (const std::string &code : {reply.faultSubcode, reply.faultCode})
         if (code == "NotAuthorized" || code == "FailedAuthentication" ||
-            code == "InvalidSecurityToken" || code == "InvalidSecurity")
+            code == "InvalidSecurityToken" || code == "InvalidSecurity" ||
+            code == "MessageExpired")
             return true;
     return false;
 }

@@ -52,7 +52,8 @@ struct SoapReply {
 // Body holding an element.
 std::optional<SoapReply> readSoapReply(std::string_view text);
 
-// Whether a fault says the account was refused (ter:NotAuthorized, or a WS-Security failure).
+// Whether a fault says the account was refused (ter:NotAuthorized, or a WS-Security failure,
+// among them a token too old for the device's clock).
 bool isAuthenticationFault(const SoapReply &reply);
 
 }  // namespace ipcam

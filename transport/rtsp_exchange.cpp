@@ -75,9 +75,12 @@ int rtspExchange(IPCamSession *session, ByteSource &connection, const RtspReques
             if (reply.status / 100 == 2 && auth.answering()) auth.accepted();
             return 0;
         }
-        if (answers == kAnswersPerExchange ||
-            auth.challenged(reply.head) != Authenticator::Outcome::Answer)
-            return IPCAM_USER_OR_PASSWD_IS_ER;
+        if (answers == kAnswersPerExchange) return IPCAM_USER_OR_PASSWD_IS_ER;
+        // The connection is plain RTSP: Basic only when the session allows the clear text.
+        auth.allowClearText(session->options.clearPassword);
+        const Authenticator::Outcome outcome = auth.challenged(reply.head);
+        session->clearTextRefused = outcome == Authenticator::Outcome::ClearTextRefused;
+        if (outcome != Authenticator::Outcome::Answer) return IPCAM_USER_OR_PASSWD_IS_ER;
     }
 }
 

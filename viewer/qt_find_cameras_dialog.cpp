@@ -74,6 +74,10 @@ FindCamerasDialog::FindCamerasDialog(OnvifDiscover discover, QWidget *parent)
     search();
 }
 
+FindCamerasDialog::~FindCamerasDialog() {
+    if (stop_) *stop_ = true;
+}
+
 void FindCamerasDialog::search() {
     if (searching_) return;
     searching_ = true;
@@ -87,9 +91,11 @@ void FindCamerasDialog::search() {
     say(QStringLiteral("Looking for ONVIF cameras on the network\u2026"));
     clock_.start();
     ticker_.start();
-    auto work = [discover = discover_] {
+    stop_ = std::make_shared<std::atomic<bool>>(false);
+    auto work = [discover = discover_, stop = stop_] {
         Search s;
-        s.result = discover ? discover(kSeconds, s.devices) : IPCAM_IS_NULL;
+        s.result = discover ? discover(kSeconds, [stop] { return stop->load(); }, s.devices)
+                            : IPCAM_IS_NULL;
         return s;
     };
     auto done = [this](Search s) { showFound(s.result, std::move(s.devices)); };

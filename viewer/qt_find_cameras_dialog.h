@@ -4,6 +4,8 @@
 // answered, or the search could not run, it says so in plain words.
 #pragma once
 
+#include <atomic>
+#include <memory>
 #include <optional>
 #include <vector>
 
@@ -28,6 +30,7 @@ class FindCamerasDialog : public QDialog {
 
     // Starts the first search at once, through discover.
     explicit FindCamerasDialog(OnvifDiscover discover, QWidget *parent = nullptr);
+    ~FindCamerasDialog() override;  // a search still running is told to stop
 
     // The device chosen, after Accepted.
     const std::optional<OnvifDevice> &chosen() const { return chosen_; }
@@ -43,6 +46,7 @@ class FindCamerasDialog : public QDialog {
     void say(const QString &text);
 
     OnvifDiscover discover_;
+    std::shared_ptr<std::atomic<bool>> stop_;  // of the search running
     std::vector<OnvifDevice> devices_;
     std::optional<OnvifDevice> chosen_;
     bool searching_ = false;

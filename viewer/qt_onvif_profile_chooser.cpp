@@ -6,6 +6,7 @@
 #include <QHBoxLayout>
 #include <QLabel>
 #include <QPushButton>
+#include <QUrl>
 #include <QVBoxLayout>
 
 #include "ipcam.h"
@@ -28,7 +29,7 @@ struct ProfilesRead {
 OnvifProfileChooser::OnvifProfileChooser(QWidget *parent) : QWidget(parent) {
     list_ = new QComboBox;
     setCommandId(list_, kCtlEditorProfileList);
-    again_ = new QPushButton(QStringLiteral("Read again"));
+    again_ = new QPushButton(QStringLiteral("Read profiles"));
     again_->setAutoDefault(false);  // Enter in the account field must not read twice
     setCommandId(again_, kCtlEditorProfileRead);
     state_ = new QLabel;
@@ -48,58 +49,84 @@ OnvifProfileChooser::OnvifProfileChooser(QWidget *parent) : QWidget(parent) {
         if (row >= 0) chosen_ = list_->itemData(row).toInt();
     });
     connect(again_, &QPushButton::clicked, this, &OnvifProfileChooser::readAgain);
-    pause_.setSingleShot(true);
-    pause_.setInterval(kPauseMs);
-    connect(&pause_, &QTimer::timeout, this, &OnvifProfileChooser::readNow);
     say({});
+}
+
+OnvifProfileChooser::~OnvifProfileChooser() {
+    if (stop_) *stop_ = true;
 }
 
 void OnvifProfileChooser::setSource(const QString &url, const QString &account,
                                     const QString &password) {
-    url_ = url.trimmed();
-    account_ = account;
-    password_ = password;
+    typed_ = {url.trimmed(), account, password};
 }
-
-void OnvifProfileChooser::readSoon() { pause_.start(); }
 
 void OnvifProfileChooser::setChosen(int index) {
     chosen_ = index;
     if (const int row = list_->findData(index); row >= 0) list_->setCurrentIndex(row);
 }
 
-void OnvifProfileChooser::read(bool again) {
-    pause_.stop();
-    if (url_.isEmpty() || account_.isEmpty()) {
-        say({});
-        return;
-    }
-    const QString source = url_ + QChar(0) + account_ + QChar(0) + password_;
-    if (!again && source == lastRead_) return;
-    lastRead_ = source;
-    const int serial = ++serial_;
-    reading_ = true;
-    say(QStringLiteral("Reading the camera's profiles\u2026"));
-    auto work = [read = readProfiles, url = url_.toStdString(), account = account_.toStdString(),
-                 password = password_.toStdString()] {
-        ProfilesRead r;
-        r.result = read ? read(url, account, password, r.profiles) : -1;
-        return r;
-    };
-    auto done = [this, serial](ProfilesRead r) {
-        if (serial == serial_) show(r.result, r.profiles);
-    };
-    if (!runInBackground<ProfilesRead>(this, std::move(work), std::move(done)))
-        show(IPCAM_IS_NULL, {});
+bool OnvifProfileChooser::complete() const {
+    const QUrl url(typed_.url);
+    return !typed_.account.isEmpty() && !url.host().isEmpty() &&
+           url.scheme().compare(QStringLiteral("http"), Qt::CaseInsensitive) == 0;
 }
 
-void OnvifProfileChooser::show(int result, const std::vector<OnvifProfileEntry> &profiles) {
+void OnvifProfileChooser::read(bool again) {
+    if (!complete()) {
+        if (!reading_) say({});
+        return;
+    }
+    const QString source = typed_.text();
+    if (source == refused_) {
+        say(QStringLiteral("The camera refused this account: change the account or the password "
+                           "to read its profiles (%1)")
+                .arg(QString::fromStdString(lastStatusText(IPCAM_USER_OR_PASSWD_IS_ER))));
+        return;
+    }
+    if (!again && source == lastRead_) return;
+    lastRead_ = source;
+    wanted_ = typed_;
+    say(QStringLiteral("Reading the camera's profiles\u2026"));
+    if (reading_) {
+        *stop_ = true;  // ends within a moment; this read follows it
+        queued_ = true;
+        return;
+    }
+    start();
+}
+
+void OnvifProfileChooser::start() {
+    stop_ = std::make_shared<std::atomic<bool>>(false);
+    reading_ = true;
+    queued_ = false;
+    auto work = [read = readProfiles, source = wanted_, stop = stop_] {
+        ProfilesRead r;
+        r.result = read ? read(source.url.toStdString(), source.account.toStdString(),
+                               source.password.toStdString(), [stop] { return stop->load(); },
+                               r.profiles)
+                        : -1;
+        return r;
+    };
+    auto done = [this, source = wanted_](ProfilesRead r) { finished(source, r.result, r.profiles); };
+    if (!runInBackground<ProfilesRead>(this, std::move(work), std::move(done)))
+        finished(wanted_, IPCAM_IS_NULL, {});
+}
+
+void OnvifProfileChooser::finished(const Source &source, int result,
+                                   const std::vector<OnvifProfileEntry> &profiles) {
     reading_ = false;
+    if (queued_) {
+        start();  // a newer request came meanwhile: this answer is not for it
+        return;
+    }
     const QSignalBlocker quiet(list_);  // refilling is not a choice of the user's
     list_->clear();
     if (result < 0) {
-        // The source may be right the next time (a camera switched on): a read may try again.
+        // Another kind of failure may pass the next time (a camera switched on): a read may try
+        // again. A refused account is not sent again as it is.
         lastRead_.clear();
+        if (result == IPCAM_USER_OR_PASSWD_IS_ER) refused_ = source.text();
         say(QStringLiteral("The profiles could not be read: %1")
                 .arg(QString::fromStdString(lastStatusText(result))));
         return;
@@ -119,8 +146,8 @@ void OnvifProfileChooser::show(int result, const std::vector<OnvifProfileEntry> 
 
 void OnvifProfileChooser::say(const QString &text) {
     state_->setText(text.isEmpty()
-                        ? QStringLiteral("Type the URL and the camera's ONVIF account to list its "
-                                         "profiles")
+                        ? QStringLiteral("Type the URL and the camera's ONVIF account, then "
+                                         "choose Read profiles to list its profiles")
                         : text);
 }
 

@@ -183,16 +183,15 @@ SiteEditorDialog::SiteEditorDialog(const SiteRecord &record, bool smartphone, QW
     profiles_ = new OnvifProfileChooser;
     form->addWidget(profiles_);
     connect(protocols_, &QListWidget::currentRowChanged, this, &SiteEditorDialog::showProtocol);
-    // An ONVIF site's profiles are read once its URL and account are typed: after a pause in
-    // typing, or at once when the account or password field is left.
-    for (QLineEdit *edit : {host_, account_, password_})
-        connect(edit, &QLineEdit::textEdited, this, [this] {
-            if (updateProfileSource()) profiles_->readSoon();
-        });
-    for (QLineEdit *edit : {account_, password_})
+    // An ONVIF site's profiles are read when a field is left with the URL and account complete,
+    // or on Read profiles; never while the person types, since a read with a half-typed
+    // password is a failed login on the camera.
+    for (QLineEdit *edit : {host_, account_, password_}) {
+        connect(edit, &QLineEdit::textEdited, this, [this] { updateProfileSource(); });
         connect(edit, &QLineEdit::editingFinished, this, [this] {
             if (updateProfileSource()) profiles_->readNow();
         });
+    }
     form->addStretch(1);
 
     auto *scroll = new QScrollArea;
@@ -243,7 +242,9 @@ void SiteEditorDialog::showProtocol(int row) {
     port_->setVisible(!url);
     streamBox_->setVisible(!url);
     profiles_->setVisible(onvif);
-    if (updateProfileSource()) profiles_->readSoon();
+    // Once the editor is up: a site opened complete shows its profiles without being asked.
+    if (updateProfileSource() && profiles_->complete())
+        QMetaObject::invokeMethod(profiles_, &OnvifProfileChooser::readNow, Qt::QueuedConnection);
 }
 
 bool SiteEditorDialog::updateProfileSource() {

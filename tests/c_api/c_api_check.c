@@ -12,7 +12,18 @@ static void onDevice(void *context, const char *url, const char *name, const cha
 
 static void onProfile(void *context, const IPCamOnvifProfile *profile) {
     (void)context;
-    (void)profile;
+    (void)profile->ptz; /* 0: grey out the PTZ buttons */
+}
+
+static void onFound(void *context, const IPCamOnvifFound *device) {
+    (void)context;
+    (void)(device->flags & IPCAM_FOUND_ELSEWHERE);
+}
+
+/* Ends an ONVIF call at once. */
+static int stopNow(void *context) {
+    (void)context;
+    return 1;
 }
 
 static int onFrame(void *context, int channel, void *frame, int id) {
@@ -33,6 +44,9 @@ int main(void) {
     if (IPCamSetStreamNum(session, 0, 0) != IPCAM_OK) failures++;
     if (IPCamGetStatus(session) != IPCAM_IS_UNCONNECTED) failures++;
     if (IPCamSetOption(session, IPCAM_OPTION_REPLY_TIMEOUT, 30000) != IPCAM_OK) failures++;
+    if (IPCamSetOption(session, IPCAM_OPTION_CLEAR_PASSWORD, 0) != IPCAM_OK) failures++;
+    if (IPCamSetOption(session, IPCAM_OPTION_ONVIF_RTSP_PORT, 8554) != IPCAM_OK) failures++;
+    if (IPCamGetLastError(session) == IPCAM_CLEAR_PASSWORD_REFUSED) failures++;
     if (IPCamAction(session, onFrame, NULL, 7) != IPCAM_TYPE_IS_ER) failures++;
     if (IPCamCommand(session, NULL, NULL) != IPCAM_IS_UNCONNECTED) failures++;
     /* No stream yet: no talk channel either. */
@@ -81,7 +95,22 @@ int main(void) {
         if (IPCamDiscover(0, onDevice, NULL) != -1 || IPCamDiscover(3, NULL, NULL) != -1)
             failures++;
         if (IPCamOnvifProfiles(NULL, NULL, NULL, onProfile, NULL) != -1) failures++;
-        if (sizeof(IPCamOnvifProfile) != 4 + 64 + 64 + 16 + 8 + 1024) failures++;
+        if (sizeof(IPCamOnvifProfile) != 4 + 64 + 64 + 16 + 8 + 1024 + 4 + 64) failures++;
+        {
+            IPCamOnvifOptions options;
+            memset(&options, 0, sizeof options);
+            options.requestTimeoutMs = 50; /* below 100 */
+            if (IPCamOnvifProfilesWith("http://127.0.0.1:1/onvif/device_service", "admin", "x",
+                                       &options, onProfile, NULL) != IPCAM_TYPE_IS_ER)
+                failures++;
+            options.requestTimeoutMs = 0;
+            options.stop = stopNow;
+            if (IPCamOnvifProfilesWith("http://127.0.0.1:1/onvif/device_service", "admin", "x",
+                                       &options, onProfile, NULL) != IPCAM_IS_OVER)
+                failures++;
+            if (IPCamDiscoverWith(1, &options, onFound, NULL) != IPCAM_IS_OVER) failures++;
+            if (IPCamDiscoverWith(1, NULL, NULL, NULL) != -1) failures++;
+        }
     }
     if (IPCamAllDelete() != IPCAM_OK) failures++;
     if (IPCamExit() != IPCAM_OK) failures++;

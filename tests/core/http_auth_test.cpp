@@ -88,6 +88,7 @@ TEST(HttpAuthTest, AnswersMatchPublishedVectors) {
     for (const Case &c : cases) {
         Authenticator auth([&] { return std::string(c.cnonce); });
         ASSERT_TRUE(auth.setCredentials(c.user, c.password));
+        auth.allowClearText(true);
         EXPECT_EQ(auth.authorization("GET", "/dir/index.html"), "") << c.name;
         ASSERT_EQ(auth.challenged(c.challenge), Authenticator::Outcome::Answer) << c.name;
         EXPECT_EQ(auth.authorization("GET", "/dir/index.html"), c.expected) << c.name;
@@ -246,6 +247,7 @@ TEST(HttpAuthTest, RefusesAfterOneRetry) {
     struct Case {
         const char *name;
         std::vector<Step> steps;
+        bool clearText = true;  // the password may go in clear
     } cases[] = {
         {"wrong password, same nonce",
          {{digest("a", false), O::Answer}, {digest("a", false), O::Refused}}},
@@ -277,10 +279,22 @@ TEST(HttpAuthTest, RefusesAfterOneRetry) {
           {digest("c", false), O::Refused}}},
         {"nothing to answer",
          {{head("WWW-Authenticate: NTLM\r\n"), O::Unsupported}, {digest("a", false), O::Answer}}},
+        // The password in clear: only when allowed, and never beside a Digest challenge.
+        {"Basic alone, not allowed", {{head("WWW-Authenticate: Basic\r\n"), O::ClearTextRefused}}, false},
+        {"Basic beside Digest",
+         {{head("WWW-Authenticate: Basic\r\nWWW-Authenticate: Digest nonce=\"n\"\r\n"), O::Answer}},
+         false},
+        {"Basic beside a Digest we cannot answer",
+         {{head("WWW-Authenticate: Basic\r\nWWW-Authenticate: Digest nonce=\"n\", algorithm=SHA-512\r\n"),
+           O::ClearTextRefused}}},
+        {"no turn to Basic after Digest was taken",
+         {{digest("a", false), O::Answer}, {"", O::Answer}, {head("WWW-Authenticate: Basic\r\n"), O::ClearTextRefused}},
+         false},
     };
     for (const Case &c : cases) {
         Authenticator auth([] { return std::string("c"); });
         auth.setCredentials("admin", "secret");
+        auth.allowClearText(c.clearText);
         int i = 0;
         for (const Step &s : c.steps) {
             if (s.reply.empty())

@@ -269,7 +269,8 @@ TEST_F(SessionApiTest, OptionsTakeValuesInTheirRangeOnly) {
         {IPCAM_OPTION_REPLY_TIMEOUT, 999, -3},  {IPCAM_OPTION_REPLY_TIMEOUT, 1000, 0},
         {IPCAM_OPTION_REPLY_TIMEOUT, 600001, -3}, {IPCAM_OPTION_REORDER_WINDOW, 0, 0},
         {IPCAM_OPTION_REORDER_WINDOW, 501, -3}, {IPCAM_OPTION_REORDER_WINDOW, 500, 0},
-        {0, 0, -3},                             {5, 0, -3},
+        {IPCAM_OPTION_ONVIF_RTSP_PORT, 65536, -3}, {IPCAM_OPTION_ONVIF_RTSP_PORT, 8554, 0},
+        {0, 0, -3},                             {6, 0, -3},
     };
     for (const Row &r : rows)
         EXPECT_EQ(IPCamSetOption(s, r.option, r.value), r.result) << r.option << "=" << r.value;
@@ -278,6 +279,7 @@ TEST_F(SessionApiTest, OptionsTakeValuesInTheirRangeOnly) {
     EXPECT_EQ(s->options.clearPassword.load(), 1);
     EXPECT_EQ(s->options.replyTimeoutMs.load(), 1000u);
     EXPECT_EQ(s->options.reorderWindowMs.load(), 500u);
+    EXPECT_EQ(s->options.onvifRtspPort.load(), 8554);
 }
 
 TEST_F(SessionApiTest, VideoStoppedMarksTheSessionOver) {

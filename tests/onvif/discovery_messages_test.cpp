@@ -83,29 +83,49 @@ TEST(DiscoveryMessagesTest, WhichAnswersCount) {
     }
 }
 
+// The first name and hardware scopes count, decoded and on one line; no Types admits video.
+TEST(DiscoveryMessagesTest, FirstScopesCountAndTypesMayBeAbsent) {
+    std::string datagram = matchesOf(kProbeId, "", "http://192.168.1.20/onvif/d");
+    const auto put = [&](const std::string &from, const std::string &to) {
+        datagram.replace(datagram.find(from), from.size(), to);
+    };
+    put("<d:Types></d:Types>", "");
+    put("Front%20Door", "Front%0ADoor%09");
+    put("hardware/IPC-42", "hardware/A onvif://www.onvif.org/hardware/B onvif://www.onvif.org/name/C");
+    const auto matches = readProbeMatches(datagram, kProbeId);
+    ASSERT_EQ(matches.size(), 1u);
+    EXPECT_EQ(matches[0].name, "Front?Door?");
+    EXPECT_EQ(matches[0].hardware, "A");
+}
+
 TEST(DiscoveryMessagesTest, DeviceUrlFromXAddrs) {
     const struct {
         std::vector<std::string> xaddrs;
         const char *source;
         const char *url;  // "" none
+        bool elsewhere;
     } cases[] = {
-        {{"http://192.168.1.20/onvif/device_service"}, "192.168.1.20", "http://192.168.1.20/onvif/device_service"},
-        {{"http://0.0.0.0:8000/onvif/device_service"}, "192.168.1.20", "http://192.168.1.20:8000/onvif/device_service"},
-        {{"http://169.254.3.4/onvif/device_service"}, "10.0.0.5", "http://10.0.0.5:80/onvif/device_service"},
-        {{"http://127.0.0.1:9000/onvif/d"}, "127.0.0.1", "http://127.0.0.1:9000/onvif/d"},
-        {{"http://127.0.0.1:9000/onvif/d"}, "10.0.0.5", "http://10.0.0.5:9000/onvif/d"},
-        // A routed address of another network is where the device says it is.
-        {{"http://10.9.9.9/onvif/d"}, "192.168.1.20", "http://10.9.9.9/onvif/d"},
+        {{"http://192.168.1.20/onvif/device_service"}, "192.168.1.20", "http://192.168.1.20/onvif/device_service", false},
+        {{"http://0.0.0.0:8000/onvif/device_service"}, "192.168.1.20", "http://192.168.1.20:8000/onvif/device_service", false},
+        {{"http://169.254.3.4/onvif/device_service"}, "10.0.0.5", "http://10.0.0.5:80/onvif/device_service", false},
+        {{"http://127.0.0.1:9000/onvif/d"}, "127.0.0.1", "http://127.0.0.1:9000/onvif/d", false},
+        {{"http://127.0.0.1:9000/onvif/d"}, "10.0.0.5", "http://10.0.0.5:9000/onvif/d", false},
+        // A routed address of another network is where the device says it is: marked.
+        {{"http://10.9.9.9/onvif/d"}, "192.168.1.20", "http://10.9.9.9/onvif/d", true},
         // The one at the source wins over the first.
-        {{"http://10.9.9.9/onvif/d", "http://192.168.1.20/onvif/d"}, "192.168.1.20", "http://192.168.1.20/onvif/d"},
-        {{"https://192.168.1.20/onvif/d", "http://[fe80::1]/onvif/d", "http://cam.local/onvif/d"}, "192.168.1.20", "http://cam.local/onvif/d"},
-        {{"HTTP://192.168.1.20/onvif/d"}, "192.168.1.20", "http://192.168.1.20/onvif/d"},
-        {{"https://192.168.1.20/onvif/d"}, "192.168.1.20", ""},
-        {{}, "192.168.1.20", ""},
+        {{"http://10.9.9.9/onvif/d", "http://192.168.1.20/onvif/d"}, "192.168.1.20", "http://192.168.1.20/onvif/d", false},
+        {{"https://192.168.1.20/onvif/d", "http://[fe80::1]/onvif/d", "http://cam.local/onvif/d"}, "192.168.1.20", "http://cam.local/onvif/d", true},
+        {{"HTTP://192.168.1.20/onvif/d"}, "192.168.1.20", "http://192.168.1.20/onvif/d", false},
+        {{"https://192.168.1.20/onvif/d"}, "192.168.1.20", "", false},
+        {{}, "192.168.1.20", "", false},
+        // An account part hides the host that would be asked: never used.
+        {{"http://192.168.1.20:80@192.0.2.2/onvif/d"}, "192.168.1.20", "", false},
+        {{"http://@192.168.1.20/onvif/d", "http://0.0.0.0/x"}, "192.168.1.20", "http://192.168.1.20:80/x", false},
     };
     for (const auto &c : cases) {
         const auto url = chooseDeviceUrl(c.xaddrs, c.source);
-        EXPECT_EQ(url.value_or(""), c.url) << (c.xaddrs.empty() ? "none" : c.xaddrs[0]);
+        EXPECT_EQ(url ? url->url : "", c.url) << (c.xaddrs.empty() ? "none" : c.xaddrs[0]);
+        EXPECT_EQ(url && url->elsewhere, c.elsewhere) << c.url;
     }
 }
 

@@ -52,6 +52,19 @@ inline uint16_t closedPort() {
     return gone.port();
 }
 
+// A UDP port on loopback nobody uses now (for a test's discovery).
+inline uint16_t freeUdpPort() {
+    const int s = socket(AF_INET, SOCK_DGRAM, 0);
+    sockaddr_in a{};
+    a.sin_family = AF_INET;
+    a.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+    bind(s, reinterpret_cast<sockaddr *>(&a), sizeof a);
+    socklen_t size = sizeof a;
+    getsockname(s, reinterpret_cast<sockaddr *>(&a), &size);
+    close(s);
+    return ntohs(a.sin_port);
+}
+
 // Reads until the peer closes or timeoutMs passes; returns what arrived.
 inline std::string readAll(int fd, int timeoutMs = 5000) {
     std::string out;

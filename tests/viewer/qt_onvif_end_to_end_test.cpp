@@ -122,6 +122,7 @@ TEST(OnvifEndToEnd, AFoundCameraIsSavedWithItsH264ProfileAndPlays) {
             EXPECT_EQ(edit(kCtlEditorName)->text(), "Porch dome");
             QTest::keyClicks(edit(kCtlEditorAccount), "admin");
             QTest::keyClicks(edit(kCtlEditorPassword), "secret");
+            QTest::keyClick(edit(kCtlEditorPassword), Qt::Key_Return);  // typing alone reads nothing
             auto *profiles = qobject_cast<QComboBox *>(findControl(editor, kCtlEditorProfileList));
             profiled = kestrel_test::pumpUntil([&] { return profiles->count() == 2; }, 10000);
             if (!profiled) {

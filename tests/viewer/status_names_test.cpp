@@ -31,7 +31,7 @@ TEST(StatusSentence, EveryNamedCodeHasItsOwnSentence) {
         EXPECT_NE(sentence, fallback) << code;
         EXPECT_TRUE(seen.insert(sentence).second) << code << " shares \"" << sentence << '"';
     }
-    EXPECT_EQ(named, 22);
+    EXPECT_EQ(named, 25);
 }
 
 TEST(StatusSentence, TheStatusLineSaysTheWordsWithTheNameBeside) {
@@ -47,6 +47,9 @@ TEST(StatusSentence, TheStatusLineSaysTheWordsWithTheNameBeside) {
         {IPCAM_IS_OVER, "Stopped (IPCAM_IS_OVER)"},
         {IPCAM_ONVIF_NO_PROFILE,
          "The camera has no media profile with this number (IPCAM_ONVIF_NO_PROFILE)"},
+        {IPCAM_CLEAR_PASSWORD_REFUSED,
+         "The device asks for the password in clear text over an unencrypted connection; refused "
+         "(IPCAM_CLEAR_PASSWORD_REFUSED)"},
         {-8, "Unexpected answer from the camera (Unknow status:-8)"},
         {-18, "Unexpected answer from the camera (Unknow status:-18)"},
         {IPCAM_CANT_DETECT_TYPE_ER,

@@ -23,6 +23,7 @@ using Clock = std::chrono::steady_clock;
 constexpr const char *kDiscoveryGroup = "239.255.255.250";
 constexpr std::size_t kLargestDatagram = 65536;
 constexpr std::size_t kMostPending = 256;  // a flood of Probes is not answered beyond this
+constexpr std::size_t kMatchesPerDatagram = 40;  // a flood's made-up devices, per answer
 
 // A socket bound to port on every address and joined to the discovery group on loopback;
 // -1 when any step fails.
@@ -151,11 +152,21 @@ void DiscoveryResponder::run(int fd) {
         }
         while (!pending.empty() && pending.front().due <= Clock::now()) {
             const Pending &reply = pending.front();
-            const std::string text =
-                probeMatches(p, describe_(), reply.relatesTo, randomUuidUrn(), numbering);
-            ++numbering.messageNumber;
-            sendto(fd, text.data(), text.size(), 0, reinterpret_cast<const sockaddr *>(&reply.to),
-                   sizeof reply.to);
+            const DiscoveryTarget target = describe_();
+            // The device alone, then any made-up devices in answers of their own.
+            std::vector<std::vector<DiscoveryTarget>> answers{{target}};
+            for (DiscoveryTarget &t : floodTargets(target)) {
+                if (answers.back().size() == kMatchesPerDatagram || answers.size() == 1)
+                    answers.emplace_back();
+                answers.back().push_back(std::move(t));
+            }
+            for (const auto &targets : answers) {
+                const std::string text =
+                    probeMatches(p, targets, reply.relatesTo, randomUuidUrn(), numbering);
+                ++numbering.messageNumber;
+                sendto(fd, text.data(), text.size(), 0,
+                       reinterpret_cast<const sockaddr *>(&reply.to), sizeof reply.to);
+            }
             ++answered_;
             pending.pop_front();
         }

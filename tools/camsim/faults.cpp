@@ -23,6 +23,9 @@ AfterReply deliver(Connection &connection, const Outgoing &reply, const ReplyBeh
         rest.remove_prefix(behaviour.splitAt);
         if (!connection.pause(behaviour.pauseMs)) return AfterReply::Close;
     }
+    for (; behaviour.dripMs > 0 && !rest.empty(); rest.remove_prefix(1))
+        if (!connection.send(rest.substr(0, 1)) || !connection.pause(behaviour.dripMs))
+            return AfterReply::Close;
     if (!connection.send(rest)) return AfterReply::Close;
     return behaviour.keepOpen ? AfterReply::NextRequest : AfterReply::Close;
 }

@@ -29,6 +29,7 @@ struct ReplyBehaviour {
     std::size_t splitAt = 0;  // when > 0, send the first splitAt bytes of the reply, pause
                               // pauseMs, then the rest
     int pauseMs = 0;
+    int dripMs = 0;  // when > 0, send the reply a byte at a time, this far apart
 };
 
 // Sends reply on the connection the way behaviour says; what the connection does next.

@@ -44,12 +44,16 @@ std::vector<OnvifProfile> onvifProfiles(const std::vector<ChannelConfig> &channe
 }
 
 SystemTime OnvifContext::deviceNow() const {
-    return std::chrono::system_clock::now() + std::chrono::seconds(config.clockSkewSeconds);
+    return std::chrono::system_clock::now() +
+           std::chrono::seconds(config.clockSkewSeconds + clockStep.load());
 }
 
 std::string OnvifContext::serviceAddress(std::string_view service) const {
-    return "http://127.0.0.1:" + std::to_string(webPort ? webPort() : 0) + "/onvif/" +
-           std::string(service);
+    const std::string host =
+        config.faults.foreignXAddrs
+            ? config.internalHost + ":" + std::to_string(config.internalPort)
+            : "127.0.0.1:" + std::to_string(webPort ? webPort() : 0);
+    return "http://" + host + "/onvif/" + std::string(service);
 }
 
 const OnvifProfile *OnvifContext::profile(std::string_view token) const {

@@ -4,6 +4,7 @@
 #pragma once
 
 #include <cstdint>
+#include <atomic>
 #include <functional>
 #include <memory>
 #include <mutex>
@@ -49,10 +50,12 @@ struct OnvifContext {
     std::shared_ptr<PtzHead> head;
     // A new preset's number is chosen and stored as one step.
     mutable std::mutex presetLock;
+    // Steps of the device clock after start, as a time server makes them (seconds, signed).
+    mutable std::atomic<long long> clockStep{0};
 
     // Real UTC shifted by the configured skew.
     SystemTime deviceNow() const;
-    // "http://127.0.0.1:PORT/onvif/SERVICE".
+    // "http://127.0.0.1:PORT/onvif/SERVICE"; with foreign-xaddrs the internal host and port.
     std::string serviceAddress(std::string_view service) const;
     const OnvifProfile *profile(std::string_view token) const;
 };

@@ -18,6 +18,8 @@ std::shared_ptr<OnvifService> makeService(CgiServer &web, const StreamingServer 
     }
     context->p = prefixesOf(config.prefixes);
     context->profiles = onvifProfiles(streaming.channels(), headPerChannel);
+    if (config.faults.controlTexts)
+        for (OnvifProfile &p : context->profiles) p.name += "\tforged\n0: a line of its own";
     context->endpoint = randomUuidUrn();
     context->webPort = [&web] { return web.port(); };
     context->rtspPort = streaming.portReader();
@@ -40,6 +42,14 @@ OnvifDevice::OnvifDevice(CgiServer &web, const StreamingServer &streaming, Onvif
             return service->answer(request);
         });
         web.setSelfAuthorising(route);
+        const OnvifFaults &faults = service_->context().config.faults;
+        if (faults.dripMs > 0 || faults.keepOpen) {
+            ReplyBehaviour behaviour;
+            behaviour.dripMs = faults.dripMs;
+            behaviour.contentLength = !faults.keepOpen;
+            behaviour.keepOpen = faults.keepOpen;
+            web.setBehaviour(route, behaviour);
+        }
     }
 }
 
@@ -58,11 +68,13 @@ void OnvifDevice::stopDiscovery() {
 DiscoveryTarget OnvifDevice::target() const {
     const OnvifContext &c = service_->context();
     DiscoveryTarget t;
-    t.endpoint = c.endpoint;
+    t.endpoint = c.config.discoveryEndpoint.empty() ? c.endpoint : c.config.discoveryEndpoint;
     t.scopes = onvifScopes(c.config.name, c.config.hardware);
     // Some cameras advertise the address they bound, not one that reaches them.
     t.xaddrs = "http://" + std::string(c.config.xaddrAny ? "0.0.0.0" : "127.0.0.1") + ":" +
                std::to_string(web_.port()) + "/onvif/device_service";
+    if (!c.config.discoveryXAddrs.empty()) t.xaddrs = c.config.discoveryXAddrs;
+    t.floodDevices = c.config.floodDevices;
     return t;
 }
 

@@ -42,6 +42,8 @@ class OnvifDevice {
     PtzHead &head() const { return *service_->context().head; }
     // What a ProbeMatch says of the device now.
     DiscoveryTarget target() const;
+    // Moves the device clock by seconds, as a time server setting it does.
+    void stepClock(long long seconds) const { service_->context().clockStep += seconds; }
 
   private:
     CgiServer &web_;

@@ -116,18 +116,28 @@ std::string videoEncoder2(const Prefixes &p, const OnvifProfile &profile) {
                    attrs);
 }
 
-std::string ptzConfigurationBody(const Prefixes &p, const OnvifProfile &profile) {
-    const std::string_view tt = p.schema;
-    return nameAndUse(p, "PTZ " + number(profile.number)) +
+std::string ptzConfigurationBody(const OnvifContext &c, const OnvifProfile &profile) {
+    const std::string_view tt = c.p.schema;
+    return nameAndUse(c.p, "PTZ " + number(profile.number)) +
            textElement(tt, "NodeToken", "ptz_node_" + number(profile.headChannel + 1)) +
            textElement(tt, "DefaultContinuousPanTiltVelocitySpace", kVelocityPanTilt) +
-           textElement(tt, "DefaultContinuousZoomVelocitySpace", kVelocityZoom) +
+           (c.config.faults.noZoom
+                ? std::string()
+                : textElement(tt, "DefaultContinuousZoomVelocitySpace", kVelocityZoom)) +
            textElement(tt, "DefaultPTZTimeout", "PT10S");
 }
 
+// The PTZ configuration of a profile; none when the device has no PTZ.
+std::string ptzConfiguration(const OnvifContext &c, std::string_view ns, std::string_view name,
+                             const OnvifProfile &profile) {
+    if (c.config.faults.noPtz) return {};
+    return element(ns, name, ptzConfigurationBody(c, profile), tokenAttr("ptz_", profile.number));
+}
+
 // A Media profile: its name, then its configurations in the schema's order.
-std::string media1Profile(const Prefixes &p, std::string_view elementName,
+std::string media1Profile(const OnvifContext &c, std::string_view elementName,
                           const OnvifProfile &profile) {
+    const Prefixes &p = c.p;
     const std::string_view tt = p.schema;
     const int n = profile.number;
     const std::string body =
@@ -135,7 +145,7 @@ std::string media1Profile(const Prefixes &p, std::string_view elementName,
         element(tt, "VideoSourceConfiguration", videoSourceBody(p, profile), tokenAttr("vsc_", n)) +
         element(tt, "VideoEncoderConfiguration", videoEncoder1Body(p, profile),
                 tokenAttr("vec_", n)) +
-        element(tt, "PTZConfiguration", ptzConfigurationBody(p, profile), tokenAttr("ptz_", n));
+        ptzConfiguration(c, tt, "PTZConfiguration", profile);
     return element(p.media, elementName, body,
                    "token=\"" + xmlEscape(profile.token) + "\" fixed=\"true\"");
 }
@@ -149,7 +159,7 @@ std::string streamUri(const OnvifContext &c, const OnvifProfile &profile) {
 OperationResult getProfiles(const OnvifContext &c, xmlNode *) {
     std::string profiles;
     for (const OnvifProfile &profile : c.profiles)
-        if (inMedia1(profile)) profiles += media1Profile(c.p, "Profiles", profile);
+        if (inMedia1(profile)) profiles += media1Profile(c, "Profiles", profile);
     return element(c.p.media, "GetProfilesResponse", profiles);
 }
 
@@ -162,7 +172,7 @@ const OnvifProfile *requestedMedia1Profile(const OnvifContext &c, xmlNode *reque
 OperationResult getProfile(const OnvifContext &c, xmlNode *request) {
     const OnvifProfile *profile = requestedMedia1Profile(c, request);
     if (!profile) return noProfile(childText(request, ns::kMedia, "ProfileToken"));
-    return element(c.p.media, "GetProfileResponse", media1Profile(c.p, "Profile", *profile));
+    return element(c.p.media, "GetProfileResponse", media1Profile(c, "Profile", *profile));
 }
 
 OperationResult getVideoEncoderConfigurations(const OnvifContext &c, xmlNode *) {
@@ -215,9 +225,7 @@ OperationResult getProfiles2(const OnvifContext &c, xmlNode *request) {
             configurations +=
                 element(p.media2, "VideoSource", videoSourceBody(p, profile), tokenAttr("vsc_", n));
         if (encoder) configurations += videoEncoder2(p, profile);
-        if (ptz)
-            configurations +=
-                element(p.media2, "PTZ", ptzConfigurationBody(p, profile), tokenAttr("ptz_", n));
+        if (ptz) configurations += ptzConfiguration(c, p.media2, "PTZ", profile);
         profiles += element(p.media2, "Profiles",
                             textElement(p.media2, "Name", profile.name) +
                                 element(p.media2, "Configurations", configurations),

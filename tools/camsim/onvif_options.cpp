@@ -12,8 +12,27 @@ constexpr long long kLargestSkew = 10LL * 366 * 86400;  // ten years either way
 
 constexpr std::string_view kSwitches[] = {"--onvif", "--onvif-xaddr-any", "--onvif-internal-uri",
                                           "--onvif-digest"};
-constexpr std::string_view kOptions[] = {"--discovery-port", "--clock-skew", "--onvif-name",
-                                         "--onvif-hardware", "--onvif-prefixes"};
+constexpr std::string_view kOptions[] = {"--discovery-port", "--clock-skew",   "--onvif-name",
+                                         "--onvif-hardware", "--onvif-prefixes", "--onvif-fault",
+                                         "--onvif-xaddrs",   "--onvif-endpoint", "--onvif-flood"};
+constexpr int kDripMs = 200;
+constexpr int kMostFlood = 1000;
+
+struct FaultName {
+    std::string_view name;
+    void (*set)(OnvifFaults &);
+};
+constexpr FaultName kFaults[] = {
+    {"basic-only", [](OnvifFaults &f) { f.basicOnly = true; }},
+    {"huge-reply", [](OnvifFaults &f) { f.hugeReply = true; }},
+    {"https-redirect", [](OnvifFaults &f) { f.httpsRedirect = true; }},
+    {"foreign-xaddrs", [](OnvifFaults &f) { f.foreignXAddrs = true; }},
+    {"control-texts", [](OnvifFaults &f) { f.controlTexts = true; }},
+    {"no-ptz", [](OnvifFaults &f) { f.noPtz = true; }},
+    {"no-zoom", [](OnvifFaults &f) { f.noZoom = true; }},
+    {"drip", [](OnvifFaults &f) { f.dripMs = kDripMs; }},
+    {"keep-open", [](OnvifFaults &f) { f.keepOpen = true; }},
+};
 
 template <typename T>
 std::optional<T> wholeValue(std::string_view text, T min, T max) {
@@ -60,6 +79,18 @@ std::optional<std::string> parseOnvifOption(std::string_view option, const std::
     } else if (option == "--onvif-name" || option == "--onvif-hardware") {
         if (value.empty()) return "must not be empty";
         (option == "--onvif-name" ? config.name : config.hardware) = value;
+    } else if (option == "--onvif-fault") {
+        const auto *fault = std::find_if(std::begin(kFaults), std::end(kFaults),
+                                         [&](const FaultName &f) { return f.name == value; });
+        if (fault == std::end(kFaults)) return "no such fault: '" + value + "'";
+        fault->set(config.faults);
+    } else if (option == "--onvif-xaddrs" || option == "--onvif-endpoint") {
+        if (value.empty()) return "must not be empty";
+        (option == "--onvif-xaddrs" ? config.discoveryXAddrs : config.discoveryEndpoint) = value;
+    } else if (option == "--onvif-flood") {
+        auto count = wholeValue<int>(value, 0, kMostFlood);
+        if (!count) return "expected 0 to 1000 devices, got '" + value + "'";
+        config.floodDevices = *count;
     } else if (option == "--onvif-prefixes") {
         auto style = parsePrefixStyle(value);
         if (!style) return "expected gsoap or odd, got '" + value + "'";

@@ -62,13 +62,19 @@ SoapFault invalidVelocity(std::string why) {
     return senderFault({"InvalidArgVal", "InvalidVelocity"}, std::move(why));
 }
 
-// The head channel of the request's profile; nothing when the token names no profile.
+// The request's profile; nothing when the token names no profile or one without PTZ.
 const OnvifProfile *requestedProfile(const OnvifContext &c, xmlNode *request) {
+    if (c.config.faults.noPtz) return nullptr;
     return c.profile(childText(request, ns::kPtz, "ProfileToken"));
 }
 
 SoapFault profileFault(xmlNode *request) {
     return noProfile(childText(request, ns::kPtz, "ProfileToken"));
+}
+
+SoapFault noPtzFault(const OnvifContext &c, xmlNode *request) {
+    if (!c.config.faults.noPtz) return profileFault(request);
+    return senderFault({"InvalidArgVal", "NoPTZProfile"}, "The profile has no PTZ configuration");
 }
 
 // The preset number of a token this device gave; nothing for any other text.
@@ -112,7 +118,7 @@ std::string position(const OnvifContext &c, std::string_view name, double pan, d
 
 OperationResult continuousMove(const OnvifContext &c, xmlNode *request) {
     const OnvifProfile *profile = requestedProfile(c, request);
-    if (!profile) return profileFault(request);
+    if (!profile) return noPtzFault(c, request);
     xmlNode *velocity = childElement(request, ns::kPtz, "Velocity");
     if (!velocity) return invalidVelocity("A ContinuousMove needs a Velocity");
     const HeadLimits &l = c.head->limits();
@@ -127,6 +133,8 @@ OperationResult continuousMove(const OnvifContext &c, xmlNode *request) {
         rate.tilt = *y * (l.tiltMax - l.tiltMin) / kPanTiltSecondsAcross;
     }
     if (xmlNode *zoom = childElement(velocity, ns::kSchema, "Zoom")) {
+        if (c.config.faults.noZoom)
+            return senderFault({"InvalidArgVal", "InvalidVelocity"}, "This head has no zoom");
         const auto space = attribute(zoom, "space");
         if (space && *space != kZoomVelocitySpace)
             return senderFault({"InvalidArgVal", "SpaceNotSupported"}, "Unknown space " + *space);
@@ -159,7 +167,7 @@ std::optional<bool> flag(xmlNode *request, std::string_view name) {
 
 OperationResult stop(const OnvifContext &c, xmlNode *request) {
     const OnvifProfile *profile = requestedProfile(c, request);
-    if (!profile) return profileFault(request);
+    if (!profile) return noPtzFault(c, request);
     const auto panTilt = flag(request, "PanTilt"), zoom = flag(request, "Zoom");
     if (!panTilt || !zoom) return senderFault({"InvalidArgVal"}, "PanTilt and Zoom are booleans");
     c.head->halt(profile->headChannel, *panTilt, *zoom);
@@ -168,7 +176,7 @@ OperationResult stop(const OnvifContext &c, xmlNode *request) {
 
 OperationResult getStatus(const OnvifContext &c, xmlNode *request) {
     const OnvifProfile *profile = requestedProfile(c, request);
-    if (!profile) return profileFault(request);
+    if (!profile) return noPtzFault(c, request);
     const Prefixes &p = c.p;
     const HeadPosition at = c.head->position(profile->headChannel);
     const std::string moves =
@@ -182,7 +190,7 @@ OperationResult getStatus(const OnvifContext &c, xmlNode *request) {
 
 OperationResult getPresets(const OnvifContext &c, xmlNode *request) {
     const OnvifProfile *profile = requestedProfile(c, request);
-    if (!profile) return profileFault(request);
+    if (!profile) return noPtzFault(c, request);
     std::string presets;
     for (const auto &[n, preset] : c.head->state(profile->headChannel).presets)
         presets += element(c.p.ptz, "Preset",
@@ -194,7 +202,7 @@ OperationResult getPresets(const OnvifContext &c, xmlNode *request) {
 
 OperationResult setPreset(const OnvifContext &c, xmlNode *request) {
     const OnvifProfile *profile = requestedProfile(c, request);
-    if (!profile) return profileFault(request);
+    if (!profile) return noPtzFault(c, request);
     std::lock_guard guard(c.presetLock);
     const int channel = profile->headChannel;
     const HeadPosition at = c.head->position(channel);
@@ -235,7 +243,7 @@ OperationResult setPreset(const OnvifContext &c, xmlNode *request) {
 OperationResult presetCommand(const OnvifContext &c, xmlNode *request, std::string_view word,
                               std::string_view response) {
     const OnvifProfile *profile = requestedProfile(c, request);
-    if (!profile) return profileFault(request);
+    if (!profile) return noPtzFault(c, request);
     std::lock_guard guard(c.presetLock);
     const std::string token = childText(request, ns::kPtz, "PresetToken");
     const auto n = storedPreset(c, *profile, token);
@@ -257,7 +265,7 @@ OperationResult removePreset(const OnvifContext &c, xmlNode *request) {
 
 OperationResult gotoHomePosition(const OnvifContext &c, xmlNode *request) {
     const OnvifProfile *profile = requestedProfile(c, request);
-    if (!profile) return profileFault(request);
+    if (!profile) return noPtzFault(c, request);
     if (std::string problem = c.head->command(profile->headChannel, "Home"); !problem.empty())
         return receiverFault({"Action"}, problem);
     return element(c.p.ptz, "GotoHomePositionResponse", "");

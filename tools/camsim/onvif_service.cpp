@@ -10,6 +10,7 @@ namespace camsim {
 namespace {
 
 constexpr std::string_view kSoapType = "application/soap+xml; charset=utf-8";
+constexpr std::size_t kHugeReplyBytes = (1 << 20) + 4096;
 
 std::span<const Operation> operationsAt(std::string_view path) {
     if (path == kDeviceServicePath) return deviceOperations();
@@ -32,9 +33,16 @@ Reply plain(int status, std::string text, HeaderList headers = {}) {
     return Reply{status, std::move(text), std::move(headers)};
 }
 
+// HTTP authentication instead of UsernameTokens: Digest, or Basic alone.
+bool httpAuthentication(const OnvifConfig &config) {
+    return config.digest || config.faults.basicOnly;
+}
+
 RtspAuthConfig digestConfig(const OnvifConfig &config) {
     RtspAuthConfig auth;
-    auth.scheme = config.digest ? RtspAuthConfig::Scheme::DigestMd5 : RtspAuthConfig::Scheme::None;
+    auth.scheme = config.faults.basicOnly ? RtspAuthConfig::Scheme::Basic
+                  : config.digest         ? RtspAuthConfig::Scheme::DigestMd5
+                                          : RtspAuthConfig::Scheme::None;
     auth.user = config.user;
     auth.password = config.password;
     auth.realm = "Kestrel ONVIF";
@@ -66,7 +74,10 @@ void OnvifService::log(const RecordedRequest &request, std::string_view operatio
 Reply OnvifService::answer(const RecordedRequest &request) {
     std::string operation = "-";
     Reply reply;
-    if (request.method != "POST")
+    if (context_->config.faults.httpsRedirect)
+        reply = plain(307, "307 Temporary Redirect",
+                      {{"Location", "https://" + request.header("Host") + "/" + request.path}});
+    else if (request.method != "POST")
         reply = plain(405, "405 Method Not Allowed", {{"Allow", "POST"}});
     else if (request.body.size() > kMaxSoapBody)
         reply = plain(413, "413 Payload Too Large");
@@ -96,13 +107,16 @@ Reply OnvifService::answerSoap(const RecordedRequest &request, std::string &oper
     }
     OperationResult result = op->run(*context_, soap.operation);
     if (auto *f = std::get_if<SoapFault>(&result)) return fault(*f);
-    return Reply{
-        200, soapEnvelope(context_->p, std::get<std::string>(result)), {}, std::string(kSoapType)};
+    std::string envelope = soapEnvelope(context_->p, std::get<std::string>(result));
+    // A device with a great many profiles, or one that means harm.
+    if (context_->config.faults.hugeReply && operation == "GetProfiles")
+        envelope += "<!--" + std::string(kHugeReplyBytes, 'x') + "-->";
+    return Reply{200, std::move(envelope), {}, std::string(kSoapType)};
 }
 
 std::optional<Reply> OnvifService::refuseCredentials(const RecordedRequest &request,
                                                      const SoapRequest &soap) {
-    if (context_->config.digest) {
+    if (httpAuthentication(context_->config)) {
         // A UsernameToken does not count here: only the Authorization header does.
         auto challenges = digest_.check(request);
         if (!challenges) return std::nullopt;

@@ -254,6 +254,20 @@ SIGTERM).
   --onvif-hardware TEXT    the hardware scope (default camsim)
   --onvif-prefixes STYLE   the prefixes of replies: odd (e, dv, md, sc, ...; the default) or
                            gsoap (SOAP-ENV, tds, trt, tt, ...)
+  --onvif-fault NAME       a habit of broken or hostile devices; repeatable:
+                             basic-only     HTTP Basic is the only account check offered
+                             huge-reply     GetProfiles answers with more than 1 MiB
+                             https-redirect every request is redirected (307) to https://
+                             foreign-xaddrs the services are named at the internal host, port
+                                            80 (a camera behind a port forward)
+                             control-texts  profile names carry a tab and a line end
+                             no-ptz         no profile has PTZ; PTZ requests are refused
+                             no-zoom        the head has no zoom; a zoom velocity is refused
+                             drip           replies come a byte every 200 ms
+                             keep-open      replies without Content-Length, connection kept
+  --onvif-xaddrs TEXT      discovery advertises these XAddrs as given
+  --onvif-endpoint URN     discovery names the device by this endpoint
+  --onvif-flood N          each discovery answer also lists N made-up devices (0-1000)
   --log                    print each request head (CGI and RTSP) and each ONVIF operation
                            and discovery message to standard error
   -h, --help               print this help and exit

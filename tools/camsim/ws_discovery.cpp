@@ -95,7 +95,18 @@ std::optional<std::string> probeToAnswer(std::string_view datagram,
     return messageId;
 }
 
-std::string probeMatches(const Prefixes &p, const DiscoveryTarget &target,
+std::vector<DiscoveryTarget> floodTargets(const DiscoveryTarget &target) {
+    std::vector<DiscoveryTarget> out;
+    const std::string base = target.xaddrs.substr(0, target.xaddrs.find(' '));
+    for (int i = 0; i < target.floodDevices; ++i) {
+        char endpoint[64];
+        std::snprintf(endpoint, sizeof endpoint, "urn:uuid:00000000-0000-4000-8000-%012d", i);
+        out.push_back({endpoint, {}, base + "/flood" + std::to_string(i), 1, 0});
+    }
+    return out;
+}
+
+std::string probeMatches(const Prefixes &p, const std::vector<DiscoveryTarget> &targets,
                          std::string_view relatesTo, std::string_view messageId,
                          const MessageNumbering &numbering) {
     const std::string_view a = p.addressing, d = p.discovery;
@@ -105,17 +116,21 @@ std::string probeMatches(const Prefixes &p, const DiscoveryTarget &target,
         element(d, "AppSequence", "",
                 "InstanceId=\"" + std::to_string(numbering.instanceId) + "\" MessageNumber=\"" +
                     std::to_string(numbering.messageNumber) + "\"");
-    std::string scopes;
-    for (const std::string &scope : target.scopes) scopes += (scopes.empty() ? "" : " ") + scope;
     // The Types' prefixes are the ones this envelope declares.
     const std::string types =
         std::string(p.network) + ":NetworkVideoTransmitter " + std::string(p.device) + ":Device";
-    const std::string match =
-        element(a, "EndpointReference", textElement(a, "Address", target.endpoint)) +
-        textElement(d, "Types", types) + textElement(d, "Scopes", scopes) +
-        textElement(d, "XAddrs", target.xaddrs) +
-        textElement(d, "MetadataVersion", std::to_string(target.metadataVersion));
-    return soapEnvelope(p, element(d, "ProbeMatches", element(d, "ProbeMatch", match)), header);
+    std::string matches;
+    for (const DiscoveryTarget &target : targets) {
+        std::string scopes;
+        for (const std::string &scope : target.scopes) scopes += (scopes.empty() ? "" : " ") + scope;
+        const std::string match =
+            element(a, "EndpointReference", textElement(a, "Address", target.endpoint)) +
+            textElement(d, "Types", types) + textElement(d, "Scopes", scopes) +
+            textElement(d, "XAddrs", target.xaddrs) +
+            textElement(d, "MetadataVersion", std::to_string(target.metadataVersion));
+        matches += element(d, "ProbeMatch", match);
+    }
+    return soapEnvelope(p, element(d, "ProbeMatches", matches), header);
 }
 
 std::string percentEncoded(std::string_view text) {

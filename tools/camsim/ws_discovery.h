@@ -18,7 +18,11 @@ struct DiscoveryTarget {
     std::vector<std::string> scopes;  // onvifScopes()
     std::string xaddrs;               // "http://127.0.0.1:PORT/onvif/device_service"
     int metadataVersion = 1;
+    int floodDevices = 0;  // made-up devices answered beside it (floodTargets)
 };
+
+// The made-up devices of a flood: endpoints of their own, XAddrs at the device's host.
+std::vector<DiscoveryTarget> floodTargets(const DiscoveryTarget &target);
 
 // The MessageID of a Probe the device answers; nothing for anything else. A Probe is answered
 // when every QName of its Types (prefixes resolved where the Types element is) is a type the
@@ -33,8 +37,9 @@ struct MessageNumbering {
     uint64_t messageNumber = 1;  // counts the device's messages
 };
 
-// The ProbeMatches envelope answering the Probe messageId, with a MessageID of its own.
-std::string probeMatches(const Prefixes &p, const DiscoveryTarget &target,
+// The ProbeMatches envelope answering the Probe messageId, with a MessageID of its own: a
+// ProbeMatch per target.
+std::string probeMatches(const Prefixes &p, const std::vector<DiscoveryTarget> &targets,
                          std::string_view relatesTo, std::string_view messageId,
                          const MessageNumbering &numbering);
 

@@ -148,6 +148,12 @@ bool writes(Command c) {
 bool onvifStreams(Command c) {
     return takesOnvif(c) && c != Command::Profiles;
 }
+bool profilesOnly(Command c) {
+    return c == Command::Profiles;
+}
+bool connects(Command c) {
+    return c != Command::Discover;
+}
 bool sendOnly(Command c) {
     return c == Command::Send;
 }
@@ -166,6 +172,7 @@ constexpr OptionSpec kOptions[] = {
     {"--udp", false, any},      {"--decode", false, watchOnly}, {"--out", true, writes},
     {"--code", true, sendOnly}, {"--field", true, sendOnly},    {"--word", true, sendOnly},
     {"--set", true, ioOnly},    {"--onvif", true, onvifStreams}, {"--profile", true, onvifStreams},
+    {"--clear-password", false, connects}, {"--verbose", false, profilesOnly},
 };
 
 // Applies one option; an error text when its value is bad.
@@ -205,6 +212,10 @@ std::string apply(std::string_view name, const std::string &value, Options &o) {
         o.audio = true;
     } else if (name == "--udp") {
         o.udp = true;
+    } else if (name == "--clear-password") {
+        o.clearPassword = true;
+    } else if (name == "--verbose") {
+        o.verbose = true;
     } else if (name == "--decode") {
         o.decode = true;
     } else if (name == "--out") {
@@ -355,7 +366,7 @@ ParseResult parseArgs(const std::vector<std::string> &args) {
 
     bool haveAddress = false;
     for (std::size_t i = 1; i < args.size(); ++i) {
-        const std::string &arg = args[i];
+        const std::string arg = args[i] == "-v" ? std::string("--verbose") : args[i];
         if (arg == "--help" || arg == "-h") {
             o.help = true;
             return result;

@@ -26,6 +26,8 @@ struct Options {
     int stream = 0;  // stream number, 0 the first
     bool audio = false;
     bool udp = false;  // RTP over UDP for RTSP devices
+    bool clearPassword = false;  // --clear-password: Basic over an unencrypted connection
+    bool verbose = false;        // -v, --verbose (profiles)
     double seconds = 10;
     bool decode = false;
     std::string out;  // record: a directory; snapshot: a file

@@ -78,6 +78,7 @@ std::string Session::start(const Options &o, BlockQueue &queue) {
     if (created != IPCAM_OK || !session_) return creationFailure(o, created);
     IPCamSetStreamNum(session_, o.stream, o.stream);
     if (o.udp) IPCamSetTransport(session_, 1, 0);
+    if (o.clearPassword) IPCamSetOption(session_, IPCAM_OPTION_CLEAR_PASSWORD, 1);
     if (int r = IPCamAction(session_, &BlockQueue::callback, &queue, IPCAM_ACTION_VIDEO); r < 0)
         return "cannot start the video thread: " + statusName(r);
     if (o.audio) {

@@ -35,6 +35,8 @@ bool statusIsFinal(int status) {
         case IPCAM_IS_OVER:
         case IPCAM_ONVIF_NOT_DEVICE:
         case IPCAM_ONVIF_NO_PROFILE:
+        case IPCAM_ONVIF_WANTS_HTTPS:
+        case IPCAM_CLEAR_PASSWORD_REFUSED:
             return true;
         default:
             return false;

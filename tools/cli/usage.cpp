@@ -15,6 +15,8 @@ std::string usage(Command command) {
         "  --type T         protocol type: 0 auto (default), 1, 2, 4, 5, 9 streaming server\n"
         "  --stream N       stream number, 0 the first (default 0)\n"
         "  --udp            RTP over UDP for RTSP devices (default: on the RTSP connection)\n"
+        "  --clear-password answer a device that asks for the password in clear text (HTTP\n"
+        "                   Basic) over an unencrypted connection; refused otherwise\n"
         "  onvif://HOST[:PORT][/PROFILE], or --onvif DEVICE_URL [--profile N]: an ONVIF\n"
         "                   camera by its device service (watch, record, snapshot, ptz)\n";
     switch (command) {
@@ -94,12 +96,18 @@ std::string usage(Command command) {
         case Command::Discover:
             return "usage: ipcam discover [--seconds N]\n"
                    "Asks the ONVIF cameras of every network this machine is on to answer, and\n"
-                   "prints one line per camera: DEVICE_URL<TAB>NAME<TAB>HARDWARE.\n"
+                   "prints one line per camera: DEVICE_URL<TAB>NAME<TAB>HARDWARE, and a fourth\n"
+                   "field for an answer not to trust blindly (\"answered from A, points to B\",\n"
+                   "or another answer claiming the same camera). Tabs, line ends and\n"
+                   "backslashes in the fields are written \\t, \\n and \\\\.\n"
                    "  --seconds N      how long to collect answers, 1-60 (default 3)\n";
         case Command::Profiles:
-            return "usage: ipcam profiles DEVICE_URL|onvif://HOST[:PORT] --user U --password P\n"
+            return "usage: ipcam profiles DEVICE_URL|onvif://HOST[:PORT] --user U --password P [-v]\n"
                    "Prints the media profiles of an ONVIF camera: index, name, codec, size and\n"
-                   "stream address. The index is what onvif://HOST/INDEX and --profile take.\n";
+                   "stream address. The index is what onvif://HOST/INDEX and --profile take.\n"
+                   "  -v, --verbose    a sixth field, ptz or -, and a note when the camera named\n"
+                   "                   its services at another address than DEVICE_URL's\n"
+                   "  --clear-password answer HTTP Basic over plain HTTP (the password in clear)\n";
         case Command::None:
             break;
     }

@@ -82,7 +82,8 @@ TEST(OnvifParseTest, OnvifOptions) {
     auto set = camsim::parseOptions(
         {"--onvif", "--discovery-port", "13702", "--clock-skew", "-90", "--onvif-xaddr-any",
          "--onvif-internal-uri", "--onvif-digest", "--onvif-name", "Gate cam", "--onvif-hardware",
-         "GC-1", "--onvif-prefixes", "gsoap"},
+         "GC-1", "--onvif-prefixes", "gsoap", "--onvif-fault", "drip", "--onvif-fault", "no-zoom",
+         "--onvif-xaddrs", "http://a@b/", "--onvif-endpoint", "urn:x", "--onvif-flood", "1000"},
         error);
     ASSERT_TRUE(set) << error;
     const camsim::OnvifConfig &o = set->onvif;
@@ -92,6 +93,8 @@ TEST(OnvifParseTest, OnvifOptions) {
     EXPECT_EQ(o.name, "Gate cam");
     EXPECT_EQ(o.hardware, "GC-1");
     EXPECT_EQ(o.prefixes, camsim::PrefixStyle::Gsoap);
+    EXPECT_TRUE(o.faults.dripMs > 0 && o.faults.noZoom && !o.faults.noPtz);
+    EXPECT_EQ(o.discoveryXAddrs + o.discoveryEndpoint + std::to_string(o.floodDevices), "http://a@b/urn:x1000");
     EXPECT_EQ(camsim::parseOptions({"--clock-skew", "+315360000"}, error)->onvif.clockSkewSeconds,
               315360000);
 
@@ -108,6 +111,8 @@ TEST(OnvifParseTest, OnvifOptions) {
         {{"--onvif-name", ""}, "--onvif-name: must not be empty"},
         {{"--onvif-prefixes", "tt"}, "--onvif-prefixes: expected gsoap or odd, got 'tt'"},
         {{"--onvif-hardware"}, "--onvif-hardware: needs a value"},
+        {{"--onvif-fault", "melt"}, "--onvif-fault: no such fault: 'melt'"},
+        {{"--onvif-flood", "1001"}, "--onvif-flood: expected 0 to 1000 devices, got '1001'"},
     };
     for (const Case &c : bad) {
         EXPECT_FALSE(camsim::parseOptions(c.args, error)) << c.error;

@@ -1,5 +1,6 @@
 // The ipcam tool's command line: what good lines set, and the one-line errors of bad ones.
 #include "tools/cli/args.h"
+#include "tools/cli/onvif_commands.h"
 
 #include <gtest/gtest.h>
 
@@ -102,10 +103,11 @@ TEST(CliArgs, GoodCommandLines) {
              EXPECT_EQ(o.profile, 1);
              EXPECT_EQ(o.operands, (std::vector<std::string>{"preset-go", "3"}));
          }},
-        {"profiles http://10.0.0.9/onvif/device_service --user u --password p",
+        {"profiles http://10.0.0.9/onvif/device_service --user u --password p -v --clear-password",
          [](const Options &o) {
              EXPECT_EQ(o.command, Command::Profiles);
              EXPECT_EQ(o.onvif, "http://10.0.0.9/onvif/device_service");
+             EXPECT_TRUE(o.verbose && o.clearPassword);
          }},
         {"discover", [](const Options &o) { EXPECT_EQ(o.seconds, 3); }},
         {"discover --seconds 7", [](const Options &o) { EXPECT_EQ(o.seconds, 7); }},
@@ -148,6 +150,8 @@ TEST(CliArgs, BadCommandLinesSayWhatIsWrong) {
         {"discover h", "unexpected argument 'h'"},
         {"discover --seconds 0.5", "discovery takes 1 to 60 whole seconds"},
         {"discover --seconds 61", "discovery takes 1 to 60 whole seconds"},
+        {"discover --clear-password", "--clear-password does not apply to discover"},
+        {"watch h -v", "--verbose does not apply to watch"},
         {"get rtsp://h/x Brightness", "get needs HOST[:PORT]"},
         {"watch :80", "missing host"},
         {"watch h --type 3", "bad --type '3'"},
@@ -203,6 +207,11 @@ TEST(CliArgs, BadCommandLinesSayWhatIsWrong) {
         EXPECT_NE(r.error.find(c.error), std::string::npos) << r.error;
         EXPECT_EQ(r.error.find('\n'), std::string::npos);
     }
+}
+
+// A field of the TAB-separated output cannot forge another field or line.
+TEST(CliArgs, OutputFieldsAreEscaped) {
+    EXPECT_EQ(tabField("a\tb\nc\\d\re\x01" "f\x7F"), "a\\tb\\nc\\\\d\\re\\x01f\\x7F");
 }
 
 TEST(CliArgs, ControlSubcommandsTakeTheirWords) {

@@ -13,6 +13,7 @@
 
 #include "camsim/cgi_server.h"
 #include "camsim/device_model.h"
+#include "camsim/onvif_device.h"
 #include "camsim/rtsp_server.h"
 #include "support/media.h"
 #include "support/temp_dir.h"
@@ -343,6 +344,37 @@ TEST_F(CliEndToEnd, ControlSubcommandsChangeTheDevice) {
     EXPECT_EQ(recorder.head().tilt, 1);
     EXPECT_EQ(recorder.recorder().keys, (std::vector<std::string>{"UP", "NINE_QUAD", "BT4_16"}));
     EXPECT_EQ(recorder.recorder().split, 4);
+}
+
+// ONVIF profiles of hostile devices: the refusal in words, the password in clear only when
+// asked, a port forward told with -v, and device texts kept on their line.
+TEST_F(CliEndToEnd, ProfilesOfHostileOnvifDevices) {
+    struct Case {
+        void (*fault)(camsim::OnvifFaults &);
+        const char *options;
+        int status;
+        const char *message;
+    } cases[] = {
+        {[](auto &f) { f.basicOnly = true; }, "", 1, "IPCAM_CLEAR_PASSWORD_REFUSED - The device asks"},
+        {[](auto &f) { f.basicOnly = true; }, " --clear-password -v", 0, "\tptz\n"},
+        {[](auto &f) { f.foreignXAddrs = true; }, " -v", 0, "names its services at 192.168.0.64:1;"},
+        {[](auto &f) { f.controlTexts = true; }, "", 0, "\tCH01 MPEG-4?forged?0: a line of its own\t"},
+    };
+    for (const Case &c : cases) {
+        SCOPED_TRACE(c.options);
+        camsim::OnvifConfig config;
+        c.fault(config.faults);
+        config.internalPort = 1;
+        camsim::CgiServer web;
+        camsim::StreamingServer rtsp;
+        rtsp.addChannel({});
+        ASSERT_TRUE(web.start() && rtsp.start());
+        camsim::OnvifDevice device(web, rtsp, config);
+        const ToolRun r = run("profiles http://127.0.0.1:" + std::to_string(web.port()) +
+                              "/onvif/device_service" + kAccount + c.options);
+        EXPECT_EQ(r.status, c.status) << r.output;
+        EXPECT_NE(r.output.find(c.message), std::string::npos) << r.output;
+    }
 }
 
 TEST_F(CliEndToEnd, FailuresAreClearAndQuick) {
