@@ -158,10 +158,6 @@ struct IPCamSession {
     ipcam::Relaxed<uint64_t> lastFrameTime{0};
 
     ipcam::Relaxed<int32_t> state{IPCAM_IS_UNCONNECTED};  // written by the video thread only
-    // The RTSP client passes only -4 on as an account status: a refusal to send the password in
-    // clear comes back as -4 with this set, and IPCamGetStatus / IPCamGetLastError tell it as
-    // IPCAM_CLEAR_PASSWORD_REFUSED. Video thread.
-    ipcam::Relaxed<uint8_t> clearTextRefused{0};
     ipcam::Relaxed<int32_t> videoStream{0};  // set by the caller, used at the next connect
     ipcam::Relaxed<int32_t> audioStream{0};  // -1: the session has no audio
     ipcam::Relaxed<int32_t> rtpOverUdp{0};

@@ -210,22 +210,10 @@ extern "C" IPCAM_API int IPCamAction(IPCamSession *session, IPCamFrameCallback c
     return IPCAM_OK;
 }
 
-namespace {
-
-// The state as callers are told it.
-int32_t reportedState(const IPCamSession *session) {
-    const int32_t state = session->state;
-    return state == IPCAM_USER_OR_PASSWD_IS_ER && session->clearTextRefused
-               ? IPCAM_CLEAR_PASSWORD_REFUSED
-               : state;
-}
-
-}  // namespace
-
 extern "C" IPCAM_API int IPCamGetStatus(IPCamSession *session) {
     if (!session) return IPCAM_IS_NULL;
     if (session->videoDisconnected) {
-        switch (int32_t state = reportedState(session)) {
+        switch (int32_t state = session->state) {
             case IPCAM_IS_OVER:
             case -18:
             case IPCAM_CANT_DETECT_TYPE_ER:
@@ -243,7 +231,7 @@ extern "C" IPCAM_API int IPCamGetStatus(IPCamSession *session) {
 }
 
 extern "C" IPCAM_API int IPCamGetLastError(IPCamSession *session) {
-    return session ? reportedState(session) : IPCAM_IS_NULL;
+    return session ? session->state.load() : IPCAM_IS_NULL;
 }
 
 extern "C" IPCAM_API int IPCamGetItem(IPCamSession *session, int item) {

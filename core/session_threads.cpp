@@ -53,8 +53,13 @@ constexpr int32_t kReadAuthFlag = 0x2019;        // "GetStatus.cgi" flag
 constexpr std::size_t kAudioFlagField = 5;       // "Audio" in the stream settings
 
 // An RTSP server that refused the account is asked again only after ten pauses: cameras lock
-// an account after a few wrong answers in a row, and the account will not mend itself.
+// an account after a few wrong answers in a row, and the account will not mend itself; nor
+// will a server that wants it in clear text.
 constexpr int kRefusedAccountPauses = 10;
+
+bool accountRefused(int result) {
+    return result == IPCAM_USER_OR_PASSWD_IS_ER || result == IPCAM_CLEAR_PASSWORD_REFUSED;
+}
 
 // Three seconds (times pauses) in 100 ms slices. The running flag is looked at before each
 // slice, so a stop ends the pause within one slice. False when the thread is to stop.
@@ -276,7 +281,7 @@ uint32_t videoThreadMain(IPCamSession *s) {
             s->state = r;
             if (r == 0) {
                 s->videoDisconnected = 0;
-            } else if (!pause(running, r == IPCAM_USER_OR_PASSWD_IS_ER && speaksRtsp(s->protocolType)
+            } else if (!pause(running, accountRefused(r) && speaksRtsp(s->protocolType)
                                            ? kRefusedAccountPauses
                                            : 1)) {
                 break;

@@ -13,7 +13,6 @@ int onvifConnect(IPCamSession *s, int which) {
     if (!state) return IPCAM_CANT_DETECT_TYPE_ER;
     // The device's own requests use the RTSP slot: deletion closes it to cut a wait short, and
     // the RTSP connection takes it over afterwards.
-    s->clearTextRefused = 0;
     const SoapPolicy policy{s->options.clearPassword != 0};
     OnvifDevice device(state->deviceUrl, std::string(fieldText(s->host)),
                        std::string(fieldText(s->user)), std::string(fieldText(s->password)), 0,

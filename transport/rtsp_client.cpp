@@ -35,9 +35,12 @@ int fail(IPCamSession *s, int index, int code) {
     return code;
 }
 
-// A failed exchange closes the connection; -4 stays -4, anything else is the video path's.
+// A failed exchange closes the connection; a refusal to send the account stays what it is,
+// anything else is the video path's.
 int failExchange(IPCamSession *s, int result) {
-    return fail(s, kRtspSocket, result == IPCAM_USER_OR_PASSWD_IS_ER ? result : kVideoFailed);
+    const bool account =
+        result == IPCAM_USER_OR_PASSWD_IS_ER || result == IPCAM_CLEAR_PASSWORD_REFUSED;
+    return fail(s, kRtspSocket, account ? result : kVideoFailed);
 }
 
 // URL sessions ask what the server offers first, as real clients do: the keep-alive method

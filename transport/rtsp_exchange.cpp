@@ -79,7 +79,8 @@ int rtspExchange(IPCamSession *session, ByteSource &connection, const RtspReques
         // The connection is plain RTSP: Basic only when the session allows the clear text.
         auth.allowClearText(session->options.clearPassword);
         const Authenticator::Outcome outcome = auth.challenged(reply.head);
-        session->clearTextRefused = outcome == Authenticator::Outcome::ClearTextRefused;
+        if (outcome == Authenticator::Outcome::ClearTextRefused)
+            return IPCAM_CLEAR_PASSWORD_REFUSED;
         if (outcome != Authenticator::Outcome::Answer) return IPCAM_USER_OR_PASSWD_IS_ER;
     }
 }

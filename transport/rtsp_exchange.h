@@ -34,8 +34,9 @@ struct RtspReplyText {
 // comes first, as after PLAY, is kept for the reader). A 401 is answered with the session's
 // account (once; again only for a stale nonce); Basic only when the session's
 // IPCAM_OPTION_CLEAR_PASSWORD allows it and nothing else is offered. Returns 0 with any status
-// in reply, -4 when the server refuses the account or asks for a scheme we cannot (or may not)
-// answer (session->clearTextRefused tells the last), -8 when sending or reading fails.
+// in reply, -4 when the server refuses the account or asks for a scheme we cannot answer,
+// IPCAM_CLEAR_PASSWORD_REFUSED when it asks for Basic that the session does not allow, -8
+// when sending or reading fails.
 int rtspExchange(IPCamSession *session, ByteSource &connection, const RtspRequest &request,
                  RtspReplyText &reply);
 
