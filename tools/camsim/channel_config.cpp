@@ -44,6 +44,7 @@ struct Flag {
 constexpr Flag kFlags[] = {
     {"audio", &ChannelConfig::audio, nullptr, true},
     {"live", &ChannelConfig::live, nullptr, true},
+    {"grain", &ChannelConfig::grain, nullptr, true},
     {"refresh", &ChannelConfig::intraRefresh, nullptr, true},
     {"noeoi", &ChannelConfig::jpegEndMarker, nullptr, false},
     {"sdpconfig", &ChannelConfig::configInBand, nullptr, false},
@@ -75,6 +76,7 @@ constexpr Field kFields[] = {
     {"type", &ChannelConfig::jpegType},           {"q", &ChannelConfig::jpegQ},
     {"restart", &ChannelConfig::restartInterval}, {"tables", &ChannelConfig::jpegTablesQ},
     {"bitrate", &ChannelConfig::bitrateKbps},     {"start", &ChannelConfig::startFrame},
+    {"packet", &ChannelConfig::packetBytes},
 };
 struct Fault {
     std::string_view key;
@@ -95,6 +97,7 @@ constexpr Fault kFaults[] = {
     {"timeout", &StreamFaults::sessionTimeout, nullptr},
     {"fulossevery", &StreamFaults::fragmentLossEvery, nullptr},
     {"describedelay", &StreamFaults::describeDelayMs, nullptr},
+    {"pace", &StreamFaults::paceMicros, nullptr},
     {"pause", &StreamFaults::pauseSeconds, nullptr},
     {"resize", &StreamFaults::resizeAfterFrames, nullptr},
     {"rtpclock", &StreamFaults::rtpClockPercent, nullptr},
@@ -169,6 +172,7 @@ std::optional<std::string> configProblem(const ChannelConfig &c) {
         return "restart interval must be from 0 to 65535";
     if (jpeg && (c.jpegTablesQ < 1 || c.jpegTablesQ > 99))
         return "JPEG tables must be from 1 to 99";
+    if (c.packetBytes < 200 || c.packetBytes > 65000) return "packet must be from 200 to 65000";
     if (c.bitrateKbps < 0 || c.bitrateKbps > kMaxBitrateKbps)
         return "bitrate must be from 0 to " + std::to_string(kMaxBitrateKbps) + " kbit/s";
     for (const std::string &path : c.paths)
@@ -182,6 +186,7 @@ std::optional<std::string> configProblem(const ChannelConfig &c) {
     if (f.dropEveryNth < 0 || f.stallAfterFrames < 0 || f.garbageAfterFrames < 0 ||
         f.extensionEvery < 0 || f.paddingEvery < 0 || f.serverRequestSeconds < 0 ||
         f.sessionTimeout < 0 || f.fragmentLossEvery < 0 || f.describeDelayMs < 0 ||
+        f.paceMicros < 0 || f.paceMicros > 100'000 ||
         f.pauseSeconds < 0 || f.resizeAfterFrames < 0)
         return "fault counts must not be negative";
     if (f.pauseSeconds > 3600) return "pause must be at most 3600 seconds";

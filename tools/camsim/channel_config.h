@@ -34,6 +34,8 @@ struct ChannelConfig {
                                // frames begin with the GOV; H.264/H.265 parameter sets
                                // only in the SDP's sprop-, none in the stream
     int bitrateKbps = 0;       // 0: fixed quality; else about this many kbit/s of video
+    bool grain = false;        // film grain on every picture, as a camera's sensor noise
+    int packetBytes = 1400;    // the largest RTP payload of the video, 200..65000
     std::vector<std::string> paths = {};  // mounts besides "/CHnn", e.g. "/Streaming/Channels/101"
     bool namedMount = true;               // false: only at paths
     StreamFaults faults = {};

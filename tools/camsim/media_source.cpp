@@ -59,13 +59,15 @@ class JpegFrameEncoder : public FrameEncoder {
     }
 
     std::optional<MediaUnit> encode(uint64_t n) override {
-        std::string scan = encodeJpegScan(
-            drawTestPattern(config_.width, config_.height, jpegChroma(config_), n, true), params_);
+        Picture picture =
+            drawTestPattern(config_.width, config_.height, jpegChroma(config_), n, true);
+        addGrain(picture, n, config_.grain ? kGrain : 0);
+        std::string scan = encodeJpegScan(picture, params_);
         if (config_.jpegEndMarker) scan += "\xFF\xD9";
         JpegFrame frame{
             config_.jpegType, q_,  config_.width, config_.height, config_.restartInterval,
             params_.tables,   scan};
-        return MediaUnit{packetizeJpeg(frame), true};
+        return MediaUnit{packetizeJpeg(frame, static_cast<std::size_t>(config_.packetBytes)), true};
     }
 
   private:
@@ -80,7 +82,8 @@ class Mpeg4FrameEncoder : public FrameEncoder {
         : width_(c.width),
           height_(c.height),
           configInBand_(c.configInBand),
-          grain_(c.bitrateKbps > 0 ? kGrain : 0),
+          grain_(c.bitrateKbps > 0 || c.grain ? kGrain : 0),
+          packetBytes_(static_cast<std::size_t>(c.packetBytes)),
           encoder_(c.width, c.height, c.fps, c.bitrateKbps) {}
 
     std::optional<MediaUnit> encode(uint64_t n) override {
@@ -93,7 +96,7 @@ class Mpeg4FrameEncoder : public FrameEncoder {
         // the group of VOPs.
         if (frame->key && !configInBand_)
             frame->data.erase(0, std::min(frame->data.size(), findStartCode(frame->data, 0xB3)));
-        return MediaUnit{packetizeMpeg4(frame->data), frame->key};
+        return MediaUnit{packetizeMpeg4(frame->data, packetBytes_), frame->key};
     }
 
     std::string decoderConfig() const override { return config_; }
@@ -102,6 +105,7 @@ class Mpeg4FrameEncoder : public FrameEncoder {
     int width_, height_;
     bool configInBand_;
     int grain_;
+    std::size_t packetBytes_;
     Mpeg4Encoder encoder_;
     std::string config_;
 };
@@ -114,7 +118,8 @@ class NalFrameEncoder : public FrameEncoder {
           height_(c.height),
           configInBand_(c.configInBand),
           singleUnits_(c.faults.singleNalUnits),
-          grain_(c.bitrateKbps > 0 ? kGrain : 0),
+          grain_(c.bitrateKbps > 0 || c.grain ? kGrain : 0),
+          packetBytes_(static_cast<std::size_t>(c.packetBytes)),
           // In single NAL unit mode x264 keeps its slices to what one packet holds.
           encoder_({codec_, c.width, c.height, c.fps, c.bitrateKbps,
                     singleUnits_ ? kMaxSingleNalPayload : 0, c.intraRefresh}) {}
@@ -130,7 +135,7 @@ class NalFrameEncoder : public FrameEncoder {
                          std::back_inserter(parameterSets_), parameterSet);
         if (!configInBand_) std::erase_if(frame->units, parameterSet);
         NalPayloads packed =
-            packetizeNal(codec_, frame->units, singleUnits_ ? kMaxSingleNalPayload : kMaxRtpPayload,
+            packetizeNal(codec_, frame->units, singleUnits_ ? kMaxSingleNalPayload : packetBytes_,
                          singleUnits_);
         return MediaUnit{std::move(packed.payloads), frame->key, packed.middleFragment};
     }
@@ -142,6 +147,7 @@ class NalFrameEncoder : public FrameEncoder {
     int width_, height_;
     bool configInBand_, singleUnits_;
     int grain_;
+    std::size_t packetBytes_;
     NalEncoder encoder_;
     std::vector<std::string> parameterSets_;
 };
@@ -196,8 +202,8 @@ const MediaUnit *MediaLoop::video(uint64_t n) {
 }
 
 std::shared_ptr<MediaLoop> mediaLoop(const ChannelConfig &c) {
-    using Key =
-        std::tuple<Codec, int, int, int, bool, int, int, int, bool, int, int, bool, bool, bool>;
+    using Key = std::tuple<Codec, int, int, int, bool, int, int, int, bool, int, int, bool, bool,
+                           bool, bool, int>;
     const bool jpeg = isJpeg(c);
     const Key key{c.codec,
                   c.width,
@@ -212,7 +218,9 @@ std::shared_ptr<MediaLoop> mediaLoop(const ChannelConfig &c) {
                   c.bitrateKbps,
                   jpeg || c.configInBand,
                   isNalCodec(c.codec) && c.faults.singleNalUnits,
-                  c.intraRefresh};
+                  c.intraRefresh,
+                  c.grain,
+                  c.packetBytes};
     static std::mutex lock;
     static std::map<Key, std::shared_ptr<MediaLoop>> loops;  // lock
     std::lock_guard guard(lock);

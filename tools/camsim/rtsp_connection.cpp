@@ -1,8 +1,10 @@
 #include "tools/camsim/rtsp_connection.h"
 
 #include <algorithm>
+#include <chrono>
 #include <cstdio>
 #include <random>
+#include <thread>
 
 #include "tools/camsim/media_source.h"
 #include "tools/camsim/rtsp_message.h"
@@ -323,11 +325,29 @@ void RtspConnection::endSession(SessionMap::iterator it) {
 bool RtspConnection::sendMedia() {
     const auto now = SteadyClock::now();
     std::string interleaved;
+    int pace = 0;
     for (auto &[id, s] : sessions_) {
         s->drainUdp([this](std::string_view compound) { hooks_.rtcpReceived(compound); });
         s->sendDue(now, interleaved);
+        pace = std::max(pace, s->faults().paceMicros);
     }
-    return interleaved.empty() || orphaned_ || connection_.send(interleaved);
+    if (interleaved.empty() || orphaned_) return true;
+    return pace > 0 ? sendPaced(interleaved, pace) : connection_.send(interleaved);
+}
+
+bool RtspConnection::sendPaced(std::string_view bytes, int micros) {
+    for (std::size_t at = 0; at < bytes.size();) {
+        // A block by its length; unframed bytes (the garbage fault) up to the next '$'.
+        std::size_t end = std::min(bytes.size(), bytes.find('$', at + 1));
+        if (bytes[at] == '$' && bytes.size() - at >= 4)
+            end = std::min(bytes.size(), at + 4 +
+                                             (static_cast<uint8_t>(bytes[at + 2]) << 8 |
+                                              static_cast<uint8_t>(bytes[at + 3])));
+        if (!connection_.send(bytes.substr(at, end - at))) return false;
+        at = end;
+        if (at < bytes.size()) std::this_thread::sleep_for(std::chrono::microseconds(micros));
+    }
+    return true;
 }
 
 bool RtspConnection::sendServerRequests() {

@@ -94,6 +94,8 @@ class RtspConnection {
     std::string authority(const RecordedRequest &request) const;
     void endSession(SessionMap::iterator it);
     bool sendMedia();
+    // Every block in a send of its own, micros apart.
+    bool sendPaced(std::string_view bytes, int micros);
     bool sendServerRequests();
     bool sessionsAlive();  // false: a session timed out
     void obeyCloseOrder();

@@ -72,6 +72,8 @@ struct StreamFaults {
                                       // names it for N s; 0: "timeout=60", never enforced
     int describeDelayMs = 0;          // DESCRIBE is answered only after this long, as by a
                                       // recorder that is busy or a camera that is waking up
+    int paceMicros = 0;               // interleaved: every block in a send of its own, this
+                                      // many microseconds apart, as packets come off a network
 
     bool operator==(const StreamFaults &) const = default;
 };

@@ -48,6 +48,11 @@ SIGTERM).
                              bitrate=K   about K kbit/s of video (MPEG-4, H.264, H.265:
                                          rate control over a grainy pattern; JPEG: the Q
                                          that fits), e.g. h264:1280x720@30,bitrate=4000
+                             grain       film grain on every picture, as a camera's
+                                         sensor noise (jpeg:1280x720@25,q=85,grain
+                                         sends pictures of about 110 kB)
+                             packet=N    RTP payloads of at most N bytes (200..65000,
+                                         default 1400)
                              sdpconfig   MPEG-4 configuration only in the SDP's config=:
                                          key frames start at the group of VOPs; H.264
                                          and H.265 parameter sets only in the SDP's
@@ -99,6 +104,9 @@ SIGTERM).
                              describedelay=MS
                                          answer DESCRIBE only after MS milliseconds, as
                                          a busy recorder or a waking camera does
+                             pace=US     interleaved: every block in a send of its own,
+                                         US microseconds apart (up to 100000), as
+                                         packets come off a network one by one
                            and the faults
                              drop=N      leave out every Nth video RTP packet
                              stall=N     send nothing after N video frames
