@@ -1,21 +1,27 @@
 // The UDP video reader: strangers on the socket, and the RTSP connection it watches.
 #include <gtest/gtest.h>
+#include <linux/capability.h>
+#include <sys/syscall.h>
+#include <unistd.h>
 
 #include <atomic>
 #include <chrono>
 #include <cstring>
+#include <fstream>
 #include <string>
 #include <thread>
 #include <vector>
 
 #include "camsim/rtsp_server.h"
 #include "core/session.h"
+#include "platform/sockets.h"
 #include "support/frame_collector.h"
 #include "support/media.h"
 #include "support/rtp_packets.h"
 #include "support/scoped_timeouts.h"
 #include "support/wait.h"
 #include "transport/rtp_reader.h"
+#include "transport/rtp_udp_buffer.h"
 #include "transport/rtsp_client.h"
 
 using namespace ipcam;
@@ -88,6 +94,9 @@ TEST_F(RtpUdpTest, MessagesOnTheRtspConnectionAreTakenWhileVideoFlows) {
 TEST_F(RtpUdpTest, DatagramsOfStrangersArePassedOver) {
     std::vector<RtpPacketSpec> packets = packetize(frames, 250);
     std::vector<std::string> sent;
+    // A sender report of the stream's source and its SDES, as a camera sends them.
+    std::string senderReport("\x80\xC8\x00\x06\x44\x33\x22\x11", 8);
+    senderReport += std::string(20, '\x01') + std::string("\x81\xCA\x00\x01\x44\x33\x22\x11", 8);
     for (size_t i = 0; i < packets.size(); ++i) {
         sent.push_back(rtpPacket(packets[i]));
         if (i % 3 == 1) {
@@ -98,11 +107,46 @@ TEST_F(RtpUdpTest, DatagramsOfStrangersArePassedOver) {
             sent.push_back(rtpPacket(other));
         }
         if (i % 4 == 2) sent.push_back(std::string(20, '\x17'));  // no RTP at all
+        if (i % 5 == 3) sent.push_back(senderReport);  // to the RTP port, as some cameras do
     }
     MemorySource rtp(sent, Ending::Silence);
-    while (rtp.remaining() > 0) ASSERT_EQ(readUdpVideo(session.get(), rtp, nullptr, nullptr), 0);
+    MemorySource rtcp({senderReport, senderReport}, Ending::Silence);
+    while (rtp.remaining() > 0) ASSERT_EQ(readUdpVideo(session.get(), rtp, &rtcp, nullptr), 0);
     EXPECT_TRUE(videoFrames() == std::vector<std::string>(frames.begin(), frames.end() - 1));
     EXPECT_EQ(session->awaitingFirstFrame, 0);
+    EXPECT_EQ(rtcp.remaining(), 0u);  // the device's reports are read, not left to pile up
+    EXPECT_TRUE(session->rtp.rtcp.senderKnown);
+}
+
+// A system that grants a stream's socket less than its key frames want is said once, in words.
+TEST(RtpUdpBufferTest, ASystemLimitBelowWhatTheStreamWantsIsSaidOnce) {
+    static std::vector<std::string> said;
+    said.clear();
+    long limit = 0;
+    std::ifstream("/proc/sys/net/core/rmem_max") >> limit;
+    if (limit <= 0 || limit >= 32L << 20) GTEST_SKIP() << "net.core.rmem_max is " << limit;
+    IPCamSetMessageHandler([](const char *text, const char *) { said.push_back(text); });
+    LocalSession session;
+    std::thread unprivileged([&] {
+        // Without the right to go beyond the limit, as a process of an ordinary user.
+        __user_cap_header_struct head{_LINUX_CAPABILITY_VERSION_3, 0};
+        __user_cap_data_struct caps[2]{};
+        syscall(SYS_capget, &head, caps);
+        caps[CAP_NET_ADMIN / 32].effective &= ~(1u << (CAP_NET_ADMIN % 32));
+        syscall(SYS_capset, &head, caps);
+        ASSERT_GE(openUdp(&session->sockets[kVideoSocket], 0), 0);
+        DatagramSource socket(session->sockets[kVideoSocket], session->rtp.peers.videoRtp);
+        for (long largest : {limit, 2 * limit}) {
+            session->rtp.udp.buffer.largestFrame = static_cast<std::size_t>(largest);
+            fitUdpBuffer(session.get(), socket);
+        }
+    });
+    unprivileged.join();
+    IPCamSetMessageHandler(nullptr);
+    ASSERT_EQ(said.size(), 1u);
+    EXPECT_EQ(said[0], "the system allows " + std::to_string(limit / 1024) +
+                           " kB for UDP; large pictures may lose packets: raise "
+                           "net.core.rmem_max or use TCP");
 }
 
 // A streaming server that goes away mid-stream is noticed from its RTSP connection at once,

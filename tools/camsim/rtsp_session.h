@@ -89,6 +89,8 @@ class RtspSession {
     void sendUnit(Track &track, const MediaUnit &unit, std::string &interleaved);
     void sendReport(Track &track, SteadyClock::time_point now, std::string &interleaved);
     void sendGarbage(Track &track, std::string &interleaved);
+    const std::vector<std::string> &keyFrameFiller();
+    void restartEncoder(Track &track);
     void deliver(Track &track, bool rtcp, const std::string &packet, std::string &interleaved);
 
     const std::string id_;
@@ -100,6 +102,7 @@ class RtspSession {
     FaultPlan faults_;
     bool playing_ = false;
     uint64_t videoFramesSent_ = 0;
+    std::vector<std::string> filler_;  // keyFrameFiller(), made once
     SteadyClock::time_point lastRequest_, nextServerRequest_;
 };
 
