@@ -52,7 +52,9 @@ TEST(RtpReorderTest, PacketsGoThroughInSequenceWithinTheWindow) {
         {"a copy of one held", 50, {{1, 0}, {3, 1}, {3, 2}, {2, 3}}, "1@0 2@3 3@3"},
         {"copies, stragglers: counted", 50, {{5, 0}, {6, 1}, {6, 2}, {4, 3}}, "5@0 6@1 6@2 4@3"},
         // A lost packet is given up once the oldest held has waited the window's time.
-        {"lost", 50, {{1, 0}, {3, 10}, {5, 40}, {-1, 59}, {-1, 60}, {-1, 89}, {-1, 90}},
+        {"lost",
+         50,
+         {{1, 0}, {3, 10}, {5, 40}, {-1, 59}, {-1, 60}, {-1, 89}, {-1, 90}},
          "1@0 3@60 5@90"},
         {"the window full", 50, full, fullOut},
         {"no window", 0, {{1, 0}, {3, 1}, {2, 2}, {4, 3}}, "1@0 3@1 2@2 4@3"},
