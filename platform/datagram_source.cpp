@@ -2,8 +2,10 @@
 
 #include <arpa/inet.h>
 #include <netinet/in.h>
+#include <poll.h>
 #include <sys/socket.h>
 
+#include <algorithm>
 #include <cerrno>
 
 #include "platform/sockets.h"
@@ -24,7 +26,14 @@ uint32_t ipv4Address(const char *dotted) {
 }
 
 WaitResult DatagramSource::waitReadableFor(uint32_t ms) {
-    return waitOnDescriptor(lease_.descriptor(), ms);
+    pollfd p{lease_.descriptor(), POLLIN, 0};
+    const int r = poll(&p, 1, static_cast<int>(std::min<uint32_t>(ms, kWaitSliceMs)));
+    if (r == 0) return WaitResult::Idle;
+    if (r < 0) return errno == EINTR ? WaitResult::Idle : WaitResult::Error;
+    // A socket without a connection hangs up only when its slot was closed under the reader,
+    // and then has nothing more to read, ever.
+    if (p.revents & (POLLNVAL | POLLHUP)) return WaitResult::Error;
+    return WaitResult::Ready;
 }
 
 int DatagramSource::read(void *buffer, std::size_t capacity) {
@@ -35,10 +44,8 @@ int DatagramSource::read(void *buffer, std::size_t capacity) {
                                    reinterpret_cast<sockaddr *>(&from), &length);
         if (n < 0)
             return errno == EINTR || errno == EAGAIN || errno == EWOULDBLOCK ? kNothingYet : -1;
-        // Nothing read and no sender: the socket was shut down.
-        if (n == 0 && length == 0) return 0;
-        if (length < sizeof from || from.sin_family != AF_INET ||
-            from.sin_addr.s_addr != peer_.address || n == 0)
+        if (n == 0 || length < sizeof from || from.sin_family != AF_INET ||
+            from.sin_addr.s_addr != peer_.address)
             continue;
         if (peer_.replyPort == 0) peer_.replyPort = ntohs(from.sin_port);
         return static_cast<int>(n);

@@ -31,11 +31,11 @@ class DatagramSource final : public ByteSource {
   public:
     // A lease on the slot's descriptor for the source's lifetime; peer outlives the source.
     DatagramSource(SocketSlot &slot, DatagramPeer &peer) : lease_(slot), peer_(peer) {}
+    // A wait on a socket whose slot was closed under it fails: nothing more can come.
     WaitResult waitReadable() override { return waitReadableFor(100); }
     WaitResult waitReadableFor(uint32_t ms) override;
     // One datagram of the peer's address: its length; datagrams of other hosts and empty ones
-    // are passed over. kNothingYet when none is waiting, 0 when the socket has been shut
-    // down (its slot closed), -1 on error.
+    // are passed over. kNothingYet when none is waiting, -1 on error.
     int read(void *buffer, std::size_t capacity) override;
     // One datagram to the peer's reply port, learnt from the first datagram read when the
     // handshake gave none: length, -1 while no port is known, -11 when sending fails.

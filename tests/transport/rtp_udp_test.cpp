@@ -118,6 +118,21 @@ TEST_F(RtpUdpTest, DatagramsOfStrangersArePassedOver) {
     EXPECT_TRUE(session->rtp.rtcp.senderKnown);
 }
 
+// Closing a stream's socket under its reader (as a reconnection does to the audio's) ends the
+// read at once, however long the receive time-out.
+TEST(RtpUdpSocketTest, ClosingTheSlotEndsTheRead) {
+    ScopedTimeouts timeouts{20'000};
+    LocalSession session;
+    session->awaitingFirstFrame = 0;
+    ASSERT_GE(openUdp(&session->sockets[kAudioSocket], 0), 0);
+    const auto started = std::chrono::steady_clock::now();
+    std::thread closer([&] { closeConnection(&session->sockets[kAudioSocket]); });
+    DatagramSource socket(session->sockets[kAudioSocket], session->rtp.peers.audioRtp);
+    EXPECT_EQ(readUdpAudio(session.get(), socket, nullptr), -9);
+    closer.join();
+    EXPECT_LT(std::chrono::steady_clock::now() - started, std::chrono::seconds(10));
+}
+
 // A system that grants a stream's socket less than its key frames want is said once, in words.
 TEST(RtpUdpBufferTest, ASystemLimitBelowWhatTheStreamWantsIsSaidOnce) {
     static std::vector<std::string> said;
