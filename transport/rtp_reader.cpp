@@ -120,14 +120,13 @@ int takeVideoDatagram(IPCamSession *session, std::span<const uint8_t> datagram, 
 
 // A packet of another source than the stream's: a stranger, passed over; or the stream itself
 // started over under a new SSRC, once that source keeps coming in sequence while the old one
-// is silent (RtpChannels::Takeover). Its packets are kept until then and taken at once, so
-// that the key frame a restarted encoder begins with comes whole.
+// is silent (RtpChannels::Takeover). The latest such packets are kept, and taken at once then
+// (the run is the last of them), so that the key frame a restarted encoder begins with comes
+// whole.
 int takeNewcomer(IPCamSession *session, std::span<const uint8_t> datagram, const RtpPacket &packet,
                  uint64_t now) {
     RtpState &rtp = session->rtp;
     std::vector<std::vector<uint8_t>> &kept = rtp.udp.newcomer;
-    if (!kept.empty() && std::memcmp(kept.back().data() + 8, datagram.data() + 8, 4) != 0)
-        kept.clear();  // another stranger
     if (kept.size() >= RtpChannels::kTakeoverRun) kept.erase(kept.begin());
     kept.emplace_back(datagram.begin(), datagram.end());
     if (rtp.channels.advance(RtpChannels::kVideo, packet.ssrcRaw, packet.sequence, false) !=
@@ -158,7 +157,6 @@ int takeVideoDatagram(IPCamSession *session, std::span<const uint8_t> datagram, 
     const uint32_t own = rtp.channels.ssrc(RtpChannels::kVideo);
     if (own != 0 && packet->ssrcRaw != own) return takeNewcomer(session, datagram, *packet, now);
     UdpVideoState &udp = rtp.udp;
-    udp.newcomer.clear();
     udp.lastTakenMs = now;
     udp.idleMs = 0;
     if (!udp.reorder.admit(datagram, packet->sequence, now, session->options.reorderWindowMs))
@@ -275,10 +273,10 @@ int readUdpAudio(IPCamSession *session, ByteSource &rtp, ByteSource *rtcp) {
     if (buffer.empty()) return kAudioFailed;
     const uint32_t limit = waitsFor(settings().getTimeout);
     for (uint32_t idle = 0;;) {
+        readReports(session, rtcp, buffer, false);
         keepAlive(rtcp, session->rtp.audioReportMs);
         const int n = rtp.read(buffer.data(), buffer.size());
         if (n == ByteSource::kNothingYet) {
-            readReports(session, rtcp, buffer, false);
             if (stopRequested()) return kAudioFailed;
             const WaitResult w = rtp.waitReadable();
             if (w == WaitResult::Error || w == WaitResult::Exception ||

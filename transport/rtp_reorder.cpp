@@ -8,6 +8,8 @@ namespace ipcam {
 namespace {
 
 constexpr uint16_t kBehind = 0x8000;
+// A packet this far behind is a straggler; further back, the numbering has jumped.
+constexpr uint16_t kMaxMisorder = 100;
 
 }  // namespace
 
@@ -31,7 +33,12 @@ bool RtpReorder::admit(std::span<const uint8_t> datagram, uint16_t sequence, uin
         return true;
     }
     const uint16_t distance = ahead(sequence);
-    if (distance >= kBehind) return true;
+    if (distance >= kBehind) {
+        // Far behind with nothing held: the numbers jumped back, and the stream goes on there.
+        if (count_ == 0 && static_cast<uint16_t>(expected_ - sequence) > kMaxMisorder)
+            expected_ = static_cast<uint16_t>(sequence + 1);
+        return true;
+    }
     if (distance == 0) {
         expected_ = static_cast<uint16_t>(sequence + 1);
         return true;

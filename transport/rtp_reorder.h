@@ -25,8 +25,9 @@ class RtpReorder {
 
     // A packet of the stream arrived at nowMs (monotonic). True when the caller is to take it
     // now, as it is: the stream's first, the one expected with nothing held, one behind the
-    // packets let through (a copy or a straggler, which the caller's count drops), or any
-    // packet while windowMs is 0 and nothing is held. False when a copy is held instead (or
+    // packets let through (a copy or a straggler, which the caller's count drops; one far
+    // behind with nothing held is where the numbering jumped back to, and the window follows
+    // it), or any packet while windowMs is 0 and nothing is held. False when a copy is held instead (or
     // it duplicates one held). After each call the caller takes what release() gives.
     bool admit(std::span<const uint8_t> datagram, uint16_t sequence, uint64_t nowMs,
                uint32_t windowMs);

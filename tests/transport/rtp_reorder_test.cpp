@@ -51,6 +51,7 @@ TEST(RtpReorderTest, PacketsGoThroughInSequenceWithinTheWindow) {
         {"the wrap", 50, {{65534, 0}, {0, 1}, {65535, 2}, {1, 3}}, "65534@0 65535@2 0@2 1@3"},
         {"a copy of one held", 50, {{1, 0}, {3, 1}, {3, 2}, {2, 3}}, "1@0 2@3 3@3"},
         {"copies, stragglers: counted", 50, {{5, 0}, {6, 1}, {6, 2}, {4, 3}}, "5@0 6@1 6@2 4@3"},
+        {"jumped back", 50, {{900, 0}, {800, 1}, {799, 2}, {802, 3}, {801, 4}}, "900@0 800@1 799@2 801@4 802@4"},
         // A lost packet is given up once the oldest held has waited the window's time.
         {"lost",
          50,

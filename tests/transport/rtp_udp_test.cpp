@@ -4,6 +4,7 @@
 #include <sys/syscall.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <atomic>
 #include <chrono>
 #include <cstring>
@@ -94,9 +95,10 @@ TEST_F(RtpUdpTest, MessagesOnTheRtspConnectionAreTakenWhileVideoFlows) {
 TEST_F(RtpUdpTest, DatagramsOfStrangersArePassedOver) {
     std::vector<RtpPacketSpec> packets = packetize(frames, 250);
     std::vector<std::string> sent;
-    // A sender report of the stream's source and its SDES, as a camera sends them.
-    std::string senderReport("\x80\xC8\x00\x06\x44\x33\x22\x11", 8);
-    senderReport += std::string(20, '\x01') + std::string("\x81\xCA\x00\x01\x44\x33\x22\x11", 8);
+    // A sender report of the stream's source and its SDES, as a camera sends them; its time
+    // reads as the stream's SSRC where RTP has it, so only the packet type tells them apart.
+    std::string senderReport("\x80\xC8\x00\x06\x44\x33\x22\x11\x44\x33\x22\x11", 12);
+    senderReport += std::string(16, '\x01') + std::string("\x81\xCA\x00\x01\x44\x33\x22\x11", 8);
     for (size_t i = 0; i < packets.size(); ++i) {
         sent.push_back(rtpPacket(packets[i]));
         if (i % 3 == 1) {
@@ -162,6 +164,29 @@ TEST(RtpUdpBufferTest, ASystemLimitBelowWhatTheStreamWantsIsSaidOnce) {
     EXPECT_EQ(said[0], "the system allows " + std::to_string(limit / 1024) +
                            " kB for UDP; large pictures may lose packets: raise "
                            "net.core.rmem_max or use TCP");
+}
+
+// An encoder that restarts under a new SSRC is followed from its first key frame, behind a time
+// step; the stranger just before it is not taken for it.
+TEST_F(RtpUdpTest, AnEncoderThatRestartsUnderANewSsrcIsFollowed) {
+    std::vector<RtpPacketSpec> before = packetize(frames, 250, 100);
+    std::vector<RtpPacketSpec> after = packetize(frames, 250, 40000);
+    for (RtpPacketSpec &p : after) p.ssrc = 0x99AABBCC;
+    RtpPacketSpec stranger = after[0];
+    stranger.ssrc = 0x55667788;
+    std::vector<std::string> sent = {std::string(20, '\x17')};  // no RTP at all comes first
+    for (const auto *stream : {&before, &after}) {
+        for (const RtpPacketSpec &p : *stream) sent.push_back(rtpPacket(p));
+        if (stream == &before) sent.push_back(rtpPacket(stranger));
+    }
+    MemorySource rtp(sent, Ending::Silence);
+    while (rtp.remaining() > 0) ASSERT_EQ(readUdpVideo(session.get(), rtp, nullptr, nullptr), 0);
+    // Each stream's last frame is never seen to end.
+    std::vector<std::string> expected(frames.begin(), frames.end() - 1);
+    expected.insert(expected.end(), frames.begin(), frames.end() - 1);
+    EXPECT_TRUE(videoFrames() == expected);
+    const std::vector<int32_t> kinds = collector.kinds();
+    EXPECT_EQ(std::count(kinds.begin(), kinds.end(), int32_t{IPCAM_MSG_TIME_STEP}), 2);
 }
 
 // A streaming server that goes away mid-stream is noticed from its RTSP connection at once,
