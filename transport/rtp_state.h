@@ -147,7 +147,8 @@ struct UdpVideoState {
     uint64_t lastTakenMs = 0;  // when the stream's latest packet came (monotonic); 0: none yet
     uint32_t idleMs = 0;       // waited in silence since then
     RtpReorder reorder;
-    // Packets of another source in a row, taken after all when it takes the stream over.
+    // The latest packets of other sources, taken after all when one takes the stream over
+    // (its run is the last of them).
     std::vector<std::vector<uint8_t>> newcomer;
     UdpBufferFit buffer;
     void reset() {

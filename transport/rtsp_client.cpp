@@ -174,7 +174,8 @@ int setupVideo(IPCamSession *s, ByteSource &connection) {
     std::optional<PortPair> server;
     if (!readSetupReply(s, reply, true, server)) return fail(s, kRtspSocket, kVideoFailed);
     if (!udp) return 0;
-    // A reply without server_port is played as FFmpeg plays it.
+    // A reply without server_port is played all the same: RTP is taken from the server's
+    // address on whatever port it comes from.
     s->videoServerPort = server ? server->first : 0;
     UdpPeers &peers = s->rtp.peers;
     if (!openRtcp(s, kSixthSocket, localPort, server, peers.videoRtp, peers.videoRtcp))

@@ -90,6 +90,14 @@ TEST_F(RtpUdpTest, MessagesOnTheRtspConnectionAreTakenWhileVideoFlows) {
     // Nothing more: the receive time-out ends the call, the connection still open.
     EXPECT_EQ(readUdpVideo(session.get(), rtp, nullptr, &control), -8);
     EXPECT_GE(rtp.idleWaits(), 3u);
+
+    // The next connection's stream starts afresh, whatever the time-out left behind.
+    session->rtp.resetForConnection();
+    collector.clear();
+    MemorySource again(datagrams(packetize(frames, 200, 1000)), Ending::Silence);
+    while (again.remaining() > 0)
+        ASSERT_EQ(readUdpVideo(session.get(), again, nullptr, nullptr), 0);
+    EXPECT_EQ(videoFrames().size(), frames.size() - 1);
 }
 
 TEST_F(RtpUdpTest, DatagramsOfStrangersArePassedOver) {
