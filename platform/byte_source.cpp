@@ -12,14 +12,22 @@
 
 namespace ipcam {
 
-WaitResult SocketSource::waitReadable() {
-    pollfd p{socket_, POLLIN | POLLPRI, 0};
-    int r = poll(&p, 1, kWaitSliceMs);
+WaitResult waitOnDescriptor(int socket, uint32_t ms) {
+    pollfd p{socket, POLLIN | POLLPRI, 0};
+    int r = poll(&p, 1, static_cast<int>(std::min<uint32_t>(ms, kWaitSliceMs)));
     if (r == 0) return WaitResult::Idle;
     if (r < 0) return errno == EINTR ? WaitResult::Idle : WaitResult::Error;
     if (p.revents & POLLNVAL) return WaitResult::Error;
     if (p.revents & (POLLIN | POLLHUP | POLLERR)) return WaitResult::Ready;
     return WaitResult::Exception;
+}
+
+WaitResult SocketSource::waitReadable() {
+    return waitOnDescriptor(socket_, kWaitSliceMs);
+}
+
+WaitResult SocketSource::waitReadableFor(uint32_t ms) {
+    return waitOnDescriptor(socket_, ms);
 }
 
 int SocketSource::read(void *buffer, std::size_t capacity) {

@@ -30,12 +30,27 @@ class ByteSource {
     virtual ~ByteSource() = default;
     // One wait of at most 100 ms for something to read.
     virtual WaitResult waitReadable() = 0;
+    // The same wait cut to ms when that is shorter, for readers with a deadline inside the
+    // slice; a source that cannot wait less waits its slice.
+    virtual WaitResult waitReadableFor(uint32_t ms) {
+        (void)ms;
+        return waitReadable();
+    }
     // One read of at most capacity bytes: the count, 0 when the peer has closed, -1 on error,
     // kNothingYet when there was nothing after all.
     virtual int read(void *buffer, std::size_t capacity) = 0;
     // Sends on the same connection, with the results of sendAll.
     virtual int send(const void *data, std::size_t length, uint32_t timeoutMs) = 0;
+    // Asks a datagram socket for a receive buffer of bytes: what the system granted; 0 for a
+    // source without one.
+    virtual std::size_t askReceiveBuffer(std::size_t bytes) {
+        (void)bytes;
+        return 0;
+    }
 };
+
+// One wait of at most ms (and at most 100 ms) for a descriptor to have something to read.
+WaitResult waitOnDescriptor(int socket, uint32_t ms);
 
 // A connected socket. Made from a slot, it holds a lease on the slot's descriptor for its
 // lifetime: another thread that closes the slot wakes its waits but cannot free the number.
@@ -44,6 +59,7 @@ class SocketSource final : public ByteSource {
     explicit SocketSource(int socket) : socket_(socket) {}
     explicit SocketSource(SocketSlot &slot) : lease_(slot), socket_(lease_.descriptor()) {}
     WaitResult waitReadable() override;
+    WaitResult waitReadableFor(uint32_t ms) override;
     int read(void *buffer, std::size_t capacity) override;
     int send(const void *data, std::size_t length, uint32_t timeoutMs) override;
 

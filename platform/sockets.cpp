@@ -7,7 +7,9 @@
 #include <sys/socket.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <cerrno>
+#include <climits>
 
 #include "core/config.h"
 #include "platform/byte_source.h"
@@ -110,15 +112,30 @@ int openConnection(SocketSlot *slot, const char *address, uint32_t port, Connect
     return 1;
 }
 
+namespace {
+
+constexpr std::size_t kUdpReceiveBuffer = 1 << 20;
+
+}  // namespace
+
+std::size_t askReceiveBuffer(int s, std::size_t bytes) {
+    int size = static_cast<int>(std::min<std::size_t>(bytes, INT_MAX / 2));
+    // Beyond the system limit only a privileged process gets its way; ask both ways.
+    if (setsockopt(s, SOL_SOCKET, SO_RCVBUFFORCE, &size, sizeof size) < 0)
+        setsockopt(s, SOL_SOCKET, SO_RCVBUF, &size, sizeof size);
+    int granted = 0;
+    socklen_t length = sizeof granted;
+    if (getsockopt(s, SOL_SOCKET, SO_RCVBUF, &granted, &length) < 0 || granted < 0) return 0;
+    // The system doubles what it grants to cover its own bookkeeping, and says the double.
+    return static_cast<std::size_t>(granted) / 2;
+}
+
 int openUdp(SocketSlot *slot, uint32_t localPort) {
     if (!slot) return -1;
     closeConnection(slot);
     int s = socket(AF_INET, SOCK_DGRAM | SOCK_CLOEXEC, IPPROTO_UDP);
     if (s < 0) return -1;
-    int size = 1 << 20;
-    // Beyond the system limit only a privileged process gets its way; ask both ways.
-    if (setsockopt(s, SOL_SOCKET, SO_RCVBUFFORCE, &size, sizeof size) < 0)
-        setsockopt(s, SOL_SOCKET, SO_RCVBUF, &size, sizeof size);
+    askReceiveBuffer(s, kUdpReceiveBuffer);
     sockaddr_in local{};
     local.sin_family = AF_INET;
     local.sin_addr.s_addr = htonl(INADDR_ANY);
@@ -131,14 +148,6 @@ int openUdp(SocketSlot *slot, uint32_t localPort) {
     }
     slot->install(s);
     return ntohs(local.sin_port);
-}
-
-bool connectUdp(int socket, const char *address, uint32_t port) {
-    sockaddr_in to{};
-    to.sin_family = AF_INET;
-    to.sin_port = htons(static_cast<uint16_t>(port & 0xFFFF));
-    if (socket < 0 || !address || inet_aton(address, &to.sin_addr) == 0) return false;
-    return connect(socket, reinterpret_cast<sockaddr *>(&to), sizeof to) == 0;
 }
 
 int closeConnection(SocketSlot *slot) {

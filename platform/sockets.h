@@ -35,12 +35,13 @@ int openConnection(SocketSlot *slot, const char *address, uint32_t port,
                    ConnectFailure *why = nullptr);
 
 // Opens a UDP socket bound to localPort on any address (0, or a value above 65535: any
-// port), with a receive buffer of at least 1 MiB so that the burst of a large key frame is
-// not dropped. Returns the port bound, or -1 with the slot closed.
+// port), asking for a receive buffer of 1 MiB (askReceiveBuffer) so that the burst of a key
+// frame is not dropped. Returns the port bound, or -1 with the slot closed.
 int openUdp(SocketSlot *slot, uint32_t localPort);
 
-// Makes a UDP socket talk to one peer only. true when done.
-bool connectUdp(int socket, const char *address, uint32_t port);
+// Asks for a receive buffer of bytes, beyond the system's limit (net.core.rmem_max) where the
+// process may. The bytes the system granted, 0 when that cannot be read.
+std::size_t askReceiveBuffer(int socket, std::size_t bytes);
 
 // Shuts the socket down both ways, closes it and stores -1. 0; -1 for a null slot. A thread
 // still reading or writing it holds a lease: its wait ends at once, and the descriptor is

@@ -22,7 +22,7 @@ constexpr uint64_t kReportIntervalMs = 5000;
 constexpr uint32_t kVideoClockRate = 90'000;  // every video payload format's
 constexpr uint32_t kDefaultAudioRate = 8'000;
 constexpr std::size_t kLargestDatagram = 2048;  // a longer report is read cut short
-constexpr int kDatagramsPerLook = 4;
+constexpr int kDatagramsPerLook = 16;
 
 RtcpAnswerState::Stream which(uint8_t stream) {
     return stream == RtpChannels::kAudio ? RtcpAnswerState::kAudio : RtcpAnswerState::kVideo;
@@ -137,15 +137,14 @@ void answerDeviceReport(IPCamSession *session, ByteSource &connection,
 }
 
 void serviceRtcpSocket(IPCamSession *session, ByteSource &rtcp, uint8_t stream) {
-    const bool design = designReports(session);
-    if (!design) {
-        uint8_t datagram[kLargestDatagram];
-        for (int i = 0; i < kDatagramsPerLook; ++i) {
-            const int n = rtcp.read(datagram, sizeof datagram);
-            if (n <= 0) break;
-            takeDeviceReport(session, {datagram, static_cast<std::size_t>(n)}, stream);
-        }
+    // Read for every type, so that nothing piles up on the socket.
+    uint8_t datagram[kLargestDatagram];
+    for (int i = 0; i < kDatagramsPerLook; ++i) {
+        const int n = rtcp.read(datagram, sizeof datagram);
+        if (n <= 0) break;  // nothing more; a failed RTCP socket leaves the media alone
+        takeDeviceReport(session, {datagram, static_cast<std::size_t>(n)}, stream);
     }
+    const bool design = designReports(session);
     const uint64_t interval = design ? settings().getTimeout : nextInterval();
     if (!session->rtp.rtcp.due(which(stream), monotonicMs(), interval)) return;
     if (design) {

@@ -34,9 +34,9 @@ void takeDeviceReport(IPCamSession *session, std::span<const uint8_t> compound, 
 void answerDeviceReport(IPCamSession *session, ByteSource &connection,
                         std::span<const uint8_t> compound, uint8_t channel, uint8_t stream);
 
-// Over UDP, after each packet of the stream taken: reads what the device sent to the stream's
-// RTCP socket and, when due, sends our report there (the design's types: the 32-byte report
-// each receive time-out).
+// Over UDP, whenever the reader looks at the stream's RTCP socket: reads what the device sent
+// there (for every type, so that nothing piles up) and, when due, sends our report (the
+// design's types: the 32-byte report each receive time-out).
 void serviceRtcpSocket(IPCamSession *session, ByteSource &rtcp, uint8_t stream);
 
 }  // namespace ipcam

@@ -29,8 +29,20 @@ RtpChannels::Arrival RtpChannels::advance(uint8_t stream, uint32_t ssrc, uint16_
     auto [it, created] = records_.try_emplace(stream, Record{stream, ssrc, sequence});
     Record &r = it->second;
     Arrival arrival = Arrival::InOrder;
+    if (!created && r.ssrc != ssrc && !adopt) {
+        const bool continues =
+            r.newcomerRun > 0 && r.newcomer == ssrc && r.newcomerNext == sequence;
+        r.newcomerRun = continues ? r.newcomerRun + 1 : 1;
+        r.newcomer = ssrc;
+        r.newcomerNext = static_cast<uint16_t>(sequence + 1);
+        if (r.newcomerRun < kTakeoverRun) return Arrival::Foreign;
+        r.newcomerRun = 0;
+        r.ssrc = ssrc;
+        r.expected = static_cast<uint16_t>(sequence + 1);
+        return Arrival::Takeover;
+    }
+    r.newcomerRun = 0;  // the stream's own came: the newcomer is a stranger after all
     if (!created && r.ssrc != ssrc) {
-        if (!adopt) return Arrival::Foreign;
         r.ssrc = ssrc;
         arrival = Arrival::Gap;
     } else if (!created && r.expected != sequence) {
@@ -40,6 +52,11 @@ RtpChannels::Arrival RtpChannels::advance(uint8_t stream, uint32_t ssrc, uint16_
     }
     r.expected = static_cast<uint16_t>(sequence + 1);
     return arrival;
+}
+
+void RtpChannels::forget(uint8_t stream) {
+    std::lock_guard guard(lock_);
+    records_.erase(stream);
 }
 
 uint32_t RtpChannels::ssrc(uint8_t stream) {
@@ -84,6 +101,8 @@ void RtpState::resetForConnection() {
     connectionAhead.clear();
     replies = {};
     rtcp.reset();
+    udp.reset();
+    peers.clear();
 }
 
 }  // namespace ipcam

@@ -13,12 +13,15 @@
 #include <vector>
 
 #include "platform/byte_source.h"
+#include "platform/datagram_source.h"
 #include "transport/frame_buffer.h"
 #include "transport/h264_depacketizer.h"
 #include "transport/h265_depacketizer.h"
 #include "transport/nal_units.h"
 #include "transport/rtcp_reception.h"
 #include "transport/rtp_clock.h"
+#include "transport/rtp_reorder.h"
+#include "transport/rtp_udp_buffer.h"
 
 namespace ipcam {
 
@@ -32,21 +35,32 @@ class RtpChannels {
         uint8_t channel = 0;
         uint32_t ssrc = 0;  // as received
         uint16_t expected = 0;
+        // Another source's latest packets in sequence, with none of the stream's between.
+        uint32_t newcomer = 0;
+        uint16_t newcomerNext = 0;
+        unsigned newcomerRun = 0;
     };
+    // Packets in sequence of another source, with none of the stream's own between, after
+    // which that source takes the stream over.
+    static constexpr unsigned kTakeoverRun = 3;
 
     // How a packet stands against its stream.
     enum class Arrival {
-        InOrder,  // the expected packet, or a new stream's first
-        Gap,      // packets before it are missing (or the stream jumped): counting resumes here
-        Late,     // a copy or a straggler of one already counted past: drop it
-        Foreign,  // another source than the stream's, refused when the caller keeps the source
+        InOrder,   // the expected packet, or a new stream's first
+        Gap,       // packets before it are missing (or the stream jumped): counting resumes here
+        Late,      // a copy or a straggler of one already counted past: drop it
+        Foreign,   // another source than the stream's, refused when the caller keeps the source
+        Takeover,  // another source kept coming in sequence while the stream's own was silent:
+                   // the stream started over under a new SSRC (an encoder restart)
     };
 
     void clear();
     // Checks a packet against its stream and, unless it is late or foreign, expects the next
-    // one. A packet of another SSRC starts the stream afresh (a gap) when adopt is set and is
-    // foreign otherwise.
+    // one. A packet of another SSRC starts the stream afresh (a gap) when adopt is set; else it
+    // is foreign, unless it completes a takeover run: the stream then goes on with its source.
     Arrival advance(uint8_t stream, uint32_t ssrc, uint16_t sequence, bool adopt = true);
+    // Forgets one stream: its next packet starts it.
+    void forget(uint8_t stream);
     // The SSRC (as received) of a stream, 0 before its first packet.
     uint32_t ssrc(uint8_t stream);
 
@@ -129,6 +143,32 @@ struct RtspReplyLog {
     uint32_t serverRequests = 0;
 };
 
+// What the UDP video reader keeps between its calls (video thread).
+struct UdpVideoState {
+    uint64_t lastTakenMs = 0;  // when the stream's latest packet came (monotonic); 0: none yet
+    uint32_t idleMs = 0;       // waited in silence since then
+    RtpReorder reorder;
+    // The latest packets of other sources, taken after all when one takes the stream over
+    // (its run is the last of them).
+    std::vector<std::vector<uint8_t>> newcomer;
+    UdpBufferFit buffer;
+    void reset() {
+        lastTakenMs = 0;
+        idleMs = 0;
+        reorder.reset();
+        newcomer.clear();
+        buffer = {};
+    }
+};
+
+// Whom the UDP sockets of the streams hear and answer; set by the handshake.
+struct UdpPeers {
+    DatagramPeer videoRtp, videoRtcp, audioRtp, audioRtcp;
+    void clear() {
+        for (DatagramPeer *p : {&videoRtp, &videoRtcp, &audioRtp, &audioRtcp}) p->set(0, 0);
+    }
+};
+
 struct RtpState {
     static constexpr std::size_t kPacketBytes = 65'536;  // the largest datagram or block
 
@@ -161,6 +201,9 @@ struct RtpState {
     RtspReplyLog replies;       // video thread
     RtcpAnswerState rtcp;       // locks itself
     uint64_t strayBytes = 0;    // passed over between interleaved units (video thread)
+    UdpVideoState udp;          // video thread
+    UdpPeers peers;
+    bool udpLimitSaid = false;  // the system's UDP buffer limit was said (once a session)
 
     // Drops the frame being assembled, with the assemblers' place in it.
     void clearFrame() {

@@ -106,6 +106,7 @@ bool countVideoPacket(IPCamSession *session, const RtpPacket &packet, bool adopt
             return true;
         case RtpChannels::Arrival::Late:
         case RtpChannels::Arrival::Foreign:
+        case RtpChannels::Arrival::Takeover:  // the UDP reader starts the stream over itself
             break;
     }
     return false;

@@ -10,8 +10,10 @@
 #include "core/session.h"
 #include "core/session_api.h"
 #include "platform/clock.h"
+#include "platform/datagram_source.h"
 #include "transport/interleaved_unit.h"
 #include "transport/rtp_reader.h"
+#include "transport/rtp_udp_buffer.h"
 #include "transport/rtsp_exchange.h"
 #include "transport/rtsp_reply.h"
 #include "transport/sdp.h"
@@ -148,11 +150,16 @@ std::string transportLine(IPCamSession *s, bool video, int localPort) {
     return line;
 }
 
-// The RTCP socket of a track over UDP: bound to the port after the RTP one, connected to the
-// server's.
-bool openRtcp(IPCamSession *s, int slot, int localPort, const PortPair &server) {
-    return openUdp(&s->sockets[slot], static_cast<uint32_t>(localPort + 1)) >= 0 &&
-           connectUdp(s->sockets[slot], s->host, static_cast<uint32_t>(server.second));
+// The RTCP socket of a track over UDP, bound to the port after the RTP one. Both sockets
+// hear the server's address on any port: a camera may send from other ports than it named.
+// Reports go to the server's RTCP port when the reply named one, else to the port its first
+// report comes from.
+bool openRtcp(IPCamSession *s, int slot, int localPort, const std::optional<PortPair> &server,
+              DatagramPeer &rtp, DatagramPeer &rtcp) {
+    const uint32_t address = ipv4Address(s->host);
+    rtp.set(address, 0);
+    rtcp.set(address, server ? static_cast<uint16_t>(server->second) : 0);
+    return openUdp(&s->sockets[slot], static_cast<uint32_t>(localPort + 1)) >= 0;
 }
 
 int setupVideo(IPCamSession *s, ByteSource &connection) {
@@ -170,9 +177,12 @@ int setupVideo(IPCamSession *s, ByteSource &connection) {
     std::optional<PortPair> server;
     if (!readSetupReply(s, reply, true, server)) return fail(s, kRtspSocket, kVideoFailed);
     if (!udp) return 0;
-    if (!server) return fail(s, kVideoSocket, kVideoFailed);
-    s->videoServerPort = server->first;
-    if (!openRtcp(s, kSixthSocket, localPort, *server)) return fail(s, kSixthSocket, kVideoFailed);
+    // A reply without server_port is played all the same: RTP is taken from the server's
+    // address on whatever port it comes from.
+    s->videoServerPort = server ? server->first : 0;
+    UdpPeers &peers = s->rtp.peers;
+    if (!openRtcp(s, kSixthSocket, localPort, server, peers.videoRtp, peers.videoRtcp))
+        return fail(s, kSixthSocket, kVideoFailed);
     return 0;
 }
 
@@ -194,9 +204,9 @@ int setupAudio(IPCamSession *s, ByteSource &connection) {
     std::optional<PortPair> server;
     if (!readSetupReply(s, reply, false, server)) return fail(s, kRtspSocket, kVideoFailed);
     if (!udp) return 0;
-    if (!server) return fail(s, kAudioSocket, kVideoFailed);
-    s->audioServerPort = server->first;
-    if (!openRtcp(s, kSeventhSocket, localPort, *server))
+    s->audioServerPort = server ? server->first : 0;
+    UdpPeers &peers = s->rtp.peers;
+    if (!openRtcp(s, kSeventhSocket, localPort, server, peers.audioRtp, peers.audioRtcp))
         return fail(s, kSeventhSocket, kAudioFailed);
     return 0;
 }
@@ -268,14 +278,12 @@ int rtspConnect(IPCamSession *s, int which) {
         if (int r = setupAudio(s, connection); r != 0) return r;
         if (IPCamVideoStopped(s)) return IPCAM_IS_OVER;
     }
-    if (int r = play(s, connection); r != 0) return r;
-    if (!s->rtpOverUdp) return 0;
-    if (!connectUdp(s->sockets[kVideoSocket], s->host, static_cast<uint32_t>(s->videoServerPort)))
-        return fail(s, kVideoSocket, kVideoFailed);
-    if (!s->rtsp.audioUrl.empty() &&
-        !connectUdp(s->sockets[kAudioSocket], s->host, static_cast<uint32_t>(s->audioServerPort)))
-        return fail(s, kAudioSocket, kVideoFailed);
-    return 0;
+    if (s->rtpOverUdp) {
+        // Sized before the first key frame's burst comes: the description told the size.
+        DatagramSource video(s->sockets[kVideoSocket], s->rtp.peers.videoRtp);
+        fitUdpBuffer(s, video);
+    }
+    return play(s, connection);
 }
 
 namespace {

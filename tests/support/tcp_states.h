@@ -1,4 +1,4 @@
-// What the system's TCP table says about connections on loopback, for leak checks.
+// What the system's TCP and UDP tables say about sockets on loopback, for leak checks.
 #pragma once
 
 #include <dirent.h>
@@ -28,6 +28,23 @@ inline int establishedAt(uint16_t port) {
         count += localPort == port && state == "01";
     }
     return count;
+}
+
+// Bytes waiting unread on the UDP socket whose local port is port; -1 when there is none.
+inline long udpQueuedAt(uint16_t port) {
+    std::ifstream table("/proc/net/udp");
+    std::string line;
+    std::getline(table, line);  // the column names
+    while (std::getline(table, line)) {
+        std::istringstream fields(line);
+        std::string slot, local, remote, state, queues;
+        fields >> slot >> local >> remote >> state >> queues;
+        const std::size_t colon = local.find(':'), queueColon = queues.find(':');
+        if (colon == std::string::npos || queueColon == std::string::npos) continue;
+        if (std::stoul(local.substr(colon + 1), nullptr, 16) == port)
+            return std::stol(queues.substr(queueColon + 1), nullptr, 16);
+    }
+    return -1;
 }
 
 // Descriptors this process holds open.

@@ -11,33 +11,39 @@
 #include "support/h264_packets.h"
 #include "support/media.h"
 #include "support/rbsp_writer.h"
+#include "transport/rtp_reorder.h"
 
 using namespace ipcam;
-using kestrel_test::H264Packet;
-using kestrel_test::H264PacketOptions;
-using kestrel_test::H264Unit;
-using kestrel_test::TestCodec;
 using kestrel_test::h264Aggregate;
 using kestrel_test::h264AnnexB;
 using kestrel_test::h264Encode;
 using kestrel_test::h264Fragment;
+using kestrel_test::H264Packet;
 using kestrel_test::h264Packetize;
+using kestrel_test::H264PacketOptions;
 using kestrel_test::h264RtpBytes;
 using kestrel_test::h264Sprop;
+using kestrel_test::H264Unit;
+using kestrel_test::TestCodec;
 
 namespace {
 
 using Bytes = std::vector<uint8_t>;
 
-// Each packet made into RTP bytes and read back as the client reads it.
-std::vector<AccessUnit> h264Depacketize(H264Depacketizer &d,
-                                        const std::vector<H264Packet> &packets) {
+// Each packet made into RTP bytes and read back as the client reads it, through the UDP
+// reader's reorder window when asked.
+std::vector<AccessUnit> h264Depacketize(H264Depacketizer &d, const std::vector<H264Packet> &packets,
+                                        bool reorderWindow = false) {
     std::vector<AccessUnit> out;
+    RtpReorder window;
     for (const H264Packet &p : packets) {
         const Bytes bytes = h264RtpBytes(p);
         const std::optional<RtpPacket> packet = parseRtpPacket(bytes);
         EXPECT_TRUE(packet);
-        if (packet) d.push(*packet, out);
+        if (packet && (!reorderWindow || window.admit(bytes, p.sequence, 0, 50)))
+            d.push(*packet, out);
+        for (auto held = window.release(0, 50); !held.empty(); held = window.release(0, 50))
+            d.push(*parseRtpPacket(held), out);
     }
     return out;
 }
@@ -68,6 +74,7 @@ TEST(H264DepacketizerTest, EncodedStreamsArriveWhole) {
         std::function<void(Packets &)> change;
         std::set<int> damaged;
         bool sizeChange = false;
+        bool reorderWindow = false;
     } cases[] = {
         {"single NAL units", {65000, false}, "packetization-mode=0", {}, {}},
         {"aggregated", {65000, true}, "packetization-mode=1", {}, {}},
@@ -76,11 +83,13 @@ TEST(H264DepacketizerTest, EncodedStreamsArriveWhole) {
         {"fragment middle lost in a key frame", {}, "", lose(6, 'm'), {6}},
         {"key frame end lost", {}, "", lose(6, 0), {6}},
         {"last packet before a key frame lost", {}, "", lose(5, 0), {5}},
-        {"reordered",
+        {"reordered, put back in order by the window",
          {},
          "",
          [](Packets &p) { std::swap(p[h264Find(p, 3, 'm')], p[h264Find(p, 3, 'e')]); },
-         {3}},
+         {},
+         false,
+         true},
         {"duplicated",
          {},
          "",
@@ -106,7 +115,7 @@ TEST(H264DepacketizerTest, EncodedStreamsArriveWhole) {
         H264Depacketizer d;
         d.configure(c.fmtp);
         d.setStrict(true);  // losses here cost up to the next key frame; see the next test
-        const std::vector<AccessUnit> got = h264Depacketize(d, packets);
+        const std::vector<AccessUnit> got = h264Depacketize(d, packets, c.reorderWindow);
 
         std::vector<AccessUnit> expected;
         bool waiting = true;

@@ -11,6 +11,7 @@
 #include "support/h265_packets.h"
 #include "support/media.h"
 #include "transport/rtp_packet.h"
+#include "transport/rtp_reorder.h"
 
 using namespace ipcam;
 using kestrel_test::H265Packet;
@@ -97,6 +98,7 @@ TEST(H265DepacketizerTest, StreamsArriveAsTheEncoderMadeThem) {
         H265Damage damage;
         std::size_t damagedFrame = 99;  // it and what follows up to the next key frame are lost
         const std::vector<std::string> *frames = nullptr;
+        bool reorderWindow = false;  // the packets go through the UDP reader's reorder window
     } rows[] = {
         {"single NAL units", {.mtu = 60000, .aggregate = false}, "", {}},
         {"aggregated", {.mtu = 1400}, "", {}},
@@ -106,13 +108,15 @@ TEST(H265DepacketizerTest, StreamsArriveAsTheEncoderMadeThem) {
         {"lost middle fragment", {}, "", h265Lose(3, 2), 3},
         {"lost last fragment", {}, "", h265Lose(3, -1), 3},
         {"lost end of the first key frame", {}, "", h265Lose(0, -1), 0},
-        {"reordered",
+        {"reordered, put back in order by the window",
          {},
          "",
          [](std::vector<H265Packet> &p) {
              std::swap(p[h265Fragment(p, 3, 1)], p[h265Fragment(p, 3, 2)]);
          },
-         3},
+         99,
+         nullptr,
+         true},
         {"duplicated",
          {},
          "",
@@ -135,10 +139,14 @@ TEST(H265DepacketizerTest, StreamsArriveAsTheEncoderMadeThem) {
         d.configure(row.fmtp);
         d.setStrict(true);  // losses here cost up to the next key frame; see the next test
         std::vector<AccessUnit> got;
+        RtpReorder window;
         for (const H265Packet &packet : packets) {
             const std::optional<RtpPacket> parsed = parseRtpPacket(packet.bytes);
             ASSERT_TRUE(parsed);
-            d.push(*parsed, got);
+            if (!row.reorderWindow || window.admit(packet.bytes, parsed->sequence, 0, 50))
+                d.push(*parsed, got);
+            for (auto held = window.release(0, 50); !held.empty(); held = window.release(0, 50))
+                d.push(*parseRtpPacket(held), got);
         }
         std::vector<AccessUnit> expected;
         bool lost = false;

@@ -416,14 +416,16 @@ TEST_F(RtpReaderTest, UdpVideoAndItsKeepAliveReports) {
     EXPECT_EQ(readUdpVideo(session.get(), tiny, nullptr, nullptr), -8);
 }
 
-// A lost audio packet costs only itself; a copy that comes late is passed over.
+// A lost audio packet costs only itself; a copy that comes late, and a bare header of
+// another source, are passed over.
 TEST_F(RtpReaderTest, UdpAudioLosesOnlyWhatIsMissing) {
     session->awaitingFirstFrame = 0;
     MemorySource source({rtp({2, 10, false, "a"}), rtp({2, 11, false, "b"}),
                          rtp({2, 13, false, "after the gap"}), rtp({2, 11, false, "late"}),
                          rtp({2, 14, false, "c"}), std::string(12, '\x80')});
-    MemorySource rtcp({});
-    for (int i = 0; i < 5; ++i) EXPECT_EQ(readUdpAudio(session.get(), source, &rtcp), 0);
+    MemorySource rtcp({std::string("\x80\xC8\x00\x01\x44\x33\x22\x11", 8)}, Ending::Silence);
+    for (int i = 0; i < 6; ++i) EXPECT_EQ(readUdpAudio(session.get(), source, &rtcp), 0);
+    EXPECT_EQ(rtcp.remaining(), 0u);  // the device's reports are read as they come
     EXPECT_EQ(readUdpAudio(session.get(), source, &rtcp), -9);
     std::vector<std::string> payloads;
     for (const Delivered &d : collector.frames()) payloads.push_back(d.payload);

@@ -1,21 +1,28 @@
 // The UDP video reader: strangers on the socket, and the RTSP connection it watches.
 #include <gtest/gtest.h>
+#include <linux/capability.h>
+#include <sys/syscall.h>
+#include <unistd.h>
 
+#include <algorithm>
 #include <atomic>
 #include <chrono>
 #include <cstring>
+#include <fstream>
 #include <string>
 #include <thread>
 #include <vector>
 
 #include "camsim/rtsp_server.h"
 #include "core/session.h"
+#include "platform/sockets.h"
 #include "support/frame_collector.h"
 #include "support/media.h"
 #include "support/rtp_packets.h"
 #include "support/scoped_timeouts.h"
 #include "support/wait.h"
 #include "transport/rtp_reader.h"
+#include "transport/rtp_udp_buffer.h"
 #include "transport/rtsp_client.h"
 
 using namespace ipcam;
@@ -83,11 +90,23 @@ TEST_F(RtpUdpTest, MessagesOnTheRtspConnectionAreTakenWhileVideoFlows) {
     // Nothing more: the receive time-out ends the call, the connection still open.
     EXPECT_EQ(readUdpVideo(session.get(), rtp, nullptr, &control), -8);
     EXPECT_GE(rtp.idleWaits(), 3u);
+
+    // The next connection's stream starts afresh, whatever the time-out left behind.
+    session->rtp.resetForConnection();
+    collector.clear();
+    MemorySource again(datagrams(packetize(frames, 200, 1000)), Ending::Silence);
+    while (again.remaining() > 0)
+        ASSERT_EQ(readUdpVideo(session.get(), again, nullptr, nullptr), 0);
+    EXPECT_EQ(videoFrames().size(), frames.size() - 1);
 }
 
 TEST_F(RtpUdpTest, DatagramsOfStrangersArePassedOver) {
     std::vector<RtpPacketSpec> packets = packetize(frames, 250);
     std::vector<std::string> sent;
+    // A sender report of the stream's source and its SDES, as a camera sends them; its time
+    // reads as the stream's SSRC where RTP has it, so only the packet type tells them apart.
+    std::string senderReport("\x80\xC8\x00\x06\x44\x33\x22\x11\x44\x33\x22\x11", 12);
+    senderReport += std::string(16, '\x01') + std::string("\x81\xCA\x00\x01\x44\x33\x22\x11", 8);
     for (size_t i = 0; i < packets.size(); ++i) {
         sent.push_back(rtpPacket(packets[i]));
         if (i % 3 == 1) {
@@ -98,11 +117,84 @@ TEST_F(RtpUdpTest, DatagramsOfStrangersArePassedOver) {
             sent.push_back(rtpPacket(other));
         }
         if (i % 4 == 2) sent.push_back(std::string(20, '\x17'));  // no RTP at all
+        if (i % 5 == 3) sent.push_back(senderReport);  // to the RTP port, as some cameras do
+    }
+    MemorySource rtp(sent, Ending::Silence);
+    MemorySource rtcp({senderReport, senderReport}, Ending::Silence);
+    while (rtp.remaining() > 0) ASSERT_EQ(readUdpVideo(session.get(), rtp, &rtcp, nullptr), 0);
+    EXPECT_TRUE(videoFrames() == std::vector<std::string>(frames.begin(), frames.end() - 1));
+    EXPECT_EQ(session->awaitingFirstFrame, 0);
+    EXPECT_EQ(rtcp.remaining(), 0u);  // the device's reports are read, not left to pile up
+    EXPECT_EQ(session->rtp.rtcp.reportedSource(RtcpAnswerState::kVideo), 0x44332211u);
+}
+
+// Closing a stream's socket under its reader (as a reconnection does to the audio's) ends the
+// read at once, however long the receive time-out.
+TEST(RtpUdpSocketTest, ClosingTheSlotEndsTheRead) {
+    ScopedTimeouts timeouts{20'000};
+    LocalSession session;
+    session->awaitingFirstFrame = 0;
+    ASSERT_GE(openUdp(&session->sockets[kAudioSocket], 0), 0);
+    const auto started = std::chrono::steady_clock::now();
+    std::thread closer([&] { closeConnection(&session->sockets[kAudioSocket]); });
+    DatagramSource socket(session->sockets[kAudioSocket], session->rtp.peers.audioRtp);
+    EXPECT_EQ(readUdpAudio(session.get(), socket, nullptr), -9);
+    closer.join();
+    EXPECT_LT(std::chrono::steady_clock::now() - started, std::chrono::seconds(10));
+}
+
+// A system that grants a stream's socket less than its key frames want is said once, in words.
+TEST(RtpUdpBufferTest, ASystemLimitBelowWhatTheStreamWantsIsSaidOnce) {
+    static std::vector<std::string> said;
+    said.clear();
+    long limit = 0;
+    std::ifstream("/proc/sys/net/core/rmem_max") >> limit;
+    if (limit <= 0 || limit >= 32L << 20) GTEST_SKIP() << "net.core.rmem_max is " << limit;
+    IPCamSetMessageHandler([](const char *text, const char *) { said.push_back(text); });
+    LocalSession session;
+    std::thread unprivileged([&] {
+        // Without the right to go beyond the limit, as a process of an ordinary user.
+        __user_cap_header_struct head{_LINUX_CAPABILITY_VERSION_3, 0};
+        __user_cap_data_struct caps[2]{};
+        syscall(SYS_capget, &head, caps);
+        caps[CAP_NET_ADMIN / 32].effective &= ~(1u << (CAP_NET_ADMIN % 32));
+        syscall(SYS_capset, &head, caps);
+        ASSERT_GE(openUdp(&session->sockets[kVideoSocket], 0), 0);
+        DatagramSource socket(session->sockets[kVideoSocket], session->rtp.peers.videoRtp);
+        for (long largest : {limit, 2 * limit}) {
+            session->rtp.udp.buffer.largestFrame = static_cast<std::size_t>(largest);
+            fitUdpBuffer(session.get(), socket);
+        }
+    });
+    unprivileged.join();
+    IPCamSetMessageHandler(nullptr);
+    ASSERT_EQ(said.size(), 1u);
+    EXPECT_EQ(said[0], "the system allows " + std::to_string(limit / 1024) +
+                           " kB for UDP; large pictures may lose packets: raise "
+                           "net.core.rmem_max or use TCP");
+}
+
+// An encoder that restarts under a new SSRC is followed from its first key frame, behind a time
+// step; the stranger just before it is not taken for it.
+TEST_F(RtpUdpTest, AnEncoderThatRestartsUnderANewSsrcIsFollowed) {
+    std::vector<RtpPacketSpec> before = packetize(frames, 250, 100);
+    std::vector<RtpPacketSpec> after = packetize(frames, 250, 40000);
+    for (RtpPacketSpec &p : after) p.ssrc = 0x99AABBCC;
+    RtpPacketSpec stranger = after[0];
+    stranger.ssrc = 0x55667788;
+    std::vector<std::string> sent = {std::string(20, '\x17')};  // no RTP at all comes first
+    for (const auto *stream : {&before, &after}) {
+        for (const RtpPacketSpec &p : *stream) sent.push_back(rtpPacket(p));
+        if (stream == &before) sent.push_back(rtpPacket(stranger));
     }
     MemorySource rtp(sent, Ending::Silence);
     while (rtp.remaining() > 0) ASSERT_EQ(readUdpVideo(session.get(), rtp, nullptr, nullptr), 0);
-    EXPECT_TRUE(videoFrames() == std::vector<std::string>(frames.begin(), frames.end() - 1));
-    EXPECT_EQ(session->awaitingFirstFrame, 0);
+    // Each stream's last frame is never seen to end.
+    std::vector<std::string> expected(frames.begin(), frames.end() - 1);
+    expected.insert(expected.end(), frames.begin(), frames.end() - 1);
+    EXPECT_TRUE(videoFrames() == expected);
+    const std::vector<int32_t> kinds = collector.kinds();
+    EXPECT_EQ(std::count(kinds.begin(), kinds.end(), int32_t{IPCAM_MSG_TIME_STEP}), 2);
 }
 
 // A streaming server that goes away mid-stream is noticed from its RTSP connection at once,

@@ -12,6 +12,7 @@ namespace {
 
 constexpr int kMaxBitrateKbps = 50000;
 constexpr int kMaxStartFrame = 1000;  // live encodes them all before a session's first frame
+constexpr int kMaxKeyFramePadding = 8'000'000;  // within what a receiver holds of one picture
 
 std::optional<int> number(std::string_view text) {
     int n = 0;
@@ -65,6 +66,8 @@ constexpr Flag kFlags[] = {
     {"spropcomma", nullptr, &StreamFaults::spropTrailingComma, true},
     {"nomarker", nullptr, &StreamFaults::noMarker, true},
     {"mode0", nullptr, &StreamFaults::singleNalUnits, true},
+    {"noserverport", nullptr, &StreamFaults::noServerPort, true},
+    {"otherport", nullptr, &StreamFaults::rtpFromOtherPort, true},
 };
 
 // The keys with a number.
@@ -101,6 +104,9 @@ constexpr Fault kFaults[] = {
     {"pause", &StreamFaults::pauseSeconds, nullptr},
     {"resize", &StreamFaults::resizeAfterFrames, nullptr},
     {"rtpclock", &StreamFaults::rtpClockPercent, nullptr},
+    {"swap", &StreamFaults::swapEveryNth, nullptr},
+    {"newssrc", &StreamFaults::newSsrcAfterFrames, nullptr},
+    {"keypad", &StreamFaults::keyFramePadding, nullptr},
 };
 
 // One ",key" or ",key=value" of a spec.
@@ -186,19 +192,23 @@ std::optional<std::string> configProblem(const ChannelConfig &c) {
     if (f.dropEveryNth < 0 || f.stallAfterFrames < 0 || f.garbageAfterFrames < 0 ||
         f.extensionEvery < 0 || f.paddingEvery < 0 || f.serverRequestSeconds < 0 ||
         f.sessionTimeout < 0 || f.fragmentLossEvery < 0 || f.describeDelayMs < 0 ||
-        f.paceMicros < 0 || f.paceMicros > 100'000 ||
-        f.pauseSeconds < 0 || f.resizeAfterFrames < 0)
+        f.paceMicros < 0 || f.paceMicros > 100'000 || f.pauseSeconds < 0 ||
+        f.resizeAfterFrames < 0 || f.swapEveryNth < 0 || f.newSsrcAfterFrames < 0 ||
+        f.keyFramePadding < 0)
         return "fault counts must not be negative";
     if (f.pauseSeconds > 3600) return "pause must be at most 3600 seconds";
     // A receiver can follow a new size only from what the stream itself carries.
     if (f.resizeAfterFrames > 0 && !c.configInBand) return "resize needs the configuration in band";
+    if (f.keyFramePadding > kMaxKeyFramePadding)
+        return "keypad must be at most " + std::to_string(kMaxKeyFramePadding) + " bytes";
     if (f.videoPayloadType != 0 && (f.videoPayloadType < 96 || f.videoPayloadType > 127))
         return "pt must be a dynamic payload type, 96 to 127";
     if (f.rtpClockPercent != 0 && (f.rtpClockPercent < 50 || f.rtpClockPercent > 200))
         return "rtpclock must be from 50 to 200 (percent)";
     if (f.interleavedBase < -1 || f.interleavedBase > 252) return "channels must be from 0 to 252";
-    if (!nal && (f.noSprop || f.spropTrailingComma || f.singleNalUnits || f.fragmentLossEvery))
-        return "nosprop, spropcomma, mode0 and fulossevery are for h264 and h265";
+    if (!nal && (f.noSprop || f.spropTrailingComma || f.singleNalUnits || f.fragmentLossEvery ||
+                 f.keyFramePadding))
+        return "nosprop, spropcomma, mode0, fulossevery and keypad are for h264 and h265";
     if (f.spropTrailingComma && c.codec != ChannelConfig::Codec::H264)
         return "spropcomma is for h264";
     if (f.noSprop && !c.configInBand) return "nosprop with sdpconfig leaves no parameter sets";

@@ -196,6 +196,9 @@ RtspConnection::Reply RtspConnection::setup(const RecordedRequest &request) {
     int status = 200;
     auto transport = makeTransport(request.header("Transport"), kind, status);
     if (!transport) return {status, {}, {}};
+    if (!transport->tcp && config.faults.rtpFromOtherPort &&
+        !transport->udp->sendRtpFromAnotherPort())
+        return {503, {}, {}};
     const int interleavedBase = config.faults.interleavedBase;
     if (transport->tcp && interleavedBase >= 0) {
         transport->rtpChannel = interleavedBase + (kind == TrackKind::Video ? 0 : 2);
@@ -209,9 +212,10 @@ RtspConnection::Reply RtspConnection::setup(const RecordedRequest &request) {
     } else {
         offer = std::string(transport->udpProfile) +
                 ";unicast;client_port=" + std::to_string(transport->clientRtpPort) + "-" +
-                std::to_string(transport->clientRtcpPort) +
-                ";server_port=" + std::to_string(transport->udp->rtpPort()) + "-" +
-                std::to_string(transport->udp->rtcpPort());
+                std::to_string(transport->clientRtcpPort);
+        if (!config.faults.noServerPort)
+            offer += ";server_port=" + std::to_string(transport->udp->rtpPort()) + "-" +
+                     std::to_string(transport->udp->rtcpPort());
     }
     auto loop = mediaLoop(config);
     if (!loop) return {500, {}, {}};

@@ -2,8 +2,10 @@
 
 #include <algorithm>
 #include <random>
+#include <utility>
 
 #include "tools/camsim/audio_encoder.h"
+#include "tools/camsim/nal_packetizer.h"
 #include "tools/camsim/rtcp_report.h"
 #include "tools/camsim/rtp_packetizer.h"
 #include "tools/camsim/sdp.h"
@@ -176,6 +178,7 @@ void RtspSession::sendDue(SteadyClock::time_point now, std::string &interleaved)
         while (!faults_.stalled(videoFramesSent_) && t.due(t.next) <= now) {
             if (t.kind == TrackKind::Video) {
                 if (const MediaUnit *unit = video_->frame(t.next)) {
+                    if (faults_.encoderRestartDue(videoFramesSent_, unit->key)) restartEncoder(t);
                     sendUnit(t, *unit, interleaved);
                     ++videoFramesSent_;
                     if (faults_.garbageDue(videoFramesSent_)) sendGarbage(t, interleaved);
@@ -194,9 +197,15 @@ void RtspSession::sendUnit(Track &t, const MediaUnit &unit, std::string &interle
     const uint32_t timestamp = t.stamp(t.next);
     const bool video = t.kind == TrackKind::Video;
     const bool loseFragment = video && faults_.loseFragment(unit.middleFragment >= 0);
-    for (std::size_t i = 0; i < unit.payloads.size(); ++i) {
-        const std::string &payload = unit.payloads[i];
-        const bool marker = video && i + 1 == unit.payloads.size() && !config_.faults.noMarker;
+    static const std::vector<std::string> kNone;
+    const std::vector<std::string> &filler = video && unit.key ? keyFrameFiller() : kNone;
+    const std::size_t count = unit.payloads.size() + filler.size();
+    std::string held;  // the swapEveryNth fault: a packet that goes out after its successor
+    for (std::size_t i = 0; i < count; ++i) {
+        const std::string &payload =
+            i < unit.payloads.size() ? unit.payloads[i] : filler[i - unit.payloads.size()];
+        const bool last = i + 1 == count;
+        const bool marker = video && last && !config_.faults.noMarker;
         const uint16_t sequence = t.sequence++;
         if (video && faults_.dropNextVideoPacket()) continue;
         if (loseFragment && static_cast<int>(i) == unit.middleFragment) continue;
@@ -209,10 +218,38 @@ void RtspSession::sendUnit(Track &t, const MediaUnit &unit, std::string &interle
             packet.append(static_cast<std::size_t>(padding - 1), '\0');
             packet += static_cast<char>(padding);
         }
-        deliver(t, false, packet, interleaved);
         ++t.stats.packets;
         t.stats.octets += static_cast<uint32_t>(payload.size());
+        if (video && !t.transport.tcp && !last && faults_.swapNextVideoPacket()) {
+            held = std::move(packet);
+            continue;
+        }
+        deliver(t, false, packet, interleaved);
+        if (!held.empty()) deliver(t, false, std::exchange(held, {}), interleaved);
     }
+}
+
+// The payloads of the keyFramePadding fault's filler-data unit (H.264 type 12, H.265 type
+// 38): all ones, then the stop bit.
+const std::vector<std::string> &RtspSession::keyFrameFiller() {
+    const int size = config_.faults.keyFramePadding;
+    if (size <= 0 || !isNalCodec(config_.codec) || !filler_.empty()) return filler_;
+    const bool h264 = config_.codec == ChannelConfig::Codec::H264;
+    std::string unit = h264 ? std::string("\x0C", 1) : std::string("\x4C\x01", 2);
+    unit.append(static_cast<std::size_t>(std::max(size - static_cast<int>(unit.size()) - 1, 0)),
+                '\xFF');
+    unit += '\x80';
+    filler_ = packetizeNal(h264 ? NalCodec::H264 : NalCodec::H265, {unit}).payloads;
+    return filler_;
+}
+
+// The newSsrcAfterFrames fault: the track goes on as a restarted encoder's would.
+void RtspSession::restartEncoder(Track &t) {
+    t.ssrc = randomWord();
+    t.sequence = static_cast<uint16_t>(randomWord());
+    t.rtpBase = randomWord() - static_cast<uint32_t>(t.ticks(t.next));
+    t.stats = {};
+    t.stats.ssrc = t.ssrc;
 }
 
 void RtspSession::sendReport(Track &t, SteadyClock::time_point now, std::string &interleaved) {

@@ -92,6 +92,8 @@ class RtspSession {
     void sendGarbage(Track &track, std::string &interleaved);
     // The pauseSeconds fault: true while the session is to send nothing.
     bool pausing(SteadyClock::time_point now);
+    const std::vector<std::string> &keyFrameFiller();
+    void restartEncoder(Track &track);
     void deliver(Track &track, bool rtcp, const std::string &packet, std::string &interleaved);
 
     const std::string id_;
@@ -105,6 +107,7 @@ class RtspSession {
     uint64_t videoFramesSent_ = 0;
     std::optional<SteadyClock::time_point> pauseEnd_;  // once the pause has begun
     bool pauseOver_ = false;
+    std::vector<std::string> filler_;  // keyFrameFiller(), made once
     SteadyClock::time_point lastRequest_, nextServerRequest_;
 };
 

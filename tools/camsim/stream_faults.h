@@ -75,6 +75,16 @@ struct StreamFaults {
     int paceMicros = 0;               // interleaved: every block in a send of its own, this
                                       // many microseconds apart, as packets come off a network
 
+    // RTP over UDP, and the encoder.
+    bool noServerPort = false;      // SETUP replies over UDP name no server_port
+    bool rtpFromOtherPort = false;  // RTP goes out from another port than server_port names
+    int swapEveryNth = 0;           // UDP: video packet N, 2N, ... goes out after the packet that
+                                    // follows it in its frame (a frame's last is passed over)
+    int newSsrcAfterFrames = 0;     // at the first key frame after N video frames the encoder
+                                    // restarts: new SSRC, sequence numbers and timestamps
+    int keyFramePadding = 0;        // H.264/H.265: every key frame ends in a filler-data unit
+                                    // of N bytes, sent in the same burst as the picture
+
     bool operator==(const StreamFaults &) const = default;
 };
 
@@ -104,6 +114,21 @@ class FaultPlan {
         return true;
     }
 
+    // Counts one video packet that has a successor in its frame; true when it is to go out
+    // after that one.
+    bool swapNextVideoPacket() {
+        return faults_.swapEveryNth > 0 && ++swappable_ % faults_.swapEveryNth == 0;
+    }
+
+    // True once: the encoder restarts before this frame.
+    bool encoderRestartDue(uint64_t videoFramesSent, bool key) {
+        if (restarted_ || faults_.newSsrcAfterFrames <= 0 || !key ||
+            videoFramesSent < static_cast<uint64_t>(faults_.newSsrcAfterFrames))
+            return false;
+        restarted_ = true;
+        return true;
+    }
+
     // True once, when the garbage is due.
     bool garbageDue(uint64_t videoFramesSent) {
         if (garbageSent_ || faults_.garbageAfterFrames <= 0 ||
@@ -127,6 +152,8 @@ class FaultPlan {
     uint64_t videoPackets_ = 0;
     uint64_t sinceFragmentLost_ = 0;
     bool garbageSent_ = false;
+    uint64_t swappable_ = 0;
+    bool restarted_ = false;
     uint64_t extended_ = 0, padded_ = 0;
     std::mt19937 random_{std::random_device{}()};
 };

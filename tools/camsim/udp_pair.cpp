@@ -64,10 +64,17 @@ std::unique_ptr<UdpPair> UdpPair::open() {
 UdpPair::~UdpPair() {
     close(rtp_);
     close(rtcp_);
+    if (rtpSender_ != -1) close(rtpSender_);
+}
+
+bool UdpPair::sendRtpFromAnotherPort() {
+    uint16_t port = 0;
+    if (rtpSender_ == -1) rtpSender_ = bound(0, port);
+    return rtpSender_ != -1;
 }
 
 void UdpPair::sendRtp(uint16_t port, std::string_view datagram) const {
-    sendTo(rtp_, port, datagram);
+    sendTo(rtpSender_ != -1 ? rtpSender_ : rtp_, port, datagram);
 }
 
 void UdpPair::sendRtcp(uint16_t port, std::string_view datagram) const {

@@ -24,6 +24,10 @@ class UdpPair {
     uint16_t rtpPort() const { return rtpPort_; }
     uint16_t rtcpPort() const { return static_cast<uint16_t>(rtpPort_ + 1); }
 
+    // RTP goes out from a third socket on a port of its own (the rtpFromOtherPort fault);
+    // false when none could be had.
+    bool sendRtpFromAnotherPort();
+
     // To 127.0.0.1:port; a datagram the socket has no room for is dropped, as on a network.
     void sendRtp(uint16_t port, std::string_view datagram) const;
     void sendRtcp(uint16_t port, std::string_view datagram) const;
@@ -34,6 +38,7 @@ class UdpPair {
 
   private:
     int rtp_ = -1, rtcp_ = -1;
+    int rtpSender_ = -1;  // where RTP goes out from, when not rtp_
     uint16_t rtpPort_ = 0;
 };
 

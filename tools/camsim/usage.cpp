@@ -141,6 +141,17 @@ SIGTERM).
                                          only at the start, then a recovery point SEI
                                          every second (with live and start=N a session
                                          never sees an IDR picture)
+                             noserverport
+                                         UDP: SETUP replies name no server_port
+                             otherport   UDP: RTP goes out from another port than the
+                                         server_port named
+                             swap=N      UDP: video packet N, 2N, ... goes out after the
+                                         next packet of its frame
+                             newssrc=N   at the first key frame after N video frames the
+                                         encoder restarts: new SSRC, sequence numbers and
+                                         timestamps
+                             keypad=N    H.264/H.265: every key frame ends in a filler
+                                         unit of N bytes (up to 8000000), in one burst
                            e.g. jpeg:320x240@15,type=0,q=255,restart=4,drop=10
   --rtsp-path [N=]PATH     serve channel N (default: the last --channel given, else CH01)
                            at PATH too; repeatable

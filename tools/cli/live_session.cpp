@@ -11,6 +11,12 @@ namespace ipcam_cli {
 namespace {
 constexpr int kSessionId = 1;
 constexpr std::size_t kLongestText = 127;  // host, account, password
+
+// The library's words for a person go in the output with the statistics, not to a log.
+void printLibraryMessage(const char *text, const char *caption) {
+    std::printf("%s: %s\n", caption ? caption : "ipcam", text ? text : "");
+    std::fflush(stdout);
+}
 }  // namespace
 
 uint64_t steadyTime() {
@@ -76,6 +82,7 @@ std::string Session::start(const Options &o, BlockQueue &queue) {
         created = IPCamCreate(&session_, o.host.c_str(), o.port, o.user.c_str(),
                               o.password.c_str(), kSessionId, o.type);
     if (created != IPCAM_OK || !session_) return creationFailure(o, created);
+    IPCamSetMessageHandler(&printLibraryMessage);
     IPCamSetStreamNum(session_, o.stream, o.stream);
     if (o.udp) IPCamSetTransport(session_, 1, 0);
     if (o.clearPassword) IPCamSetOption(session_, IPCAM_OPTION_CLEAR_PASSWORD, 1);

@@ -50,13 +50,16 @@ TEST(ChannelConfigTest, SpecsSetEveryField) {
          })},
         // Even sizes for the NAL codecs, and their own switches.
         {"h264:642x362@25,bitrate=4000,sdpconfig,spropcomma,nomarker,fulossevery=7,mode0,live,"
-         "rtpclock=102,refresh,start=1000",
+         "rtpclock=102,refresh,start=1000,noserverport,otherport,swap=5,newssrc=9,keypad=1000",
          with([](ChannelConfig &c) {
              c.codec = Codec::H264, c.width = 642, c.height = 362, c.fps = 25;
              c.bitrateKbps = 4000, c.configInBand = false, c.live = true;
              c.intraRefresh = true, c.startFrame = 1000;
              c.faults.spropTrailingComma = c.faults.noMarker = c.faults.singleNalUnits = true;
              c.faults.fragmentLossEvery = 7, c.faults.rtpClockPercent = 102;
+             c.faults.noServerPort = c.faults.rtpFromOtherPort = true;
+             c.faults.swapEveryNth = 5, c.faults.newSsrcAfterFrames = 9;
+             c.faults.keyFramePadding = 1000;
          })},
         {"h265:16x4096@1,nosprop,nomarker,pause=3,resize=2", with([](ChannelConfig &c) {
              c.codec = Codec::H265, c.width = 16, c.height = 4096, c.fps = 1;
@@ -103,8 +106,9 @@ TEST(ChannelConfigTest, BadSpecsSayWhy) {
         {"mpeg4:320x240@15,rtpclock=201", "rtpclock must be from 50 to 200 (percent)"},
         {"h264:641x480@30", "width and height must be even from 16 to 4096"},
         {"mpeg4:320x240@15,nosprop",
-         "nosprop, spropcomma, mode0 and fulossevery are for h264 and h265"},
+         "nosprop, spropcomma, mode0, fulossevery and keypad are for h264 and h265"},
         {"h265:320x240@15,spropcomma", "spropcomma is for h264"},
+        {"h264:320x240@15,keypad=8000001", "keypad must be at most 8000000 bytes"},
         {"h264:320x240@15,nosprop,sdpconfig", "nosprop with sdpconfig leaves no parameter sets"},
         {"mpeg4:320x240@15,sdpconfig,resize=5", "resize needs the configuration in band"},
         {"h265:320x240@15,refresh", "refresh is for h264"},
