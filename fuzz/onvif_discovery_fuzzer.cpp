@@ -5,19 +5,9 @@
 #include <cstdlib>
 #include <string_view>
 
+#include "fuzz/one_line.h"
 #include "onvif/discovery_list.h"
 #include "onvif/discovery_messages.h"
-
-namespace {
-
-// What leaves the library is shown on one line.
-bool oneLine(std::string_view text) {
-    for (unsigned char c : text)
-        if (c < 0x20 || c == 0x7F) return false;
-    return true;
-}
-
-}  // namespace
 
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t *data, size_t size) {
     const std::string_view datagram(reinterpret_cast<const char *>(data), size);

@@ -5,19 +5,10 @@
 #include <cstdlib>
 #include <string_view>
 
+#include "fuzz/one_line.h"
 #include "onvif/device_text.h"
 #include "onvif/onvif_device.h"
 #include "onvif/onvif_replies.h"
-
-namespace {
-
-bool oneLine(std::string_view text) {
-    for (unsigned char c : text)
-        if (c < 0x20 || c == 0x7F) return false;
-    return true;
-}
-
-}  // namespace
 
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t *data, size_t size) {
     using namespace ipcam;

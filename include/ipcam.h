@@ -54,12 +54,12 @@ enum IPCamStatus {
     IPCAM_ONVIF_FAULT = -31,      /* the device answered a request with a SOAP fault */
     IPCAM_ONVIF_NO_PROFILE = -32, /* the device has no media profile of that number */
     IPCAM_ONVIF_NO_STREAM = -33,  /* the device gave no RTSP address for the profile */
-    IPCAM_ONVIF_REPLY_TOO_LARGE = -36, /* the device's reply is larger than 1 MiB */
-    IPCAM_ONVIF_WANTS_HTTPS = -37,     /* the device redirects its service to https:// */
     /* The device (or RTSP server) asks for the password in clear text (HTTP Basic) over an
      * unencrypted connection, and the caller did not allow it (IPCAM_OPTION_CLEAR_PASSWORD,
      * IPCamOnvifOptions.clearPassword): nothing was sent. */
-    IPCAM_CLEAR_PASSWORD_REFUSED = -35
+    IPCAM_CLEAR_PASSWORD_REFUSED = -35,
+    IPCAM_ONVIF_REPLY_TOO_LARGE = -36, /* the device's reply is larger than 1 MiB */
+    IPCAM_ONVIF_WANTS_HTTPS = -37      /* the device redirects its service to https:// */
 };
 
 /* Protocol types given to IPCamCreate. Types 3, 6, 7, 8 and others have no transport;

@@ -2,9 +2,11 @@
 
 #include <gtest/gtest.h>
 
+#include <cstdlib>
 #include <cstring>
 
 #include "support/frame_collector.h"
+#include "transport/encoded_frame.h"
 
 using namespace ipcam;
 using namespace kestrel_test;
@@ -84,3 +86,33 @@ TEST(DeliveryTest, FramesWithoutACallbackAreFreed) {
 }
 
 }  // namespace
+
+namespace ipcam_recycling {
+
+// Large picture blocks come back from the receiver and go out again, so that a stream of
+// large pictures does not take fresh pages for each; small ones, and blocks far too large for
+// the picture, are left to the heap.
+TEST(FrameBlocksTest, LargeBlocksAreUsedAgain) {
+    struct Row {
+        std::size_t freed, wanted;
+        bool same;
+    } rows[] = {
+        {100'000, 100'000, true},
+        {100'000, 80'000, true},
+        {300'000, 100'000, false},
+        {100'000, 200'000, false},
+    };
+    for (const Row &r : rows) {
+        void *first = ipcam::allocateFrame(IPCAM_FRAME_KEY, r.freed, 0);
+        void *keepBusy = std::malloc(r.freed);  // the heap does not simply hand it back
+        IPCamFreeFrame(first);
+        EncodedFrame *next = ipcam::allocateFrame(IPCAM_FRAME_KEY, r.wanted, 7);
+        EXPECT_EQ(next == first, r.same) << r.freed << " then " << r.wanted;
+        EXPECT_EQ(next->totalSize, r.wanted + IPCAM_FRAME_HEAD_SIZE);
+        EXPECT_EQ(next->time, 7u);
+        IPCamFreeFrame(next);
+        std::free(keepBusy);
+    }
+}
+
+}  // namespace ipcam_recycling
