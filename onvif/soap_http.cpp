@@ -7,9 +7,9 @@
 #include <optional>
 
 #include "core/config.h"
+#include "core/text_case.h"
 #include "ipcam.h"
 #include "onvif/xml_document.h"
-#include "core/text_case.h"
 #include "platform/sockets.h"
 #include "platform/stop_scope.h"
 #include "transport/rtsp_reply.h"
@@ -92,13 +92,16 @@ int readToEnd(ByteSource &source, std::string &out, uint32_t timeoutMs) {
         }
         if (n == 0) return 0;  // closed: that was all
         if (n != ByteSource::kNothingYet) return kBroken;
-        // The deadline (or a stop) with the reply unfinished: no answer in time.
-        if (stopRequested()) return endsWithTag(out) && XmlDocument::parse(out) ? 0 : kBroken;
+        // The deadline, a stop or a long silence with the reply unfinished: no answer in time.
+        const auto whole = [&] {
+            return endsWithTag(out) && XmlDocument::parse(out) ? 0 : kBroken;
+        };
+        if (stopRequested()) return whole();
         switch (source.waitReadable()) {
             case WaitResult::Ready:
                 continue;
             case WaitResult::Idle:
-                if (++waits >= limit) return 0;
+                if (++waits >= limit) return whole();
                 // A pause after what may be the whole reply: parsed once per pause at most.
                 if (!tried && endsWithTag(out)) {
                     tried = true;
@@ -122,13 +125,15 @@ bool redirectsToHttps(std::string_view head) {
 
 int readHttpBody(ByteSource &source, std::string_view head, std::string &out, uint32_t timeoutMs) {
     out.clear();
-    if (auto coding = headerValue(head, "Transfer-Encoding"); coding && hasToken(*coding, "chunked"))
+    if (auto coding = headerValue(head, "Transfer-Encoding");
+        coding && hasToken(*coding, "chunked"))
         return readChunked(source, out, timeoutMs);
     if (const auto announced = headerValue(head, "Content-Length")) {
         const auto length = contentLength(head);
         // A plain number refused is one above what any message may be.
         const std::string_view digits = trimBlanks(*announced);
-        if (!length && !digits.empty() && digits.find_first_not_of("0123456789") == std::string_view::npos)
+        if (!length && !digits.empty() &&
+            digits.find_first_not_of("0123456789") == std::string_view::npos)
             return kBodyTooLarge;
         if (!length) return kBroken;
         out.resize(*length);
@@ -155,9 +160,10 @@ int SoapHttp::exchange(SocketSlot &slot, const SoapEndpoint &to, std::string_vie
     if (openConnection(&slot, to.address.c_str(), to.port) != 1) return IPCAM_SETSOCKET_IS_ER;
     std::string request = "POST " + to.path + " HTTP/1.1\r\nHost: " + to.hostHeader +
                           "\r\nContent-Type: application/soap+xml; charset=utf-8; action=\"" +
-                          std::string(action) + "\"\r\nContent-Length: " +
-                          std::to_string(envelope.size()) + "\r\n";
-    if (auth_.answering()) request += "Authorization: " + auth_.authorization("POST", to.path) + "\r\n";
+                          std::string(action) +
+                          "\"\r\nContent-Length: " + std::to_string(envelope.size()) + "\r\n";
+    if (auth_.answering())
+        request += "Authorization: " + auth_.authorization("POST", to.path) + "\r\n";
     request += "Connection: close\r\n\r\n";
     request += envelope;
 
@@ -176,7 +182,7 @@ int SoapHttp::exchange(SocketSlot &slot, const SoapEndpoint &to, std::string_vie
         if (n <= 0)
             result = IPCAM_IS_UNCONNECTED;
         else if (statusCode(head) < 0 || (head.find("\n\n") == std::string::npos &&
-                                           head.find("\r\n\r\n") == std::string::npos))
+                                          head.find("\r\n\r\n") == std::string::npos))
             result = IPCAM_ONVIF_NOT_DEVICE;
         else if (const int r = readHttpBody(connection, head, body, cfg.getTimeout); r != 0)
             result = r == kBodyTooLarge ? IPCAM_ONVIF_REPLY_TOO_LARGE : IPCAM_IS_UNCONNECTED;
