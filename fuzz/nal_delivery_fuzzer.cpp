@@ -3,9 +3,9 @@
 // time-step rules, up to the callback, which checks what it is handed.
 //
 // Input layout: byte 0 picks the codec (bit 0: H.265) and whether a stranger's SSRC is taken
-// over (bit 1, as on the RTSP connection) or passed over (as over UDP); byte 1 is the length of the fmtp text
-// that follows; then records, each a byte that moves the local clock on by that many 10 ms
-// (255: a new connection instead), a 16-bit big-endian length and the packet's bytes.
+// over (bit 1, as on the RTSP connection) or passed over (as over UDP); byte 1 is the length of the
+// fmtp text that follows; then records, each a byte that moves the local clock on by that many 10
+// ms (255: a new connection instead), a 16-bit big-endian length and the packet's bytes.
 #include <algorithm>
 #include <cstddef>
 #include <cstdint>
@@ -36,6 +36,7 @@ struct Seen {
     bool stepped = false;  // a time step came, and the format must follow before a picture
     bool formatted = false;
     bool key = false;
+    bool damaged = false;  // a loss was said, and a dependent picture must follow
 } seen;
 
 int check(void *, int, void *frame, int) {
@@ -43,12 +44,17 @@ int check(void *, int, void *frame, int) {
     const unsigned char *payload = IPCAM_FRAME_PAYLOAD(frame);
     const std::size_t size = IPCAM_FRAME_PAYLOAD_SIZE(frame);
     // Frame times keep within a second of the arrival.
-    if (f->totalSize < IPCAM_FRAME_HEAD_SIZE || (f->time > now ? f->time - now : now - f->time) >
-                                                     ipcam::kFileTimeUnitsPerSecond)
+    if (f->totalSize < IPCAM_FRAME_HEAD_SIZE ||
+        (f->time > now ? f->time - now : now - f->time) > ipcam::kFileTimeUnitsPerSecond)
         std::abort();
     switch (f->kind) {
         case IPCAM_MSG_TIME_STEP:
             seen.stepped = true, seen.formatted = false;
+            break;
+        case IPCAM_MSG_DAMAGE:
+            // Only what depends on the lost picture is marked: never before the first key.
+            if (size != 0 || !seen.key) std::abort();
+            seen.damaged = true;
             break;
         case IPCAM_MSG_FORMAT: {
             StreamFormatBlock format;
@@ -69,8 +75,9 @@ int check(void *, int, void *frame, int) {
                 std::abort();
             if (f->kind == IPCAM_FRAME_KEY && seen.stepped && !seen.formatted) std::abort();
             if (f->kind != IPCAM_FRAME_KEY && !seen.key) std::abort();
+            if (f->kind == IPCAM_FRAME_KEY && seen.damaged) std::abort();
             seen.key = seen.key || f->kind == IPCAM_FRAME_KEY;
-            seen.stepped = false;
+            seen.stepped = seen.damaged = false;
             break;
         default:
             std::abort();

@@ -1,6 +1,7 @@
 #include "onvif/soap_http.h"
 
 #include <cctype>
+#include <charconv>
 #include <chrono>
 #include <cstdio>
 #include <cstdlib>
@@ -130,10 +131,14 @@ int readHttpBody(ByteSource &source, std::string_view head, std::string &out, ui
         return readChunked(source, out, timeoutMs);
     if (const auto announced = headerValue(head, "Content-Length")) {
         const auto length = contentLength(head);
-        // A plain number refused is one above what any message may be.
+        // A length refused for its size is one above what any message may be; lengths that
+        // disagree, or are no numbers, make the reply broken.
         const std::string_view digits = trimBlanks(*announced);
-        if (!length && !digits.empty() &&
-            digits.find_first_not_of("0123456789") == std::string_view::npos)
+        std::size_t value = 0;
+        const auto [end, error] =
+            std::from_chars(digits.data(), digits.data() + digits.size(), value);
+        if (!length && !digits.empty() && end == digits.data() + digits.size() &&
+            (error == std::errc::result_out_of_range || value > kMaxXmlBytes))
             return kBodyTooLarge;
         if (!length) return kBroken;
         out.resize(*length);
