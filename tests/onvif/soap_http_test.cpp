@@ -31,6 +31,7 @@ TEST(SoapHttpTest, BodiesByLengthChunksOrClose) {
         {"until close", "HTTP/1.0 200 OK\r\nContent-Type: application/soap+xml\r\n\r\n", "<a/>\n<b/>", 0, "<a/>\n<b/>"},
         {"length too large", "HTTP/1.1 200 OK\r\nContent-Length: 99999999\r\n\r\n", "x", kBodyTooLarge, ""},
         {"length not a number", "HTTP/1.1 200 OK\r\nContent-Length: 5x\r\n\r\n", "hello", -1, ""},
+        {"lengths that disagree", "HTTP/1.1 200 OK\r\nContent-Length: 0\r\nContent-Length: 4\r\n\r\n", "abcd", -1, ""},
         {"identity coding, length", "HTTP/1.1 200 OK\r\nTransfer-Encoding: identity\r\nContent-Length: 2\r\n\r\n", "hello", 0, "he"},
     };
     for (const auto &c : cases) {
